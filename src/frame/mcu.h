@@ -1,0 +1,56 @@
+// The MCU and its grids.
+//
+// An MCU is one 512-byte global block covering 16x8 pixels: four blocks of
+// 64 signed 16-bit samples, each 8x8 in row-major order (sample (r, c) at
+// index 8r + c, row 0 the MCU's top picture row):
+//   block 0  luma, pixel columns 0-7        0..255
+//   block 1  luma, pixel columns 8-15       0..255
+//   block 2  (R - Y) / 2, sample (r, k) serves pixels 2k and 2k + 1
+//   block 3  (B - Y) / 2, likewise
+// A grid is an array of MCU handles, row-major: slot R * columns + C holds
+// the MCU of picture rows 8R..8R+7 and pixel columns 16C..16C+15.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/platform.h"
+
+namespace quill {
+
+constexpr std::size_t kMcuBytes = 512;
+constexpr int kBlockSamples = 64;
+constexpr int kLumaLeft = 0;
+constexpr int kLumaRight = 1;
+constexpr int kRedDiff = 2;
+constexpr int kBlueDiff = 3;
+constexpr UINT kMcuFlags = GMEM_MOVEABLE | GMEM_ZEROINIT;
+
+struct GridShape {
+  int columns;
+  int rows;
+  constexpr int slots() const { return columns * rows; }
+};
+
+constexpr GridShape kGrid320x240{20, 30};  // 600 MCUs
+constexpr GridShape kGrid640x240{40, 30};  // 1,200 MCUs
+constexpr GridShape kGrid640x480{40, 60};  // 2,400 MCUs
+
+// The four sample blocks of a locked MCU.
+using McuSamples = std::int16_t (*)[kBlockSamples];
+
+// Locks an MCU and returns its samples; null (and no lock kept) when the
+// handle does not lock or its block is smaller than an MCU.
+inline McuSamples LockMcu(HGLOBAL mcu) {
+  void* bytes = GlobalLock(mcu);
+  if (bytes == nullptr) return nullptr;
+  if (GlobalSize(mcu) < kMcuBytes) {
+    GlobalUnlock(mcu);
+    return nullptr;
+  }
+  return static_cast<McuSamples>(bytes);
+}
+
+inline HGLOBAL AllocateMcu() { return GlobalAlloc(kMcuFlags, kMcuBytes); }
+
+}  // namespace quill

@@ -1,0 +1,176 @@
+// Global memory blocks behind opaque, checked handles.
+//
+// A handle is (generation << 32) | (slot index + 1). A slot's generation is
+// odd while its block lives and is bumped on every allocation and free, so a
+// stale handle (its block freed, the slot perhaps reused) never matches, and a
+// made-up value matches only by naming a live slot with its exact generation.
+// Generation 0 is never live, so small integers are never handles.
+//
+// Slots live in chunks that are never moved or released: a lookup reads the
+// chunk directory and the slot's generation with acquire loads and takes no
+// mutex, which keeps GlobalLock cheap enough to call once per MCU in the
+// codec's passes. Allocation and free take the table mutex.
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "platform/platform.h"
+
+namespace {
+
+constexpr std::uint32_t kChunkSlots = 4096;
+constexpr std::uint32_t kMaxChunks = 4096;  // 16,777,216 live blocks at most
+constexpr std::uint32_t kNoSlot = 0xFFFFFFFFu;
+static_assert(sizeof(std::uintptr_t) == 8, "handles carry a 32-bit generation");
+
+struct Slot {
+  std::atomic<std::uint32_t> generation{0};
+  std::atomic<std::int32_t> locks{0};
+  unsigned char* data = nullptr;
+  std::size_t size = 0;
+  std::uint32_t next_free = kNoSlot;
+};
+
+struct Chunk {
+  Slot slots[kChunkSlots];
+};
+
+std::atomic<Chunk*> g_chunks[kMaxChunks];
+std::atomic<std::uint32_t> g_slot_count{0};
+std::atomic<std::size_t> g_live{0};
+std::atomic<long> g_allowed_allocations{-1};
+std::uint32_t g_free_head = kNoSlot;  // guarded by g_mutex
+std::mutex g_mutex;
+
+HGLOBAL MakeHandle(std::uint32_t index, std::uint32_t generation) {
+  return reinterpret_cast<HGLOBAL>((std::uintptr_t{generation} << 32) | (index + 1u));
+}
+
+Slot& SlotAt(std::uint32_t index) {
+  return g_chunks[index / kChunkSlots].load(std::memory_order_acquire)->slots[index % kChunkSlots];
+}
+
+// The slot a handle names while its block lives, else null.
+Slot* Resolve(HGLOBAL handle) {
+  const auto value = reinterpret_cast<std::uintptr_t>(handle);
+  const auto low = static_cast<std::uint32_t>(value & 0xFFFFFFFFu);
+  const auto generation = static_cast<std::uint32_t>(value >> 32);
+  if (low == 0 || (generation & 1u) == 0) return nullptr;
+  const std::uint32_t index = low - 1;
+  if (index >= g_slot_count.load(std::memory_order_acquire)) return nullptr;
+  Slot& slot = SlotAt(index);
+  if (slot.generation.load(std::memory_order_acquire) != generation) return nullptr;
+  return &slot;
+}
+
+bool TakeAllocationAllowance() {
+  long allowed = g_allowed_allocations.load(std::memory_order_relaxed);
+  while (allowed >= 0) {
+    if (allowed == 0) return false;
+    if (g_allowed_allocations.compare_exchange_weak(allowed, allowed - 1)) return true;
+  }
+  return true;
+}
+
+// A free slot index, growing the table by a chunk when needed; kNoSlot when full.
+std::uint32_t TakeSlot() {
+  if (g_free_head != kNoSlot) {
+    const std::uint32_t index = g_free_head;
+    g_free_head = SlotAt(index).next_free;
+    return index;
+  }
+  const std::uint32_t index = g_slot_count.load(std::memory_order_relaxed);
+  if (index >= kChunkSlots * kMaxChunks) return kNoSlot;
+  if (index % kChunkSlots == 0) {
+    auto* chunk = new (std::nothrow) Chunk;
+    if (chunk == nullptr) return kNoSlot;
+    g_chunks[index / kChunkSlots].store(chunk, std::memory_order_release);
+  }
+  g_slot_count.store(index + 1, std::memory_order_release);
+  return index;
+}
+
+}  // namespace
+
+extern "C" {
+
+HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) {
+  if (!TakeAllocationAllowance()) return nullptr;
+  unsigned char* data = nullptr;
+  if (bytes > 0) {
+    data = static_cast<unsigned char*>((flags & GMEM_ZEROINIT) ? std::calloc(bytes, 1)
+                                                                : std::malloc(bytes));
+    if (data == nullptr) return nullptr;
+  }
+  std::lock_guard<std::mutex> guard(g_mutex);
+  const std::uint32_t index = TakeSlot();
+  if (index == kNoSlot) {
+    std::free(data);
+    return nullptr;
+  }
+  Slot& slot = SlotAt(index);
+  slot.data = data;
+  slot.size = bytes;
+  slot.locks.store(0, std::memory_order_relaxed);
+  const std::uint32_t generation = slot.generation.load(std::memory_order_relaxed) + 1;
+  slot.generation.store(generation, std::memory_order_release);
+  g_live.fetch_add(1, std::memory_order_relaxed);
+  return MakeHandle(index, generation);
+}
+
+LPVOID GlobalLock(HGLOBAL block) {
+  Slot* slot = Resolve(block);
+  if (slot == nullptr || slot->data == nullptr) return nullptr;
+  slot->locks.fetch_add(1, std::memory_order_relaxed);
+  return slot->data;
+}
+
+BOOL GlobalUnlock(HGLOBAL block) {
+  Slot* slot = Resolve(block);
+  if (slot == nullptr) return 0;
+  std::int32_t locks = slot->locks.load(std::memory_order_relaxed);
+  while (locks > 0 && !slot->locks.compare_exchange_weak(locks, locks - 1)) {
+  }
+  return locks > 1 ? 1 : 0;
+}
+
+HGLOBAL GlobalFree(HGLOBAL block) {
+  std::lock_guard<std::mutex> guard(g_mutex);
+  Slot* slot = Resolve(block);
+  if (slot == nullptr) return block;
+  const auto index =
+      static_cast<std::uint32_t>((reinterpret_cast<std::uintptr_t>(block) & 0xFFFFFFFFu) - 1);
+  slot->generation.store(slot->generation.load(std::memory_order_relaxed) + 1,
+                         std::memory_order_release);
+  std::free(slot->data);
+  slot->data = nullptr;
+  slot->size = 0;
+  slot->locks.store(0, std::memory_order_relaxed);
+  slot->next_free = g_free_head;
+  g_free_head = index;
+  g_live.fetch_sub(1, std::memory_order_relaxed);
+  return nullptr;
+}
+
+SIZE_T GlobalSize(HGLOBAL block) {
+  Slot* slot = Resolve(block);
+  return slot == nullptr ? 0 : slot->size;
+}
+
+}  // extern "C"
+
+namespace quill::platform {
+
+void FailAllocationsAfter(long successes) {
+  g_allowed_allocations.store(successes < 0 ? -1 : successes);
+}
+
+std::size_t LiveBlocks() { return g_live.load(); }
+
+int LockCount(HGLOBAL block) {
+  Slot* slot = Resolve(block);
+  return slot == nullptr ? -1 : slot->locks.load();
+}
+
+}  // namespace quill::platform
