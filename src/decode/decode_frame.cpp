@@ -1,0 +1,140 @@
+// Frame decoder driver.
+//
+// A call reads the tag (tagged or legacy frame) and sets the render state for
+// it, even when it then refuses the frame; derives the quantizer from the
+// quality step; allocates the 600 MCUs; decodes the luma section block by
+// block; stretches a legacy frame's luma; steps over the fill byte; decodes
+// the chroma section. Every MCU is left locked: once per luma block and once
+// for the chroma pass (twice more on a legacy frame, by the stretch).
+#include "decode/decoder.h"
+
+#include <cstring>
+
+#include "decode/huffman_decoder.h"
+#include "decode/reconstruct.h"
+#include "frame/mcu.h"
+#include "frame/state.h"
+#include "quill32.h"
+
+namespace quill::decode {
+
+DecoderState g_decoder{0, format::kBaseQuant, {}, 255, 0};
+
+namespace {
+
+constexpr std::uint32_t kBitstreamBytes = format::kFrameBytes - format::kBitstreamOffset;
+constexpr int kLumaBlockColumns = 40;
+
+void ReconstructLuma(std::int16_t coef[64], Block block, bool tagged) {
+  Dezigzag(coef, block);
+  Dequantize(block, g_decoder.quant);
+  InverseDCT(block);
+  ShiftBlock(block, 128);
+  if (tagged) ClampBlock(block, 0, 255);
+}
+
+void ReconstructChroma(std::int16_t coef[64], Block block) {
+  Dezigzag(coef, block);
+  Dequantize(block, g_decoder.quant);
+  InverseDCT(block);
+  ClampBlock(block, -128, 127);
+}
+
+bool AllocateGrid(HGLOBAL* grid) {
+  for (int i = 0; i < kGrid320x240.slots(); ++i) {
+    grid[i] = AllocateMcu();
+    if (grid[i] == nullptr) {
+      FreeDecodeGrid(grid, i - 1);
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+void FreeDecodeGrid(HGLOBAL* grid, int last) {
+  for (int i = 0; i <= last; ++i) {
+    GlobalFree(grid[i]);
+    grid[i] = nullptr;
+  }
+}
+
+void CountTones(const std::int16_t block[64]) {
+  for (int i = 0; i < 64; ++i) {
+    const std::int16_t v = block[i];
+    if (v < 0 || v > 255) continue;
+    ++g_decoder.histogram[v];
+    if (v < g_decoder.tone_low) g_decoder.tone_low = v;
+    if (v > g_decoder.tone_high) g_decoder.tone_high = v;
+  }
+}
+
+int DecodeBitstream(const std::uint8_t* bits, HGLOBAL* grid) {
+  const bool tagged = g_render_state.tagged_frame != 0;
+  g_decoder.tone_low = 255;
+  g_decoder.tone_high = 0;
+  std::memset(g_decoder.histogram, 0, sizeof g_decoder.histogram);
+  if (!AllocateGrid(grid)) return 0;
+
+  BitReader reader{bits, kBitstreamBytes, 0};
+  std::int16_t coef[64];
+  Block block;
+
+  g_dc_pred = 0;
+  for (int row = 0; row < kGrid320x240.rows; ++row) {
+    for (int j = 0; j < kLumaBlockColumns; ++j) {
+      DecodeBlock(coef, reader);
+      ReconstructLuma(coef, block, tagged);
+      if (!tagged && row >= kToneFirstBlockRow && row <= kToneLastBlockRow &&
+          j >= kToneFirstBlockColumn && j <= kToneLastBlockColumn) {
+        CountTones(block);
+      }
+      McuSamples mcu = LockMcu(grid[row * kGrid320x240.columns + j / 2]);
+      std::memcpy(mcu[j % 2], block, sizeof block);
+    }
+  }
+  if (!tagged) StretchTones(grid);
+
+  // The chroma section starts at the first even offset after the last luma
+  // byte: an odd last byte is followed directly, an even one by a fill byte.
+  const std::uint32_t offset = reader.position >> 3;
+  const std::uint32_t used = reader.position & 7;
+  std::uint32_t chroma = offset;
+  if (offset % 2 == 1) {
+    chroma = offset + 1;
+  } else if (used > 0) {
+    chroma = offset + 2;
+  }
+  reader.position = chroma * 8;
+  g_dc_pred = 0;
+
+  for (int i = 0; i < kGrid320x240.slots(); ++i) {
+    McuSamples mcu = LockMcu(grid[i]);
+    DecodeBlock(coef, reader);
+    ReconstructChroma(coef, mcu[kBlueDiff]);
+    DecodeBlock(coef, reader);
+    ReconstructChroma(coef, mcu[kRedDiff]);
+  }
+  return 1;
+}
+
+int DecodeFrame(const std::uint8_t* frame, HGLOBAL* grid) {
+  const bool tagged = format::IsTagged(frame[format::kTagOffset]);
+  g_render_state.tagged_frame = tagged ? 1 : 0;
+  g_render_state.red_gain = tagged ? 2.0f : 1.0f;
+  g_render_state.blue_gain = g_render_state.red_gain;
+
+  const unsigned quality_word = frame[0] | (unsigned{frame[1]} << 8);
+  g_decoder.step = static_cast<std::int16_t>((quality_word >> 8) + (tagged ? 1 : 0));
+  if (g_decoder.step > format::kMaxDecodeStep) return 0;
+  g_decoder.quant = format::CoarsenedQuant(g_decoder.step > 1 ? g_decoder.step - 1 : 0);
+  return DecodeBitstream(frame + format::kBitstreamOffset, grid);
+}
+
+}  // namespace quill::decode
+
+extern "C" int QUILL32_CALL LPYUV2DIB(const void* frame, HGLOBAL* grid) {
+  if (frame == nullptr || grid == nullptr) return 0;
+  return quill::decode::DecodeFrame(static_cast<const std::uint8_t*>(frame), grid) != 0 ? 1 : 0;
+}

@@ -1,0 +1,175 @@
+// Huffman block decoder.
+//
+// The format defines decoding bit-serially: a code is grown one bit at a time
+// from 2 bits and matched against MAXCODE of each length. This decoder gives
+// the same results from a 64-bit window at the reader's position (at least 57
+// valid bits, while a code and its value bits take at most 16 + 10 = 26):
+//  - DC: the first 9 bits index a table of (length, category); the one
+//    prefix without a code (nine 1s) is the unmatched case, 11 bits.
+//  - AC: the first 10 bits index a table of (length, run/size) for the codes
+//    of up to 10 bits; longer prefixes run the bit-serial search on the
+//    window, so its quirks hold exactly: 0xFF80 matches as the symbol before
+//    0xFF81 (run/size 7/2), and anything above 0xFFFE is unmatched after 18
+//    bits.
+// Both tables are derived at compile time from the format's MAXCODE and
+// LASTINDEX tables by that same search.
+#include "decode/huffman_decoder.h"
+
+#include <cstring>
+
+#include "decode/frame_format.h"
+#include "platform/platform.h"
+
+namespace quill::decode {
+
+std::int32_t g_dc_pred = 0;
+
+namespace {
+
+using format::DecodeLimits;
+
+struct Match {
+  std::uint8_t length;  // bits of the code; 0: no match within the bits looked at
+  std::uint8_t symbol;
+};
+
+// The format's bit-serial search on the top bits of `window`, giving up at
+// `give_up` bits (the returned length is then give_up, symbol unset).
+template <std::size_t N>
+constexpr Match Search(const DecodeLimits& limits, const std::array<std::uint8_t, N>& symbols,
+                       int give_up, std::uint64_t window) {
+  std::uint32_t code = static_cast<std::uint32_t>(window >> 62);
+  int length = 2;
+  while (code > limits.max_code[length]) {
+    ++length;
+    code = 2 * code + static_cast<std::uint32_t>((window >> (64 - length)) & 1u);
+    if (length == give_up) return {static_cast<std::uint8_t>(give_up), 0xFF};
+  }
+  const int index = limits.last_index[length] - limits.max_code[length] + static_cast<int>(code);
+  return {static_cast<std::uint8_t>(length), symbols[static_cast<std::size_t>(index)]};
+}
+
+constexpr int kDcLookBits = 9;
+constexpr int kAcLookBits = 10;
+
+constexpr std::array<Match, 1 << kDcLookBits> MakeDcTable() {
+  std::array<Match, 1 << kDcLookBits> table{};
+  for (std::uint64_t p = 0; p < table.size(); ++p) {
+    // Pad with 1s: every prefix of nine 1s then runs to the 11-bit give-up.
+    const std::uint64_t window = (p << (64 - kDcLookBits)) | (~0ull >> kDcLookBits);
+    table[p] = Search(format::kDcLimits, format::kDcSymbols, format::kDcGiveUpLength, window);
+  }
+  return table;
+}
+
+constexpr std::array<Match, 1 << kAcLookBits> MakeAcTable() {
+  std::array<Match, 1 << kAcLookBits> table{};
+  for (std::uint64_t p = 0; p < table.size(); ++p) {
+    const std::uint64_t window = (p << (64 - kAcLookBits)) | (~0ull >> kAcLookBits);
+    const Match m = Search(format::kAcLimits, format::kAcSymbols, format::kAcGiveUpLength, window);
+    table[p] = m.length <= kAcLookBits ? m : Match{0, 0};
+  }
+  return table;
+}
+
+constexpr auto kDcTable = MakeDcTable();
+constexpr auto kAcTable = MakeAcTable();
+static_assert(kDcTable[0].length == 2 && kDcTable[0].symbol == 0);        // 00: category 0
+static_assert(kDcTable[511].length == format::kDcGiveUpLength);           // 111111111...
+static_assert(kAcTable[0b1010000000].length == 4 && kAcTable[0b1010000000].symbol == 0x00);
+
+// The 64 bits at the reader's position; bits past the limit read as 0.
+inline std::uint64_t Window(const BitReader& r) {
+  const std::uint32_t byte = r.position >> 3;
+  std::uint64_t w = 0;
+  if (byte + 8 <= r.limit) {
+    std::memcpy(&w, r.bits + byte, 8);
+    w = __builtin_bswap64(w);
+  } else {
+    for (std::uint32_t i = 0; i < 8; ++i) {
+      w <<= 8;
+      if (byte < r.limit && i < r.limit - byte) w |= r.bits[byte + i];
+    }
+  }
+  return w << (r.position & 7);
+}
+
+// The top `n` (1..32) bits of `w` after skipping `skip`.
+inline std::uint32_t Take(std::uint64_t w, int skip, int n) {
+  return static_cast<std::uint32_t>((w << skip) >> (64 - n));
+}
+
+// Value of s bits b: b when its top bit is set, else b + 1 - 2^s.
+inline std::int32_t Extend(std::uint32_t b, int s) {
+  return (b >> (s - 1)) != 0 ? static_cast<std::int32_t>(b)
+                             : static_cast<std::int32_t>(b) + 1 - (1 << s);
+}
+
+constexpr std::int32_t kDcDifferenceReadAs615 = -1022;
+
+}  // namespace
+
+std::uint16_t GetBits(int n, BitReader& reader) {
+  if (n >= 16) {
+    MessageBoxA(nullptr, "Fatal Error", "MSG", MB_OK);
+    return 0;
+  }
+  if (n <= 0) return 0;
+  const std::uint64_t w = Window(reader);
+  reader.position += static_cast<std::uint32_t>(n);
+  return static_cast<std::uint16_t>(Take(w, 0, n));
+}
+
+std::int16_t DecodeDC(BitReader& reader) {
+  const std::uint64_t w = Window(reader);
+  const Match m = kDcTable[w >> (64 - kDcLookBits)];
+  if (m.length == format::kDcGiveUpLength) {
+    reader.position += format::kDcGiveUpLength;
+    return 0;
+  }
+  const int category = m.symbol;
+  reader.position += m.length + static_cast<std::uint32_t>(category);
+  if (category == 0) return static_cast<std::int16_t>(g_dc_pred);
+  std::int32_t difference = Extend(Take(w, m.length, category), category);
+  if (difference == kDcDifferenceReadAs615) difference = 615;
+  g_dc_pred = static_cast<std::int16_t>(g_dc_pred + difference);
+  return static_cast<std::int16_t>(g_dc_pred);
+}
+
+void DecodeAC(std::int16_t coef[64], BitReader& reader) {
+  std::memset(coef + 1, 0, 63 * sizeof(std::int16_t));
+  int k = 1;
+  while (k < 64) {
+    const std::uint64_t w = Window(reader);
+    Match m = kAcTable[w >> (64 - kAcLookBits)];
+    if (m.length == 0) {
+      m = Search(format::kAcLimits, format::kAcSymbols, format::kAcGiveUpLength, w);
+      if (m.length == format::kAcGiveUpLength) {
+        reader.position += format::kAcGiveUpLength;
+        return;  // no end-of-block bits follow an unmatched code
+      }
+    }
+    const int run = m.symbol >> 4;
+    const int size = m.symbol & 15;
+    reader.position += m.length;
+    if (size > 0) {
+      k += run;
+      if (k > 63) break;
+      coef[k] = static_cast<std::int16_t>(Extend(Take(w, m.length, size), size));
+      reader.position += static_cast<std::uint32_t>(size);
+      ++k;
+    } else if (run == 0) {
+      return;  // EOB
+    } else {
+      k += 16;  // ZRL: the only other size-0 symbol
+    }
+  }
+  reader.position += 4;  // the EOB that follows a block reaching position 64
+}
+
+void DecodeBlock(std::int16_t coef[64], BitReader& reader) {
+  coef[0] = DecodeDC(reader);
+  DecodeAC(coef, reader);
+}
+
+}  // namespace quill::decode

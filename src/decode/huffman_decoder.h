@@ -1,0 +1,37 @@
+// Huffman block decoder: reads one block's 64 quantized coefficients (zigzag
+// order) from a frame's bitstream.
+#pragma once
+
+#include <cstdint>
+
+namespace quill::decode {
+
+// Bit reader contract: `bits` is the first byte of the bitstream, `limit` the
+// number of bytes that may be read from it (24,574 in a frame: offsets 2 to
+// 24,575). `position` counts the bits consumed; bits are taken from a byte
+// most significant first. Past the limit the reader delivers zero bits and
+// never touches memory, so a damaged frame decodes to the end without
+// leaving the frame; `position` keeps counting.
+struct BitReader {
+  const std::uint8_t* bits;
+  std::uint32_t limit;
+  std::uint32_t position;
+};
+
+// The next n bits, first bit most significant; n = 0 gives 0. n >= 16 shows
+// "Fatal Error" and gives 0 without consuming anything.
+std::uint16_t GetBits(int n, BitReader& reader);
+
+// DC predictor of the section being decoded: the previous block's DC.
+extern std::int32_t g_dc_pred;
+
+// The block's DC coefficient, from its difference to g_dc_pred (which it
+// updates). An unmatched code consumes 11 bits and gives 0, predictor kept.
+std::int16_t DecodeDC(BitReader& reader);
+// Fills zigzag positions 1..63. An unmatched code consumes 18 bits and ends
+// the block; a block that runs to position 64 is followed by 4 bits of EOB,
+// which are consumed.
+void DecodeAC(std::int16_t coef[64], BitReader& reader);
+void DecodeBlock(std::int16_t coef[64], BitReader& reader);
+
+}  // namespace quill::decode

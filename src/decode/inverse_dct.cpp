@@ -1,0 +1,86 @@
+// Inverse DCT: the separable integer transform of Loeffler, Ligtenberg and
+// Moschytz (12 multiplies per 8 points) with 13-bit fixed-point constants,
+// rows first, then columns. Each pass stores its results as 16-bit samples:
+// rows descaled by 2^11 with rounding, columns by 2^18, which together take
+// out the constants' 2^13 and the transform's factor of 8 and leave 3 bits of
+// precision between the passes. A block holding only a dequantized DC of D
+// comes out as D / 8 rounded, halves upward, in all 64 places.
+//
+// Range: inputs are any 16-bit values (dequantized coefficients wrap), so a
+// pass's 32-bit sums can exceed 2^31 on extreme blocks. They wrap, as the
+// format's arithmetic does: all sums are formed in unsigned 32 bits and only
+// the final arithmetic shift reads them as signed. Stores keep the low 16
+// bits; there is no range limiting inside the transform.
+#include "decode/reconstruct.h"
+
+namespace quill::decode {
+namespace {
+
+using U = std::uint32_t;
+
+constexpr U kFix_0_298631336 = 2446;
+constexpr U kFix_0_390180644 = 3196;
+constexpr U kFix_0_541196100 = 4433;
+constexpr U kFix_0_765366865 = 6270;
+constexpr U kFix_0_899976223 = 7373;
+constexpr U kFix_1_175875602 = 9633;
+constexpr U kFix_1_501321110 = 12299;
+constexpr U kFix_1_847759065 = 15137;
+constexpr U kFix_1_961570560 = 16069;
+constexpr U kFix_2_053119869 = 16819;
+constexpr U kFix_2_562915447 = 20995;
+constexpr U kFix_3_072711026 = 25172;
+
+inline std::int16_t Descale(U sum, U bias, int shift) {
+  return static_cast<std::int16_t>(static_cast<std::int32_t>(sum + bias) >> shift);
+}
+
+// One 8-point transform over block[base + stride * i]; results replace the inputs.
+template <int kStride, int kShift>
+inline void Transform(std::int16_t* p) {
+  constexpr U kBias = U{1} << (kShift - 1);
+  const U x0 = static_cast<U>(p[0 * kStride]), x1 = static_cast<U>(p[1 * kStride]);
+  const U x2 = static_cast<U>(p[2 * kStride]), x3 = static_cast<U>(p[3 * kStride]);
+  const U x4 = static_cast<U>(p[4 * kStride]), x5 = static_cast<U>(p[5 * kStride]);
+  const U x6 = static_cast<U>(p[6 * kStride]), x7 = static_cast<U>(p[7 * kStride]);
+
+  // Even part.
+  const U z = (x2 + x6) * kFix_0_541196100;
+  const U t2 = z - x6 * kFix_1_847759065;
+  const U t3 = z + x2 * kFix_0_765366865;
+  const U t0 = (x0 + x4) << 13;
+  const U t1 = (x0 - x4) << 13;
+  const U e10 = t0 + t3, e13 = t0 - t3, e11 = t1 + t2, e12 = t1 - t2;
+
+  // Odd part.
+  U z1 = x7 + x1, z2 = x5 + x3, z3 = x7 + x3, z4 = x5 + x1;
+  const U z5 = (z3 + z4) * kFix_1_175875602;
+  U o0 = x7 * kFix_0_298631336, o1 = x5 * kFix_2_053119869;
+  U o2 = x3 * kFix_3_072711026, o3 = x1 * kFix_1_501321110;
+  z1 = 0u - z1 * kFix_0_899976223;
+  z2 = 0u - z2 * kFix_2_562915447;
+  z3 = z5 - z3 * kFix_1_961570560;
+  z4 = z5 - z4 * kFix_0_390180644;
+  o0 += z1 + z3;
+  o1 += z2 + z4;
+  o2 += z2 + z3;
+  o3 += z1 + z4;
+
+  p[0 * kStride] = Descale(e10 + o3, kBias, kShift);
+  p[7 * kStride] = Descale(e10 - o3, kBias, kShift);
+  p[1 * kStride] = Descale(e11 + o2, kBias, kShift);
+  p[6 * kStride] = Descale(e11 - o2, kBias, kShift);
+  p[2 * kStride] = Descale(e12 + o1, kBias, kShift);
+  p[5 * kStride] = Descale(e12 - o1, kBias, kShift);
+  p[3 * kStride] = Descale(e13 + o0, kBias, kShift);
+  p[4 * kStride] = Descale(e13 - o0, kBias, kShift);
+}
+
+}  // namespace
+
+void InverseDCT(Block block) {
+  for (int r = 0; r < 8; ++r) Transform<1, 11>(block + 8 * r);
+  for (int c = 0; c < 8; ++c) Transform<8, 18>(block + c);
+}
+
+}  // namespace quill::decode

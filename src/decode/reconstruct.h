@@ -1,0 +1,24 @@
+// Block reconstruction: quantized coefficients (zigzag order) become 8x8
+// samples (natural order). ShiftBlock and ClampBlock serve the encoder too.
+#pragma once
+
+#include <cstdint>
+
+#include "decode/frame_format.h"
+
+namespace quill::decode {
+
+using Block = std::int16_t[64];
+
+// block[natural index of k] = coef[k].
+void Dezigzag(const std::int16_t coef[64], Block block);
+// block[i] *= quant[i], kept as 16 bits (the product wraps).
+void Dequantize(Block block, const format::QuantTable& quant);
+// In place, natural order; see inverse_dct.cpp.
+void InverseDCT(Block block);
+// Adds delta to every sample in 16-bit arithmetic.
+void ShiftBlock(Block block, std::int16_t delta);
+// Limits every sample to low..high.
+void ClampBlock(Block block, std::int16_t low, std::int16_t high);
+
+}  // namespace quill::decode

@@ -1,0 +1,237 @@
+// The block decoder: hand-built bitstreams for the edge cases, and agreement
+// with a literal bit-serial decoder on random bits.
+#include <random>
+
+#include "bits.h"
+#include "decode/huffman_decoder.h"
+#include "host.h"
+
+namespace quill::test {
+namespace {
+
+using decode::BitReader;
+
+// The bit-serial decoder, one bit at a time from MAXCODE, as the format
+// defines decoding. Bits past `limit` bytes read as 0.
+struct SerialDecoder {
+  const std::vector<std::uint8_t>& bytes;
+  std::uint32_t position = 0;
+  std::int32_t pred = 0;
+
+  std::uint32_t Bits(int n) {
+    std::uint32_t v = 0;
+    for (int i = 0; i < n; ++i, ++position) {
+      const std::uint32_t byte = position >> 3;
+      const int bit = byte < bytes.size() ? (bytes[byte] >> (7 - (position & 7))) & 1 : 0;
+      v = 2 * v + static_cast<std::uint32_t>(bit);
+    }
+    return v;
+  }
+  static std::int32_t Extend(std::uint32_t b, int s) {
+    return (b >> (s - 1)) ? std::int32_t(b) : std::int32_t(b) + 1 - (1 << s);
+  }
+  // Symbol, or -1 when the search gives up.
+  template <std::size_t N>
+  int Symbol(const format::DecodeLimits& lim, const std::array<std::uint8_t, N>& symbols,
+             int give_up) {
+    std::uint32_t code = Bits(2);
+    int length = 2;
+    while (code > lim.max_code[length]) {
+      ++length;
+      code = (2 * code + Bits(1)) & 0xFFFF;
+      if (length == give_up) return -1;
+    }
+    return symbols[lim.last_index[length] - lim.max_code[length] + code];
+  }
+  void Block(std::int16_t coef[64]) {
+    const int category = Symbol(format::kDcLimits, format::kDcSymbols, format::kDcGiveUpLength);
+    if (category < 0) {
+      coef[0] = 0;
+    } else if (category == 0) {
+      coef[0] = static_cast<std::int16_t>(pred);
+    } else {
+      std::int32_t d = Extend(Bits(category), category);
+      if (d == -1022) d = 615;
+      pred = static_cast<std::int16_t>(pred + d);
+      coef[0] = static_cast<std::int16_t>(pred);
+    }
+    for (int k = 1; k < 64; ++k) coef[k] = 0;
+    int k = 1;
+    while (k < 64) {
+      const int rs = Symbol(format::kAcLimits, format::kAcSymbols, format::kAcGiveUpLength);
+      if (rs < 0) return;
+      const int run = rs >> 4, size = rs & 15;
+      if (size > 0) {
+        k += run;
+        if (k > 63) break;
+        coef[k] = static_cast<std::int16_t>(Extend(Bits(size), size));
+        ++k;
+      } else if (run == 0) {
+        return;
+      } else {
+        k += 16;
+      }
+    }
+    Bits(4);
+  }
+};
+
+struct Decoded {
+  std::int16_t coef[64];
+  std::uint32_t position;
+};
+
+Decoded DecodeOne(const std::vector<std::uint8_t>& bytes, std::int32_t pred = 0) {
+  BitReader reader{bytes.data(), static_cast<std::uint32_t>(bytes.size()), 0};
+  decode::g_dc_pred = pred;
+  Decoded d{};
+  decode::DecodeBlock(d.coef, reader);
+  d.position = reader.position;
+  return d;
+}
+
+TEST(GetBits, ReadsAcrossBytesAndRestsAtByteStarts) {
+  const std::vector<std::uint8_t> bytes = {0b10110011, 0b01011100};
+  BitReader reader{bytes.data(), 2, 0};
+  EXPECT_EQ(decode::GetBits(0, reader), 0);
+  EXPECT_EQ(reader.position, 0u);
+  EXPECT_EQ(decode::GetBits(3, reader), 0b101);
+  EXPECT_EQ(decode::GetBits(5, reader), 0b10011);
+  EXPECT_EQ(reader.position, 8u);  // next byte, nothing consumed
+  EXPECT_EQ(decode::GetBits(12, reader), 0b010111000000u);  // runs past the end: zeros
+  EXPECT_EQ(reader.position, 20u);
+}
+
+TEST(GetBits, SixteenOrMoreShowsFatalErrorAndConsumesNothing) {
+  static int shown = 0;
+  QuillSetMessageSink([](const char* text, const char* caption) {
+    if (std::string(text) == "Fatal Error" && std::string(caption) == "MSG") ++shown;
+  });
+  const std::vector<std::uint8_t> bytes = {0xFF, 0xFF, 0xFF};
+  BitReader reader{bytes.data(), 3, 0};
+  EXPECT_EQ(decode::GetBits(16, reader), 0);
+  EXPECT_EQ(decode::GetBits(20, reader), 0);
+  QuillSetMessageSink(nullptr);
+  EXPECT_EQ(reader.position, 0u);
+  EXPECT_EQ(shown, 2);
+}
+
+TEST(DecodeBlock, DcEdgeCases) {
+  struct Case {
+    const char* name;
+    std::int32_t pred;
+    std::vector<std::pair<std::uint32_t, int>> bits;  // (bits, count) in order
+    std::int16_t dc;
+    std::int32_t pred_after;
+    std::uint32_t position;  // after DC and the EOB that follows
+  };
+  const Case cases[] = {
+      {"category 0 keeps the predictor", 77, {{0b00, 2}, {0b1010, 4}}, 77, 77, 6},
+      {"+5", 10, {{0b100, 3}, {0b101, 3}, {0b1010, 4}}, 15, 15, 10},
+      {"-5", 10, {{0b100, 3}, {0b010, 3}, {0b1010, 4}}, 5, 5, 10},
+      {"-1022 reads as +615", 0, {{0b11111110, 8}, {0b0000000001, 10}, {0b1010, 4}}, 615, 615, 22},
+      {"+1022 stays", 0, {{0b11111110, 8}, {0b1111111110, 10}, {0b1010, 4}}, 1022, 1022, 22},
+      {"sum wraps in 16 bits", 32000, {{0b111111110, 9}, {0b11111111111, 11}, {0b1010, 4}},
+       -31489, -31489, 24},
+      {"unmatched: 11 bits, DC 0, predictor kept", 9, {{0x7FF, 11}, {0b1010, 4}}, 0, 9, 15},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    BitPacker p;
+    for (const auto& [bits, n] : c.bits) p.Put(bits, n);
+    const Decoded d = DecodeOne(p.bytes(), c.pred);
+    EXPECT_EQ(d.coef[0], c.dc);
+    EXPECT_EQ(decode::g_dc_pred, c.pred_after);
+    EXPECT_EQ(d.position, c.position);
+  }
+}
+
+TEST(DecodeBlock, AcEdgeCases) {
+  struct Case {
+    const char* name;
+    std::vector<std::pair<std::uint32_t, int>> bits;
+    std::vector<std::pair<int, int>> coefs;  // (zigzag position, value)
+    std::uint32_t position;
+  };
+  const Case cases[] = {
+      {"0xFF81 is run 8 size 2", {{0, 2}, {0xFF81, 16}, {0b11, 2}, {0b1010, 4}}, {{9, 3}}, 24},
+      {"0xFF80 decodes as run 7 size 2", {{0, 2}, {0xFF80, 16}, {0b01, 2}, {0b1010, 4}},
+       {{8, -2}}, 24},
+      {"unmatched: 18 bits and no EOB", {{0, 2}, {0b00, 2}, {1, 1}, {0xFFFF, 16}, {0xFF, 8}},
+       {{1, 1}}, 2 + 3 + 18},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    BitPacker p;
+    for (const auto& [bits, n] : c.bits) p.Put(bits, n);
+    const Decoded d = DecodeOne(p.bytes());
+    std::int16_t expected[64] = {};
+    for (const auto& [k, v] : c.coefs) expected[k] = static_cast<std::int16_t>(v);
+    for (int k = 1; k < 64; ++k) EXPECT_EQ(d.coef[k], expected[k]) << k;
+    EXPECT_EQ(d.position, c.position);
+  }
+}
+
+TEST(DecodeBlock, RunsThatReachPosition64ConsumeTheTrailingEob) {
+  // Three ZRLs and run 14 put the coefficient at position 63; the EOB after it
+  // is read, so the next block starts right behind it.
+  BitPacker p;
+  p.Dc(0);
+  p.Zrl();
+  p.Zrl();
+  p.Zrl();
+  p.Ac(14, -1);
+  p.Eob();
+  const std::size_t first_block = p.bit_count();
+  p.Dc(3);
+  p.Eob();
+  const Decoded d = DecodeOne(p.bytes());
+  EXPECT_EQ(d.coef[63], -1);
+  EXPECT_EQ(d.position, first_block);
+
+  // ZRLs alone to 64: the loop ends at 65 and the 4 bits after are consumed.
+  BitPacker z;
+  z.Dc(0);
+  for (int i = 0; i < 4; ++i) z.Zrl();
+  z.Put(0b1111, 4);
+  EXPECT_EQ(DecodeOne(z.bytes()).position, 2u + 44u + 4u);
+
+  // A run past 63: code read, value bits not, then 4 bits.
+  BitPacker r;
+  r.Dc(0);
+  r.Zrl();
+  r.Zrl();
+  r.Zrl();
+  r.Code(format::kAcCodeBySizeRun[1 * 16 + 15]);  // run 15 from position 49: 64
+  const Decoded past = DecodeOne(r.bytes());
+  EXPECT_EQ(past.position, 2u + 33u + format::kAcCodeBySizeRun[1 * 16 + 15].length + 4u);
+  for (int k = 1; k < 64; ++k) EXPECT_EQ(past.coef[k], 0);
+}
+
+TEST(DecodeBlock, AgreesWithTheBitSerialDecoderOnRandomBits) {
+  std::mt19937 rng(12345);
+  for (int trial = 0; trial < 300; ++trial) {
+    std::vector<std::uint8_t> bytes(64 + rng() % 2000);
+    // Mostly ones make long and unmatched codes common; some zeros too.
+    const int bias = static_cast<int>(rng() % 4);
+    for (auto& b : bytes) {
+      b = static_cast<std::uint8_t>(rng());
+      if (bias == 1) b |= static_cast<std::uint8_t>(rng());
+      if (bias == 2) b &= static_cast<std::uint8_t>(rng());
+    }
+    SerialDecoder serial{bytes};
+    BitReader reader{bytes.data(), static_cast<std::uint32_t>(bytes.size()), 0};
+    decode::g_dc_pred = 0;
+    for (int block = 0; block < 40; ++block) {
+      std::int16_t expected[64], actual[64];
+      serial.Block(expected);
+      decode::DecodeBlock(actual, reader);
+      ASSERT_EQ(reader.position, serial.position) << "trial " << trial << " block " << block;
+      ASSERT_EQ(decode::g_dc_pred, serial.pred);
+      for (int k = 0; k < 64; ++k) ASSERT_EQ(actual[k], expected[k]) << k;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace quill::test
