@@ -10,10 +10,10 @@ namespace {
 
 TEST(ExportTable, NamesAndOrdinalsAreThoseHostsImport) {
   const std::vector<std::pair<std::string, int>> expected = {
-      {"WEP", 1},         {"COMBINEMCU", 2},    {"CombineImage", 3}, {"CompressBmp", 4},
-      {"EXPANDMCU", 5},   {"FilterImage", 6},   {"FreeMCU", 7},      {"LPYUV2DIB", 8},
-      {"ReadYUV", 9},     {"SHARPMCU", 10},     {"Save2BMP", 11},    {"SharperImage", 12},
-      {"SubSample", 13},  {"TRANSMCU2BMP", 14}, {"YUV2DIB", 15}};
+      {"WEP", 1},        {"COMBINEMCU", 2},    {"CombineImage", 3}, {"CompressBmp", 4},
+      {"EXPANDMCU", 5},  {"FilterImage", 6},   {"FreeMCU", 7},      {"LPYUV2DIB", 8},
+      {"ReadYUV", 9},    {"SHARPMCU", 10},     {"Save2BMP", 11},    {"SharperImage", 12},
+      {"SubSample", 13}, {"TRANSMCU2BMP", 14}, {"YUV2DIB", 15}};
   std::ifstream def(QUILL32_SOURCE_DIR "/include/quill32.def");
   ASSERT_TRUE(def) << "cannot open include/quill32.def";
   std::vector<std::pair<std::string, int>> actual;

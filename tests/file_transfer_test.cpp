@@ -62,9 +62,20 @@ TEST(ReadYUV, RefusesBadHandlesAndPaths) {
 
 std::vector<std::uint8_t> ExpectedHeader(std::uint32_t length) {
   const std::uint32_t size = length + 14;
-  return {'B', 'M', static_cast<std::uint8_t>(size), static_cast<std::uint8_t>(size >> 8),
-          static_cast<std::uint8_t>(size >> 16), static_cast<std::uint8_t>(size >> 24),
-          0, 0, 0, 0, 54, 0, 0, 0};
+  return {'B',
+          'M',
+          static_cast<std::uint8_t>(size),
+          static_cast<std::uint8_t>(size >> 8),
+          static_cast<std::uint8_t>(size >> 16),
+          static_cast<std::uint8_t>(size >> 24),
+          0,
+          0,
+          0,
+          0,
+          54,
+          0,
+          0,
+          0};
 }
 
 struct SaveCase {
@@ -78,8 +89,9 @@ TEST(Save2BMP, WritesHeaderAndBlockInPiecesOf65534) {
       {230440, {65534, 65534, 65534, 33838}},
       {65534, {65534}},
       {65535, {65534, 1}},
-      {921640, {65534, 65534, 65534, 65534, 65534, 65534, 65534, 65534, 65534, 65534, 65534,
-                65534, 65534, 65534, 4164}},
+      {921640,
+       {65534, 65534, 65534, 65534, 65534, 65534, 65534, 65534, 65534, 65534, 65534, 65534, 65534,
+        65534, 4164}},
   };
   ScratchDir dir;
   const auto content = Pattern(921640);

@@ -17,16 +17,16 @@ HGLOBAL MakeGridBlock(int mcus, std::size_t block_slots) {
 
 struct FreeCase {
   int rows, columns;
-  int mcus;             // MCUs made for the grid
-  std::size_t slots;    // slots the grid block holds
-  std::size_t freed;    // MCUs expected to be freed
+  int mcus;           // MCUs made for the grid
+  std::size_t slots;  // slots the grid block holds
+  std::size_t freed;  // MCUs expected to be freed
 };
 
 TEST(FreeMCU, FreesTheMcusOfKnownShapesAndAlwaysTheGridBlock) {
   const FreeCase cases[] = {
-      {30, 20, 600, 600, 600},     {30, 40, 1200, 1200, 1200}, {60, 40, 2400, 2400, 2400},
-      {20, 30, 600, 600, 0},       {40, 30, 1200, 1200, 0},    {0, 0, 10, 10, 0},
-      {30, 20, 600, 300, 300},     {60, 40, 2400, 2399, 2399},
+      {30, 20, 600, 600, 600}, {30, 40, 1200, 1200, 1200}, {60, 40, 2400, 2400, 2400},
+      {20, 30, 600, 600, 0},   {40, 30, 1200, 1200, 0},    {0, 0, 10, 10, 0},
+      {30, 20, 600, 300, 300}, {60, 40, 2400, 2399, 2399},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.rows << "x" << c.columns << " in " << c.slots);

@@ -79,7 +79,9 @@ inline std::vector<std::uint8_t> quill::test::ReadFile(const std::string& path) 
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-inline void quill::test::WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+inline void quill::test::WriteFile(const std::string& path,
+                                   const std::vector<std::uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }

@@ -1,9 +1,10 @@
 // The block decoder: hand-built bitstreams for the edge cases, and agreement
 // with a literal bit-serial decoder on random bits.
+#include "decode/huffman_decoder.h"
+
 #include <random>
 
 #include "bits.h"
-#include "decode/huffman_decoder.h"
 #include "host.h"
 
 namespace quill::test {
@@ -97,7 +98,7 @@ TEST(GetBits, ReadsAcrossBytesAndRestsAtByteStarts) {
   EXPECT_EQ(reader.position, 0u);
   EXPECT_EQ(decode::GetBits(3, reader), 0b101);
   EXPECT_EQ(decode::GetBits(5, reader), 0b10011);
-  EXPECT_EQ(reader.position, 8u);  // next byte, nothing consumed
+  EXPECT_EQ(reader.position, 8u);                           // next byte, nothing consumed
   EXPECT_EQ(decode::GetBits(12, reader), 0b010111000000u);  // runs past the end: zeros
   EXPECT_EQ(reader.position, 20u);
 }
@@ -131,8 +132,12 @@ TEST(DecodeBlock, DcEdgeCases) {
       {"-5", 10, {{0b100, 3}, {0b010, 3}, {0b1010, 4}}, 5, 5, 10},
       {"-1022 reads as +615", 0, {{0b11111110, 8}, {0b0000000001, 10}, {0b1010, 4}}, 615, 615, 22},
       {"+1022 stays", 0, {{0b11111110, 8}, {0b1111111110, 10}, {0b1010, 4}}, 1022, 1022, 22},
-      {"sum wraps in 16 bits", 32000, {{0b111111110, 9}, {0b11111111111, 11}, {0b1010, 4}},
-       -31489, -31489, 24},
+      {"sum wraps in 16 bits",
+       32000,
+       {{0b111111110, 9}, {0b11111111111, 11}, {0b1010, 4}},
+       -31489,
+       -31489,
+       24},
       {"unmatched: 11 bits, DC 0, predictor kept", 9, {{0x7FF, 11}, {0b1010, 4}}, 0, 9, 15},
   };
   for (const auto& c : cases) {
@@ -155,10 +160,14 @@ TEST(DecodeBlock, AcEdgeCases) {
   };
   const Case cases[] = {
       {"0xFF81 is run 8 size 2", {{0, 2}, {0xFF81, 16}, {0b11, 2}, {0b1010, 4}}, {{9, 3}}, 24},
-      {"0xFF80 decodes as run 7 size 2", {{0, 2}, {0xFF80, 16}, {0b01, 2}, {0b1010, 4}},
-       {{8, -2}}, 24},
-      {"unmatched: 18 bits and no EOB", {{0, 2}, {0b00, 2}, {1, 1}, {0xFFFF, 16}, {0xFF, 8}},
-       {{1, 1}}, 2 + 3 + 18},
+      {"0xFF80 decodes as run 7 size 2",
+       {{0, 2}, {0xFF80, 16}, {0b01, 2}, {0b1010, 4}},
+       {{8, -2}},
+       24},
+      {"unmatched: 18 bits and no EOB",
+       {{0, 2}, {0b00, 2}, {1, 1}, {0xFFFF, 16}, {0xFF, 8}},
+       {{1, 1}},
+       2 + 3 + 18},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

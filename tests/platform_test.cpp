@@ -18,9 +18,12 @@ TEST(GlobalMemory, RejectsHandlesThatNameNoLiveBlock) {
   HGLOBAL freed = GlobalAlloc(GMEM_MOVEABLE, 16);
   ASSERT_EQ(GlobalFree(freed), nullptr);
   HostBlock reused(16);  // may take the freed slot: the old handle must stay dead
-  const HGLOBAL bad[] = {nullptr, freed, reinterpret_cast<HGLOBAL>(1),
+  const HGLOBAL bad[] = {nullptr,
+                         freed,
+                         reinterpret_cast<HGLOBAL>(1),
                          reinterpret_cast<HGLOBAL>(0x1234567),
-                         reinterpret_cast<HGLOBAL>(~std::uintptr_t{0}), &reused};
+                         reinterpret_cast<HGLOBAL>(~std::uintptr_t{0}),
+                         &reused};
   for (HGLOBAL handle : bad) {
     SCOPED_TRACE(reinterpret_cast<std::uintptr_t>(handle));
     EXPECT_EQ(GlobalLock(handle), nullptr);

@@ -6,10 +6,9 @@
 // block; stretches a legacy frame's luma; steps over the fill byte; decodes
 // the chroma section. Every MCU is left locked: once per luma block and once
 // for the chroma pass (twice more on a legacy frame, by the stretch).
-#include "decode/decoder.h"
-
 #include <cstring>
 
+#include "decode/decoder.h"
 #include "decode/huffman_decoder.h"
 #include "decode/reconstruct.h"
 #include "frame/mcu.h"

@@ -10,10 +10,10 @@ namespace quill::decode {
 
 // Working state of the last decode (process-wide; calls must not overlap).
 struct DecoderState {
-  std::int16_t step;            // quality word >> 8, plus 1 for a tagged frame
-  format::QuantTable quant;     // base table coarsened step - 1 times
-  std::uint32_t histogram[256]; // luma of the central region (legacy frames)
-  std::int32_t tone_low;        // 255 and 0 at the start of every decode
+  std::int16_t step;             // quality word >> 8, plus 1 for a tagged frame
+  format::QuantTable quant;      // base table coarsened step - 1 times
+  std::uint32_t histogram[256];  // luma of the central region (legacy frames)
+  std::int32_t tone_low;         // 255 and 0 at the start of every decode
   std::int32_t tone_high;
 };
 extern DecoderState g_decoder;

@@ -40,7 +40,9 @@ constexpr std::uint8_t kFillAfterPartialByte = 0xAA;
 // legacy quality step 128 and up.
 constexpr int kMaxDecodeStep = 127;
 
-constexpr bool IsTagged(std::uint8_t tag) { return tag == kTagZ || tag == kTagY; }
+constexpr bool IsTagged(std::uint8_t tag) {
+  return tag == kTagZ || tag == kTagY;
+}
 
 using QuantTable = std::array<std::int16_t, 64>;
 
@@ -101,7 +103,7 @@ constexpr std::array<std::uint8_t, 12> kDcSymbols = {0, 1, 2, 3, 4, 5, 6, 7, 8, 
 // Standard luminance AC table: 162 run/size symbols (run high nibble, size
 // low nibble). Its one 15-bit code (symbol 0x82) moves to 16 bits in this
 // format, taking 0xFF81 ahead of the other 125 16-bit codes.
-constexpr std::array<std::uint8_t, 17> kAcCounts = {0, 0, 2, 1, 3, 3, 2, 4, 3,
+constexpr std::array<std::uint8_t, 17> kAcCounts = {0, 0, 2, 1, 3, 3, 2, 4,  3,
                                                     5, 5, 4, 4, 0, 0, 0, 126};
 constexpr std::array<std::uint8_t, 162> kAcSymbols = {
     0x01, 0x02, 0x03, 0x00, 0x04, 0x11, 0x05, 0x12, 0x21, 0x31, 0x41, 0x06, 0x13, 0x51, 0x61,

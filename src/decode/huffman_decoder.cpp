@@ -74,8 +74,8 @@ constexpr std::array<Match, 1 << kAcLookBits> MakeAcTable() {
 
 constexpr auto kDcTable = MakeDcTable();
 constexpr auto kAcTable = MakeAcTable();
-static_assert(kDcTable[0].length == 2 && kDcTable[0].symbol == 0);        // 00: category 0
-static_assert(kDcTable[511].length == format::kDcGiveUpLength);           // 111111111...
+static_assert(kDcTable[0].length == 2 && kDcTable[0].symbol == 0);  // 00: category 0
+static_assert(kDcTable[511].length == format::kDcGiveUpLength);     // 111111111...
 static_assert(kAcTable[0b1010000000].length == 4 && kAcTable[0b1010000000].symbol == 0x00);
 
 // The 64 bits at the reader's position; bits past the limit read as 0.

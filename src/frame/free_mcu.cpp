@@ -8,8 +8,8 @@
 #include "quill32.h"
 
 extern "C" HGLOBAL QUILL32_CALL FreeMCU(HGLOBAL grid, int rows, int columns) {
-  const bool known_shape =
-      (rows == 30 && columns == 20) || (rows == 30 && columns == 40) || (rows == 60 && columns == 40);
+  const bool known_shape = (rows == 30 && columns == 20) || (rows == 30 && columns == 40) ||
+                           (rows == 60 && columns == 40);
   if (known_shape) {
     if (auto* slots = static_cast<HGLOBAL*>(GlobalLock(grid))) {
       const std::size_t visible = GlobalSize(grid) / sizeof(HGLOBAL);

@@ -51,6 +51,8 @@ inline McuSamples LockMcu(HGLOBAL mcu) {
   return static_cast<McuSamples>(bytes);
 }
 
-inline HGLOBAL AllocateMcu() { return GlobalAlloc(kMcuFlags, kMcuBytes); }
+inline HGLOBAL AllocateMcu() {
+  return GlobalAlloc(kMcuFlags, kMcuBytes);
+}
 
 }  // namespace quill

@@ -138,7 +138,8 @@ extern "C" int QUILL32_CALL TRANSMCU2BMP(HGLOBAL grid, HGLOBAL dib, int height, 
     if (slots_block.bytes() == nullptr) return 0;
     const auto* slots = reinterpret_cast<const HGLOBAL*>(slots_block.bytes());
     std::uint8_t* rows[8];
-    for (int r = 0; r < 8; ++r) rows[r] = pixels + static_cast<std::size_t>(h - 1 - (8 * s + r)) * row_bytes;
+    for (int r = 0; r < 8; ++r)
+      rows[r] = pixels + static_cast<std::size_t>(h - 1 - (8 * s + r)) * row_bytes;
     ClampToneGain();
     const bool tagged = g_render_state.tagged_frame != 0;
     const double g = g_render_state.tone_gain;

@@ -31,7 +31,9 @@ std::vector<UINT>* g_write_sizes = nullptr;
 }  // namespace
 
 namespace quill::platform {
-void RecordWriteSizes(std::vector<UINT>* sizes) { g_write_sizes = sizes; }
+void RecordWriteSizes(std::vector<UINT>* sizes) {
+  g_write_sizes = sizes;
+}
 }  // namespace quill::platform
 
 HFILE _lopen(LPCSTR path, int /*mode*/) {
@@ -63,4 +65,6 @@ UINT _lwrite(HFILE file, const char* buffer, UINT bytes) {
   return TransferAll([&](UINT at, UINT n) { return ::write(file, buffer + at, n); }, bytes);
 }
 
-HFILE _lclose(HFILE file) { return ::close(file) == 0 ? 0 : HFILE_ERROR; }
+HFILE _lclose(HFILE file) {
+  return ::close(file) == 0 ? 0 : HFILE_ERROR;
+}

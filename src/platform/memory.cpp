@@ -100,7 +100,7 @@ HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) {
   unsigned char* data = nullptr;
   if (bytes > 0) {
     data = static_cast<unsigned char*>((flags & GMEM_ZEROINIT) ? std::calloc(bytes, 1)
-                                                                : std::malloc(bytes));
+                                                               : std::malloc(bytes));
     if (data == nullptr) return nullptr;
   }
   std::lock_guard<std::mutex> guard(g_mutex);
@@ -166,7 +166,9 @@ void FailAllocationsAfter(long successes) {
   g_allowed_allocations.store(successes < 0 ? -1 : successes);
 }
 
-std::size_t LiveBlocks() { return g_live.load(); }
+std::size_t LiveBlocks() {
+  return g_live.load();
+}
 
 int LockCount(HGLOBAL block) {
   Slot* slot = Resolve(block);

@@ -9,8 +9,7 @@
 namespace {
 
 void WriteToStandardError(const char* text, const char* caption) {
-  std::fprintf(stderr, "%s: %s\n", caption != nullptr ? caption : "",
-               text != nullptr ? text : "");
+  std::fprintf(stderr, "%s: %s\n", caption != nullptr ? caption : "", text != nullptr ? text : "");
 }
 
 std::atomic<QuillMessageSink> g_sink{&WriteToStandardError};

@@ -1,0 +1,67 @@
+// Grids of MCUs made by the test, kept in a grid block as a host keeps them.
+#pragma once
+
+#include <functional>
+
+#include "frame/mcu.h"
+#include "host.h"
+#include "quill32.h"
+
+namespace quill::test {
+
+// sample(mcu slot, block, index) -> value
+using SampleFn = std::function<std::int16_t(int, int, int)>;
+
+class TestGrid {
+ public:
+  TestGrid(GridShape shape, const SampleFn& sample) : shape_(shape) {
+    block_ = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, shape.slots() * sizeof(HGLOBAL));
+    auto* slots = static_cast<HGLOBAL*>(GlobalLock(block_));
+    for (int i = 0; i < shape.slots(); ++i) {
+      slots[i] = AllocateMcu();
+      McuSamples s = LockMcu(slots[i]);
+      for (int b = 0; b < 4; ++b) {
+        for (int k = 0; k < 64; ++k) s[b][k] = sample(i, b, k);
+      }
+      GlobalUnlock(slots[i]);
+    }
+    GlobalUnlock(block_);
+  }
+  // Takes over a grid the library filled into `slots`.
+  TestGrid(GridShape shape, const std::vector<HGLOBAL>& slots) : shape_(shape) {
+    block_ = GlobalAlloc(GMEM_MOVEABLE, slots.size() * sizeof(HGLOBAL));
+    std::memcpy(GlobalLock(block_), slots.data(), slots.size() * sizeof(HGLOBAL));
+    GlobalUnlock(block_);
+  }
+  ~TestGrid() {
+    if (block_ != nullptr) FreeMCU(block_, shape_.rows, shape_.columns);
+  }
+  TestGrid(const TestGrid&) = delete;
+  TestGrid& operator=(const TestGrid&) = delete;
+
+  HGLOBAL block() const { return block_; }
+  HGLOBAL Slot(int i) const {
+    auto* slots = static_cast<HGLOBAL*>(GlobalLock(block_));
+    HGLOBAL h = slots[i];
+    GlobalUnlock(block_);
+    return h;
+  }
+  std::vector<HGLOBAL> Slots() const {
+    std::vector<HGLOBAL> out(static_cast<std::size_t>(shape_.slots()));
+    for (int i = 0; i < shape_.slots(); ++i) out[static_cast<std::size_t>(i)] = Slot(i);
+    return out;
+  }
+  std::int16_t Sample(int mcu, int block, int index) const {
+    HGLOBAL h = Slot(mcu);
+    McuSamples s = LockMcu(h);
+    const std::int16_t v = s[block][index];
+    GlobalUnlock(h);
+    return v;
+  }
+
+ private:
+  GridShape shape_;
+  HGLOBAL block_;
+};
+
+}  // namespace quill::test

@@ -1,0 +1,89 @@
+// The legacy tone stretch: range search, widening, fitting, mapping.
+#include "decode/decoder.h"
+#include "frame/state.h"
+#include "grid.h"
+
+namespace quill::test {
+namespace {
+
+struct StretchCase {
+  const char* name;
+  std::vector<std::pair<int, std::uint32_t>> bins;  // histogram entries
+  int tone_low, tone_high;                          // as the count left them
+  float gain;
+  std::vector<std::pair<int, int>> samples;  // luma before -> after
+};
+
+TEST(StretchTones, WorkedRanges) {
+  auto curve = [](int x) { return static_cast<int>(format::kToneCurve[x] + 0.5); };
+  const StretchCase cases[] = {
+      {"40..200",
+       {{40, 31}, {200, 111}},
+       40,
+       200,
+       1.59375f,
+       {{40, 0}, {120, 142}, {200, 255}, {-50, 0}, {400, 255}}},
+      {"20..100: low overshoot taken off the top",
+       {{20, 31}, {100, 111}},
+       20,
+       100,
+       1.5125f,
+       {{20, 0}}},
+      {"150..230", {{150, 31}, {230, 111}}, 150, 230, 1.625f, {{150, curve(250)}}},
+      {"100..140", {{100, 31}, {140, 111}}, 100, 140, 2.0f, {{100, curve(160)}, {140, curve(320)}}},
+      {"bins count by their low 16 bits",
+       {{10, 65536 + 5}, {20, 31}, {200, 111}},
+       10,
+       200,
+       static_cast<float>(255.0 / 180.0),
+       {}},
+      {"a bin of 32,768 or more subtracts",
+       {{200, 40000}, {190, 25566}, {180, 200}, {50, 31}},
+       50,
+       200,
+       static_cast<float>(231.0 / 130.0),
+       {}},  // d -14 -> 0, e 245 -> 231
+      {"one tone: gain 0", {{77, 5000}}, 77, 77, 0.0f, {{77, curve(154)}, {10, curve(154)}}},
+      {"no tone counted: width -255", {}, 255, 0, 2.0f, {{100, curve(146)}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::memset(decode::g_decoder.histogram, 0, sizeof decode::g_decoder.histogram);
+    for (const auto& [bin, count] : c.bins) decode::g_decoder.histogram[bin] = count;
+    decode::g_decoder.tone_low = c.tone_low;
+    decode::g_decoder.tone_high = c.tone_high;
+    std::vector<std::int16_t> before;
+    for (const auto& [v, after] : c.samples) before.push_back(static_cast<std::int16_t>(v));
+    if (before.empty()) before.push_back(0);
+    TestGrid grid(kGrid320x240, [&](int, int block, int index) -> std::int16_t {
+      return block < 2 ? before[static_cast<std::size_t>(index) % before.size()] : 5;
+    });
+    auto slots = grid.Slots();
+    decode::StretchTones(slots.data());
+    EXPECT_EQ(g_render_state.tone_gain, c.gain);
+    for (std::size_t i = 0; i < c.samples.size(); ++i) {
+      EXPECT_EQ(grid.Sample(599, 1, static_cast<int>(i)), c.samples[i].second)
+          << "sample " << c.samples[i].first;
+      EXPECT_EQ(grid.Sample(0, 0, static_cast<int>(i)), c.samples[i].second);
+    }
+    EXPECT_EQ(grid.Sample(10, kRedDiff, 0), 5);  // chroma untouched
+  }
+}
+
+TEST(StretchTones, RangeEndsFoundByTheRunningCounts) {
+  std::memset(decode::g_decoder.histogram, 0, sizeof decode::g_decoder.histogram);
+  decode::g_decoder.histogram[200] = 40000;  // low 16 bits: -25,536
+  decode::g_decoder.histogram[190] = 25566;  // running sum 30: not yet
+  decode::g_decoder.histogram[180] = 200;
+  decode::g_decoder.histogram[50] = 31;
+  decode::g_decoder.tone_low = 50;
+  decode::g_decoder.tone_high = 200;
+  TestGrid grid(kGrid320x240, [](int, int, int) -> std::int16_t { return 0; });
+  auto slots = grid.Slots();
+  decode::StretchTones(slots.data());
+  EXPECT_EQ(decode::g_decoder.tone_low, 50);
+  EXPECT_EQ(decode::g_decoder.tone_high, 180);
+}
+
+}  // namespace
+}  // namespace quill::test
