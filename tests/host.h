@@ -33,10 +33,12 @@ class HostBlock {
     return h;
   }
   // Copies of the bytes, taken with a balanced lock.
-  std::vector<std::uint8_t> Bytes() const {
-    auto* p = static_cast<std::uint8_t*>(GlobalLock(handle_));
-    std::vector<std::uint8_t> out(p, p + GlobalSize(handle_));
-    GlobalUnlock(handle_);
+  std::vector<std::uint8_t> Bytes() const { return BytesOf(handle_); }
+  static std::vector<std::uint8_t> BytesOf(HGLOBAL handle) {
+    auto* p = static_cast<std::uint8_t*>(GlobalLock(handle));
+    if (p == nullptr) return {};
+    std::vector<std::uint8_t> out(p, p + GlobalSize(handle));
+    GlobalUnlock(handle);
     return out;
   }
   void Fill(const std::vector<std::uint8_t>& bytes) const {

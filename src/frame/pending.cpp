@@ -8,9 +8,6 @@ int QUILL32_CALL COMBINEMCU(const HGLOBAL*, const HGLOBAL*, HGLOBAL*) {
 int QUILL32_CALL CombineImage(HGLOBAL, HGLOBAL, HGLOBAL) {
   return 0;
 }
-int QUILL32_CALL CompressBmp(HGLOBAL, HGLOBAL) {
-  return 0;
-}
 int QUILL32_CALL EXPANDMCU(const HGLOBAL*, HGLOBAL*) {
   return 0;
 }

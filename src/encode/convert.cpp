@@ -1,0 +1,114 @@
+// Picture-to-block conversion: each 16x8 area of the picture becomes one MCU
+// of luma and halved colour differences.
+//
+// For each horizontal pixel pair, in double precision in exactly this order
+// (the two orders round differently, and both are part of the format):
+//   first pixel:  Y0 = trunc((0.6 G + 0.3 R) + 0.1 B),  (B - Y)/2 = trunc(0.5 (B - Y0))
+//   second pixel: Y1 = trunc((0.6 G + 0.1 B) + 0.3 R),  (R - Y)/2 = trunc(0.5 (R - Y1))
+// so blue difference comes from the even pixel and red difference from the
+// odd one, each with its own luma; the pair is not averaged. Example: a pixel
+// of (1, 1, 1) has luma 0 as a first pixel and 1 as a second.
+//
+// The colour differences are then bounded by luma: |(R - Y)/2| <= 0.877 y +
+// 53.273 and |(B - Y)/2| <= 0.4939 y + 26 (bounds rounded to single
+// precision), where y is the luma at the same array index, not the sample's
+// own pixels: pixel columns c and 8 + c for chroma column c.
+#include <cstring>
+
+#include "encode/encoder.h"
+
+namespace quill::encode {
+namespace {
+
+constexpr int kPixelRowBytes = 960;
+constexpr int kTopRowOffset = 40 + 239 * kPixelRowBytes;  // 229,480
+constexpr int kMcuRowBytes = 8 * kPixelRowBytes;          // 7,680
+constexpr int kMcuPixelBytes = 16 * 3;
+
+// The four working arrays of the MCU being built.
+std::int16_t g_luma_left[64], g_luma_right[64], g_red_diff[64], g_blue_diff[64];
+
+std::int16_t Clamp(std::int16_t v, std::int16_t low, std::int16_t high) {
+  return v < low ? low : v > high ? high : v;
+}
+
+}  // namespace
+
+void LimitRY(std::int16_t& c, std::int16_t y) {
+  const float x = static_cast<float>(y * 0.877 + 53.273);
+  if (c >= 0 && double{x} - c < 0) {
+    c = static_cast<std::int16_t>(x);
+  } else if (c < 0 && c + double{x} < 0) {
+    c = static_cast<std::int16_t>(-x);
+  }
+}
+
+void LimitBY(std::int16_t& c, std::int16_t y) {
+  const float x = static_cast<float>(y * double{0.4939f} + double{26.0f});
+  if (c >= 0 && double{x} - c < 0) {
+    c = static_cast<std::int16_t>(x);
+  } else if (c < 0 && c + double{x} < 0) {
+    c = static_cast<std::int16_t>(-x);
+  }
+}
+
+void ClampMCU(std::int16_t luma_left[64], std::int16_t luma_right[64], std::int16_t ry[64],
+              std::int16_t by[64]) {
+  for (int k = 0; k < 64; ++k) {
+    luma_left[k] = Clamp(luma_left[k], 0, 255);
+    luma_right[k] = Clamp(luma_right[k], 0, 255);
+    ry[k] = Clamp(ry[k], -127, 127);
+    by[k] = Clamp(by[k], -127, 127);
+  }
+}
+
+void LimitChroma(const std::int16_t luma_left[64], const std::int16_t luma_right[64],
+                 std::int16_t ry[64], std::int16_t by[64]) {
+  for (int k = 0; k < 64; ++k) {
+    LimitRY(ry[k], luma_left[k]);
+    LimitBY(by[k], luma_left[k]);
+  }
+  for (int k = 0; k < 64; ++k) {
+    LimitRY(ry[k], luma_right[k]);
+    LimitBY(by[k], luma_right[k]);
+  }
+}
+
+void ConvertMCU(const std::uint8_t* const rows[8], McuSamples mcu) {
+  for (int r = 0; r < 8; ++r) {
+    const std::uint8_t* px = rows[r];
+    for (int i = 0; i < 8; ++i, px += 6) {
+      const double b0 = px[0], g0 = px[1], r0 = px[2];
+      const double b1 = px[3], g1 = px[4], r1 = px[5];
+      const auto y0 = static_cast<std::int32_t>((0.6 * g0 + 0.3 * r0) + 0.1 * b0);
+      const auto y1 = static_cast<std::int32_t>((0.6 * g1 + 0.1 * b1) + 0.3 * r1);
+      std::int16_t* luma = i < 4 ? g_luma_left : g_luma_right;
+      const int column = i < 4 ? 2 * i : 2 * i - 8;
+      luma[8 * r + column] = static_cast<std::int16_t>(y0);
+      luma[8 * r + column + 1] = static_cast<std::int16_t>(y1);
+      g_blue_diff[8 * r + i] = static_cast<std::int16_t>(0.5 * (b0 - y0));
+      g_red_diff[8 * r + i] = static_cast<std::int16_t>(0.5 * (r1 - y1));
+    }
+  }
+  ClampMCU(g_luma_left, g_luma_right, g_red_diff, g_blue_diff);
+  LimitChroma(g_luma_left, g_luma_right, g_red_diff, g_blue_diff);
+  std::memcpy(mcu[kLumaLeft], g_luma_left, sizeof g_luma_left);
+  std::memcpy(mcu[kLumaRight], g_luma_right, sizeof g_luma_right);
+  std::memcpy(mcu[kRedDiff], g_red_diff, sizeof g_red_diff);
+  std::memcpy(mcu[kBlueDiff], g_blue_diff, sizeof g_blue_diff);
+}
+
+void TRANSBMP2MCU(const std::uint8_t* dib, const HGLOBAL* grid) {
+  for (int row = 0; row < kGrid320x240.rows; ++row) {
+    const std::uint8_t* top = dib + kTopRowOffset - kMcuRowBytes * row;
+    for (int column = 0; column < kGrid320x240.columns; ++column) {
+      const std::uint8_t* rows[8];
+      for (int r = 0; r < 8; ++r) rows[r] = top - kPixelRowBytes * r + kMcuPixelBytes * column;
+      const HGLOBAL mcu = grid[row * kGrid320x240.columns + column];
+      ConvertMCU(rows, LockMcu(mcu));
+      GlobalUnlock(mcu);
+    }
+  }
+}
+
+}  // namespace quill::encode

@@ -1,0 +1,63 @@
+// Frame encoder: a 320x240 packed DIB becomes a tagged frame.
+#pragma once
+
+#include <cstdint>
+
+#include "decode/frame_format.h"
+#include "frame/mcu.h"
+
+namespace quill::encode {
+
+// Block results inside the encoder.
+enum Result : int { kDone = 0, kFatal = 1, kBufferFull = 2 };
+
+// --- Picture to blocks ---------------------------------------------------
+// Fills the 600 MCUs of `grid` from the 320x240 picture whose pixel rows
+// start 40 bytes into `dib` (bottom-up, 960 bytes each).
+void TRANSBMP2MCU(const std::uint8_t* dib, const HGLOBAL* grid);
+// Builds one MCU from its eight picture rows (top first, each pointing at the
+// MCU's first pixel).
+void ConvertMCU(const std::uint8_t* const rows[8], McuSamples mcu);
+void ClampMCU(std::int16_t luma_left[64], std::int16_t luma_right[64], std::int16_t ry[64],
+              std::int16_t by[64]);
+void LimitChroma(const std::int16_t luma_left[64], const std::int16_t luma_right[64],
+                 std::int16_t ry[64], std::int16_t by[64]);
+void LimitRY(std::int16_t& c, std::int16_t y);
+void LimitBY(std::int16_t& c, std::int16_t y);
+
+// --- Forward DCT and quantizer --------------------------------------------
+void ForwardDCT(std::int16_t block[64]);
+// Divides by `quant`, writing the result back into `block` (natural order)
+// and into `out` at each coefficient's zigzag position.
+void QuantizeBlock(std::int16_t block[64], std::int16_t out[64], const format::QuantTable& quant);
+
+// --- Huffman block encoder ------------------------------------------------
+// Writer contract: `p` is the current byte of the frame, `used` the bits
+// already in it (0..8; its free low bits are 0). `end` is the frame's last
+// byte. Every write reports kBufferFull as soon as the pointer reaches
+// end - 2 (frame offset 24,573) or beyond, after storing the byte there.
+struct BitWriter {
+  std::uint8_t* p;
+  std::uint8_t used;
+};
+extern BitWriter g_writer;
+extern std::int16_t g_dc_pred;
+
+Result PutBits(std::uint32_t bits, int n, BitWriter& w, const std::uint8_t* end);
+Result PutDCCode(int category, BitWriter& w, const std::uint8_t* end);
+Result EncodeDC(std::int16_t dc, BitWriter& w, const std::uint8_t* end);
+// Overwrites the negative coefficients it codes with their value bits.
+Result EncodeAC(std::int16_t coef[64], BitWriter& w, const std::uint8_t* end);
+Result EncodeBlock(std::int16_t coef[64], BitWriter& w, const std::uint8_t* end);
+
+// --- Driver ----------------------------------------------------------------
+// Moves the writer to the first even frame offset after the luma section
+// (counted from `bitstream`, frame offset 2), leaving 0xAA or 0x00 between.
+void AlignChroma(BitWriter& w, const std::uint8_t* bitstream);
+// The quantizer of the last attempt.
+extern format::QuantTable g_encode_quant;
+// Encodes the grid into the 24,576 bytes at `frame`; 1 on success, 0 when a
+// block cannot be coded or the frame would need a quality step of 127.
+int EncodeFrame(std::uint8_t* frame, const HGLOBAL* grid);
+
+}  // namespace quill::encode

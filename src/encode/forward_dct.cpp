@@ -1,0 +1,101 @@
+// Forward DCT and quantizer.
+//
+// The DCT is the Loeffler-Ligtenberg-Moschytz factorisation in 13-bit fixed
+// point, rows then columns, in place. The row pass keeps two extra bits (its
+// even outputs are scaled by 4, the odd ones descaled by 2^11); the column
+// pass removes them with the transform's factor of 8 (even outputs by 2^5,
+// odd ones by 2^18). The result is the DCT itself to within about one unit:
+// the DC is (4 * sum + 16) >> 5, an eighth of the sum of the 64 inputs.
+//
+// Range: inputs are clamped to -127..127 beforehand, so a row sum is at most
+// 8 * 127 = 1,016 and every row output fits 16 bits (|E0| * 4 <= 4,064);
+// the largest column product, 8 * 4,064 * 25,172, stays far below 2^31.
+//
+// Quantizer: the first 32 coefficients in zigzag order are rounded to the
+// nearest integer with halves away from zero ((trunc(10 v / q) +- 5) / 10),
+// the last 32 are truncated toward zero.
+#include "encode/encoder.h"
+
+namespace quill::encode {
+namespace {
+
+constexpr std::int32_t F1 = 4433;    // FIX(0.541196100)
+constexpr std::int32_t F2 = 6270;    // FIX(0.765366865)
+constexpr std::int32_t F3 = 15137;   // FIX(1.847759065)
+constexpr std::int32_t F4 = 9633;    // FIX(1.175875602)
+constexpr std::int32_t F5 = 2446;    // FIX(0.298631336)
+constexpr std::int32_t F6 = 16819;   // FIX(2.053119869)
+constexpr std::int32_t F7 = 25172;   // FIX(3.072711026)
+constexpr std::int32_t F8 = 12299;   // FIX(1.501321110)
+constexpr std::int32_t F9 = 7373;    // FIX(0.899976223)
+constexpr std::int32_t F10 = 20995;  // FIX(2.562915447)
+constexpr std::int32_t F11 = 16069;  // FIX(1.961570560)
+constexpr std::int32_t F12 = 3196;   // FIX(0.390180644)
+
+constexpr int kFirstTruncatedPosition = 32;
+
+template <int kStride, bool kColumnPass>
+inline void Transform(std::int16_t* p) {
+  const std::int32_t x0 = p[0], x1 = p[kStride], x2 = p[2 * kStride], x3 = p[3 * kStride];
+  const std::int32_t x4 = p[4 * kStride], x5 = p[5 * kStride], x6 = p[6 * kStride];
+  const std::int32_t x7 = p[7 * kStride];
+  const std::int32_t t0 = x0 + x7, t7 = x0 - x7, t1 = x1 + x6, t6 = x1 - x6;
+  const std::int32_t t2 = x2 + x5, t5 = x2 - x5, t3 = x3 + x4, t4 = x3 - x4;
+
+  const std::int32_t t10 = t0 + t3, t13 = t0 - t3, t11 = t1 + t2, t12 = t1 - t2;
+  const std::int32_t e0 = t10 + t11, e4 = t10 - t11;
+  const std::int32_t z = (t12 + t13) * F1;
+  const std::int32_t e2 = z + t13 * F2, e6 = z - t12 * F3;
+
+  std::int32_t z1 = t4 + t7, z2 = t5 + t6, z3 = t4 + t6, z4 = t5 + t7;
+  const std::int32_t z5 = (z3 + z4) * F4;
+  z1 = -z1 * F9;
+  z2 = -z2 * F10;
+  z3 = z5 - z3 * F11;
+  z4 = z5 - z4 * F12;
+  const std::int32_t o7 = t4 * F5 + z1 + z3, o5 = t5 * F6 + z2 + z4;
+  const std::int32_t o3 = t6 * F7 + z2 + z3, o1 = t7 * F8 + z1 + z4;
+
+  constexpr int kShift = kColumnPass ? 18 : 11;
+  constexpr std::int32_t kBias = std::int32_t{1} << (kShift - 1);
+  auto odd = [](std::int32_t v) { return static_cast<std::int16_t>((v + kBias) >> kShift); };
+  if constexpr (kColumnPass) {
+    p[0] = static_cast<std::int16_t>((e0 + 16) >> 5);
+    p[4 * kStride] = static_cast<std::int16_t>((e4 + 16) >> 5);
+  } else {
+    p[0] = static_cast<std::int16_t>(e0 * 4);
+    p[4 * kStride] = static_cast<std::int16_t>(e4 * 4);
+  }
+  p[2 * kStride] = odd(e2);
+  p[6 * kStride] = odd(e6);
+  p[kStride] = odd(o1);
+  p[3 * kStride] = odd(o3);
+  p[5 * kStride] = odd(o5);
+  p[7 * kStride] = odd(o7);
+}
+
+}  // namespace
+
+void ForwardDCT(std::int16_t block[64]) {
+  for (int r = 0; r < 8; ++r) Transform<1, false>(block + 8 * r);
+  for (int c = 0; c < 8; ++c) Transform<8, true>(block + c);
+}
+
+void QuantizeBlock(std::int16_t block[64], std::int16_t out[64], const format::QuantTable& quant) {
+  for (int i = 0; i < 64; ++i) {
+    const std::int32_t v = block[i];
+    const std::int32_t q = quant[i];
+    const int z = format::kNaturalToZigzag[i];
+    std::int32_t r;
+    if (z >= kFirstTruncatedPosition) {
+      r = v / q;
+    } else {
+      const auto tenths = static_cast<std::int16_t>(10 * v / q + (v > 0 ? 5 : -5));
+      r = tenths / 10;
+    }
+    block[i] = static_cast<std::int16_t>(r);
+    out[z] = static_cast<std::int16_t>(r);
+  }
+}
+
+}  // namespace quill::encode

@@ -1,0 +1,166 @@
+// Huffman block encoder and its bit writer.
+//
+// The writer adds bits into the current byte (whose free low bits are 0) and
+// stores whole bytes straight into the frame. Only a write that exactly fills
+// the current byte by itself (used + n = 8) moves on at once; a write that
+// spills into further bytes and ends at a byte end leaves the pointer resting
+// on that full byte with used = 8, and the next write continues behind it.
+// Every advance stores the new byte and then tests the room, so a full buffer
+// is reported after the byte at frame offset 24,573 has been stored; a failed
+// attempt therefore leaves its bytes through offset 24,573 in the frame.
+//
+// Example: into an empty frame, DC difference +5 and no AC gives 100
+// (category 3), 101 (value), 1010 (EOB): bytes 0x96 0x80, 2 bits used.
+#include <cstdlib>
+
+#include "encode/encoder.h"
+#include "platform/platform.h"
+
+namespace quill::encode {
+
+BitWriter g_writer{nullptr, 0};
+std::int16_t g_dc_pred = 0;
+
+namespace {
+
+constexpr std::int32_t kMaxDcDifference = 2047;
+constexpr std::int32_t kMaxAcMagnitude = 1023;
+constexpr int kMaxDcCategory = 11;
+
+// Bit length of 0..255.
+constexpr std::array<std::uint8_t, 256> MakeCategories() {
+  std::array<std::uint8_t, 256> table{};
+  for (int m = 1; m < 256; ++m) table[m] = static_cast<std::uint8_t>(table[m >> 1] + 1);
+  return table;
+}
+constexpr auto kCategory = MakeCategories();
+static_assert(kCategory[1] == 1 && kCategory[3] == 2 && kCategory[4] == 3 && kCategory[255] == 8);
+
+inline std::uint32_t Mask(int k) {
+  return (1u << k) - 1;
+}
+
+inline bool NoRoom(const std::uint8_t* p, const std::uint8_t* end) {
+  return end - p <= 2;
+}
+
+// PutBits without its refusal of an empty write.
+Result Write(std::uint32_t bits, int n, BitWriter& w, const std::uint8_t* end) {
+  const int s = w.used + n;
+  if (s == 8) {
+    *w.p = static_cast<std::uint8_t>(*w.p + (bits & 0xFF));
+    w.used = 0;
+    *++w.p = 0;
+    return NoRoom(w.p, end) ? kBufferFull : kDone;
+  }
+  if (s < 8) {
+    *w.p = static_cast<std::uint8_t>(*w.p + (bits << (8 - s)));
+    w.used = static_cast<std::uint8_t>(s);
+    return kDone;
+  }
+  *w.p = static_cast<std::uint8_t>(*w.p + ((bits & 0xFFFF) >> (s - 8)));
+  const int r = s - 8;
+  const auto spill = static_cast<std::uint16_t>(bits << (16 - r));
+  *++w.p = static_cast<std::uint8_t>(spill >> 8);
+  if (r <= 8) {
+    w.used = static_cast<std::uint8_t>(r);
+    return NoRoom(w.p, end) ? kBufferFull : kDone;
+  }
+  if (NoRoom(w.p, end)) return kBufferFull;
+  *++w.p = static_cast<std::uint8_t>(spill);
+  w.used = static_cast<std::uint8_t>(r - 8);
+  return NoRoom(w.p, end) ? kBufferFull : kDone;
+}
+
+inline Result Write(const format::Code& code, BitWriter& w, const std::uint8_t* end) {
+  return Write(code.bits, code.length, w, end);
+}
+
+inline int BitLength(std::uint32_t magnitude) {
+  return magnitude < 256 ? kCategory[magnitude] : 8 + kCategory[magnitude >> 8];
+}
+
+}  // namespace
+
+Result PutBits(std::uint32_t bits, int n, BitWriter& w, const std::uint8_t* end) {
+  if (bits == 0 && n == 0) {
+    MessageBoxA(nullptr, "Fill DC Code Value Error", "Err", MB_OK);
+    return kFatal;
+  }
+  return Write(bits, n, w, end);
+}
+
+Result PutDCCode(int category, BitWriter& w, const std::uint8_t* end) {
+  if (category > kMaxDcCategory) {
+    MessageBoxA(nullptr, "Fill DC Code Length Error", "Err", MB_OK);
+    return kFatal;
+  }
+  return Write(format::kDcCodeByCategory[static_cast<std::size_t>(category)], w, end);
+}
+
+Result EncodeDC(std::int16_t dc, BitWriter& w, const std::uint8_t* end) {
+  const std::int32_t d = std::int32_t{dc} - g_dc_pred;
+  g_dc_pred = dc;
+  const std::int32_t magnitude = std::abs(d);
+  if (magnitude > kMaxDcDifference) return kFatal;
+  const int category = BitLength(static_cast<std::uint32_t>(magnitude));
+  if (const Result r = PutDCCode(category, w, end); r != kDone) return r;
+  if (d == 0) return kDone;
+  const std::uint32_t value =
+      d > 0 ? static_cast<std::uint32_t>(d) : static_cast<std::uint32_t>(d - 1) & Mask(category);
+  return PutBits(value, category, w, end);
+}
+
+Result EncodeAC(std::int16_t coef[64], BitWriter& w, const std::uint8_t* end) {
+  const auto& codes = format::kAcCodeBySizeRun;
+  int run = 0;
+  bool eob_written = false;
+  for (int k = 1; k < 64; ++k) {
+    const std::int32_t v = coef[k];
+    if (v == 0) {
+      if (k < 63) {
+        ++run;
+      } else {
+        eob_written = true;
+        if (const Result r =
+                PutBits(codes[format::kEndOfBlock].bits, codes[format::kEndOfBlock].length, w, end);
+            r != kDone) {
+          return r;
+        }
+      }
+      continue;
+    }
+    while (run >= 16) {
+      if (const Result r =
+              PutBits(codes[format::kZeroRun].bits, codes[format::kZeroRun].length, w, end);
+          r != kDone) {
+        return r;
+      }
+      run -= 16;
+    }
+    const std::int32_t magnitude = std::abs(v);
+    if (magnitude > kMaxAcMagnitude) {
+      MessageBoxA(nullptr, "AC Encode Overflow!", "Warning", MB_OK);
+      return kFatal;
+    }
+    const int size = BitLength(static_cast<std::uint32_t>(magnitude));
+    const format::Code& code = codes[static_cast<std::size_t>(size * 16 + run)];
+    if (const Result r = PutBits(code.bits, code.length, w, end); r != kDone) return r;
+    if (v < 0) coef[k] = static_cast<std::int16_t>((v - 1) & static_cast<std::int32_t>(Mask(size)));
+    if (const Result r = PutBits(static_cast<std::uint16_t>(coef[k]), size, w, end); r != kDone) {
+      return r;
+    }
+    run = 0;
+  }
+  if (!eob_written) {
+    return PutBits(codes[format::kEndOfBlock].bits, codes[format::kEndOfBlock].length, w, end);
+  }
+  return kDone;
+}
+
+Result EncodeBlock(std::int16_t coef[64], BitWriter& w, const std::uint8_t* end) {
+  if (const Result r = EncodeDC(coef[0], w, end); r != kDone) return r;
+  return EncodeAC(coef, w, end);
+}
+
+}  // namespace quill::encode
