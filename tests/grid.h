@@ -65,3 +65,39 @@ class TestGrid {
 };
 
 }  // namespace quill::test
+
+namespace quill::test {
+
+// A grid's samples assembled into picture planes: luma W x H, each colour
+// difference (W / 2) x H, row-major from the top.
+struct Planes {
+  int width, height;
+  std::vector<std::int16_t> luma, red, blue;
+};
+
+inline Planes Assemble(const std::vector<HGLOBAL>& slots, GridShape shape) {
+  Planes p{16 * shape.columns, 8 * shape.rows, {}, {}, {}};
+  p.luma.resize(static_cast<std::size_t>(p.width) * p.height);
+  p.red.resize(p.luma.size() / 2);
+  p.blue.resize(p.luma.size() / 2);
+  for (int s = 0; s < shape.rows; ++s) {
+    for (int j = 0; j < shape.columns; ++j) {
+      const HGLOBAL h = slots[static_cast<std::size_t>(s * shape.columns + j)];
+      McuSamples m = LockMcu(h);
+      for (int r = 0; r < 8; ++r) {
+        const std::size_t y = static_cast<std::size_t>(8 * s + r);
+        for (int c = 0; c < 16; ++c) {
+          p.luma[y * p.width + 16 * j + c] = m[c / 8][8 * r + c % 8];
+        }
+        for (int k = 0; k < 8; ++k) {
+          p.red[y * (p.width / 2) + 8 * j + k] = m[kRedDiff][8 * r + k];
+          p.blue[y * (p.width / 2) + 8 * j + k] = m[kBlueDiff][8 * r + k];
+        }
+      }
+      GlobalUnlock(h);
+    }
+  }
+  return p;
+}
+
+}  // namespace quill::test

@@ -1,0 +1,89 @@
+// Horizontal doubling: a 20x30 grid (320x240) becomes a 40x30 grid (640x240).
+// Every input sample is kept and a new sample, the average of it and its
+// right-hand neighbour, is placed after it; luma and both colour differences
+// alike, so chroma stays at half the luma resolution. The neighbour of an
+// MCU's last column is the first column of the MCU to its right; at the right
+// edge of the picture the last sample is repeated.
+//
+// Example: luma 0, 10, ..., 150 with 160 to the right becomes
+// 0, 5, 10, 15, ..., 150, 155.
+//
+// Robustness: every output slot gets a new MCU, or null when it cannot be
+// allocated; an input MCU that does not lock leaves its two output MCUs
+// zero, and a right-hand neighbour that does not lock counts as the picture
+// edge. Every lock taken is released: the new MCUs are handed over unlocked.
+#include "frame/mcu.h"
+#include "mcu/average.h"
+#include "quill32.h"
+
+namespace quill {
+namespace {
+
+// The 16 samples of row r of a block pair after doubling (8 from `c`, then
+// averages with `next`).
+inline void DoubleRow(const std::int16_t* c, std::int16_t next, std::int16_t out[16]) {
+  for (int m = 0; m < 8; ++m) {
+    out[2 * m] = c[m];
+    out[2 * m + 1] = Average(c[m], m < 7 ? c[m + 1] : next);
+  }
+}
+
+void ExpandMcu(McuSamples a, McuSamples right, McuSamples p, McuSamples q) {
+  for (int r = 0; r < 8; ++r) {
+    const int row = 8 * r;
+    // Luma: 16 samples across blocks 0 and 1, then the neighbour.
+    std::int16_t luma[17];
+    for (int c = 0; c < 8; ++c) {
+      luma[c] = a[kLumaLeft][row + c];
+      luma[8 + c] = a[kLumaRight][row + c];
+    }
+    luma[16] = right != nullptr ? right[kLumaLeft][row] : luma[15];
+    std::int16_t* targets[4] = {p[kLumaLeft] + row, p[kLumaRight] + row, q[kLumaLeft] + row,
+                                q[kLumaRight] + row};
+    for (int m = 0; m < 16; ++m) {
+      std::int16_t* out = targets[m / 4] + 2 * (m % 4);
+      out[0] = luma[m];
+      out[1] = Average(luma[m], luma[m + 1]);
+    }
+    for (int b : {kRedDiff, kBlueDiff}) {
+      const std::int16_t next = right != nullptr ? right[b][row] : a[b][row + 7];
+      std::int16_t doubled[16];
+      DoubleRow(a[b] + row, next, doubled);
+      for (int c = 0; c < 8; ++c) {
+        p[b][row + c] = doubled[c];
+        q[b][row + c] = doubled[8 + c];
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace quill
+
+extern "C" int QUILL32_CALL EXPANDMCU(const HGLOBAL* grid, HGLOBAL* out) {
+  using namespace quill;
+  if (grid == nullptr || out == nullptr) return 0;
+  const int columns = kGrid320x240.columns;
+  for (int i = 0; i < kGrid320x240.rows; ++i) {
+    for (int j = 0; j < columns; ++j) {
+      const HGLOBAL a_handle = grid[i * columns + j];
+      HGLOBAL& p_slot = out[40 * i + 2 * j];
+      HGLOBAL& q_slot = out[40 * i + 2 * j + 1];
+      p_slot = AllocateMcu();
+      q_slot = AllocateMcu();
+      McuSamples a = LockMcu(a_handle);
+      McuSamples p = LockMcu(p_slot);
+      McuSamples q = LockMcu(q_slot);
+      if (a != nullptr && p != nullptr && q != nullptr) {
+        const HGLOBAL right_handle = j + 1 < columns ? grid[i * columns + j + 1] : nullptr;
+        McuSamples right = right_handle != nullptr ? LockMcu(right_handle) : nullptr;
+        ExpandMcu(a, right, p, q);
+        if (right != nullptr) GlobalUnlock(right_handle);
+      }
+      if (a != nullptr) GlobalUnlock(a_handle);
+      if (p != nullptr) GlobalUnlock(p_slot);
+      if (q != nullptr) GlobalUnlock(q_slot);
+    }
+  }
+  return 0;
+}
