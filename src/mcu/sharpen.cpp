@@ -14,34 +14,13 @@
 #include "frame/locked_block.h"
 #include "frame/mcu.h"
 #include "picture/cross_sharpen.h"
+#include "picture/packed_dib.h"
 #include "quill32.h"
 
 namespace quill {
 namespace {
 
 constexpr CrossWeights kLumaWeights{4, 16};
-
-// Owns a global block for the length of a scope.
-class ScratchBlock {
- public:
-  explicit ScratchBlock(std::size_t bytes)
-      : handle_(GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes)) {}
-  ~ScratchBlock() {
-    if (handle_ != nullptr) {
-      GlobalUnlock(handle_);
-      GlobalFree(handle_);
-    }
-  }
-  ScratchBlock(const ScratchBlock&) = delete;
-  ScratchBlock& operator=(const ScratchBlock&) = delete;
-  template <typename T>
-  T* Lock() {
-    return static_cast<T*>(GlobalLock(handle_));
-  }
-
- private:
-  HGLOBAL handle_;
-};
 
 enum class Direction { kGather, kScatter };
 
@@ -83,9 +62,9 @@ extern "C" void QUILL32_CALL SHARPMCU(HGLOBAL grid, int rows, int /*reserved*/) 
   ScratchBlock plane_block(static_cast<std::size_t>(width) * height * sizeof(std::int16_t));
   ScratchBlock above_block((width - 2) * sizeof(std::int16_t));
   ScratchBlock current_block((width - 2) * sizeof(std::int16_t));
-  auto* plane = plane_block.Lock<std::int16_t>();
-  auto* above = above_block.Lock<std::int16_t>();
-  auto* current = current_block.Lock<std::int16_t>();
+  auto* plane = plane_block.as<std::int16_t>();
+  auto* above = above_block.as<std::int16_t>();
+  auto* current = current_block.as<std::int16_t>();
   if (plane == nullptr || above == nullptr || current == nullptr) return;
 
   Transfer(slots, shape, plane, Direction::kGather);
