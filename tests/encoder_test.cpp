@@ -5,6 +5,7 @@
 #include "decode/reconstruct.h"
 #include "frame/state.h"
 #include "grid.h"
+#include "host.h"
 #include "pictures.h"
 
 namespace quill::test {

@@ -2,6 +2,7 @@
 // agreement with their definitions written out plainly, and refusals.
 #include <random>
 
+#include "host.h"
 #include "pictures.h"
 #include "quill32.h"
 

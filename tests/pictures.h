@@ -1,10 +1,12 @@
-// Pictures for the tests: packed DIBs built from a pixel function.
+// Pictures for the tests and benchmarks: packed DIBs built from a pixel
+// function.
 #pragma once
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <functional>
-
-#include "host.h"
+#include <vector>
 
 namespace quill::test {
 

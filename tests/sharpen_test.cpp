@@ -2,6 +2,7 @@
 // its worked table, lock counts, refusals; and the whole 640x480 road.
 #include "frame/state.h"
 #include "grid.h"
+#include "host.h"
 #include "pictures.h"
 
 namespace quill::test {

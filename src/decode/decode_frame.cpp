@@ -24,19 +24,28 @@ namespace {
 constexpr std::uint32_t kBitstreamBytes = format::kFrameBytes - format::kBitstreamOffset;
 constexpr int kLumaBlockColumns = 40;
 
-void ReconstructLuma(std::int16_t coef[64], Block block, bool tagged) {
-  Dezigzag(coef, block);
-  Dequantize(block, g_decoder.quant);
-  InverseDCT(block);
-  ShiftBlock(block, 128);
-  if (tagged) ClampBlock(block, 0, 255);
+// Decodes the next block and reconstructs it: dequantized coefficients in
+// natural order, then the inverse DCT. The level shift and the clamps are
+// applied as the samples are stored.
+inline void DecodeSamples(Block block, BitReader& reader) {
+  InverseDCTRows(block, DecodeDequantizedBlock(block, reader, g_decoder.quant));
 }
 
-void ReconstructChroma(std::int16_t coef[64], Block block) {
-  Dezigzag(coef, block);
-  Dequantize(block, g_decoder.quant);
-  InverseDCT(block);
-  ClampBlock(block, -128, 127);
+// Luma: +128 in 16 bits, then 0..255 on a tagged frame; a legacy frame keeps
+// its samples unclamped for the tone stretch.
+inline void StoreLuma(const Block block, std::int16_t* out, bool tagged) {
+  for (int i = 0; i < 64; ++i) {
+    const auto v = static_cast<std::int16_t>(block[i] + 128);
+    out[i] = tagged ? (v < 0 ? std::int16_t{0} : v > 255 ? std::int16_t{255} : v) : v;
+  }
+}
+
+// Colour differences: no shift, limited to -128..127 on both frame kinds.
+inline void StoreChroma(const Block block, std::int16_t* out) {
+  for (int i = 0; i < 64; ++i) {
+    const std::int16_t v = block[i];
+    out[i] = v < -128 ? std::int16_t{-128} : v > 127 ? std::int16_t{127} : v;
+  }
 }
 
 bool AllocateGrid(HGLOBAL* grid) {
@@ -77,20 +86,18 @@ int DecodeBitstream(const std::uint8_t* bits, HGLOBAL* grid) {
   if (!AllocateGrid(grid)) return 0;
 
   BitReader reader{bits, kBitstreamBytes, 0};
-  std::int16_t coef[64];
   Block block;
 
   g_dc_pred = 0;
   for (int row = 0; row < kGrid320x240.rows; ++row) {
     for (int j = 0; j < kLumaBlockColumns; ++j) {
-      DecodeBlock(coef, reader);
-      ReconstructLuma(coef, block, tagged);
+      DecodeSamples(block, reader);
+      McuSamples mcu = LockMcu(grid[row * kGrid320x240.columns + j / 2]);
+      StoreLuma(block, mcu[j % 2], tagged);
       if (!tagged && row >= kToneFirstBlockRow && row <= kToneLastBlockRow &&
           j >= kToneFirstBlockColumn && j <= kToneLastBlockColumn) {
-        CountTones(block);
+        CountTones(mcu[j % 2]);
       }
-      McuSamples mcu = LockMcu(grid[row * kGrid320x240.columns + j / 2]);
-      std::memcpy(mcu[j % 2], block, sizeof block);
     }
   }
   if (!tagged) StretchTones(grid);
@@ -110,10 +117,10 @@ int DecodeBitstream(const std::uint8_t* bits, HGLOBAL* grid) {
 
   for (int i = 0; i < kGrid320x240.slots(); ++i) {
     McuSamples mcu = LockMcu(grid[i]);
-    DecodeBlock(coef, reader);
-    ReconstructChroma(coef, mcu[kBlueDiff]);
-    DecodeBlock(coef, reader);
-    ReconstructChroma(coef, mcu[kRedDiff]);
+    DecodeSamples(block, reader);
+    StoreChroma(block, mcu[kBlueDiff]);
+    DecodeSamples(block, reader);
+    StoreChroma(block, mcu[kRedDiff]);
   }
   return 1;
 }

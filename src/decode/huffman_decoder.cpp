@@ -136,8 +136,12 @@ std::int16_t DecodeDC(BitReader& reader) {
   return static_cast<std::int16_t>(g_dc_pred);
 }
 
-void DecodeAC(std::int16_t coef[64], BitReader& reader) {
-  std::memset(coef + 1, 0, 63 * sizeof(std::int16_t));
+namespace {
+
+// The AC decoding loop; `put(k, value)` receives each coefficient at zigzag
+// position k (1..63). Positions not put are 0.
+template <typename Put>
+inline void DecodeCoefficients(BitReader& reader, Put put) {
   int k = 1;
   while (k < 64) {
     const std::uint64_t w = Window(reader);
@@ -155,7 +159,7 @@ void DecodeAC(std::int16_t coef[64], BitReader& reader) {
     if (size > 0) {
       k += run;
       if (k > 63) break;
-      coef[k] = static_cast<std::int16_t>(Extend(Take(w, m.length, size), size));
+      put(k, Extend(Take(w, m.length, size), size));
       reader.position += static_cast<std::uint32_t>(size);
       ++k;
     } else if (run == 0) {
@@ -167,9 +171,30 @@ void DecodeAC(std::int16_t coef[64], BitReader& reader) {
   reader.position += 4;  // the EOB that follows a block reaching position 64
 }
 
+}  // namespace
+
+void DecodeAC(std::int16_t coef[64], BitReader& reader) {
+  std::memset(coef + 1, 0, 63 * sizeof(std::int16_t));
+  DecodeCoefficients(reader,
+                     [coef](int k, std::int32_t v) { coef[k] = static_cast<std::int16_t>(v); });
+}
+
 void DecodeBlock(std::int16_t coef[64], BitReader& reader) {
   coef[0] = DecodeDC(reader);
   DecodeAC(coef, reader);
+}
+
+std::uint8_t DecodeDequantizedBlock(std::int16_t block[64], BitReader& reader,
+                                    const format::QuantTable& quant) {
+  std::memset(block, 0, 64 * sizeof(std::int16_t));
+  block[0] = static_cast<std::int16_t>(std::int32_t{DecodeDC(reader)} * quant[0]);
+  std::uint8_t rows = 1;
+  DecodeCoefficients(reader, [&](int k, std::int32_t v) {
+    const int natural = format::kZigzagToNatural[k];
+    block[natural] = static_cast<std::int16_t>(v * quant[natural]);
+    rows = static_cast<std::uint8_t>(rows | (1u << (natural >> 3)));
+  });
+  return rows;
 }
 
 }  // namespace quill::decode

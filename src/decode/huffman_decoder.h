@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "decode/frame_format.h"
+
 namespace quill::decode {
 
 // Bit reader contract: `bits` is the first byte of the bitstream, `limit` the
@@ -33,5 +35,12 @@ std::int16_t DecodeDC(BitReader& reader);
 // which are consumed.
 void DecodeAC(std::int16_t coef[64], BitReader& reader);
 void DecodeBlock(std::int16_t coef[64], BitReader& reader);
+
+// DecodeBlock, Dezigzag and Dequantize in one: the block's coefficients in
+// natural order, each multiplied by its step (16-bit wrap). Returns a mask
+// of the rows that may hold non-zero values (bit r for row r); the others
+// are 0.
+std::uint8_t DecodeDequantizedBlock(std::int16_t block[64], BitReader& reader,
+                                    const format::QuantTable& quant);
 
 }  // namespace quill::decode

@@ -11,6 +11,8 @@
 // format's arithmetic does: all sums are formed in unsigned 32 bits and only
 // the final arithmetic shift reads them as signed. Stores keep the low 16
 // bits; there is no range limiting inside the transform.
+#include <cstring>
+
 #include "decode/reconstruct.h"
 
 namespace quill::decode {
@@ -78,9 +80,41 @@ inline void Transform(std::int16_t* p) {
 
 }  // namespace
 
-void InverseDCT(Block block) {
-  for (int r = 0; r < 8; ++r) Transform<1, 11>(block + 8 * r);
+void InverseDCTRows(Block block, std::uint8_t rows) {
+  // Rows pass. A row of zeros stays zeros; a row with only its first value
+  // x0 gives 4 * x0 (= (x0 * 8192 + 1024) >> 11) in all eight places.
+  for (int r = 0; r < 8; ++r) {
+    if ((rows >> r & 1u) == 0) continue;
+    std::int16_t* row = block + 8 * r;
+    std::uint64_t rest[2];
+    std::memcpy(rest, row, 16);
+    if ((rest[0] & ~std::uint64_t{0xFFFF}) == 0 && rest[1] == 0) {
+      const auto value = static_cast<std::int16_t>(4 * std::int32_t{row[0]});
+      for (int c = 0; c < 8; ++c) row[c] = value;
+    } else {
+      Transform<1, 11>(row);
+    }
+  }
+  // Columns pass. When only the first row is left non-zero every column
+  // comes out as (x0 * 8192 + 131072) >> 18 in all eight places.
+  if (rows == 1) {
+    for (int c = 0; c < 8; ++c) {
+      const auto value = Descale(static_cast<U>(block[c]) << 13, U{1} << 17, 18);
+      for (int r = 0; r < 8; ++r) block[8 * r + c] = value;
+    }
+    return;
+  }
   for (int c = 0; c < 8; ++c) Transform<8, 18>(block + c);
+}
+
+void InverseDCT(Block block) {
+  std::uint8_t rows = 0;
+  for (int r = 0; r < 8; ++r) {
+    for (int c = 0; c < 8; ++c) {
+      if (block[8 * r + c] != 0) rows = static_cast<std::uint8_t>(rows | 1u << r);
+    }
+  }
+  InverseDCTRows(block, rows == 0 ? 1 : rows);
 }
 
 }  // namespace quill::decode

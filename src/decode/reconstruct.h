@@ -16,6 +16,9 @@ void Dezigzag(const std::int16_t coef[64], Block block);
 void Dequantize(Block block, const format::QuantTable& quant);
 // In place, natural order; see inverse_dct.cpp.
 void InverseDCT(Block block);
+// The same, told which rows may be non-zero (bit r for row r; the others
+// must be 0). Bit 0 must be set when rows is not 0.
+void InverseDCTRows(Block block, std::uint8_t rows);
 // Adds delta to every sample in 16-bit arithmetic.
 void ShiftBlock(Block block, std::int16_t delta);
 // Limits every sample to low..high.

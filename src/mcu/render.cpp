@@ -93,25 +93,49 @@ void WriteHeader(std::uint8_t* dib, std::int32_t width, std::int32_t height) {
   PutLe32(dib + 20, static_cast<std::uint32_t>(3 * width * height));
 }
 
+// How the chroma of one pair becomes its colour terms.
+enum class Conversion { kTaggedTwo, kTagged, kLegacy };
+
+template <Conversion kConversion>
+inline ChromaTerms Terms(std::int16_t v, std::int16_t u, double g) {
+  if constexpr (kConversion == Conversion::kTaggedTwo) {
+    // Gains of exactly 2.0: trunc(V * 2.0) is 2V, kept as 16 bits.
+    return Combine(static_cast<std::int16_t>(2 * u), static_cast<std::int16_t>(2 * v));
+  } else if constexpr (kConversion == Conversion::kTagged) {
+    return TaggedTerms(v, u);
+  } else {
+    return LegacyTerms(v, u, g);
+  }
+}
+
 // Converts one MCU into the 8 rows that start at rows[0..7] (each advanced
 // by 48 bytes).
-void RenderMcu(McuSamples mcu, std::uint8_t* rows[8], bool tagged, double g) {
+template <Conversion kConversion>
+void RenderMcu(McuSamples mcu, std::uint8_t* rows[8], double g) {
   for (int r = 0; r < 8; ++r) {
-    std::uint8_t* out = rows[r];
+    ChromaTerms terms[8];
     for (int k = 0; k < 8; ++k) {
-      const std::int16_t v = mcu[kRedDiff][8 * r + k];
-      const std::int16_t u = mcu[kBlueDiff][8 * r + k];
-      const ChromaTerms t = tagged ? TaggedTerms(v, u) : LegacyTerms(v, u, g);
-      for (int half = 0; half < 2; ++half) {
-        const int c = 2 * k + half;
-        const std::int32_t y = static_cast<std::uint8_t>(mcu[c / 8][8 * r + c % 8]);
-        out[0] = Clamp255(static_cast<std::int16_t>(y + t.blue));
-        out[1] = Clamp255(y + t.green);
-        out[2] = Clamp255(static_cast<std::int16_t>(y + t.red));
-        out += 3;
-      }
+      terms[k] = Terms<kConversion>(mcu[kRedDiff][8 * r + k], mcu[kBlueDiff][8 * r + k], g);
     }
-    rows[r] = out;
+    std::uint8_t* out = rows[r];
+    for (int c = 0; c < 16; ++c) {
+      const ChromaTerms& t = terms[c / 2];
+      const std::int32_t y = static_cast<std::uint8_t>(mcu[c / 8][8 * r + c % 8]);
+      out[3 * c] = Clamp255(static_cast<std::int16_t>(y + t.blue));
+      out[3 * c + 1] = Clamp255(y + t.green);
+      out[3 * c + 2] = Clamp255(static_cast<std::int16_t>(y + t.red));
+    }
+    rows[r] = out + 48;
+  }
+}
+
+void RenderMcu(McuSamples mcu, std::uint8_t* rows[8], bool tagged, double g) {
+  if (!tagged) {
+    RenderMcu<Conversion::kLegacy>(mcu, rows, g);
+  } else if (g_render_state.red_gain == 2.0f && g_render_state.blue_gain == 2.0f) {
+    RenderMcu<Conversion::kTaggedTwo>(mcu, rows, g);
+  } else {
+    RenderMcu<Conversion::kTagged>(mcu, rows, g);
   }
 }
 
