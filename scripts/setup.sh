@@ -3,7 +3,7 @@
 # they are missing. Safe to run again.
 set -euo pipefail
 
-packages=(cmake make g++ clang libgtest-dev libgmock-dev libbenchmark-dev binutils)
+packages=(cmake make g++ clang libgtest-dev libgmock-dev libbenchmark-dev binutils libcli11-dev libpng-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -48,7 +48,7 @@ inline Bgr VariedPixel(int x, int y) {
 // Pseudo-random noise, hard for the encoder.
 inline Bgr NoisePixel(int x, int y) {
   std::uint32_t v =
-      static_cast<std::uint32_t>(x * 73856093) ^ static_cast<std::uint32_t>(y * 19349663);
+      static_cast<std::uint32_t>(x) * 73856093u ^ static_cast<std::uint32_t>(y) * 19349663u;
   v = (v ^ (v >> 13)) * 0x5bd1e995u;
   v ^= v >> 15;
   return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),

@@ -1,0 +1,253 @@
+// End-to-end tests of the `quill` binary: round trips, every error path
+// with its message and exit status, `info --json`, atomic outputs, batches.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+  int status;
+  std::string out, err;
+};
+
+class Cli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("quill-cli-" +
+            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override {
+    fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add);
+    fs::remove_all(dir_);
+  }
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+  static std::string Sample(const std::string& name) {
+    return std::string(QUILL32_SOURCE_DIR "/samples/") + name;
+  }
+
+  // Runs quill with `args` (already quoted as needed).
+  Result Quill(const std::string& args) const {
+    const std::string err_file = Path("stderr.txt");
+    const std::string command = std::string(QUILL_CLI) + " " + args + " 2>" + err_file;
+    Result r{};
+    std::FILE* pipe = ::popen(command.c_str(), "r");
+    std::array<char, 4096> buffer;
+    std::size_t n;
+    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
+      r.out.append(buffer.data(), n);
+    const int status = ::pclose(pipe);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream err(err_file);
+    r.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
+    return r;
+  }
+  static std::vector<char> Read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+  void Write(const std::string& name, const std::vector<char>& bytes) const {
+    std::ofstream(Path(name), std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
+  // Files in the scratch folder other than the captured standard error.
+  std::vector<std::string> Leftovers(const std::string& sub = "") const {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir_ / sub)) {
+      if (e.path().filename() != "stderr.txt") names.push_back(e.path().filename().string());
+    }
+    return names;
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(Cli, RoundTripsThroughPngAndBmp) {
+  const Result enc = Quill(Sample("testcard.bmp") + " -o " + Path("card.yuv"));
+  EXPECT_EQ(enc.status, 2);  // no subcommand: usage error
+  ASSERT_EQ(Quill("encode " + Sample("testcard.bmp") + " -o " + Path("card.yuv")).status, 0);
+  EXPECT_EQ(Read(Path("card.yuv")), Read(Sample("testcard.yuv")));
+  for (const char* ext : {"png", "bmp"}) {
+    SCOPED_TRACE(ext);
+    const std::string picture = Path(std::string("card.") + ext);
+    const Result dec = Quill("decode " + Path("card.yuv") + " -o " + picture);
+    ASSERT_EQ(dec.status, 0) << dec.err;
+    const Result again =
+        Quill("encode " + picture + " -o " + Path(std::string("again-") + ext + ".yuv"));
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_NE(again.out.find("quality step"), std::string::npos);
+  }
+  EXPECT_EQ(Read(Path("card.bmp")).size(), 230454u);
+  // The same pixels came back from both formats.
+  EXPECT_EQ(Read(Path("again-png.yuv")), Read(Path("again-bmp.yuv")));
+  // 640x480 pictures are halved first; the sample test card at 640x480 gives a frame.
+  EXPECT_EQ(Quill("encode " + Sample("testcard640.bmp") + " -o " + Path("large.yuv")).status, 0);
+  ASSERT_EQ(Quill("decode " + Sample("testcard.yuv") + " --size 640x480 --sharpen --field2 " +
+                  Sample("busy.yuv") + " -o " + Path("tall.bmp"))
+                .status,
+            0);
+  EXPECT_EQ(Read(Path("tall.bmp")).size(), 921654u);
+}
+
+TEST_F(Cli, PictureOperations) {
+  struct Case {
+    std::string args;
+    std::size_t bytes;
+  };
+  const Case cases[] = {
+      {"smooth " + Sample("testcard.bmp") + " " + Path("smooth.bmp"), 230454},
+      {"sharpen " + Sample("testcard.bmp") + " " + Path("sharp.bmp"), 230454},
+      {"subsample " + Sample("testcard640.bmp") + " " + Path("half.bmp"), 230454},
+      {"combine " + Sample("testcard.bmp") + " " + Sample("busy.bmp") + " " + Path("both.bmp"),
+       921654},
+  };
+  for (const auto& c : cases) {
+    const Result r = Quill(c.args);
+    EXPECT_EQ(r.status, 0) << c.args << "\n" << r.err;
+    const auto out = c.args.substr(c.args.rfind(' ') + 1);
+    EXPECT_EQ(Read(out).size(), c.bytes) << c.args;
+  }
+  EXPECT_NE(Read(Path("smooth.bmp")), Read(Sample("testcard.bmp")));
+}
+
+TEST_F(Cli, ErrorsNameTheFileAndTheProblem) {
+  Write("short.yuv", std::vector<char>(1000, 'x'));
+  Write("junk.png", std::vector<char>(500, 'j'));
+  auto truncated = Read(Sample("testcard.bmp"));
+  truncated.resize(5000);
+  Write("truncated.bmp", truncated);
+  ASSERT_EQ(Quill("subsample " + Sample("testcard640.bmp") + " " + Path("small.bmp")).status, 0);
+  fs::copy_file(Sample("testcard.yuv"), Path("refused.yuv"));
+  {
+    std::fstream f(Path("refused.yuv"), std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(1);
+    f.put(static_cast<char>(127));  // a tagged frame of quality step 127
+  }
+  struct Case {
+    std::string args;
+    int status;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"decode " + Path("short.yuv"), 1,
+       "short.yuv: is 1000 bytes; a frame is exactly 24576 bytes"},
+      {"decode " + Path("missing.yuv"), 1, "missing.yuv: cannot be read"},
+      {"decode " + Path("refused.yuv") + " -o " + Path("r.png"), 1,
+       "quality step 127 is out of range"},
+      {"encode " + Path("junk.png") + " -o " + Path("j.yuv"), 1,
+       "junk.png: is neither a BMP nor a PNG file"},
+      {"encode " + Path("truncated.bmp") + " -o " + Path("t.yuv"), 1,
+       "truncated.bmp: is truncated"},
+      {"encode " + Sample("testcard640.bmp") + " " + Path("truncated.bmp") + " -d " +
+           Path("frames"),
+       1, "1 of 2 inputs failed"},
+      {"combine " + Path("small.bmp") + " " + Sample("testcard640.bmp") + " " + Path("c.png"), 1,
+       "is 640x480; fields of 320x240 are combined"},
+      {"subsample " + Sample("testcard.bmp") + " " + Path("s.png"), 1,
+       "is 320x240; subsampling takes 640x480"},
+      {"smooth " + Sample("testcard.bmp") + " " + Sample("testcard.bmp"), 1, "is also an input"},
+      {"encode " + Path("small.bmp") + " -o " + Path("small.bmp"), 1, "is also an input"},
+      {"decode " + Sample("testcard.yuv") + " -o " + Path("out.jpg"), 2,
+       "must end in .png or .bmp"},
+      {"decode " + Sample("testcard.yuv") + " " + Sample("busy.yuv") + " -o " + Path("x.png"), 2,
+       "-o takes one frame"},
+      {"decode " + Sample("testcard.yuv") + " --size 100x100", 2, "100x100"},
+      {"decode " + Sample("testcard.yuv") + " --field2 " + Sample("busy.yuv"), 2,
+       "--field2 needs --size 640x480"},
+      {"frobnicate", 2, "subcommand"},
+      {"", 2, "subcommand"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    const Result r = Quill(c.args);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+  }
+  // The good picture of the failed batch was still encoded.
+  EXPECT_EQ(Read(Path("frames/testcard640.yuv")).size(), 24576u);
+}
+
+TEST_F(Cli, UnwritableOutputLeavesNothingBehind) {
+  const Result missing =
+      Quill("decode " + Sample("testcard.yuv") + " -o " + Path("no/such/folder/card.png"));
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("cannot write into"), std::string::npos) << missing.err;
+  EXPECT_TRUE(Leftovers().empty());
+  fs::create_directories(Path("locked"));
+  fs::permissions(Path("locked"), fs::perms::owner_read | fs::perms::owner_exec);
+  if (::access(Path("locked").c_str(), W_OK) == 0)
+    GTEST_SKIP() << "running as a user who can write anywhere";
+  const Result r = Quill("decode " + Sample("testcard.yuv") + " -o " + Path("locked/card.png"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("cannot write into"), std::string::npos) << r.err;
+  EXPECT_TRUE(Leftovers("locked").empty());
+}
+
+TEST_F(Cli, SuccessfulWritesLeaveOnlyTheOutput) {
+  const Result r =
+      Quill("decode " + Sample("testcard.yuv") + " -d " + Path("out") + " --format bmp");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Leftovers("out"), std::vector<std::string>{"testcard.bmp"});
+}
+
+TEST_F(Cli, InfoReportsEveryFrameAsJson) {
+  std::vector<char> damaged(24576);
+  for (std::size_t i = 0; i < damaged.size(); ++i) damaged[i] = static_cast<char>((i * 7919) >> 3);
+  damaged[1] = 3;
+  damaged[24575] = 'Z';
+  Write("damaged.yuv", damaged);
+  const Result r = Quill("info --json " + Sample("testcard.yuv") + " " + Sample("legacy.yuv") +
+                         " " + Sample("busy.yuv") + " " + Path("damaged.yuv"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("1 of 4 frames damaged"), std::string::npos) << r.err;
+  // One object per line between the brackets.
+  std::vector<std::string> objects;
+  std::size_t start = 0;
+  while ((start = r.out.find('{', start)) != std::string::npos) {
+    const std::size_t end = r.out.find('}', start);
+    objects.push_back(r.out.substr(start, end - start + 1));
+    start = end;
+  }
+  ASSERT_EQ(objects.size(), 4u) << r.out;
+  EXPECT_EQ(r.out.front(), '[');
+  auto field = [](const std::string& object, const std::string& name) {
+    const std::size_t at = object.find("\"" + name + "\": ");
+    if (at == std::string::npos) return std::string("?");
+    const std::size_t from = at + name.size() + 4;
+    return object.substr(from, object.find_first_of(",}", from) - from);
+  };
+  EXPECT_EQ(field(objects[0], "kind"), "\"tagged\"");
+  EXPECT_EQ(field(objects[0], "quality_step"), "0");
+  EXPECT_EQ(field(objects[0], "damaged"), "false");
+  EXPECT_EQ(field(objects[1], "kind"), "\"legacy\"");
+  EXPECT_EQ(field(objects[1], "bitstream_end"), field(objects[0], "bitstream_end"));
+  EXPECT_NE(field(objects[2], "quality_step"), "0");
+  EXPECT_EQ(field(objects[2], "unmatched_codes"), "0");
+  EXPECT_EQ(field(objects[3], "damaged"), "true");
+  EXPECT_GT(std::stoi(field(objects[0], "bitstream_end")), 1000);
+  EXPECT_LE(std::stoi(field(objects[0], "bitstream_end")), 24573);
+}
+
+TEST_F(Cli, HelpAndVersion) {
+  EXPECT_EQ(Quill("--version").status, 0);
+  for (const char* sub :
+       {"decode", "encode", "info", "smooth", "sharpen", "subsample", "combine"}) {
+    const Result r = Quill(std::string(sub) + " --help");
+    EXPECT_EQ(r.status, 0) << sub;
+    EXPECT_NE(r.out.find("Usage"), std::string::npos) << sub;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,223 @@
+#include "commands.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "host_block.h"
+#include "output.h"
+
+namespace quill::cli {
+namespace {
+
+constexpr std::size_t kDib320 = QUILL32_DIB_320x240_BYTES, kDib640 = QUILL32_DIB_640x480_BYTES;
+
+std::string SizeText(const Picture& p) {
+  return std::to_string(p.width) + "x" + std::to_string(p.height);
+}
+
+// A grid block of `slots` handles, given back with FreeMCU in its shape.
+class Grid {
+ public:
+  Grid(int rows, int columns)
+      : block_(static_cast<std::size_t>(rows * columns) * sizeof(HGLOBAL)),
+        rows_(rows),
+        columns_(columns) {
+    slots_ = static_cast<HGLOBAL*>(GlobalLock(block_.get()));
+  }
+  ~Grid() {
+    if (slots_ != nullptr) FreeMCU(block_.release(), rows_, columns_);
+  }
+  Grid(const Grid&) = delete;
+  Grid& operator=(const Grid&) = delete;
+  bool ok() const { return slots_ != nullptr; }
+  HGLOBAL* slots() const { return slots_; }
+  HGLOBAL handle() const { return block_.get(); }
+
+ private:
+  HostBlock block_;
+  HGLOBAL* slots_ = nullptr;
+  int rows_, columns_;
+};
+
+bool DecodeInto(const std::vector<std::uint8_t>& frame, Grid& grid, std::string& error) {
+  if (!grid.ok()) {
+    error = "out of memory";
+    return false;
+  }
+  if (LPYUV2DIB(frame.data(), grid.slots()) != 1) {
+    error = "cannot be decoded: its quality step " + std::to_string(frame[1]) + " is out of range";
+    return false;
+  }
+  return true;
+}
+
+bool Render(HGLOBAL grid, int width, int height, Picture& picture, std::string& error) {
+  const std::size_t bytes = 40 + 3 * static_cast<std::size_t>(width) * height;
+  HostBlock dib(bytes);
+  if (!dib.ok() || TRANSMCU2BMP(grid, dib.get(), height, width) != height / 8) {
+    error = "cannot be rendered (out of memory)";
+    return false;
+  }
+  picture = MakePicture(width, height, dib.Bytes(bytes));
+  return true;
+}
+
+}  // namespace
+
+bool LoadFrame(const std::string& path, std::vector<std::uint8_t>& frame, std::string& error) {
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(path, ec);
+  if (ec) {
+    error = "cannot be read: " + ec.message();
+    return false;
+  }
+  if (size != kFrameBytes) {
+    error = "is " + std::to_string(size) + " bytes; a frame is exactly 24576 bytes";
+    return false;
+  }
+  HostBlock block(kFrameBytes);
+  if (ReadYUV(block.get(), path.c_str()) != static_cast<int>(kFrameBytes)) {
+    error = "cannot be read";
+    return false;
+  }
+  frame = block.Bytes(kFrameBytes);
+  return true;
+}
+
+bool DecodeFrameFile(const std::string& path, const DecodeOptions& options, Picture& picture,
+                     std::string& error) {
+  std::vector<std::uint8_t> frame;
+  if (!LoadFrame(path, frame, error)) return false;
+  if (!options.large) {
+    Grid grid(30, 20);
+    if (!DecodeInto(frame, grid, error)) return false;
+    if (options.sharpen) SHARPMCU(grid.handle(), 30, 0);
+    return Render(grid.handle(), 320, 240, picture, error);
+  }
+  // The second field is decoded first, so that the colours follow the frame
+  // decoded last: the first one.
+  Grid wide_b(30, 40);
+  if (!options.field2.empty()) {
+    std::vector<std::uint8_t> second;
+    if (!LoadFrame(options.field2, second, error)) {
+      error = "second field " + options.field2 + " " + error;
+      return false;
+    }
+    Grid grid_b(30, 20);
+    if (!DecodeInto(second, grid_b, error)) {
+      error = "second field " + options.field2 + " " + error;
+      return false;
+    }
+    EXPANDMCU(grid_b.slots(), wide_b.slots());
+  }
+  Grid grid(30, 20), wide(30, 40), tall(60, 40);
+  if (!DecodeInto(frame, grid, error)) return false;
+  EXPANDMCU(grid.slots(), wide.slots());
+  const HGLOBAL* b = options.field2.empty() ? wide.slots() : wide_b.slots();
+  if (!tall.ok() || COMBINEMCU(wide.slots(), b, tall.slots()) != 160) {
+    error = "cannot be doubled (out of memory)";
+    return false;
+  }
+  if (options.sharpen) SHARPMCU(tall.handle(), 60, 0);
+  return Render(tall.handle(), 640, 480, picture, error);
+}
+
+bool EncodePicture(const Picture& picture, std::vector<std::uint8_t>& frame, std::string& error) {
+  HostBlock dib(kDib320);
+  if (picture.width == 640 && picture.height == 480) {
+    HostBlock large(picture.dib);
+    if (SubSample(dib.get(), large.get(), 0.5f) != 1) {
+      error = "cannot be halved (out of memory)";
+      return false;
+    }
+  } else if (picture.width == 320 && picture.height == 240) {
+    std::memcpy(GlobalLock(dib.get()), picture.dib.data(), kDib320);
+    GlobalUnlock(dib.get());
+  } else {
+    error = "is " + SizeText(picture) + "; pictures of 320x240 or 640x480 are taken";
+    return false;
+  }
+  HostBlock out(kFrameBytes);
+  if (CompressBmp(out.get(), dib.get()) != 1) {
+    error = "cannot be encoded";
+    return false;
+  }
+  frame = out.Bytes(kFrameBytes);
+  return true;
+}
+
+namespace {
+
+bool FilterInPlace(Picture& picture, int (*filter)(HGLOBAL), int success, std::string& error) {
+  if ((3 * picture.width) % 4 != 0) {
+    error = "is " + std::to_string(picture.width) +
+            " pixels wide; the filters take widths that are multiples of 4";
+    return false;
+  }
+  HostBlock block(picture.dib);
+  if (!block.ok() || filter(block.get()) != success) {
+    error = "cannot be filtered (out of memory)";
+    return false;
+  }
+  picture.dib = block.Bytes(picture.dib.size());
+  return true;
+}
+
+}  // namespace
+
+bool SmoothPicture(Picture& picture, std::string& error) {
+  return FilterInPlace(picture, FilterImage, 1, error);
+}
+
+bool SharpenPicture(Picture& picture, std::string& error) {
+  return FilterInPlace(picture, SharperImage, 0, error);
+}
+
+bool SubsamplePicture(const Picture& in, Picture& out, std::string& error) {
+  if (in.width != 640 || in.height != 480) {
+    error = "is " + SizeText(in) + "; subsampling takes 640x480";
+    return false;
+  }
+  HostBlock input(in.dib), output(kDib320);
+  if (SubSample(output.get(), input.get(), 0.5f) != 1) {
+    error = "cannot be subsampled (out of memory)";
+    return false;
+  }
+  out = MakePicture(320, 240, output.Bytes(kDib320));
+  return true;
+}
+
+bool CombinePictures(const Picture& first, const Picture& second, Picture& out,
+                     std::string& error) {
+  for (const Picture* p : {&first, &second}) {
+    if (p->width != 320 || p->height != 240) {
+      error = "is " + SizeText(*p) + "; fields of 320x240 are combined";
+      return false;
+    }
+  }
+  HostBlock a(first.dib), b(second.dib), output(kDib640);
+  if (CombineImage(output.get(), a.get(), b.get()) != 1) {
+    error = "cannot be combined (out of memory)";
+    return false;
+  }
+  out = MakePicture(640, 480, output.Bytes(kDib640));
+  return true;
+}
+
+bool SavePicture(const Picture& picture, const std::string& path, ImageFormat format,
+                 std::string& error) {
+  if (format == ImageFormat::kPng) {
+    std::vector<std::uint8_t> png;
+    return EncodePng(picture, png, error) && WriteBytesAtomically(path, png, error);
+  }
+  HostBlock dib(picture.dib);
+  return WriteAtomically(
+      path,
+      [&](const std::string& temp) {
+        return Save2BMP(dib.get(), static_cast<DWORD>(picture.dib.size()), temp.c_str()) == 1;
+      },
+      error);
+}
+
+}  // namespace quill::cli
