@@ -240,8 +240,15 @@ TEST_F(Cli, InfoReportsEveryFrameAsJson) {
   EXPECT_LE(std::stoi(field(objects[0], "bitstream_end")), 24573);
 }
 
-TEST_F(Cli, HelpAndVersion) {
+TEST_F(Cli, HelpVersionAndQuiet) {
   EXPECT_EQ(Quill("--version").status, 0);
+  for (const std::string& args :
+       {"-q decode " + Sample("testcard.yuv") + " -o " + Path("a.png"),
+        "decode " + Sample("testcard.yuv") + " -o " + Path("b.png") + " -q"}) {
+    const Result quiet = Quill(args);
+    EXPECT_EQ(quiet.status, 0) << args;
+    EXPECT_EQ(quiet.err, "") << args;
+  }
   for (const char* sub :
        {"decode", "encode", "info", "smooth", "sharpen", "subsample", "combine"}) {
     const Result r = Quill(std::string(sub) + " --help");

@@ -116,6 +116,7 @@ int main(int argc, char** argv) {
   CLI::App app{"quill: encode, decode and check QUILL32 frames (320x240 pictures in 24,576 bytes)"};
   app.set_version_flag("--version", kVersion);
   app.require_subcommand(1);
+  app.fallthrough();  // -q works after the subcommand too
   Run run;
   app.add_flag("-q,--quiet", run.quiet, "Print no progress and no notes");
 
