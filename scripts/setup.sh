@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building and testing QUILL32 needs, when
-# they are missing. Safe to run again.
+# Installs the Debian packages that QUILL32 needs, when they are missing.
+# Safe to run again. With --tests, also what the full test run needs: clang
+# for the sanitizer build, the mingw-w64 toolchains and Wine for the Windows
+# DLL.
 set -euo pipefail
 
-packages=(cmake make g++ clang libgtest-dev libgmock-dev libbenchmark-dev binutils libcli11-dev libpng-dev)
+packages=(cmake make g++ binutils libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libpng-dev)
+if [ "${1:-}" = "--tests" ]; then
+  packages+=(clang g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

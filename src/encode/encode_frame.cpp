@@ -16,6 +16,8 @@
 // transform is computed once per call and every attempt starts from it.
 #include <cstring>
 
+#include <initializer_list>
+
 #include "decode/reconstruct.h"
 #include "encode/encoder.h"
 #include "frame/locked_block.h"

@@ -26,12 +26,12 @@ void PutLe32(std::uint8_t* at, std::uint32_t value) {
 }
 
 // Closes the file when the scope ends.
-class OpenFile {
+class HeldFile {
  public:
-  explicit OpenFile(HFILE file) : file_(file) {}
-  ~OpenFile() { Close(); }
-  OpenFile(const OpenFile&) = delete;
-  OpenFile& operator=(const OpenFile&) = delete;
+  explicit HeldFile(HFILE file) : file_(file) {}
+  ~HeldFile() { Close(); }
+  HeldFile(const HeldFile&) = delete;
+  HeldFile& operator=(const HeldFile&) = delete;
   bool ok() const { return file_ != HFILE_ERROR; }
   HFILE get() const { return file_; }
   // True when the file was open and closed cleanly.
@@ -61,7 +61,7 @@ bool WriteAll(HFILE file, const std::uint8_t* data, std::uint32_t length) {
 extern "C" {
 
 int QUILL32_CALL ReadYUV(HGLOBAL frame, LPCSTR path) {
-  OpenFile file(_lopen(path, OF_READ));
+  HeldFile file(_lopen(path, OF_READ));
   if (!file.ok()) return 0;
   const LONG length = _llseek(file.get(), 0, FILE_END);
   if (length <= 0 || static_cast<SIZE_T>(length) > GlobalSize(frame)) return 0;
@@ -75,7 +75,7 @@ int QUILL32_CALL ReadYUV(HGLOBAL frame, LPCSTR path) {
 int QUILL32_CALL Save2BMP(HGLOBAL dib, DWORD length, LPCSTR path) {
   quill::LockedBlock block(dib);
   if (block.bytes() == nullptr || length > block.size()) return 0;
-  OpenFile file(_lcreat(path, 0));
+  HeldFile file(_lcreat(path, 0));
   if (!file.ok()) return 0;
   std::uint8_t header[kBmpFileHeaderBytes] = {'B', 'M'};
   PutLe32(header + 2, length + kBmpFileHeaderBytes);

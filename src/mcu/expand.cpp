@@ -12,6 +12,8 @@
 // allocated; an input MCU that does not lock leaves its two output MCUs
 // zero, and a right-hand neighbour that does not lock counts as the picture
 // edge. Every lock taken is released: the new MCUs are handed over unlocked.
+#include <initializer_list>
+
 #include "frame/mcu.h"
 #include "mcu/average.h"
 #include "quill32.h"

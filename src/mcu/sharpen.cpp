@@ -11,6 +11,8 @@
 // Robustness: a row count other than 60 or 30, a grid block too small for
 // it, or memory lacking for the plane or its two line buffers leave the grid
 // unchanged. An MCU that does not lock reads as zeros and is not written.
+#include <initializer_list>
+
 #include "frame/locked_block.h"
 #include "frame/mcu.h"
 #include "picture/cross_sharpen.h"
