@@ -17,15 +17,20 @@ class TestGrid {
   TestGrid(GridShape shape, const SampleFn& sample) : shape_(shape) {
     block_ = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, shape.slots() * sizeof(HGLOBAL));
     auto* slots = static_cast<HGLOBAL*>(GlobalLock(block_));
-    for (int i = 0; i < shape.slots(); ++i) {
-      slots[i] = AllocateMcu();
-      McuSamples s = LockMcu(slots[i]);
+    for (int i = 0; i < shape.slots(); ++i) slots[i] = AllocateMcu();
+    GlobalUnlock(block_);
+    Refill(sample);
+  }
+  // Writes every sample of every MCU anew.
+  void Refill(const SampleFn& sample) const {
+    for (int i = 0; i < shape_.slots(); ++i) {
+      HGLOBAL h = Slot(i);
+      McuSamples s = LockMcu(h);
       for (int b = 0; b < 4; ++b) {
         for (int k = 0; k < 64; ++k) s[b][k] = sample(i, b, k);
       }
-      GlobalUnlock(slots[i]);
+      GlobalUnlock(h);
     }
-    GlobalUnlock(block_);
   }
   // Takes over a grid the library filled into `slots`.
   TestGrid(GridShape shape, const std::vector<HGLOBAL>& slots) : shape_(shape) {

@@ -27,12 +27,23 @@ UINT TransferAll(Transfer transfer, UINT bytes) {
 }
 
 std::vector<UINT>* g_write_sizes = nullptr;
+long g_transfer_limit = -1;
+
+UINT Limited(UINT bytes) {
+  return g_transfer_limit >= 0 && bytes > static_cast<unsigned long>(g_transfer_limit)
+             ? static_cast<UINT>(g_transfer_limit)
+             : bytes;
+}
 
 }  // namespace
 
 namespace quill::platform {
 void RecordWriteSizes(std::vector<UINT>* sizes) {
   g_write_sizes = sizes;
+}
+
+void LimitFileTransfers(long bytes) {
+  g_transfer_limit = bytes;
 }
 }  // namespace quill::platform
 
@@ -57,12 +68,13 @@ LONG _llseek(HFILE file, LONG offset, int origin) {
 
 UINT _lread(HFILE file, LPVOID buffer, UINT bytes) {
   auto* out = static_cast<char*>(buffer);
-  return TransferAll([&](UINT at, UINT n) { return ::read(file, out + at, n); }, bytes);
+  return TransferAll([&](UINT at, UINT n) { return ::read(file, out + at, n); }, Limited(bytes));
 }
 
 UINT _lwrite(HFILE file, const char* buffer, UINT bytes) {
   if (g_write_sizes != nullptr) g_write_sizes->push_back(bytes);
-  return TransferAll([&](UINT at, UINT n) { return ::write(file, buffer + at, n); }, bytes);
+  return TransferAll([&](UINT at, UINT n) { return ::write(file, buffer + at, n); },
+                     Limited(bytes));
 }
 
 HFILE _lclose(HFILE file) {

@@ -40,6 +40,7 @@ std::atomic<Chunk*> g_chunks[kMaxChunks];
 std::atomic<std::uint32_t> g_slot_count{0};
 std::atomic<std::size_t> g_live{0};
 std::atomic<long> g_allowed_allocations{-1};
+std::atomic<std::size_t> g_allocation_calls{0};
 std::uint32_t g_free_head = kNoSlot;  // guarded by g_mutex
 std::mutex g_mutex;
 
@@ -96,6 +97,7 @@ std::uint32_t TakeSlot() {
 extern "C" {
 
 HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) {
+  g_allocation_calls.fetch_add(1, std::memory_order_relaxed);
   if (!TakeAllocationAllowance()) return nullptr;
   unsigned char* data = nullptr;
   if (bytes > 0) {
@@ -168,6 +170,10 @@ void FailAllocationsAfter(long successes) {
 
 std::size_t LiveBlocks() {
   return g_live.load();
+}
+
+std::size_t AllocationCalls() {
+  return g_allocation_calls.load();
 }
 
 int LockCount(HGLOBAL block) {

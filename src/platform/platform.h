@@ -44,7 +44,12 @@ void FailAllocationsAfter(long successes);
 std::size_t LiveBlocks();
 // Lock count of a live block, -1 for a handle that is not live.
 int LockCount(HGLOBAL block);
+// Number of GlobalAlloc calls so far, failed ones included.
+std::size_t AllocationCalls();
 // While `sizes` is set, every _lwrite appends its requested byte count to it.
 void RecordWriteSizes(std::vector<UINT>* sizes);
+// From now on _lread and _lwrite move at most `bytes` per call (as a file
+// that ends early or a disk that fills up); -1 lifts the limit.
+void LimitFileTransfers(long bytes);
 }  // namespace quill::platform
 #endif

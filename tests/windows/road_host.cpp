@@ -39,9 +39,10 @@ bool Resolve(Exports& e) {
     std::fprintf(stderr, "road_host: QUILL32.DLL cannot be loaded\n");
     return false;
   }
-  const char* names[15] = {"WEP",       "COMBINEMCU",   "CombineImage", "CompressBmp", "EXPANDMCU",
-                           "FilterImage", "FreeMCU",    "LPYUV2DIB",    "ReadYUV",     "SHARPMCU",
-                           "Save2BMP",  "SharperImage", "SubSample",    "TRANSMCU2BMP", "YUV2DIB"};
+  const char* names[15] = {"WEP",       "COMBINEMCU",   "CombineImage", "CompressBmp",
+                           "EXPANDMCU", "FilterImage",  "FreeMCU",      "LPYUV2DIB",
+                           "ReadYUV",   "SHARPMCU",     "Save2BMP",     "SharperImage",
+                           "SubSample", "TRANSMCU2BMP", "YUV2DIB"};
   FARPROC procs[15];
   for (int i = 0; i < 15; ++i) {
     procs[i] = GetProcAddress(dll, names[i]);
@@ -54,13 +55,16 @@ bool Resolve(Exports& e) {
   std::memcpy(&e, procs, sizeof e);
   static_assert(sizeof(Exports) == sizeof(procs));
 #else
-  e = {&WEP,        &COMBINEMCU, &CombineImage, &CompressBmp, &EXPANDMCU, &FilterImage, &FreeMCU, &LPYUV2DIB,
-       &ReadYUV,    &SHARPMCU,   &Save2BMP,     &SharperImage, &SubSample, &TRANSMCU2BMP, &YUV2DIB};
+  e = {&WEP,         &COMBINEMCU,   &CombineImage, &CompressBmp,  &EXPANDMCU,
+       &FilterImage, &FreeMCU,      &LPYUV2DIB,    &ReadYUV,      &SHARPMCU,
+       &Save2BMP,    &SharperImage, &SubSample,    &TRANSMCU2BMP, &YUV2DIB};
 #endif
   return true;
 }
 
-HGLOBAL Alloc(std::size_t bytes) { return GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes); }
+HGLOBAL Alloc(std::size_t bytes) {
+  return GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes);
+}
 
 // A BMP file's packed DIB (the bytes after its 14-byte file header).
 HGLOBAL LoadDib(const std::string& path) {
@@ -69,7 +73,8 @@ HGLOBAL LoadDib(const std::string& path) {
   std::vector<unsigned char> bytes;
   unsigned char buffer[65536];
   std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.insert(bytes.end(), buffer, buffer + n);
+  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
+    bytes.insert(bytes.end(), buffer, buffer + n);
   std::fclose(f);
   if (bytes.size() <= 14) return nullptr;
   HGLOBAL dib = Alloc(bytes.size() - 14);
@@ -100,12 +105,13 @@ HGLOBAL DecodeGrid(const Exports& e, HGLOBAL frame) {
   return grid;
 }
 
-void FrameRoad(const Exports& e, const std::string& samples, const std::string& out, const char* name,
-               const char* field2) {
+void FrameRoad(const Exports& e, const std::string& samples, const std::string& out,
+               const char* name, const char* field2) {
   HGLOBAL frame = Alloc(24576), second = Alloc(24576);
   Expect(e.read_yuv(frame, (samples + "/" + name + ".yuv").c_str()) == 24576, "ReadYUV");
   Expect(e.read_yuv(second, (samples + "/" + field2 + ".yuv").c_str()) == 24576, "ReadYUV");
-  HGLOBAL small_pic = Alloc(QUILL32_DIB_320x240_BYTES), large_pic = Alloc(QUILL32_DIB_640x480_BYTES);
+  HGLOBAL small_pic = Alloc(QUILL32_DIB_320x240_BYTES),
+          large_pic = Alloc(QUILL32_DIB_640x480_BYTES);
   const std::string base = out + "/" + name;
 
   HGLOBAL field_b = DecodeGrid(e, second);
@@ -123,7 +129,8 @@ void FrameRoad(const Exports& e, const std::string& samples, const std::string& 
   Expect(e.expand_mcu(static_cast<HGLOBAL*>(GlobalLock(grid)), w) == 0, "EXPANDMCU");
   Expect(e.expand_mcu(static_cast<HGLOBAL*>(GlobalLock(field_b)), wb) == 0, "EXPANDMCU B");
   Expect(e.combine_mcu(w, w, static_cast<HGLOBAL*>(GlobalLock(tall))) == 160, "COMBINEMCU");
-  Expect(e.combine_mcu(w, wb, static_cast<HGLOBAL*>(GlobalLock(tall2))) == 160, "COMBINEMCU fields");
+  Expect(e.combine_mcu(w, wb, static_cast<HGLOBAL*>(GlobalLock(tall2))) == 160,
+         "COMBINEMCU fields");
   GlobalUnlock(tall);
   GlobalUnlock(tall2);
   Expect(e.render(tall, large_pic, 480, 640) == 60, "TRANSMCU2BMP 640");
@@ -143,7 +150,8 @@ void FrameRoad(const Exports& e, const std::string& samples, const std::string& 
   for (HGLOBAL h : {frame, second, small_pic, large_pic}) GlobalFree(h);
 }
 
-void Encode(const Exports& e, const std::string& samples, const std::string& out, const char* name) {
+void Encode(const Exports& e, const std::string& samples, const std::string& out,
+            const char* name) {
   HGLOBAL dib = LoadDib(samples + "/" + name + ".bmp");
   HGLOBAL frame = Alloc(24576);
   Expect(dib != nullptr && e.compress_bmp(frame, dib) == 1, std::string("CompressBmp ") + name);
