@@ -155,3 +155,35 @@ TEST(COMBINEMCU, AllocationFailureStopsWithZero) {
 
 }  // namespace
 }  // namespace quill::test
+
+namespace quill::test {
+namespace {
+
+TEST(Doubling, InputMcusThatDoNotLockGiveZeroMcus) {
+  TestGrid in(kGrid320x240, [](int, int, int) -> std::int16_t { return 90; });
+  auto in_slots = in.Slots();
+  HGLOBAL stale = AllocateMcu();
+  GlobalFree(stale);
+  const HGLOBAL kept = in_slots[5];
+  in_slots[5] = stale;  // only the copy handed to EXPANDMCU
+  std::vector<HGLOBAL> wide(1200);
+  EXPANDMCU(in_slots.data(), wide.data());
+  TestGrid wide_grid(kGrid640x240, wide);
+  EXPECT_EQ(wide_grid.Sample(10, 0, 0), 0);
+  EXPECT_EQ(wide_grid.Sample(11, 3, 63), 0);
+  EXPECT_EQ(wide_grid.Sample(9, 1, 7), 90);  // MCU 4 ends as at the picture edge
+  EXPECT_EQ(wide_grid.Sample(12, 0, 0), 90);
+  in_slots[5] = kept;
+
+  auto a = wide_grid.Slots();
+  a[3] = stale;
+  std::vector<HGLOBAL> tall(2400);
+  EXPECT_EQ(COMBINEMCU(a.data(), a.data(), tall.data()), 160);
+  TestGrid tall_grid(kGrid640x480, tall);
+  EXPECT_EQ(tall_grid.Sample(3, 2, 0), 0);
+  EXPECT_EQ(tall_grid.Sample(43, 2, 63), 0);
+  EXPECT_EQ(tall_grid.Sample(4, 0, 0), 90);
+}
+
+}  // namespace
+}  // namespace quill::test
