@@ -86,6 +86,30 @@ TEST(LimitChroma, SingleSampleBounds) {
   }
 }
 
+TEST(LimitChroma, BothSweepsEqualTheSingleSampleLimitsInTurn) {
+  for (int c = -127; c <= 127; ++c) {
+    for (int base = 0; base < 256; base += 64) {
+      std::int16_t left[64], right[64], ry[64], by[64], ry_ref[64], by_ref[64];
+      for (int k = 0; k < 64; ++k) {
+        left[k] = static_cast<std::int16_t>(base + k);
+        right[k] = static_cast<std::int16_t>((base + 7 * k + c + 256) % 256);
+        ry[k] = by[k] = ry_ref[k] = by_ref[k] = static_cast<std::int16_t>(c);
+      }
+      encode::LimitChroma(left, right, ry, by);
+      for (int k = 0; k < 64; ++k) {
+        encode::LimitRY(ry_ref[k], left[k]);
+        encode::LimitBY(by_ref[k], left[k]);
+      }
+      for (int k = 0; k < 64; ++k) {
+        encode::LimitRY(ry_ref[k], right[k]);
+        encode::LimitBY(by_ref[k], right[k]);
+      }
+      ASSERT_TRUE(std::equal(ry, ry + 64, ry_ref)) << c << " " << base;
+      ASSERT_TRUE(std::equal(by, by + 64, by_ref)) << c << " " << base;
+    }
+  }
+}
+
 // --- DCT and quantizer -----------------------------------------------------
 
 TEST(ForwardDCT, FlatBlocks) {

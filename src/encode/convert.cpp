@@ -13,6 +13,8 @@
 // 53.273 and |(B - Y)/2| <= 0.4939 y + 26 (bounds rounded to single
 // precision), where y is the luma at the same array index, not the sample's
 // own pixels: pixel columns c and 8 + c for chroma column c.
+#include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "encode/encoder.h"
@@ -32,10 +34,38 @@ std::int16_t Clamp(std::int16_t v, std::int16_t low, std::int16_t high) {
   return v < low ? low : v > high ? high : v;
 }
 
+// The bounds, rounded to single precision, by luma.
+constexpr float RedBound(int y) {
+  return static_cast<float>(y * 0.877 + 53.273);
+}
+constexpr float BlueBound(int y) {
+  return static_cast<float>(y * double{0.4939f} + double{26.0f});
+}
+
+// A sample c beyond a positive bound x (c > x, or c < -x) becomes trunc(x)
+// (or -trunc(x)); since c is an integer, that is a clamp to +-trunc(x). So a
+// sweep over one MCU clamps each colour difference to +-trunc of the bound of
+// its index partner's luma, and both sweeps to the smaller of the two. These
+// tables hold trunc(x) by luma (0..255, as the clamp leaves it).
+template <float (*kBound)(int)>
+constexpr std::array<std::int16_t, 256> TruncatedBounds() {
+  std::array<std::int16_t, 256> table{};
+  for (int y = 0; y < 256; ++y)
+    table[static_cast<std::size_t>(y)] = static_cast<std::int16_t>(kBound(y));
+  return table;
+}
+constexpr auto kRedLimit = TruncatedBounds<RedBound>();
+constexpr auto kBlueLimit = TruncatedBounds<BlueBound>();
+static_assert(kBlueLimit[25] == 38 && kRedLimit[0] == 53 && kBlueLimit[0] == 26);
+
+std::int16_t Limit(std::int16_t c, std::int16_t bound) {
+  return c > bound ? bound : c < -bound ? static_cast<std::int16_t>(-bound) : c;
+}
+
 }  // namespace
 
 void LimitRY(std::int16_t& c, std::int16_t y) {
-  const float x = static_cast<float>(y * 0.877 + 53.273);
+  const float x = RedBound(y);
   if (c >= 0 && double{x} - c < 0) {
     c = static_cast<std::int16_t>(x);
   } else if (c < 0 && c + double{x} < 0) {
@@ -44,7 +74,7 @@ void LimitRY(std::int16_t& c, std::int16_t y) {
 }
 
 void LimitBY(std::int16_t& c, std::int16_t y) {
-  const float x = static_cast<float>(y * double{0.4939f} + double{26.0f});
+  const float x = BlueBound(y);
   if (c >= 0 && double{x} - c < 0) {
     c = static_cast<std::int16_t>(x);
   } else if (c < 0 && c + double{x} < 0) {
@@ -64,13 +94,12 @@ void ClampMCU(std::int16_t luma_left[64], std::int16_t luma_right[64], std::int1
 
 void LimitChroma(const std::int16_t luma_left[64], const std::int16_t luma_right[64],
                  std::int16_t ry[64], std::int16_t by[64]) {
+  // LimitRY and LimitBY over the left, then the right luma, by table.
   for (int k = 0; k < 64; ++k) {
-    LimitRY(ry[k], luma_left[k]);
-    LimitBY(by[k], luma_left[k]);
-  }
-  for (int k = 0; k < 64; ++k) {
-    LimitRY(ry[k], luma_right[k]);
-    LimitBY(by[k], luma_right[k]);
+    const auto left = static_cast<std::size_t>(luma_left[k]),
+               right = static_cast<std::size_t>(luma_right[k]);
+    ry[k] = Limit(ry[k], std::min(kRedLimit[left], kRedLimit[right]));
+    by[k] = Limit(by[k], std::min(kBlueLimit[left], kBlueLimit[right]));
   }
 }
 

@@ -15,7 +15,6 @@
 // The forward DCT does not depend on the quantizer, so each block's
 // transform is computed once per call and every attempt starts from it.
 #include <cstring>
-
 #include <initializer_list>
 
 #include "decode/reconstruct.h"
@@ -61,27 +60,29 @@ void TransformGrid(const HGLOBAL* grid) {
   }
 }
 
-Result EncodeSection(int first, BitWriter& w, const std::uint8_t* end) {
+Result EncodeSection(int first, const format::QuantTable& quant, BitWriter& w,
+                     const std::uint8_t* end) {
   std::int16_t block[64], coef[64];
   g_dc_pred = 0;
   for (int i = first; i < first + kBlocks; ++i) {
     std::memcpy(block, g_transformed[i], sizeof block);
-    QuantizeBlock(block, coef, g_encode_quant);
+    QuantizeBlock(block, coef, quant);
     if (const Result r = EncodeBlock(coef, w, end); r != kDone) return r;
   }
   return kDone;
 }
 
-Result EncodeAttempt(std::uint8_t* frame, int quality_word) {
+// One attempt with `quant`, written into the frame.
+Result EncodeAttempt(std::uint8_t* frame, int quality_word, const format::QuantTable& quant) {
   const std::uint8_t* end = frame + format::kTagOffset;
   frame[0] = static_cast<std::uint8_t>(quality_word);
   frame[1] = static_cast<std::uint8_t>(quality_word >> 8);
   std::uint8_t* bitstream = frame + format::kBitstreamOffset;
   g_writer = {bitstream, 0};
   *bitstream = 0;
-  if (const Result r = EncodeSection(0, g_writer, end); r != kDone) return r;
+  if (const Result r = EncodeSection(0, quant, g_writer, end); r != kDone) return r;
   AlignChroma(g_writer, bitstream);
-  return EncodeSection(kBlocks, g_writer, end);
+  return EncodeSection(kBlocks, quant, g_writer, end);
 }
 
 }  // namespace
@@ -100,13 +101,25 @@ void AlignChroma(BitWriter& w, const std::uint8_t* bitstream) {
   w.used = 0;
 }
 
+namespace {
+
+int Finish(std::uint8_t* frame) {
+  frame[format::kTagOffset] = format::kTagZ;
+  std::uint8_t sum = 0;
+  for (int i = 0; i < format::kFrameBytes; ++i) sum = static_cast<std::uint8_t>(sum + frame[i]);
+  if (sum == format::kAvoidedFrameSum) frame[format::kTagOffset] = format::kTagY;
+  return 1;
+}
+
+}  // namespace
+
 int EncodeFrame(std::uint8_t* frame, const HGLOBAL* grid) {
   TransformGrid(grid);
   g_encode_quant = format::kBaseQuant;
   // A failed attempt may reach into the tag byte; a failed call leaves it as it was.
   const std::uint8_t tag_before = frame[format::kTagOffset];
   for (int step = 0;; ++step) {
-    const Result r = EncodeAttempt(frame, step * kQualityWordStep);
+    const Result r = EncodeAttempt(frame, step * kQualityWordStep, g_encode_quant);
     if (r == kDone) break;
     if (r == kFatal || step + 1 == kRefusedQualityStep) {
       frame[format::kTagOffset] = tag_before;
@@ -114,11 +127,7 @@ int EncodeFrame(std::uint8_t* frame, const HGLOBAL* grid) {
     }
     format::Coarsen(g_encode_quant);
   }
-  frame[format::kTagOffset] = format::kTagZ;
-  std::uint8_t sum = 0;
-  for (int i = 0; i < format::kFrameBytes; ++i) sum = static_cast<std::uint8_t>(sum + frame[i]);
-  if (sum == format::kAvoidedFrameSum) frame[format::kTagOffset] = format::kTagY;
-  return 1;
+  return Finish(frame);
 }
 
 }  // namespace quill::encode

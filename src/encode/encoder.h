@@ -1,6 +1,7 @@
 // Frame encoder: a 320x240 packed DIB becomes a tagged frame.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "decode/frame_format.h"
