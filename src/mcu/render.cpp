@@ -24,6 +24,7 @@
 #include "frame/locked_block.h"
 #include "frame/mcu.h"
 #include "frame/state.h"
+#include "mcu/compose_row.h"
 #include "quill32.h"
 
 namespace quill {
@@ -75,10 +76,6 @@ ChromaTerms LegacyTerms(std::int16_t v, std::int16_t u, double g) {
   return Combine(d_blue, d_red);
 }
 
-std::uint8_t Clamp255(std::int32_t v) {
-  return static_cast<std::uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
-}
-
 void PutLe32(std::uint8_t* at, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
@@ -113,19 +110,16 @@ inline ChromaTerms Terms(std::int16_t v, std::int16_t u, double g) {
 template <Conversion kConversion>
 void RenderMcu(McuSamples mcu, std::uint8_t* rows[8], double g) {
   for (int r = 0; r < 8; ++r) {
-    ChromaTerms terms[8];
+    RowTerms terms;
     for (int k = 0; k < 8; ++k) {
-      terms[k] = Terms<kConversion>(mcu[kRedDiff][8 * r + k], mcu[kBlueDiff][8 * r + k], g);
+      const ChromaTerms t =
+          Terms<kConversion>(mcu[kRedDiff][8 * r + k], mcu[kBlueDiff][8 * r + k], g);
+      terms.blue[k] = t.blue;
+      terms.green[k] = static_cast<std::int16_t>(t.green);  // |green| <= 5,461 + 16,384
+      terms.red[k] = t.red;
     }
-    std::uint8_t* out = rows[r];
-    for (int c = 0; c < 16; ++c) {
-      const ChromaTerms& t = terms[c / 2];
-      const std::int32_t y = static_cast<std::uint8_t>(mcu[c / 8][8 * r + c % 8]);
-      out[3 * c] = Clamp255(static_cast<std::int16_t>(y + t.blue));
-      out[3 * c + 1] = Clamp255(y + t.green);
-      out[3 * c + 2] = Clamp255(static_cast<std::int16_t>(y + t.red));
-    }
-    rows[r] = out + 48;
+    ComposeRow(mcu[kLumaLeft] + 8 * r, mcu[kLumaRight] + 8 * r, terms, rows[r]);
+    rows[r] += 48;
   }
 }
 

@@ -1,0 +1,34 @@
+// The vectorised paths against the plain code they replace.
+#include <random>
+
+#include "host.h"
+#include "mcu/compose_row.h"
+
+namespace quill::test {
+namespace {
+
+TEST(VectorPaths, ComposeRowMatchesThePlainCode) {
+  std::mt19937 rng(5);
+  const std::int16_t extremes[] = {-32768, -32767, -256, -255, -1, 0, 1, 254, 255, 256, 32767};
+  for (int trial = 0; trial < 20000; ++trial) {
+    std::int16_t left[8], right[8];
+    RowTerms terms;
+    auto pick = [&]() -> std::int16_t {
+      return trial % 3 == 0 ? extremes[rng() % 11] : static_cast<std::int16_t>(rng() % 600 - 300);
+    };
+    for (int i = 0; i < 8; ++i) {
+      left[i] = pick();
+      right[i] = pick();
+      terms.blue[i] = pick();
+      terms.red[i] = pick();
+      terms.green[i] = static_cast<std::int16_t>(terms.blue[i] / -6 - terms.red[i] / 2);
+    }
+    std::uint8_t plain[48], vector[48];
+    ComposeRowPlain(left, right, terms, plain);
+    ComposeRow(left, right, terms, vector);
+    ASSERT_TRUE(std::equal(plain, plain + 48, vector)) << "trial " << trial;
+  }
+}
+
+}  // namespace
+}  // namespace quill::test
