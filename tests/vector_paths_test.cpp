@@ -32,3 +32,33 @@ TEST(VectorPaths, ComposeRowMatchesThePlainCode) {
 
 }  // namespace
 }  // namespace quill::test
+
+#include "decode/reconstruct.h"
+
+namespace quill::test {
+namespace {
+
+#if defined(__x86_64__) || defined(_M_X64)
+TEST(VectorPaths, InverseDctMatchesThePlainCode) {
+  std::mt19937 rng(9);
+  const std::int16_t extremes[] = {-32768, -32767, -1024, -1, 0, 1, 1023, 32766, 32767};
+  for (int trial = 0; trial < 20000; ++trial) {
+    decode::Block plain, vector;
+    for (int i = 0; i < 64; ++i) {
+      const int kind = trial % 4;
+      std::int16_t v = kind == 0 ? extremes[rng() % 9]
+                       : kind == 1
+                           ? static_cast<std::int16_t>(rng())
+                           : static_cast<std::int16_t>(static_cast<int>(rng() % 2001) - 1000);
+      if (kind == 3 && i > 10) v = 0;
+      plain[i] = vector[i] = v;
+    }
+    decode::InverseDCTRows(plain, 0xFF);
+    decode::InverseDCTVector(vector);
+    ASSERT_TRUE(std::equal(plain, plain + 64, vector)) << "trial " << trial;
+  }
+}
+#endif
+
+}  // namespace
+}  // namespace quill::test

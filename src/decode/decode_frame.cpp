@@ -28,7 +28,16 @@ constexpr int kLumaBlockColumns = 40;
 // natural order, then the inverse DCT. The level shift and the clamps are
 // applied as the samples are stored.
 inline void DecodeSamples(Block block, BitReader& reader) {
-  InverseDCTRows(block, DecodeDequantizedBlock(block, reader, g_decoder.quant));
+  const std::uint8_t rows = DecodeDequantizedBlock(block, reader, g_decoder.quant);
+#if defined(__x86_64__) || defined(_M_X64)
+  // Blocks with more than their first row take the vector transform; the
+  // plain one is quicker for the others.
+  if (rows != 1) {
+    InverseDCTVector(block);
+    return;
+  }
+#endif
+  InverseDCTRows(block, rows);
 }
 
 // Luma: +128 in 16 bits, then 0..255 on a tagged frame; a legacy frame keeps

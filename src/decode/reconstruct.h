@@ -19,6 +19,10 @@ void InverseDCT(Block block);
 // The same, told which rows may be non-zero (bit r for row r; the others
 // must be 0). Bit 0 must be set when rows is not 0.
 void InverseDCTRows(Block block, std::uint8_t rows);
+#if defined(__x86_64__) || defined(_M_X64)
+// The whole transform on SSE2, same results (x86-64 builds only).
+void InverseDCTVector(Block block);
+#endif
 // Adds delta to every sample in 16-bit arithmetic.
 void ShiftBlock(Block block, std::int16_t delta);
 // Limits every sample to low..high.
