@@ -6,6 +6,7 @@
 // block; stretches a legacy frame's luma; steps over the fill byte; decodes
 // the chroma section. Every MCU is left locked: once per luma block and once
 // for the chroma pass (twice more on a legacy frame, by the stretch).
+#include <algorithm>
 #include <cstring>
 
 #include "decode/decoder.h"
@@ -43,18 +44,19 @@ inline void DecodeSamples(Block block, BitReader& reader) {
 // Luma: +128 in 16 bits, then 0..255 on a tagged frame; a legacy frame keeps
 // its samples unclamped for the tone stretch.
 inline void StoreLuma(const Block block, std::int16_t* out, bool tagged) {
-  for (int i = 0; i < 64; ++i) {
-    const auto v = static_cast<std::int16_t>(block[i] + 128);
-    out[i] = tagged ? (v < 0 ? std::int16_t{0} : v > 255 ? std::int16_t{255} : v) : v;
+  if (tagged) {
+    for (int i = 0; i < 64; ++i) {
+      const auto v = static_cast<std::int16_t>(block[i] + 128);
+      out[i] = std::min<std::int16_t>(std::max<std::int16_t>(v, 0), 255);
+    }
+  } else {
+    for (int i = 0; i < 64; ++i) out[i] = static_cast<std::int16_t>(block[i] + 128);
   }
 }
 
 // Colour differences: no shift, limited to -128..127 on both frame kinds.
 inline void StoreChroma(const Block block, std::int16_t* out) {
-  for (int i = 0; i < 64; ++i) {
-    const std::int16_t v = block[i];
-    out[i] = v < -128 ? std::int16_t{-128} : v > 127 ? std::int16_t{127} : v;
-  }
+  for (int i = 0; i < 64; ++i) out[i] = std::min<std::int16_t>(std::max<std::int16_t>(block[i], -128), 127);
 }
 
 bool AllocateGrid(HGLOBAL* grid) {
