@@ -27,17 +27,23 @@ constexpr int kCompleteRun = 160;
 
 void CombineMcu(McuSamples a, McuSamples b, const std::int16_t below[4][8], McuSamples top,
                 McuSamples bottom) {
+  // Whole rows of 8 at a time: row k of T from A row (k + 1) / 2 and B row
+  // k / 2; row k of U from A row 4 + (k + 1) / 2 and B row 4 + k / 2, its
+  // last row from A's next line and B row 7.
   for (int block = 0; block < 4; ++block) {
     const std::int16_t* ab = a[block];
     const std::int16_t* bb = b[block];
-    for (int c = 0; c < 8; ++c) {
-      for (int k = 0; k < 8; ++k) {
-        top[block][8 * k + c] = Average(ab[8 * ((k + 1) / 2) + c], bb[8 * (k / 2) + c]);
-      }
-      for (int k = 0; k < 7; ++k) {
-        bottom[block][8 * k + c] = Average(ab[8 * (4 + (k + 1) / 2) + c], bb[8 * (4 + k / 2) + c]);
-      }
-      bottom[block][56 + c] = Average(below[block][c], bb[56 + c]);
+    for (int k = 0; k < 8; ++k) {
+      const std::int16_t* ra = ab + 8 * ((k + 1) / 2);
+      const std::int16_t* rb = bb + 8 * (k / 2);
+      std::int16_t* out = top[block] + 8 * k;
+      for (int c = 0; c < 8; ++c) out[c] = Average(ra[c], rb[c]);
+    }
+    for (int k = 0; k < 8; ++k) {
+      const std::int16_t* ra = k < 7 ? ab + 8 * (4 + (k + 1) / 2) : below[block];
+      const std::int16_t* rb = bb + 8 * (4 + k / 2);
+      std::int16_t* out = bottom[block] + 8 * k;
+      for (int c = 0; c < 8; ++c) out[c] = Average(ra[c], rb[c]);
     }
   }
 }
