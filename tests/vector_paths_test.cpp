@@ -62,3 +62,34 @@ TEST(VectorPaths, InverseDctMatchesThePlainCode) {
 
 }  // namespace
 }  // namespace quill::test
+
+#include "picture/cross_sharpen.h"
+
+namespace quill::test {
+namespace {
+
+#if defined(__x86_64__) || defined(_M_X64)
+TEST(VectorPaths, PlaneSharpeningMatchesThePlainCode) {
+  std::mt19937 rng(11);
+  for (const auto& [w, h] : {std::pair{640, 480}, std::pair{320, 240}, std::pair{20, 5},
+                             std::pair{11, 4}, std::pair{13, 3}, std::pair{27, 9}}) {
+    for (int kind = 0; kind < 3; ++kind) {
+      std::vector<std::int16_t> plain(static_cast<std::size_t>(w) * h);
+      for (auto& v : plain) {
+        v = kind == 0   ? static_cast<std::int16_t>(rng() % 256)
+            : kind == 1 ? static_cast<std::int16_t>(rng())
+                        : static_cast<std::int16_t>(rng() % 2 ? 255 : rng() % 40);
+      }
+      auto vector = plain;
+      std::vector<std::int16_t> a(static_cast<std::size_t>(w)), b(static_cast<std::size_t>(w));
+      CrossSharpen(plain.data(), static_cast<std::size_t>(w), h, w, 1, CrossWeights{4, 16},
+                   a.data(), b.data());
+      CrossSharpenPlaneVector(vector.data(), static_cast<std::size_t>(w), h, w, a.data(), b.data());
+      ASSERT_EQ(plain, vector) << w << "x" << h << " kind " << kind;
+    }
+  }
+}
+#endif
+
+}  // namespace
+}  // namespace quill::test

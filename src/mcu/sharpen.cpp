@@ -70,8 +70,12 @@ extern "C" void QUILL32_CALL SHARPMCU(HGLOBAL grid, int rows, int /*reserved*/) 
   if (plane == nullptr || above == nullptr || current == nullptr) return;
 
   Transfer(slots, shape, plane, Direction::kGather);
+#if defined(__x86_64__) || defined(_M_X64)
+  CrossSharpenPlaneVector(plane, static_cast<std::size_t>(width), height, width, above, current);
+#else
   CrossSharpen(plane, static_cast<std::size_t>(width), height, width, 1, kLumaWeights, above,
                current);
+#endif
   Transfer(slots, shape, plane, Direction::kScatter);
   for (int i = 0; i < shape.slots(); ++i) GlobalUnlock(slots[i]);
 }
