@@ -22,8 +22,6 @@
 namespace quill {
 namespace {
 
-constexpr CrossWeights kLumaWeights{4, 16};
-
 enum class Direction { kGather, kScatter };
 
 void Transfer(const HGLOBAL* slots, GridShape shape, std::int16_t* plane, Direction direction) {
@@ -73,7 +71,7 @@ extern "C" void QUILL32_CALL SHARPMCU(HGLOBAL grid, int rows, int /*reserved*/) 
 #if defined(__x86_64__) || defined(_M_X64)
   CrossSharpenPlaneVector(plane, static_cast<std::size_t>(width), height, width, above, current);
 #else
-  CrossSharpen(plane, static_cast<std::size_t>(width), height, width, 1, kLumaWeights, above,
+  CrossSharpen(plane, static_cast<std::size_t>(width), height, width, 1, CrossWeights{4, 16}, above,
                current);
 #endif
   Transfer(slots, shape, plane, Direction::kScatter);
