@@ -93,3 +93,35 @@ TEST(VectorPaths, PlaneSharpeningMatchesThePlainCode) {
 
 }  // namespace
 }  // namespace quill::test
+
+#include "encode/encoder.h"
+
+namespace quill::test {
+namespace {
+
+#if defined(__x86_64__) || defined(_M_X64)
+TEST(VectorPaths, QuantizerMatchesThePlainCode) {
+  std::mt19937 rng(13);
+  for (int n = 0; n < 127; n += 3) {  // every quantizer an encode can use, wrapped steps included
+    const auto quant = format::CoarsenedQuant(n);
+    const encode::QuantSteps steps = encode::PrepareSteps(quant);
+    for (int trial = 0; trial < 200; ++trial) {
+      std::int16_t block[64], copy[64], plain[64], vector[64];
+      for (int i = 0; i < 64; ++i) {
+        const int kind = trial % 3;
+        block[i] = kind == 0   ? static_cast<std::int16_t>(rng() % 2049) - 1024
+                   : kind == 1 ? static_cast<std::int16_t>(rng())
+                               : static_cast<std::int16_t>(static_cast<int>(rng() % 61) - 30);
+        copy[i] = block[i];
+      }
+      encode::QuantizeBlock(copy, plain, quant);
+      encode::QuantizeBlockVector(block, vector, steps);
+      ASSERT_TRUE(std::equal(plain, plain + 64, vector))
+          << "coarsenings " << n << " trial " << trial;
+    }
+  }
+}
+#endif
+
+}  // namespace
+}  // namespace quill::test

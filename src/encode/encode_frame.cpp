@@ -62,11 +62,19 @@ void TransformGrid(const HGLOBAL* grid) {
 
 Result EncodeSection(int first, const format::QuantTable& quant, BitWriter& w,
                      const std::uint8_t* end) {
-  std::int16_t block[64], coef[64];
+  std::int16_t coef[64];
   g_dc_pred = 0;
+#if defined(__x86_64__) || defined(_M_X64)
+  const QuantSteps steps = PrepareSteps(quant);
+#endif
   for (int i = first; i < first + kBlocks; ++i) {
+#if defined(__x86_64__) || defined(_M_X64)
+    QuantizeBlockVector(g_transformed[i], coef, steps);
+#else
+    std::int16_t block[64];
     std::memcpy(block, g_transformed[i], sizeof block);
     QuantizeBlock(block, coef, quant);
+#endif
     if (const Result r = EncodeBlock(coef, w, end); r != kDone) return r;
   }
   return kDone;

@@ -32,6 +32,20 @@ void ForwardDCT(std::int16_t block[64]);
 // and into `out` at each coefficient's zigzag position.
 void QuantizeBlock(std::int16_t block[64], std::int16_t out[64], const format::QuantTable& quant);
 
+// The quantizer's steps as the vector quantizer takes them, prepared once
+// per attempt: each step as a float, and which natural positions are among
+// the first 32 of the zigzag order (rounded) rather than the last (truncated).
+struct QuantSteps {
+  alignas(16) float step[64];
+  alignas(16) std::int32_t rounded[64];  // -1 or 0
+};
+QuantSteps PrepareSteps(const format::QuantTable& quant);
+#if defined(__x86_64__) || defined(_M_X64)
+// QuantizeBlock's results into `out` (zigzag order) on SSE2; `block` is only read.
+void QuantizeBlockVector(const std::int16_t block[64], std::int16_t out[64],
+                         const QuantSteps& steps);
+#endif
+
 // --- Huffman block encoder ------------------------------------------------
 // Writer contract: `p` is the current byte of the frame, `used` the bits
 // already in it (0..8; its free low bits are 0). `end` is the frame's last

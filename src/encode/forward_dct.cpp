@@ -99,3 +99,59 @@ void QuantizeBlock(std::int16_t block[64], std::int16_t out[64], const format::Q
 }
 
 }  // namespace quill::encode
+
+#if defined(__x86_64__) || defined(_M_X64)
+#include <emmintrin.h>
+
+namespace quill::encode {
+
+// QuantizeBlock on SSE2, four coefficients at a time in single precision.
+// Every numerator (v or 10v, |v| < 2^15, then the rounded tenths) is below
+// 2^24 in size, so it and the step convert exactly, and the correctly
+// rounded float quotient never crosses an integer: a true quotient n/q that
+// is not whole lies at least 1/|q| from the nearest whole number, while the
+// rounding error is below |n/q| * 2^-24 < 1/|q|. Truncating the float
+// quotient therefore gives the integer quotient.
+void QuantizeBlockVector(const std::int16_t block[64], std::int16_t out[64],
+                         const QuantSteps& steps) {
+  alignas(16) std::int32_t natural[64];
+  const __m128 ten = _mm_set1_ps(10.0f);
+  for (int i = 0; i < 64; i += 4) {
+    const __m128i v16 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(block + i));
+    const __m128i v = _mm_srai_epi32(_mm_unpacklo_epi16(v16, v16), 16);
+    const __m128 vf = _mm_cvtepi32_ps(v);
+    const __m128 q = _mm_load_ps(steps.step + i);
+    // Positions 32..63 of the zigzag order: v / q, truncated.
+    const __m128i truncated = _mm_cvttps_epi32(_mm_div_ps(vf, q));
+    // Positions 0..31: (trunc(10v / q) + 5 or - 5) / 10, each truncated.
+    const __m128i tenths = _mm_cvttps_epi32(_mm_div_ps(_mm_mul_ps(vf, ten), q));
+    const __m128i positive = _mm_cmpgt_epi32(v, _mm_setzero_si128());
+    const __m128i five =
+        _mm_sub_epi32(_mm_and_si128(positive, _mm_set1_epi32(10)), _mm_set1_epi32(5));
+    __m128i adjusted = _mm_add_epi32(tenths, five);
+    adjusted = _mm_srai_epi32(_mm_slli_epi32(adjusted, 16), 16);  // kept as 16 bits
+    const __m128i rounded = _mm_cvttps_epi32(_mm_div_ps(_mm_cvtepi32_ps(adjusted), ten));
+    const __m128i low = _mm_load_si128(reinterpret_cast<const __m128i*>(steps.rounded + i));
+    const __m128i r = _mm_or_si128(_mm_and_si128(low, rounded), _mm_andnot_si128(low, truncated));
+    _mm_store_si128(reinterpret_cast<__m128i*>(natural + i), r);
+  }
+  for (int i = 0; i < 64; ++i)
+    out[format::kNaturalToZigzag[i]] = static_cast<std::int16_t>(natural[i]);
+}
+
+}  // namespace quill::encode
+#endif
+
+namespace quill::encode {
+
+QuantSteps PrepareSteps(const format::QuantTable& quant) {
+  QuantSteps steps{};
+  for (int i = 0; i < 64; ++i) {
+    steps.step[i] = static_cast<float>(quant[static_cast<std::size_t>(i)]);
+    steps.rounded[i] =
+        format::kNaturalToZigzag[static_cast<std::size_t>(i)] < kFirstTruncatedPosition ? -1 : 0;
+  }
+  return steps;
+}
+
+}  // namespace quill::encode
