@@ -125,3 +125,53 @@ TEST(VectorPaths, QuantizerMatchesThePlainCode) {
 
 }  // namespace
 }  // namespace quill::test
+
+namespace quill::test {
+namespace {
+
+TEST(GatheredWriter, WritesWhatTheBytewiseWriterWrites) {
+  std::mt19937 rng(17);
+  static int messages = 0;
+  QuillSetMessageSink([](const char*, const char*) { ++messages; });
+  for (int trial = 0; trial < 3000; ++trial) {
+    std::int16_t coef[64];
+    const int kind = trial % 4;
+    for (int k = 0; k < 64; ++k) {
+      const bool zero = rng() % (kind == 0 ? 2 : kind == 1 ? 8 : 40) != 0;
+      coef[k] = zero
+                    ? 0
+                    : static_cast<std::int16_t>(static_cast<int>(rng() % (kind == 3 ? 2200 : 400)) -
+                                                (kind == 3 ? 1100 : 200));
+    }
+    std::int16_t other[64];
+    std::copy(coef, coef + 64, other);
+    const std::int16_t pred = static_cast<std::int16_t>(static_cast<int>(rng() % 4000) - 2000);
+    const std::size_t start = 2 + rng() % 20000;
+    const auto used = static_cast<std::uint8_t>(rng() % 8);
+    std::vector<std::uint8_t> a(24576), b;
+    for (auto& x : a) x = static_cast<std::uint8_t>(rng());
+    a[start] &= static_cast<std::uint8_t>(0xFF00 >> used);  // free low bits are 0
+    b = a;
+    encode::BitWriter wa{a.data() + start, used}, wb{b.data() + start, used};
+    messages = 0;
+    encode::g_dc_pred = pred;
+    const auto ra = encode::EncodeBlock(coef, wa, a.data() + 24575);
+    const int messages_a = messages;
+    const std::int16_t pred_a = encode::g_dc_pred;
+    messages = 0;
+    encode::g_dc_pred = pred;
+    const auto rb = encode::EncodeBlockGathered(other, wb, b.data() + 24575);
+    ASSERT_EQ(ra, rb) << trial;
+    ASSERT_EQ(messages_a, messages) << trial;
+    ASSERT_EQ(pred_a, encode::g_dc_pred) << trial;
+    if (ra == encode::kDone) {
+      ASSERT_EQ(wa.p - a.data(), wb.p - b.data()) << trial;
+      ASSERT_EQ(wa.used, wb.used) << trial;
+    }
+    ASSERT_EQ(a, b) << trial;
+  }
+  QuillSetMessageSink(nullptr);
+}
+
+}  // namespace
+}  // namespace quill::test

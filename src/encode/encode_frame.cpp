@@ -75,7 +75,7 @@ Result EncodeSection(int first, const format::QuantTable& quant, BitWriter& w,
     std::memcpy(block, g_transformed[i], sizeof block);
     QuantizeBlock(block, coef, quant);
 #endif
-    if (const Result r = EncodeBlock(coef, w, end); r != kDone) return r;
+    if (const Result r = EncodeBlockGathered(coef, w, end); r != kDone) return r;
   }
   return kDone;
 }

@@ -64,6 +64,10 @@ Result EncodeDC(std::int16_t dc, BitWriter& w, const std::uint8_t* end);
 // Overwrites the negative coefficients it codes with their value bits.
 Result EncodeAC(std::int16_t coef[64], BitWriter& w, const std::uint8_t* end);
 Result EncodeBlock(std::int16_t coef[64], BitWriter& w, const std::uint8_t* end);
+// EncodeBlock with the bits gathered in a word, for blocks that cannot reach
+// the room limit (far from the end); near it, EncodeBlock itself. Same bytes,
+// writer state, predictor, messages and results.
+Result EncodeBlockGathered(std::int16_t coef[64], BitWriter& w, const std::uint8_t* end);
 
 // --- Driver ----------------------------------------------------------------
 // Moves the writer to the first even frame offset after the luma section

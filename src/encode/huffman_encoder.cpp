@@ -164,3 +164,99 @@ Result EncodeBlock(std::int16_t coef[64], BitWriter& w, const std::uint8_t* end)
 }
 
 }  // namespace quill::encode
+
+namespace quill::encode {
+namespace {
+
+// Most bytes one block can take: DC code and value (20 bits), 63 AC codes
+// and values of at most 26 bits, ZRLs (never more bits than the runs they
+// replace would take as codes), EOB: under 1,700 bits, so 256 bytes.
+constexpr std::ptrdiff_t kMaxBlockBytes = 256;
+
+// Bits gathered in a 64-bit word and stored four bytes at a time.
+struct Accumulator {
+  std::uint8_t* p;
+  std::uint64_t bits;
+  int count;          // bits held, below 32 after each Put
+  int last_fill = 0;  // bits used in the current byte before the last Put, plus its length
+
+  void Put(std::uint32_t value, int n) {
+    last_fill = count % 8 + n;
+    bits = (bits << n) | (value & ((std::uint64_t{1} << n) - 1));
+    count += n;
+    if (count >= 32) {
+      const auto word = static_cast<std::uint32_t>(bits >> (count - 32));
+      p[0] = static_cast<std::uint8_t>(word >> 24);
+      p[1] = static_cast<std::uint8_t>(word >> 16);
+      p[2] = static_cast<std::uint8_t>(word >> 8);
+      p[3] = static_cast<std::uint8_t>(word);
+      p += 4;
+      count -= 32;
+    }
+  }
+  void Put(const format::Code& code) { Put(code.bits, code.length); }
+  // Stores what is held as the writer would have left it: whole bytes, then
+  // the current byte with its free low bits 0. A write that spilled over and
+  // ended at a byte's end leaves the writer resting on that byte, the next one
+  // untouched (only mid-block, before an uncodable value: a block ends with
+  // the 4-bit EOB, which never leaves it so).
+  void Finish(BitWriter& w) {
+    while (count >= 8) {
+      *p++ = static_cast<std::uint8_t>(bits >> (count - 8));
+      count -= 8;
+    }
+    if (count == 0 && last_fill > 8) {
+      w.p = p - 1;
+      w.used = 8;
+      return;
+    }
+    *p = static_cast<std::uint8_t>((bits << (8 - count)) & 0xFF);
+    w.p = p;
+    w.used = static_cast<std::uint8_t>(count);
+  }
+};
+
+}  // namespace
+
+Result EncodeBlockGathered(std::int16_t coef[64], BitWriter& w, const std::uint8_t* end) {
+  if (w.used >= 8 || end - w.p <= 2 + kMaxBlockBytes) return EncodeBlock(coef, w, end);
+  const auto& ac = format::kAcCodeBySizeRun;
+  Accumulator acc{w.p, static_cast<std::uint64_t>(*w.p >> (8 - w.used)), w.used};
+
+  const std::int32_t d = std::int32_t{coef[0]} - g_dc_pred;
+  g_dc_pred = coef[0];
+  const std::uint32_t dc_magnitude = static_cast<std::uint32_t>(d < 0 ? -d : d);
+  if (dc_magnitude > kMaxDcDifference) return kFatal;
+  const int category = BitLength(dc_magnitude);
+  acc.Put(format::kDcCodeByCategory[static_cast<std::size_t>(category)]);
+  if (d != 0)
+    acc.Put(
+        d > 0 ? static_cast<std::uint32_t>(d) : static_cast<std::uint32_t>(d - 1) & Mask(category),
+        category);
+
+  int run = 0;
+  for (int k = 1; k < 64; ++k) {
+    const std::int32_t v = coef[k];
+    if (v == 0) {
+      ++run;
+      continue;
+    }
+    for (; run >= 16; run -= 16) acc.Put(ac[format::kZeroRun]);
+    const std::uint32_t magnitude = static_cast<std::uint32_t>(v < 0 ? -v : v);
+    if (magnitude > kMaxAcMagnitude) {
+      acc.Finish(w);  // the bits before it stay written, as with the plain writer
+      MessageBoxA(nullptr, "AC Encode Overflow!", "Warning", MB_OK);
+      return kFatal;
+    }
+    const int size = BitLength(magnitude);
+    acc.Put(ac[static_cast<std::size_t>(size * 16 + run)]);
+    acc.Put(v > 0 ? static_cast<std::uint32_t>(v) : static_cast<std::uint32_t>(v - 1) & Mask(size),
+            size);
+    run = 0;
+  }
+  acc.Put(ac[format::kEndOfBlock]);
+  acc.Finish(w);
+  return kDone;
+}
+
+}  // namespace quill::encode
