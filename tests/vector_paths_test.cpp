@@ -175,3 +175,27 @@ TEST(GatheredWriter, WritesWhatTheBytewiseWriterWrites) {
 
 }  // namespace
 }  // namespace quill::test
+
+namespace quill::test {
+namespace {
+
+#if defined(__x86_64__) || defined(_M_X64)
+TEST(VectorPaths, ForwardDctMatchesThePlainCode) {
+  std::mt19937 rng(19);
+  for (int trial = 0; trial < 20000; ++trial) {
+    std::int16_t plain[64], vector[64];
+    for (int i = 0; i < 64; ++i) {
+      const int kind = trial % 3;
+      plain[i] = vector[i] = kind == 0   ? static_cast<std::int16_t>(rng() % 2 ? 127 : -127)
+                             : kind == 1 ? static_cast<std::int16_t>(static_cast<int>(rng() % 255) - 127)
+                                         : static_cast<std::int16_t>((i * 37 + trial) % 255 - 127);
+    }
+    encode::ForwardDCT(plain);
+    encode::ForwardDCTVector(vector);
+    ASSERT_TRUE(std::equal(plain, plain + 64, vector)) << "trial " << trial;
+  }
+}
+#endif
+
+}  // namespace
+}  // namespace quill::test

@@ -120,7 +120,7 @@ void InverseDCT(Block block) {
 }  // namespace quill::decode
 
 #if defined(__x86_64__) || defined(_M_X64)
-#include <emmintrin.h>
+#include "decode/dct_sse2.h"
 
 // The same transform on SSE2, eight rows (then eight columns) at once: the
 // block is transposed so that each vector holds one input position of all
@@ -135,39 +135,9 @@ void InverseDCT(Block block) {
 namespace quill::decode {
 namespace {
 
-inline __m128i Pair(std::int16_t a, std::int16_t b) {
-  return _mm_set_epi16(b, a, b, a, b, a, b, a);
-}
-
-// Low 16 bits of (v + bias) >> shift for the two halves, packed.
-template <int kShift>
-inline __m128i DescalePack(__m128i lo, __m128i hi) {
-  const __m128i bias = _mm_set1_epi32(1 << (kShift - 1));
-  lo = _mm_srai_epi32(_mm_add_epi32(lo, bias), kShift);
-  hi = _mm_srai_epi32(_mm_add_epi32(hi, bias), kShift);
-  lo = _mm_srai_epi32(_mm_slli_epi32(lo, 16), 16);
-  hi = _mm_srai_epi32(_mm_slli_epi32(hi, 16), 16);
-  return _mm_packs_epi32(lo, hi);
-}
-
-inline void Transpose(__m128i v[8]) {
-  const __m128i a0 = _mm_unpacklo_epi16(v[0], v[1]), a1 = _mm_unpackhi_epi16(v[0], v[1]);
-  const __m128i a2 = _mm_unpacklo_epi16(v[2], v[3]), a3 = _mm_unpackhi_epi16(v[2], v[3]);
-  const __m128i a4 = _mm_unpacklo_epi16(v[4], v[5]), a5 = _mm_unpackhi_epi16(v[4], v[5]);
-  const __m128i a6 = _mm_unpacklo_epi16(v[6], v[7]), a7 = _mm_unpackhi_epi16(v[6], v[7]);
-  const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
-  const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
-  const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
-  const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
-  v[0] = _mm_unpacklo_epi64(b0, b4);
-  v[1] = _mm_unpackhi_epi64(b0, b4);
-  v[2] = _mm_unpacklo_epi64(b1, b5);
-  v[3] = _mm_unpackhi_epi64(b1, b5);
-  v[4] = _mm_unpacklo_epi64(b2, b6);
-  v[5] = _mm_unpackhi_epi64(b2, b6);
-  v[6] = _mm_unpacklo_epi64(b3, b7);
-  v[7] = _mm_unpackhi_epi64(b3, b7);
-}
+using dct_sse2::DescalePack;
+using dct_sse2::Pair;
+using dct_sse2::Transpose;
 
 // One pass: x[i] holds input position i of eight transforms; the outputs
 // replace them.

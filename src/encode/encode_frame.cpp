@@ -39,6 +39,14 @@ HGLOBAL g_encode_grid[600];
 // Transformed blocks in coding order: 1,200 luma, then 1,200 chroma.
 std::int16_t g_transformed[2 * kBlocks][64];
 
+inline void Transform(std::int16_t* block) {
+#if defined(__x86_64__) || defined(_M_X64)
+  ForwardDCTVector(block);
+#else
+  ForwardDCT(block);
+#endif
+}
+
 void TransformGrid(const HGLOBAL* grid) {
   int luma = 0, chroma = kBlocks;
   for (int i = 0; i < kGrid320x240.slots(); ++i) {
@@ -48,13 +56,13 @@ void TransformGrid(const HGLOBAL* grid) {
       std::memcpy(block, mcu[b], 64 * sizeof(std::int16_t));
       decode::ShiftBlock(block, -128);
       decode::ClampBlock(block, -127, 127);
-      ForwardDCT(block);
+      Transform(block);
     }
     for (int b : {kBlueDiff, kRedDiff}) {
       std::int16_t* block = g_transformed[chroma++];
       std::memcpy(block, mcu[b], 64 * sizeof(std::int16_t));
       decode::ClampBlock(block, -127, 127);
-      ForwardDCT(block);
+      Transform(block);
     }
     GlobalUnlock(grid[i]);
   }

@@ -28,6 +28,10 @@ void LimitBY(std::int16_t& c, std::int16_t y);
 
 // --- Forward DCT and quantizer --------------------------------------------
 void ForwardDCT(std::int16_t block[64]);
+#if defined(__x86_64__) || defined(_M_X64)
+// The same on SSE2 (x86-64 builds), for samples clamped to -127..127.
+void ForwardDCTVector(std::int16_t block[64]);
+#endif
 // Divides by `quant`, writing the result back into `block` (natural order)
 // and into `out` at each coefficient's zigzag position.
 void QuantizeBlock(std::int16_t block[64], std::int16_t out[64], const format::QuantTable& quant);

@@ -103,7 +103,79 @@ void QuantizeBlock(std::int16_t block[64], std::int16_t out[64], const format::Q
 #if defined(__x86_64__) || defined(_M_X64)
 #include <emmintrin.h>
 
+#include "decode/dct_sse2.h"
+
 namespace quill::encode {
+namespace {
+
+using dct_sse2::DescalePack;
+using dct_sse2::Pair;
+using dct_sse2::Transpose;
+
+// One pass of the forward transform on eight lanes, outputs in place of the
+// inputs. As in the inverse transform, each output is the plain code's
+// linear combination with the constants multiplied out, e.g.
+//   O7 = t4*F5 - F9(t4+t7) + F4(t4+t5+t6+t7) - F11(t4+t6)
+//      = t4*-11363 + t5*9633 + t6*-6436 + t7*2260,
+// every sum formed in 32 bits by pmaddwd. Ranges: row inputs are -127..127,
+// column inputs (row outputs) stay within +-4,064, so the 16-bit sums t0..t13
+// below stay within +-16,256 and every result fits 16 bits.
+template <bool kColumnPass>
+inline void ForwardPass(__m128i x[8]) {
+  const __m128i t0 = _mm_add_epi16(x[0], x[7]), t7 = _mm_sub_epi16(x[0], x[7]);
+  const __m128i t1 = _mm_add_epi16(x[1], x[6]), t6 = _mm_sub_epi16(x[1], x[6]);
+  const __m128i t2 = _mm_add_epi16(x[2], x[5]), t5 = _mm_sub_epi16(x[2], x[5]);
+  const __m128i t3 = _mm_add_epi16(x[3], x[4]), t4 = _mm_sub_epi16(x[3], x[4]);
+  const __m128i t10 = _mm_add_epi16(t0, t3), t13 = _mm_sub_epi16(t0, t3);
+  const __m128i t11 = _mm_add_epi16(t1, t2), t12 = _mm_sub_epi16(t1, t2);
+
+  auto madd2 = [](__m128i a, __m128i b, __m128i k, __m128i& lo, __m128i& hi) {
+    lo = _mm_madd_epi16(_mm_unpacklo_epi16(a, b), k);
+    hi = _mm_madd_epi16(_mm_unpackhi_epi16(a, b), k);
+  };
+  auto madd4 = [](__m128i a, __m128i b, __m128i c, __m128i d, __m128i kab, __m128i kcd, __m128i& lo,
+                  __m128i& hi) {
+    lo = _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(a, b), kab), _mm_madd_epi16(_mm_unpacklo_epi16(c, d), kcd));
+    hi = _mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(a, b), kab), _mm_madd_epi16(_mm_unpackhi_epi16(c, d), kcd));
+  };
+  __m128i e0_lo, e0_hi, e4_lo, e4_hi, e2_lo, e2_hi, e6_lo, e6_hi;
+  madd2(t10, t11, Pair(1, 1), e0_lo, e0_hi);
+  madd2(t10, t11, Pair(1, -1), e4_lo, e4_hi);
+  madd2(t12, t13, Pair(4433, 4433 + 6270), e2_lo, e2_hi);    // z + t13*F2
+  madd2(t12, t13, Pair(4433 - 15137, 4433), e6_lo, e6_hi);   // z - t12*F3
+  __m128i o1_lo, o1_hi, o3_lo, o3_hi, o5_lo, o5_hi, o7_lo, o7_hi;
+  madd4(t4, t5, t6, t7, Pair(2260, 6437), Pair(9633, 11363), o1_lo, o1_hi);
+  madd4(t4, t5, t6, t7, Pair(-6436, -11362), Pair(-2259, 9633), o3_lo, o3_hi);
+  madd4(t4, t5, t6, t7, Pair(9633, 2261), Pair(-11362, 6437), o5_lo, o5_hi);
+  madd4(t4, t5, t6, t7, Pair(-11363, 9633), Pair(-6436, 2260), o7_lo, o7_hi);
+
+  constexpr int kShift = kColumnPass ? 18 : 11;
+  if constexpr (kColumnPass) {
+    x[0] = DescalePack<5>(e0_lo, e0_hi);
+    x[4] = DescalePack<5>(e4_lo, e4_hi);
+  } else {
+    x[0] = _mm_packs_epi32(_mm_slli_epi32(e0_lo, 2), _mm_slli_epi32(e0_hi, 2));
+    x[4] = _mm_packs_epi32(_mm_slli_epi32(e4_lo, 2), _mm_slli_epi32(e4_hi, 2));
+  }
+  x[2] = DescalePack<kShift>(e2_lo, e2_hi);
+  x[6] = DescalePack<kShift>(e6_lo, e6_hi);
+  x[1] = DescalePack<kShift>(o1_lo, o1_hi);
+  x[3] = DescalePack<kShift>(o3_lo, o3_hi);
+  x[5] = DescalePack<kShift>(o5_lo, o5_hi);
+  x[7] = DescalePack<kShift>(o7_lo, o7_hi);
+}
+
+}  // namespace
+
+void ForwardDCTVector(std::int16_t block[64]) {
+  __m128i v[8];
+  for (int r = 0; r < 8; ++r) v[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * r));
+  Transpose(v);
+  ForwardPass<false>(v);
+  Transpose(v);
+  ForwardPass<true>(v);
+  for (int r = 0; r < 8; ++r) _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * r), v[r]);
+}
 
 // QuantizeBlock on SSE2, four coefficients at a time in single precision.
 // Every numerator (v or 10v, |v| < 2^15, then the rounded tenths) is below
