@@ -103,20 +103,38 @@ void LimitChroma(const std::int16_t luma_left[64], const std::int16_t luma_right
   }
 }
 
+// The products 0.6 G, 0.3 R and 0.1 B of each byte value, each rounded to
+// double exactly as the multiplication rounds it.
+struct Products {
+  double green[256], red[256], blue[256];
+};
+constexpr Products MakeProducts() {
+  Products p{};
+  for (int v = 0; v < 256; ++v) {
+    p.green[v] = 0.6 * v;
+    p.red[v] = 0.3 * v;
+    p.blue[v] = 0.1 * v;
+  }
+  return p;
+}
+constexpr Products kProducts = MakeProducts();
+
 void ConvertMCU(const std::uint8_t* const rows[8], McuSamples mcu) {
+  const Products& k = kProducts;
   for (int r = 0; r < 8; ++r) {
     const std::uint8_t* px = rows[r];
     for (int i = 0; i < 8; ++i, px += 6) {
-      const double b0 = px[0], g0 = px[1], r0 = px[2];
-      const double b1 = px[3], g1 = px[4], r1 = px[5];
-      const auto y0 = static_cast<std::int32_t>((0.6 * g0 + 0.3 * r0) + 0.1 * b0);
-      const auto y1 = static_cast<std::int32_t>((0.6 * g1 + 0.1 * b1) + 0.3 * r1);
+      const int b0 = px[0], g0 = px[1], r0 = px[2];
+      const int b1 = px[3], g1 = px[4], r1 = px[5];
+      const auto y0 = static_cast<std::int32_t>((k.green[g0] + k.red[r0]) + k.blue[b0]);
+      const auto y1 = static_cast<std::int32_t>((k.green[g1] + k.blue[b1]) + k.red[r1]);
       std::int16_t* luma = i < 4 ? g_luma_left : g_luma_right;
       const int column = i < 4 ? 2 * i : 2 * i - 8;
       luma[8 * r + column] = static_cast<std::int16_t>(y0);
       luma[8 * r + column + 1] = static_cast<std::int16_t>(y1);
-      g_blue_diff[8 * r + i] = static_cast<std::int16_t>(0.5 * (b0 - y0));
-      g_red_diff[8 * r + i] = static_cast<std::int16_t>(0.5 * (r1 - y1));
+      // trunc(0.5 * n) of an integer n is n / 2 truncated toward zero.
+      g_blue_diff[8 * r + i] = static_cast<std::int16_t>((b0 - y0) / 2);
+      g_red_diff[8 * r + i] = static_cast<std::int16_t>((r1 - y1) / 2);
     }
   }
   ClampMCU(g_luma_left, g_luma_right, g_red_diff, g_blue_diff);

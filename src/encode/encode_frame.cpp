@@ -14,6 +14,7 @@
 //
 // The forward DCT does not depend on the quantizer, so each block's
 // transform is computed once per call and every attempt starts from it.
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 
@@ -52,16 +53,18 @@ void TransformGrid(const HGLOBAL* grid) {
   for (int i = 0; i < kGrid320x240.slots(); ++i) {
     McuSamples mcu = LockMcu(grid[i]);
     for (int b : {kLumaLeft, kLumaRight}) {
+      // ShiftBlock by -128, then ClampBlock to -127..127, in one loop.
       std::int16_t* block = g_transformed[luma++];
-      std::memcpy(block, mcu[b], 64 * sizeof(std::int16_t));
-      decode::ShiftBlock(block, -128);
-      decode::ClampBlock(block, -127, 127);
+      for (int k = 0; k < 64; ++k) {
+        const auto v = static_cast<std::int16_t>(mcu[b][k] - 128);
+        block[k] = std::min<std::int16_t>(std::max<std::int16_t>(v, -127), 127);
+      }
       Transform(block);
     }
     for (int b : {kBlueDiff, kRedDiff}) {
       std::int16_t* block = g_transformed[chroma++];
-      std::memcpy(block, mcu[b], 64 * sizeof(std::int16_t));
-      decode::ClampBlock(block, -127, 127);
+      for (int k = 0; k < 64; ++k)
+        block[k] = std::min<std::int16_t>(std::max<std::int16_t>(mcu[b][k], -127), 127);
       Transform(block);
     }
     GlobalUnlock(grid[i]);

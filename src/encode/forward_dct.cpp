@@ -135,14 +135,16 @@ inline void ForwardPass(__m128i x[8]) {
   };
   auto madd4 = [](__m128i a, __m128i b, __m128i c, __m128i d, __m128i kab, __m128i kcd, __m128i& lo,
                   __m128i& hi) {
-    lo = _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(a, b), kab), _mm_madd_epi16(_mm_unpacklo_epi16(c, d), kcd));
-    hi = _mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(a, b), kab), _mm_madd_epi16(_mm_unpackhi_epi16(c, d), kcd));
+    lo = _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(a, b), kab),
+                       _mm_madd_epi16(_mm_unpacklo_epi16(c, d), kcd));
+    hi = _mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(a, b), kab),
+                       _mm_madd_epi16(_mm_unpackhi_epi16(c, d), kcd));
   };
   __m128i e0_lo, e0_hi, e4_lo, e4_hi, e2_lo, e2_hi, e6_lo, e6_hi;
   madd2(t10, t11, Pair(1, 1), e0_lo, e0_hi);
   madd2(t10, t11, Pair(1, -1), e4_lo, e4_hi);
-  madd2(t12, t13, Pair(4433, 4433 + 6270), e2_lo, e2_hi);    // z + t13*F2
-  madd2(t12, t13, Pair(4433 - 15137, 4433), e6_lo, e6_hi);   // z - t12*F3
+  madd2(t12, t13, Pair(4433, 4433 + 6270), e2_lo, e2_hi);   // z + t13*F2
+  madd2(t12, t13, Pair(4433 - 15137, 4433), e6_lo, e6_hi);  // z - t12*F3
   __m128i o1_lo, o1_hi, o3_lo, o3_hi, o5_lo, o5_hi, o7_lo, o7_hi;
   madd4(t4, t5, t6, t7, Pair(2260, 6437), Pair(9633, 11363), o1_lo, o1_hi);
   madd4(t4, t5, t6, t7, Pair(-6436, -11362), Pair(-2259, 9633), o3_lo, o3_hi);
@@ -169,7 +171,8 @@ inline void ForwardPass(__m128i x[8]) {
 
 void ForwardDCTVector(std::int16_t block[64]) {
   __m128i v[8];
-  for (int r = 0; r < 8; ++r) v[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * r));
+  for (int r = 0; r < 8; ++r)
+    v[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * r));
   Transpose(v);
   ForwardPass<false>(v);
   Transpose(v);
