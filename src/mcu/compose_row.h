@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #if defined(__x86_64__) || defined(_M_X64)
 #include <emmintrin.h>
@@ -55,14 +56,22 @@ inline void ComposeRow(const std::int16_t* left, const std::int16_t* right, cons
       _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(left)), low_byte);
   const __m128i y_right =
       _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(right)), low_byte);
-  alignas(16) std::uint8_t b[16], g[16], r[16];
-  _mm_store_si128(reinterpret_cast<__m128i*>(b), ComposeChannel(y_left, y_right, t.blue));
-  _mm_store_si128(reinterpret_cast<__m128i*>(g), ComposeChannel(y_left, y_right, t.green));
-  _mm_store_si128(reinterpret_cast<__m128i*>(r), ComposeChannel(y_left, y_right, t.red));
-  for (int c = 0; c < 16; ++c) {
-    out[3 * c] = b[c];
-    out[3 * c + 1] = g[c];
-    out[3 * c + 2] = r[c];
+  const __m128i b = ComposeChannel(y_left, y_right, t.blue);
+  const __m128i g = ComposeChannel(y_left, y_right, t.green);
+  const __m128i r = ComposeChannel(y_left, y_right, t.red);
+  // Interleave: (b, g) byte pairs and (r, 0) as 16-bit words give B G R 0
+  // per pixel in 32 bits; two pixels then make 6 bytes of a 64-bit word.
+  const __m128i bg_lo = _mm_unpacklo_epi8(b, g), bg_hi = _mm_unpackhi_epi8(b, g);
+  const __m128i r_lo = _mm_unpacklo_epi8(r, _mm_setzero_si128()),
+                r_hi = _mm_unpackhi_epi8(r, _mm_setzero_si128());
+  alignas(16) std::uint64_t pixels[8];  // two BGR0 pixels each
+  _mm_store_si128(reinterpret_cast<__m128i*>(pixels + 0), _mm_unpacklo_epi16(bg_lo, r_lo));
+  _mm_store_si128(reinterpret_cast<__m128i*>(pixels + 2), _mm_unpackhi_epi16(bg_lo, r_lo));
+  _mm_store_si128(reinterpret_cast<__m128i*>(pixels + 4), _mm_unpacklo_epi16(bg_hi, r_hi));
+  _mm_store_si128(reinterpret_cast<__m128i*>(pixels + 6), _mm_unpackhi_epi16(bg_hi, r_hi));
+  for (int k = 0; k < 8; ++k) {
+    const std::uint64_t two = (pixels[k] & 0xFFFFFF) | ((pixels[k] >> 8) & 0xFFFFFF000000ull);
+    std::memcpy(out + 6 * k, &two, 6);
   }
 }
 #else
