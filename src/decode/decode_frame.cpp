@@ -56,7 +56,8 @@ inline void StoreLuma(const Block block, std::int16_t* out, bool tagged) {
 
 // Colour differences: no shift, limited to -128..127 on both frame kinds.
 inline void StoreChroma(const Block block, std::int16_t* out) {
-  for (int i = 0; i < 64; ++i) out[i] = std::min<std::int16_t>(std::max<std::int16_t>(block[i], -128), 127);
+  for (int i = 0; i < 64; ++i)
+    out[i] = std::min<std::int16_t>(std::max<std::int16_t>(block[i], -128), 127);
 }
 
 bool AllocateGrid(HGLOBAL* grid) {

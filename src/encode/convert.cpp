@@ -152,8 +152,8 @@ void TRANSBMP2MCU(const std::uint8_t* dib, const HGLOBAL* grid) {
       const std::uint8_t* rows[8];
       for (int r = 0; r < 8; ++r) rows[r] = top - kPixelRowBytes * r + kMcuPixelBytes * column;
       const HGLOBAL mcu = grid[row * kGrid320x240.columns + column];
-      ConvertMCU(rows, LockMcu(mcu));
-      GlobalUnlock(mcu);
+      ConvertMCU(rows, BeginMcu(mcu));
+      EndMcu(mcu);
     }
   }
 }

@@ -53,7 +53,7 @@ inline void Transform(std::int16_t* block) {
 void TransformGrid(const HGLOBAL* grid) {
   int luma = 0, chroma = kBlocks;
   for (int i = 0; i < kGrid320x240.slots(); ++i) {
-    McuSamples mcu = LockMcu(grid[i]);
+    McuSamples mcu = BeginMcu(grid[i]);
     for (int b : {kLumaLeft, kLumaRight}) {
       // ShiftBlock by -128, then ClampBlock to -127..127, in one loop.
       std::int16_t* block = g_transformed[luma++];
@@ -69,7 +69,7 @@ void TransformGrid(const HGLOBAL* grid) {
         block[k] = std::min<std::int16_t>(std::max<std::int16_t>(mcu[b][k], -127), 127);
       Transform(block);
     }
-    GlobalUnlock(grid[i]);
+    EndMcu(grid[i]);
   }
 }
 

@@ -51,6 +51,24 @@ inline McuSamples LockMcu(HGLOBAL mcu) {
   return static_cast<McuSamples>(bytes);
 }
 
+// An MCU's samples for the length of one step of an operation, given back
+// with EndMcu: a lock and an unlock in a pair. Off Windows the pair is a
+// checked lookup in the handle table that leaves the lock count alone, as
+// the pair would; on Windows it is GlobalLock and GlobalUnlock.
+inline McuSamples BeginMcu(HGLOBAL mcu) {
+#ifdef _WIN32
+  return LockMcu(mcu);
+#else
+  return static_cast<McuSamples>(platform::Reach(mcu, kMcuBytes));
+#endif
+}
+
+inline void EndMcu([[maybe_unused]] HGLOBAL mcu) {
+#ifdef _WIN32
+  GlobalUnlock(mcu);
+#endif
+}
+
 inline HGLOBAL AllocateMcu() {
   return GlobalAlloc(kMcuFlags, kMcuBytes);
 }

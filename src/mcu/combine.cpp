@@ -70,23 +70,23 @@ extern "C" int QUILL32_CALL COMBINEMCU(const HGLOBAL* grid_a, const HGLOBAL* gri
       McuSamples bottom = LockMcu(bottom_handle);
       const HGLOBAL a_handle = grid_a[i * columns + j];
       const HGLOBAL b_handle = grid_b[i * columns + j];
-      McuSamples a = LockMcu(a_handle);
-      McuSamples b = LockMcu(b_handle);
+      McuSamples a = BeginMcu(a_handle);
+      McuSamples b = BeginMcu(b_handle);
       if (a != nullptr && b != nullptr) {
         std::int16_t below[4][8];
         const HGLOBAL below_handle =
             i + 1 < kGrid640x240.rows ? grid_a[(i + 1) * columns + j] : nullptr;
-        McuSamples under = below_handle != nullptr ? LockMcu(below_handle) : nullptr;
+        McuSamples under = below_handle != nullptr ? BeginMcu(below_handle) : nullptr;
         for (int block = 0; block < 4; ++block) {
           for (int c = 0; c < 8; ++c) {
             below[block][c] = under != nullptr ? under[block][c] : a[block][56 + c];
           }
         }
-        if (under != nullptr) GlobalUnlock(below_handle);
+        if (under != nullptr) EndMcu(below_handle);
         CombineMcu(a, b, below, top, bottom);
       }
-      if (a != nullptr) GlobalUnlock(a_handle);
-      if (b != nullptr) GlobalUnlock(b_handle);
+      if (a != nullptr) EndMcu(a_handle);
+      if (b != nullptr) EndMcu(b_handle);
     }
   }
   return kCompleteRun;

@@ -73,18 +73,18 @@ extern "C" int QUILL32_CALL EXPANDMCU(const HGLOBAL* grid, HGLOBAL* out) {
       HGLOBAL& q_slot = out[40 * i + 2 * j + 1];
       p_slot = AllocateMcu();
       q_slot = AllocateMcu();
-      McuSamples a = LockMcu(a_handle);
-      McuSamples p = LockMcu(p_slot);
-      McuSamples q = LockMcu(q_slot);
+      McuSamples a = BeginMcu(a_handle);
+      McuSamples p = BeginMcu(p_slot);
+      McuSamples q = BeginMcu(q_slot);
       if (a != nullptr && p != nullptr && q != nullptr) {
         const HGLOBAL right_handle = j + 1 < columns ? grid[i * columns + j + 1] : nullptr;
-        McuSamples right = right_handle != nullptr ? LockMcu(right_handle) : nullptr;
+        McuSamples right = right_handle != nullptr ? BeginMcu(right_handle) : nullptr;
         ExpandMcu(a, right, p, q);
-        if (right != nullptr) GlobalUnlock(right_handle);
+        if (right != nullptr) EndMcu(right_handle);
       }
-      if (a != nullptr) GlobalUnlock(a_handle);
-      if (p != nullptr) GlobalUnlock(p_slot);
-      if (q != nullptr) GlobalUnlock(q_slot);
+      if (a != nullptr) EndMcu(a_handle);
+      if (p != nullptr) EndMcu(p_slot);
+      if (q != nullptr) EndMcu(q_slot);
     }
   }
   return 0;

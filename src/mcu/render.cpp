@@ -163,13 +163,13 @@ extern "C" int QUILL32_CALL TRANSMCU2BMP(HGLOBAL grid, HGLOBAL dib, int height, 
     const double g = g_render_state.tone_gain;
     for (int j = 0; j < shape.columns; ++j) {
       const HGLOBAL handle = slots[s * shape.columns + j];
-      McuSamples mcu = LockMcu(handle);
+      McuSamples mcu = BeginMcu(handle);
       if (mcu == nullptr) {
         for (auto& row : rows) row += 48;  // skip the MCU's pixels
         continue;
       }
       RenderMcu(mcu, rows, tagged, g);
-      GlobalUnlock(handle);
+      EndMcu(handle);
     }
   }
   return h / 8;

@@ -29,7 +29,7 @@ void Transfer(const HGLOBAL* slots, GridShape shape, std::int16_t* plane, Direct
   for (int r = 0; r < shape.rows; ++r) {
     for (int c = 0; c < shape.columns; ++c) {
       const HGLOBAL handle = slots[r * shape.columns + c];
-      McuSamples mcu = LockMcu(handle);
+      McuSamples mcu = BeginMcu(handle);
       if (mcu == nullptr) continue;
       for (int k = 0; k < 8; ++k) {
         std::int16_t* line = plane + static_cast<std::size_t>(8 * r + k) * width + 16 * c;
@@ -42,7 +42,7 @@ void Transfer(const HGLOBAL* slots, GridShape shape, std::int16_t* plane, Direct
           }
         }
       }
-      GlobalUnlock(handle);
+      EndMcu(handle);
     }
   }
 }

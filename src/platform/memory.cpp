@@ -164,6 +164,12 @@ SIZE_T GlobalSize(HGLOBAL block) {
 
 namespace quill::platform {
 
+void* Reach(HGLOBAL block, std::size_t min_bytes) {
+  Slot* slot = Resolve(block);
+  if (slot == nullptr || slot->data == nullptr || slot->size < min_bytes) return nullptr;
+  return slot->data;
+}
+
 void FailAllocationsAfter(long successes) {
   g_allowed_allocations.store(successes < 0 ? -1 : successes);
 }

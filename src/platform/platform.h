@@ -38,6 +38,11 @@ HFILE _lclose(HFILE file);
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 
 namespace quill::platform {
+// The bytes of a live block of at least `min_bytes`, without taking a lock;
+// null otherwise. For a lock and unlock that would come in a pair within one
+// call, whose net effect on the lock count is none.
+void* Reach(HGLOBAL block, std::size_t min_bytes);
+
 // Test and diagnostics hooks of the memory table (not exported).
 // Allocations after the next `successes` ones fail until reset with -1.
 void FailAllocationsAfter(long successes);
