@@ -1,4 +1,5 @@
 // The vectorised paths against the plain code they replace.
+#include <cmath>
 #include <random>
 
 #include "host.h"
@@ -109,8 +110,9 @@ TEST(VectorPaths, QuantizerMatchesThePlainCode) {
       std::int16_t block[64], copy[64], plain[64], vector[64];
       for (int i = 0; i < 64; ++i) {
         const int kind = trial % 3;
-        block[i] = kind == 0   ? static_cast<std::int16_t>(rng() % 2049) - 1024
-                   : kind == 1 ? static_cast<std::int16_t>(rng())
+        // The range of a transformed block, then up to the vector quantizer's limit.
+        block[i] = kind == 0   ? static_cast<std::int16_t>(static_cast<int>(rng() % 2201) - 1100)
+                   : kind == 1 ? static_cast<std::int16_t>(static_cast<int>(rng() % 6553) - 3276)
                                : static_cast<std::int16_t>(static_cast<int>(rng() % 61) - 30);
         copy[i] = block[i];
       }
@@ -186,14 +188,36 @@ TEST(VectorPaths, ForwardDctMatchesThePlainCode) {
     std::int16_t plain[64], vector[64];
     for (int i = 0; i < 64; ++i) {
       const int kind = trial % 3;
-      plain[i] = vector[i] = kind == 0   ? static_cast<std::int16_t>(rng() % 2 ? 127 : -127)
-                             : kind == 1 ? static_cast<std::int16_t>(static_cast<int>(rng() % 255) - 127)
-                                         : static_cast<std::int16_t>((i * 37 + trial) % 255 - 127);
+      plain[i] = vector[i] = kind == 0 ? static_cast<std::int16_t>(rng() % 2 ? 127 : -127)
+                             : kind == 1
+                                 ? static_cast<std::int16_t>(static_cast<int>(rng() % 255) - 127)
+                                 : static_cast<std::int16_t>((i * 37 + trial) % 255 - 127);
     }
     encode::ForwardDCT(plain);
     encode::ForwardDCTVector(vector);
     ASSERT_TRUE(std::equal(plain, plain + 64, vector)) << "trial " << trial;
   }
+}
+
+TEST(VectorPaths, TransformedBlocksStayInTheVectorQuantizersRange) {
+  // Each coefficient is largest for samples of +-127 signed as its own basis
+  // function; no coefficient of any such block leaves +-3,276.
+  int largest = 0;
+  for (int u = 0; u < 8; ++u) {
+    for (int v = 0; v < 8; ++v) {
+      std::int16_t block[64];
+      for (int y = 0; y < 8; ++y) {
+        for (int x = 0; x < 8; ++x) {
+          const double basis =
+              std::cos((2 * x + 1) * u * M_PI / 16) * std::cos((2 * y + 1) * v * M_PI / 16);
+          block[8 * y + x] = static_cast<std::int16_t>(basis >= 0 ? 127 : -127);
+        }
+      }
+      encode::ForwardDCT(block);
+      for (std::int16_t c : block) largest = std::max(largest, std::abs(int{c}));
+    }
+  }
+  EXPECT_LE(largest, 3276);
 }
 #endif
 

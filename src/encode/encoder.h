@@ -41,11 +41,12 @@ void QuantizeBlock(std::int16_t block[64], std::int16_t out[64], const format::Q
 // the first 32 of the zigzag order (rounded) rather than the last (truncated).
 struct QuantSteps {
   alignas(16) float step[64];
-  alignas(16) std::int32_t rounded[64];  // -1 or 0
+  alignas(16) std::int16_t rounded[64];  // -1 or 0
 };
 QuantSteps PrepareSteps(const format::QuantTable& quant);
 #if defined(__x86_64__) || defined(_M_X64)
-// QuantizeBlock's results into `out` (zigzag order) on SSE2; `block` is only read.
+// QuantizeBlock's results into `out` (zigzag order) on SSE2, for transformed
+// blocks (|v| <= 3,276); `block` is only read.
 void QuantizeBlockVector(const std::int16_t block[64], std::int16_t out[64],
                          const QuantSteps& steps);
 #endif

@@ -180,38 +180,49 @@ void ForwardDCTVector(std::int16_t block[64]) {
   for (int r = 0; r < 8; ++r) _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * r), v[r]);
 }
 
-// QuantizeBlock on SSE2, four coefficients at a time in single precision.
-// Every numerator (v or 10v, |v| < 2^15, then the rounded tenths) is below
-// 2^24 in size, so it and the step convert exactly, and the correctly
-// rounded float quotient never crosses an integer: a true quotient n/q that
-// is not whole lies at least 1/|q| from the nearest whole number, while the
-// rounding error is below |n/q| * 2^-24 < 1/|q|. Truncating the float
-// quotient therefore gives the integer quotient.
+// QuantizeBlock on SSE2 for transformed blocks (|v| <= 3,276, which the
+// forward DCT of samples in -127..127 never leaves: its outputs stay within
+// +-1,100 or so). One division per coefficient, t = trunc(10v / q), in
+// single precision: 10v and q convert exactly, and the correctly rounded
+// quotient never crosses an integer (a true quotient that is not whole lies
+// at least 1/|q| from one, the rounding error is below |10v/q| * 2^-24).
+// Then, in 16 bits, the rounded positions take (t +- 5) / 10 and the
+// truncated ones t / 10, which is trunc(v / q) (trunc(trunc(a/b)/c) =
+// trunc(a/(bc))). Division by 10 of a 16-bit value is the multiply-high by
+// 26,215, shifted by 2, plus one for negative values: exact for all of them.
+namespace {
+
+inline __m128i DivideBy10(__m128i t) {
+  const __m128i q = _mm_srai_epi16(_mm_mulhi_epi16(t, _mm_set1_epi16(26215)), 2);
+  return _mm_sub_epi16(q, _mm_srai_epi16(t, 15));
+}
+
+}  // namespace
+
 void QuantizeBlockVector(const std::int16_t block[64], std::int16_t out[64],
                          const QuantSteps& steps) {
-  alignas(16) std::int32_t natural[64];
+  alignas(16) std::int16_t natural[64];
   const __m128 ten = _mm_set1_ps(10.0f);
-  for (int i = 0; i < 64; i += 4) {
-    const __m128i v16 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(block + i));
-    const __m128i v = _mm_srai_epi32(_mm_unpacklo_epi16(v16, v16), 16);
-    const __m128 vf = _mm_cvtepi32_ps(v);
-    const __m128 q = _mm_load_ps(steps.step + i);
-    // Positions 32..63 of the zigzag order: v / q, truncated.
-    const __m128i truncated = _mm_cvttps_epi32(_mm_div_ps(vf, q));
-    // Positions 0..31: (trunc(10v / q) + 5 or - 5) / 10, each truncated.
-    const __m128i tenths = _mm_cvttps_epi32(_mm_div_ps(_mm_mul_ps(vf, ten), q));
-    const __m128i positive = _mm_cmpgt_epi32(v, _mm_setzero_si128());
+  for (int i = 0; i < 64; i += 8) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + i));
+    __m128i t32[2];
+    for (int h = 0; h < 2; ++h) {
+      const __m128i half =
+          _mm_srai_epi32(h == 0 ? _mm_unpacklo_epi16(v, v) : _mm_unpackhi_epi16(v, v), 16);
+      const __m128 q = _mm_load_ps(steps.step + i + 4 * h);
+      t32[h] = _mm_cvttps_epi32(_mm_div_ps(_mm_mul_ps(_mm_cvtepi32_ps(half), ten), q));
+    }
+    const __m128i t = _mm_packs_epi32(t32[0], t32[1]);  // |t| <= 32,760: no saturation
+    const __m128i positive = _mm_cmpgt_epi16(v, _mm_setzero_si128());
     const __m128i five =
-        _mm_sub_epi32(_mm_and_si128(positive, _mm_set1_epi32(10)), _mm_set1_epi32(5));
-    __m128i adjusted = _mm_add_epi32(tenths, five);
-    adjusted = _mm_srai_epi32(_mm_slli_epi32(adjusted, 16), 16);  // kept as 16 bits
-    const __m128i rounded = _mm_cvttps_epi32(_mm_div_ps(_mm_cvtepi32_ps(adjusted), ten));
+        _mm_sub_epi16(_mm_and_si128(positive, _mm_set1_epi16(10)), _mm_set1_epi16(5));
+    const __m128i rounded = DivideBy10(_mm_add_epi16(t, five));
+    const __m128i truncated = DivideBy10(t);
     const __m128i low = _mm_load_si128(reinterpret_cast<const __m128i*>(steps.rounded + i));
-    const __m128i r = _mm_or_si128(_mm_and_si128(low, rounded), _mm_andnot_si128(low, truncated));
-    _mm_store_si128(reinterpret_cast<__m128i*>(natural + i), r);
+    _mm_store_si128(reinterpret_cast<__m128i*>(natural + i),
+                    _mm_or_si128(_mm_and_si128(low, rounded), _mm_andnot_si128(low, truncated)));
   }
-  for (int i = 0; i < 64; ++i)
-    out[format::kNaturalToZigzag[i]] = static_cast<std::int16_t>(natural[i]);
+  for (int i = 0; i < 64; ++i) out[format::kNaturalToZigzag[i]] = natural[i];
 }
 
 }  // namespace quill::encode
