@@ -234,14 +234,18 @@ Result EncodeBlockGathered(std::int16_t coef[64], BitWriter& w, const std::uint8
         d > 0 ? static_cast<std::uint32_t>(d) : static_cast<std::uint32_t>(d - 1) & Mask(category),
         category);
 
-  int run = 0;
-  for (int k = 1; k < 64; ++k) {
-    const std::int32_t v = coef[k];
-    if (v == 0) {
-      ++run;
-      continue;
-    }
+  // The non-zero coefficients, found by their bits in one word: the runs of
+  // zeros are the gaps between them.
+  std::uint64_t nonzero = 0;
+  for (int k = 1; k < 64; ++k) nonzero |= std::uint64_t{coef[k] != 0} << k;
+  int previous = 0;
+  while (nonzero != 0) {
+    const int k = __builtin_ctzll(nonzero);
+    nonzero &= nonzero - 1;
+    int run = k - previous - 1;
+    previous = k;
     for (; run >= 16; run -= 16) acc.Put(ac[format::kZeroRun]);
+    const std::int32_t v = coef[k];
     const std::uint32_t magnitude = static_cast<std::uint32_t>(v < 0 ? -v : v);
     if (magnitude > kMaxAcMagnitude) {
       acc.Finish(w);  // the bits before it stay written, as with the plain writer
@@ -252,7 +256,6 @@ Result EncodeBlockGathered(std::int16_t coef[64], BitWriter& w, const std::uint8
     acc.Put(ac[static_cast<std::size_t>(size * 16 + run)]);
     acc.Put(v > 0 ? static_cast<std::uint32_t>(v) : static_cast<std::uint32_t>(v - 1) & Mask(size),
             size);
-    run = 0;
   }
   acc.Put(ac[format::kEndOfBlock]);
   acc.Finish(w);
