@@ -142,33 +142,45 @@ namespace {
 // position k (1..63). Positions not put are 0.
 template <typename Put>
 inline void DecodeCoefficients(BitReader& reader, Put put) {
+  // The window holds at least 57 valid bits; a code and its value bits take
+  // at most 26 (an unmatched code 18), so it is read anew only once more than
+  // 31 of them have been taken.
+  std::uint64_t window = Window(reader);
+  int taken = 0;
   int k = 1;
   while (k < 64) {
-    const std::uint64_t w = Window(reader);
+    if (taken > 31) {
+      reader.position += static_cast<std::uint32_t>(taken);
+      window = Window(reader);
+      taken = 0;
+    }
+    const std::uint64_t w = window << taken;
     Match m = kAcTable[w >> (64 - kAcLookBits)];
     if (m.length == 0) {
       m = Search(format::kAcLimits, format::kAcSymbols, format::kAcGiveUpLength, w);
       if (m.length == format::kAcGiveUpLength) {
-        reader.position += format::kAcGiveUpLength;
+        reader.position += static_cast<std::uint32_t>(taken) + format::kAcGiveUpLength;
         return;  // no end-of-block bits follow an unmatched code
       }
     }
     const int run = m.symbol >> 4;
     const int size = m.symbol & 15;
-    reader.position += m.length;
+    taken += m.length;
     if (size > 0) {
       k += run;
       if (k > 63) break;
       put(k, Extend(Take(w, m.length, size), size));
-      reader.position += static_cast<std::uint32_t>(size);
+      taken += size;
       ++k;
     } else if (run == 0) {
+      reader.position += static_cast<std::uint32_t>(taken);
       return;  // EOB
     } else {
       k += 16;  // ZRL: the only other size-0 symbol
     }
   }
-  reader.position += 4;  // the EOB that follows a block reaching position 64
+  // The EOB that follows a block reaching position 64.
+  reader.position += static_cast<std::uint32_t>(taken) + 4;
 }
 
 }  // namespace
