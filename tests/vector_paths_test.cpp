@@ -2,8 +2,11 @@
 #include <cmath>
 #include <random>
 
+#include "decode/reconstruct.h"
+#include "encode/encoder.h"
 #include "host.h"
 #include "mcu/compose_row.h"
+#include "picture/cross_sharpen.h"
 
 namespace quill::test {
 namespace {
@@ -30,106 +33,6 @@ TEST(VectorPaths, ComposeRowMatchesThePlainCode) {
     ASSERT_TRUE(std::equal(plain, plain + 48, vector)) << "trial " << trial;
   }
 }
-
-}  // namespace
-}  // namespace quill::test
-
-#include "decode/reconstruct.h"
-
-namespace quill::test {
-namespace {
-
-#if defined(__x86_64__) || defined(_M_X64)
-TEST(VectorPaths, InverseDctMatchesThePlainCode) {
-  std::mt19937 rng(9);
-  const std::int16_t extremes[] = {-32768, -32767, -1024, -1, 0, 1, 1023, 32766, 32767};
-  for (int trial = 0; trial < 20000; ++trial) {
-    decode::Block plain, vector;
-    for (int i = 0; i < 64; ++i) {
-      const int kind = trial % 4;
-      std::int16_t v = kind == 0 ? extremes[rng() % 9]
-                       : kind == 1
-                           ? static_cast<std::int16_t>(rng())
-                           : static_cast<std::int16_t>(static_cast<int>(rng() % 2001) - 1000);
-      if (kind == 3 && i > 10) v = 0;
-      plain[i] = vector[i] = v;
-    }
-    decode::InverseDCTRows(plain, 0xFF);
-    decode::InverseDCTVector(vector);
-    ASSERT_TRUE(std::equal(plain, plain + 64, vector)) << "trial " << trial;
-  }
-}
-#endif
-
-}  // namespace
-}  // namespace quill::test
-
-#include "picture/cross_sharpen.h"
-
-namespace quill::test {
-namespace {
-
-#if defined(__x86_64__) || defined(_M_X64)
-TEST(VectorPaths, PlaneSharpeningMatchesThePlainCode) {
-  std::mt19937 rng(11);
-  for (const auto& [w, h] : {std::pair{640, 480}, std::pair{320, 240}, std::pair{20, 5},
-                             std::pair{11, 4}, std::pair{13, 3}, std::pair{27, 9}}) {
-    for (int kind = 0; kind < 3; ++kind) {
-      std::vector<std::int16_t> plain(static_cast<std::size_t>(w) * h);
-      for (auto& v : plain) {
-        v = kind == 0   ? static_cast<std::int16_t>(rng() % 256)
-            : kind == 1 ? static_cast<std::int16_t>(rng())
-                        : static_cast<std::int16_t>(rng() % 2 ? 255 : rng() % 40);
-      }
-      auto vector = plain;
-      std::vector<std::int16_t> a(static_cast<std::size_t>(w)), b(static_cast<std::size_t>(w));
-      CrossSharpen(plain.data(), static_cast<std::size_t>(w), h, w, 1, CrossWeights{4, 16},
-                   a.data(), b.data());
-      CrossSharpenPlaneVector(vector.data(), static_cast<std::size_t>(w), h, w, a.data(), b.data());
-      ASSERT_EQ(plain, vector) << w << "x" << h << " kind " << kind;
-    }
-  }
-}
-#endif
-
-}  // namespace
-}  // namespace quill::test
-
-#include "encode/encoder.h"
-
-namespace quill::test {
-namespace {
-
-#if defined(__x86_64__) || defined(_M_X64)
-TEST(VectorPaths, QuantizerMatchesThePlainCode) {
-  std::mt19937 rng(13);
-  for (int n = 0; n < 127; n += 3) {  // every quantizer an encode can use, wrapped steps included
-    const auto quant = format::CoarsenedQuant(n);
-    const encode::QuantSteps steps = encode::PrepareSteps(quant);
-    for (int trial = 0; trial < 200; ++trial) {
-      std::int16_t block[64], copy[64], plain[64], vector[64];
-      for (int i = 0; i < 64; ++i) {
-        const int kind = trial % 3;
-        // The range of a transformed block, then up to the vector quantizer's limit.
-        block[i] = kind == 0   ? static_cast<std::int16_t>(static_cast<int>(rng() % 2201) - 1100)
-                   : kind == 1 ? static_cast<std::int16_t>(static_cast<int>(rng() % 6553) - 3276)
-                               : static_cast<std::int16_t>(static_cast<int>(rng() % 61) - 30);
-        copy[i] = block[i];
-      }
-      encode::QuantizeBlock(copy, plain, quant);
-      encode::QuantizeBlockVector(block, vector, steps);
-      ASSERT_TRUE(std::equal(plain, plain + 64, vector))
-          << "coarsenings " << n << " trial " << trial;
-    }
-  }
-}
-#endif
-
-}  // namespace
-}  // namespace quill::test
-
-namespace quill::test {
-namespace {
 
 TEST(GatheredWriter, WritesWhatTheBytewiseWriterWrites) {
   std::mt19937 rng(17);
@@ -175,13 +78,71 @@ TEST(GatheredWriter, WritesWhatTheBytewiseWriterWrites) {
   QuillSetMessageSink(nullptr);
 }
 
-}  // namespace
-}  // namespace quill::test
-
-namespace quill::test {
-namespace {
-
 #if defined(__x86_64__) || defined(_M_X64)
+TEST(VectorPaths, InverseDctMatchesThePlainCode) {
+  std::mt19937 rng(9);
+  const std::int16_t extremes[] = {-32768, -32767, -1024, -1, 0, 1, 1023, 32766, 32767};
+  for (int trial = 0; trial < 20000; ++trial) {
+    decode::Block plain, vector;
+    for (int i = 0; i < 64; ++i) {
+      const int kind = trial % 4;
+      std::int16_t v = kind == 0 ? extremes[rng() % 9]
+                       : kind == 1
+                           ? static_cast<std::int16_t>(rng())
+                           : static_cast<std::int16_t>(static_cast<int>(rng() % 2001) - 1000);
+      if (kind == 3 && i > 10) v = 0;
+      plain[i] = vector[i] = v;
+    }
+    decode::InverseDCTRows(plain, 0xFF);
+    decode::InverseDCTVector(vector);
+    ASSERT_TRUE(std::equal(plain, plain + 64, vector)) << "trial " << trial;
+  }
+}
+
+TEST(VectorPaths, PlaneSharpeningMatchesThePlainCode) {
+  std::mt19937 rng(11);
+  for (const auto& [w, h] : {std::pair{640, 480}, std::pair{320, 240}, std::pair{20, 5},
+                             std::pair{11, 4}, std::pair{13, 3}, std::pair{27, 9}}) {
+    for (int kind = 0; kind < 3; ++kind) {
+      std::vector<std::int16_t> plain(static_cast<std::size_t>(w) * h);
+      for (auto& v : plain) {
+        v = kind == 0   ? static_cast<std::int16_t>(rng() % 256)
+            : kind == 1 ? static_cast<std::int16_t>(rng())
+                        : static_cast<std::int16_t>(rng() % 2 ? 255 : rng() % 40);
+      }
+      auto vector = plain;
+      std::vector<std::int16_t> a(static_cast<std::size_t>(w)), b(static_cast<std::size_t>(w));
+      CrossSharpen(plain.data(), static_cast<std::size_t>(w), h, w, 1, CrossWeights{4, 16},
+                   a.data(), b.data());
+      CrossSharpenPlaneVector(vector.data(), static_cast<std::size_t>(w), h, w, a.data(), b.data());
+      ASSERT_EQ(plain, vector) << w << "x" << h << " kind " << kind;
+    }
+  }
+}
+
+TEST(VectorPaths, QuantizerMatchesThePlainCode) {
+  std::mt19937 rng(13);
+  for (int n = 0; n < 127; n += 3) {  // every quantizer an encode can use, wrapped steps included
+    const auto quant = format::CoarsenedQuant(n);
+    const encode::QuantSteps steps = encode::PrepareSteps(quant);
+    for (int trial = 0; trial < 200; ++trial) {
+      std::int16_t block[64], copy[64], plain[64], vector[64];
+      for (int i = 0; i < 64; ++i) {
+        const int kind = trial % 3;
+        // The range of a transformed block, then up to the vector quantizer's limit.
+        block[i] = kind == 0   ? static_cast<std::int16_t>(static_cast<int>(rng() % 2201) - 1100)
+                   : kind == 1 ? static_cast<std::int16_t>(static_cast<int>(rng() % 6553) - 3276)
+                               : static_cast<std::int16_t>(static_cast<int>(rng() % 61) - 30);
+        copy[i] = block[i];
+      }
+      encode::QuantizeBlock(copy, plain, quant);
+      encode::QuantizeBlockVector(block, vector, steps);
+      ASSERT_TRUE(std::equal(plain, plain + 64, vector))
+          << "coarsenings " << n << " trial " << trial;
+    }
+  }
+}
+
 TEST(VectorPaths, ForwardDctMatchesThePlainCode) {
   std::mt19937 rng(19);
   for (int trial = 0; trial < 20000; ++trial) {

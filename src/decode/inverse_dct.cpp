@@ -135,64 +135,47 @@ void InverseDCT(Block block) {
 namespace quill::decode {
 namespace {
 
+using dct_sse2::Add;
 using dct_sse2::DescalePack;
+using dct_sse2::MulAdd;
 using dct_sse2::Pair;
-using dct_sse2::Transpose;
+using dct_sse2::Sub;
+using dct_sse2::Wide;
 
 // One pass: x[i] holds input position i of eight transforms; the outputs
 // replace them.
 template <int kShift>
 inline void Pass(__m128i x[8]) {
   // Even part: t2, t3 from (x2, x6); t0, t1 from (x0, x4).
-  const __m128i x26_lo = _mm_unpacklo_epi16(x[2], x[6]), x26_hi = _mm_unpackhi_epi16(x[2], x[6]);
-  const __m128i x04_lo = _mm_unpacklo_epi16(x[0], x[4]), x04_hi = _mm_unpackhi_epi16(x[0], x[4]);
-  const __m128i k_t2 = Pair(4433, 4433 - 15137), k_t3 = Pair(4433 + 6270, 4433);
-  const __m128i k_t0 = Pair(8192, 8192), k_t1 = Pair(8192, -8192);
-  const __m128i t2_lo = _mm_madd_epi16(x26_lo, k_t2), t2_hi = _mm_madd_epi16(x26_hi, k_t2);
-  const __m128i t3_lo = _mm_madd_epi16(x26_lo, k_t3), t3_hi = _mm_madd_epi16(x26_hi, k_t3);
-  const __m128i t0_lo = _mm_madd_epi16(x04_lo, k_t0), t0_hi = _mm_madd_epi16(x04_hi, k_t0);
-  const __m128i t1_lo = _mm_madd_epi16(x04_lo, k_t1), t1_hi = _mm_madd_epi16(x04_hi, k_t1);
-  const __m128i e10_lo = _mm_add_epi32(t0_lo, t3_lo), e10_hi = _mm_add_epi32(t0_hi, t3_hi);
-  const __m128i e13_lo = _mm_sub_epi32(t0_lo, t3_lo), e13_hi = _mm_sub_epi32(t0_hi, t3_hi);
-  const __m128i e11_lo = _mm_add_epi32(t1_lo, t2_lo), e11_hi = _mm_add_epi32(t1_hi, t2_hi);
-  const __m128i e12_lo = _mm_sub_epi32(t1_lo, t2_lo), e12_hi = _mm_sub_epi32(t1_hi, t2_hi);
+  const Wide t2 = MulAdd(x[2], x[6], Pair(4433, 4433 - 15137));
+  const Wide t3 = MulAdd(x[2], x[6], Pair(4433 + 6270, 4433));
+  const Wide t0 = MulAdd(x[0], x[4], Pair(8192, 8192));
+  const Wide t1 = MulAdd(x[0], x[4], Pair(8192, -8192));
+  const Wide e10 = Add(t0, t3), e13 = Sub(t0, t3), e11 = Add(t1, t2), e12 = Sub(t1, t2);
 
   // Odd part from (x1, x3) and (x5, x7).
-  const __m128i x13_lo = _mm_unpacklo_epi16(x[1], x[3]), x13_hi = _mm_unpackhi_epi16(x[1], x[3]);
-  const __m128i x57_lo = _mm_unpacklo_epi16(x[5], x[7]), x57_hi = _mm_unpackhi_epi16(x[5], x[7]);
-  auto odd = [&](std::int16_t c1, std::int16_t c3, std::int16_t c5, std::int16_t c7, __m128i& lo,
-                 __m128i& hi) {
-    const __m128i k13 = Pair(c1, c3), k57 = Pair(c5, c7);
-    lo = _mm_add_epi32(_mm_madd_epi16(x13_lo, k13), _mm_madd_epi16(x57_lo, k57));
-    hi = _mm_add_epi32(_mm_madd_epi16(x13_hi, k13), _mm_madd_epi16(x57_hi, k57));
+  auto odd = [&](std::int16_t c1, std::int16_t c3, std::int16_t c5, std::int16_t c7) {
+    return MulAdd(x[1], x[3], Pair(c1, c3), x[5], x[7], Pair(c5, c7));
   };
-  __m128i o0_lo, o0_hi, o1_lo, o1_hi, o2_lo, o2_hi, o3_lo, o3_hi;
-  odd(2260, -6436, 9633, -11363, o0_lo, o0_hi);   // 2446 - 7373 - 16069 + 9633 = -11363 for x7
-  odd(6437, -11362, 2261, 9633, o1_lo, o1_hi);    // 16819 - 20995 - 3196 + 9633 = 2261 for x5
-  odd(9633, -2259, -11362, -6436, o2_lo, o2_hi);  // 25172 - 20995 - 16069 + 9633 = -2259 for x3
-  odd(11363, 9633, 6437, 2260, o3_lo, o3_hi);     // 12299 - 7373 - 3196 + 9633 = 11363 for x1
+  const Wide o0 = odd(2260, -6436, 9633, -11363);   // 2446 - 7373 - 16069 + 9633 = -11363 for x7
+  const Wide o1 = odd(6437, -11362, 2261, 9633);    // 16819 - 20995 - 3196 + 9633 = 2261 for x5
+  const Wide o2 = odd(9633, -2259, -11362, -6436);  // 25172 - 20995 - 16069 + 9633 = -2259 for x3
+  const Wide o3 = odd(11363, 9633, 6437, 2260);     // 12299 - 7373 - 3196 + 9633 = 11363 for x1
 
-  x[0] = DescalePack<kShift>(_mm_add_epi32(e10_lo, o3_lo), _mm_add_epi32(e10_hi, o3_hi));
-  x[7] = DescalePack<kShift>(_mm_sub_epi32(e10_lo, o3_lo), _mm_sub_epi32(e10_hi, o3_hi));
-  x[1] = DescalePack<kShift>(_mm_add_epi32(e11_lo, o2_lo), _mm_add_epi32(e11_hi, o2_hi));
-  x[6] = DescalePack<kShift>(_mm_sub_epi32(e11_lo, o2_lo), _mm_sub_epi32(e11_hi, o2_hi));
-  x[2] = DescalePack<kShift>(_mm_add_epi32(e12_lo, o1_lo), _mm_add_epi32(e12_hi, o1_hi));
-  x[5] = DescalePack<kShift>(_mm_sub_epi32(e12_lo, o1_lo), _mm_sub_epi32(e12_hi, o1_hi));
-  x[3] = DescalePack<kShift>(_mm_add_epi32(e13_lo, o0_lo), _mm_add_epi32(e13_hi, o0_hi));
-  x[4] = DescalePack<kShift>(_mm_sub_epi32(e13_lo, o0_lo), _mm_sub_epi32(e13_hi, o0_hi));
+  x[0] = DescalePack<kShift>(Add(e10, o3));
+  x[7] = DescalePack<kShift>(Sub(e10, o3));
+  x[1] = DescalePack<kShift>(Add(e11, o2));
+  x[6] = DescalePack<kShift>(Sub(e11, o2));
+  x[2] = DescalePack<kShift>(Add(e12, o1));
+  x[5] = DescalePack<kShift>(Sub(e12, o1));
+  x[3] = DescalePack<kShift>(Add(e13, o0));
+  x[4] = DescalePack<kShift>(Sub(e13, o0));
 }
 
 }  // namespace
 
 void InverseDCTVector(Block block) {
-  __m128i v[8];
-  for (int r = 0; r < 8; ++r)
-    v[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * r));
-  Transpose(v);  // v[c]: column c of all rows, the inputs of the row transforms
-  Pass<11>(v);
-  Transpose(v);  // v[r]: row r of the row results, the inputs of the column transforms
-  Pass<18>(v);
-  for (int r = 0; r < 8; ++r) _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * r), v[r]);
+  dct_sse2::TransformBlock(block, Pass<11>, Pass<18>);
 }
 
 }  // namespace quill::decode

@@ -109,8 +109,9 @@ namespace quill::encode {
 namespace {
 
 using dct_sse2::DescalePack;
+using dct_sse2::MulAdd;
 using dct_sse2::Pair;
-using dct_sse2::Transpose;
+using dct_sse2::Wide;
 
 // One pass of the forward transform on eight lanes, outputs in place of the
 // inputs. As in the inverse transform, each output is the plain code's
@@ -129,55 +130,35 @@ inline void ForwardPass(__m128i x[8]) {
   const __m128i t10 = _mm_add_epi16(t0, t3), t13 = _mm_sub_epi16(t0, t3);
   const __m128i t11 = _mm_add_epi16(t1, t2), t12 = _mm_sub_epi16(t1, t2);
 
-  auto madd2 = [](__m128i a, __m128i b, __m128i k, __m128i& lo, __m128i& hi) {
-    lo = _mm_madd_epi16(_mm_unpacklo_epi16(a, b), k);
-    hi = _mm_madd_epi16(_mm_unpackhi_epi16(a, b), k);
-  };
-  auto madd4 = [](__m128i a, __m128i b, __m128i c, __m128i d, __m128i kab, __m128i kcd, __m128i& lo,
-                  __m128i& hi) {
-    lo = _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(a, b), kab),
-                       _mm_madd_epi16(_mm_unpacklo_epi16(c, d), kcd));
-    hi = _mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(a, b), kab),
-                       _mm_madd_epi16(_mm_unpackhi_epi16(c, d), kcd));
-  };
-  __m128i e0_lo, e0_hi, e4_lo, e4_hi, e2_lo, e2_hi, e6_lo, e6_hi;
-  madd2(t10, t11, Pair(1, 1), e0_lo, e0_hi);
-  madd2(t10, t11, Pair(1, -1), e4_lo, e4_hi);
-  madd2(t12, t13, Pair(4433, 4433 + 6270), e2_lo, e2_hi);   // z + t13*F2
-  madd2(t12, t13, Pair(4433 - 15137, 4433), e6_lo, e6_hi);  // z - t12*F3
-  __m128i o1_lo, o1_hi, o3_lo, o3_hi, o5_lo, o5_hi, o7_lo, o7_hi;
-  madd4(t4, t5, t6, t7, Pair(2260, 6437), Pair(9633, 11363), o1_lo, o1_hi);
-  madd4(t4, t5, t6, t7, Pair(-6436, -11362), Pair(-2259, 9633), o3_lo, o3_hi);
-  madd4(t4, t5, t6, t7, Pair(9633, 2261), Pair(-11362, 6437), o5_lo, o5_hi);
-  madd4(t4, t5, t6, t7, Pair(-11363, 9633), Pair(-6436, 2260), o7_lo, o7_hi);
+  const Wide e0 = MulAdd(t10, t11, Pair(1, 1));
+  const Wide e4 = MulAdd(t10, t11, Pair(1, -1));
+  const Wide e2 = MulAdd(t12, t13, Pair(4433, 4433 + 6270));   // z + t13*F2
+  const Wide e6 = MulAdd(t12, t13, Pair(4433 - 15137, 4433));  // z - t12*F3
+  const Wide o1 = MulAdd(t4, t5, Pair(2260, 6437), t6, t7, Pair(9633, 11363));
+  const Wide o3 = MulAdd(t4, t5, Pair(-6436, -11362), t6, t7, Pair(-2259, 9633));
+  const Wide o5 = MulAdd(t4, t5, Pair(9633, 2261), t6, t7, Pair(-11362, 6437));
+  const Wide o7 = MulAdd(t4, t5, Pair(-11363, 9633), t6, t7, Pair(-6436, 2260));
 
   constexpr int kShift = kColumnPass ? 18 : 11;
   if constexpr (kColumnPass) {
-    x[0] = DescalePack<5>(e0_lo, e0_hi);
-    x[4] = DescalePack<5>(e4_lo, e4_hi);
+    x[0] = DescalePack<5>(e0);
+    x[4] = DescalePack<5>(e4);
   } else {
-    x[0] = _mm_packs_epi32(_mm_slli_epi32(e0_lo, 2), _mm_slli_epi32(e0_hi, 2));
-    x[4] = _mm_packs_epi32(_mm_slli_epi32(e4_lo, 2), _mm_slli_epi32(e4_hi, 2));
+    x[0] = _mm_packs_epi32(_mm_slli_epi32(e0.lo, 2), _mm_slli_epi32(e0.hi, 2));
+    x[4] = _mm_packs_epi32(_mm_slli_epi32(e4.lo, 2), _mm_slli_epi32(e4.hi, 2));
   }
-  x[2] = DescalePack<kShift>(e2_lo, e2_hi);
-  x[6] = DescalePack<kShift>(e6_lo, e6_hi);
-  x[1] = DescalePack<kShift>(o1_lo, o1_hi);
-  x[3] = DescalePack<kShift>(o3_lo, o3_hi);
-  x[5] = DescalePack<kShift>(o5_lo, o5_hi);
-  x[7] = DescalePack<kShift>(o7_lo, o7_hi);
+  x[2] = DescalePack<kShift>(e2);
+  x[6] = DescalePack<kShift>(e6);
+  x[1] = DescalePack<kShift>(o1);
+  x[3] = DescalePack<kShift>(o3);
+  x[5] = DescalePack<kShift>(o5);
+  x[7] = DescalePack<kShift>(o7);
 }
 
 }  // namespace
 
 void ForwardDCTVector(std::int16_t block[64]) {
-  __m128i v[8];
-  for (int r = 0; r < 8; ++r)
-    v[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * r));
-  Transpose(v);
-  ForwardPass<false>(v);
-  Transpose(v);
-  ForwardPass<true>(v);
-  for (int r = 0; r < 8; ++r) _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * r), v[r]);
+  dct_sse2::TransformBlock(block, ForwardPass<false>, ForwardPass<true>);
 }
 
 // QuantizeBlock on SSE2 for transformed blocks (|v| <= 3,276, which the
