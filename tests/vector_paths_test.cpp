@@ -34,7 +34,7 @@ TEST(VectorPaths, ComposeRowMatchesThePlainCode) {
   }
 }
 
-TEST(GatheredWriter, WritesWhatTheBytewiseWriterWrites) {
+TEST(GatheredWriter, WritesAndCountsWhatTheBytewiseWriterWrites) {
   std::mt19937 rng(17);
   static int messages = 0;
   QuillSetMessageSink([](const char*, const char*) { ++messages; });
@@ -65,11 +65,22 @@ TEST(GatheredWriter, WritesWhatTheBytewiseWriterWrites) {
     const std::int16_t pred_a = encode::g_dc_pred;
     messages = 0;
     encode::g_dc_pred = pred;
-    const auto rb = encode::EncodeBlockGathered(other, wb, b.data() + 24575);
+    std::uint64_t nonzero = 0;
+    for (int k = 1; k < 64; ++k) nonzero |= std::uint64_t{other[k] != 0} << k;
+    const auto rb = encode::EncodeBlockGathered(other, nonzero, wb, b.data() + 24575);
     ASSERT_EQ(ra, rb) << trial;
     ASSERT_EQ(messages_a, messages) << trial;
     ASSERT_EQ(pred_a, encode::g_dc_pred) << trial;
+    std::int16_t counted_pred = pred;
+    const int counted = encode::CountBlockBits(other, nonzero, counted_pred);
+    ASSERT_EQ(counted_pred, encode::g_dc_pred) << trial;
+    if (ra == encode::kFatal) {
+      ASSERT_EQ(counted, -1) << trial;
+    }
     if (ra == encode::kDone) {
+      ASSERT_EQ(counted,
+                (wa.p - a.data() - static_cast<std::ptrdiff_t>(start)) * 8 + wa.used - used)
+          << trial;
       ASSERT_EQ(wa.p - a.data(), wb.p - b.data()) << trial;
       ASSERT_EQ(wa.used, wb.used) << trial;
     }
@@ -126,19 +137,21 @@ TEST(VectorPaths, QuantizerMatchesThePlainCode) {
     const auto quant = format::CoarsenedQuant(n);
     const encode::QuantSteps steps = encode::PrepareSteps(quant);
     for (int trial = 0; trial < 200; ++trial) {
-      std::int16_t block[64], copy[64], plain[64], vector[64];
+      std::int16_t block[64], zigzag[64], plain[64], vector[64];
       for (int i = 0; i < 64; ++i) {
         const int kind = trial % 3;
         // The range of a transformed block, then up to the vector quantizer's limit.
         block[i] = kind == 0   ? static_cast<std::int16_t>(static_cast<int>(rng() % 2201) - 1100)
                    : kind == 1 ? static_cast<std::int16_t>(static_cast<int>(rng() % 6553) - 3276)
                                : static_cast<std::int16_t>(static_cast<int>(rng() % 61) - 30);
-        copy[i] = block[i];
       }
-      encode::QuantizeBlock(copy, plain, quant);
-      encode::QuantizeBlockVector(block, vector, steps);
+      for (std::size_t k = 0; k < 64; ++k) zigzag[k] = block[format::kZigzagToNatural[k]];
+      encode::QuantizeBlock(block, plain, quant);
+      const std::uint64_t nonzero = encode::QuantizeBlockVector(zigzag, vector, steps);
       ASSERT_TRUE(std::equal(plain, plain + 64, vector))
           << "coarsenings " << n << " trial " << trial;
+      for (int k = 0; k < 64; ++k)
+        ASSERT_EQ((nonzero >> k) & 1, k > 0 && plain[k] != 0 ? 1u : 0u) << k;
     }
   }
 }

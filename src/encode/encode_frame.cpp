@@ -13,10 +13,18 @@
 // and they count in the sum that chooses the tag.
 //
 // The forward DCT does not depend on the quantizer, so each block's
-// transform is computed once per call and every attempt starts from it. On
-// x86-64 the transform and the quantizer run on SSE2, and blocks that cannot
-// reach the end of the frame are written through a 64-bit word; all give
-// the bytes of the plain code, which is kept and tested against them.
+// transform is computed once per call and every attempt starts from it. Each
+// attempt is first quantized into a buffer of its own while its bits are
+// counted; an attempt that the count shows to overflow is not written, unless
+// it is the last one to fail: an attempt that fails stores every byte from
+// offset 2 up to offset 24,573, so the last failed attempt alone decides the
+// bytes that stay behind the successful one. (The count gives way to a real
+// attempt where it cannot be sure: a block that cannot be coded, or luma
+// ending so near the end that the alignment, which tests no room, reaches
+// offset 24,573.) On x86-64 the transform and the quantizer run on SSE2, and
+// blocks that cannot reach the end of the frame are written through a 64-bit
+// word; all give the bytes of the plain code, which is kept and tested
+// against them.
 #include <algorithm>
 #include <cstring>
 #include <initializer_list>
@@ -39,71 +47,127 @@ constexpr int kRefusedQualityStep = 127;
 
 HGLOBAL g_encode_grid[600];
 
-// Transformed blocks in coding order: 1,200 luma, then 1,200 chroma.
+// Transformed blocks in coding order: 1,200 luma, then 1,200 chroma; in
+// zigzag order for the vector quantizer, else in natural order.
 std::int16_t g_transformed[2 * kBlocks][64];
 
-inline void Transform(std::int16_t* block) {
 #if defined(__x86_64__) || defined(_M_X64)
+void Transform(const std::int16_t samples[64], std::int16_t* out) {
+  alignas(16) std::int16_t block[64];
+  std::memcpy(block, samples, sizeof block);
   ForwardDCTVector(block);
-#else
-  ForwardDCT(block);
-#endif
+  for (std::size_t k = 0; k < 64; ++k) out[k] = block[format::kZigzagToNatural[k]];
 }
+#else
+void Transform(const std::int16_t samples[64], std::int16_t* out) {
+  std::memcpy(out, samples, 64 * sizeof *out);
+  ForwardDCT(out);
+}
+#endif
 
 void TransformGrid(const HGLOBAL* grid) {
   int luma = 0, chroma = kBlocks;
+  std::int16_t samples[64];
   for (int i = 0; i < kGrid320x240.slots(); ++i) {
     McuSamples mcu = BeginMcu(grid[i]);
     for (int b : {kLumaLeft, kLumaRight}) {
       // ShiftBlock by -128, then ClampBlock to -127..127, in one loop.
-      std::int16_t* block = g_transformed[luma++];
       for (int k = 0; k < 64; ++k) {
         const auto v = static_cast<std::int16_t>(mcu[b][k] - 128);
-        block[k] = std::min<std::int16_t>(std::max<std::int16_t>(v, -127), 127);
+        samples[k] = std::min<std::int16_t>(std::max<std::int16_t>(v, -127), 127);
       }
-      Transform(block);
+      Transform(samples, g_transformed[luma++]);
     }
     for (int b : {kBlueDiff, kRedDiff}) {
-      std::int16_t* block = g_transformed[chroma++];
       for (int k = 0; k < 64; ++k)
-        block[k] = std::min<std::int16_t>(std::max<std::int16_t>(mcu[b][k], -127), 127);
-      Transform(block);
+        samples[k] = std::min<std::int16_t>(std::max<std::int16_t>(mcu[b][k], -127), 127);
+      Transform(samples, g_transformed[chroma++]);
     }
     EndMcu(grid[i]);
   }
 }
 
-Result EncodeSection(int first, const format::QuantTable& quant, BitWriter& w,
-                     const std::uint8_t* end) {
-  std::int16_t coef[64];
-  g_dc_pred = 0;
+// One attempt's quantized blocks (zigzag order), with their non-zero AC
+// coefficients as bit masks; `blocks` of them are filled.
+struct QuantizedAttempt {
+  std::int16_t coef[2 * kBlocks][64];
+  std::uint64_t nonzero[2 * kBlocks];
+  int blocks;
+};
+QuantizedAttempt g_attempts[2];  // this attempt and the one before
+
+enum class Verdict { kOverflows, kFits, kUnsure };
+
+// The writer fails once it stands this many bytes into the bitstream (frame
+// offset 24,573). After a block it stands on byte bits / 8.
+constexpr int kRoomBytes = format::kTagOffset - 2 - format::kBitstreamOffset;  // 24,571
+
+// Quantizes every block with `quant` into `a`, counting the bits of the
+// attempt as it goes; stops after the block that shows it overflows.
+Verdict QuantizeAttempt(const format::QuantTable& quant, QuantizedAttempt& a) {
 #if defined(__x86_64__) || defined(_M_X64)
   const QuantSteps steps = PrepareSteps(quant);
 #endif
-  for (int i = first; i < first + kBlocks; ++i) {
+  bool counting = true;
+  std::int64_t bits = 0;
+  std::int16_t pred = 0;
+  for (int i = 0; i < 2 * kBlocks; ++i) {
+    if (i == kBlocks && counting) {
+      // AlignChroma: the chroma section starts at the next even byte, with
+      // 0xAA between when luma ended inside an even byte.
+      const std::int64_t n = bits / 8;
+      const std::int64_t start = n % 2 == 1 ? n + 1 : bits % 8 != 0 ? n + 2 : n;
+      if (start >= kRoomBytes) counting = false;
+      bits = 8 * start;
+      pred = 0;
+    }
+    std::int16_t* coef = a.coef[i];
 #if defined(__x86_64__) || defined(_M_X64)
-    QuantizeBlockVector(g_transformed[i], coef, steps);
+    a.nonzero[i] = QuantizeBlockVector(g_transformed[i], coef, steps);
 #else
     std::int16_t block[64];
     std::memcpy(block, g_transformed[i], sizeof block);
     QuantizeBlock(block, coef, quant);
+    std::uint64_t nonzero = 0;
+    for (int k = 1; k < 64; ++k) nonzero |= std::uint64_t{coef[k] != 0} << k;
+    a.nonzero[i] = nonzero;
 #endif
-    if (const Result r = EncodeBlockGathered(coef, w, end); r != kDone) return r;
+    if (!counting) continue;
+    const int block_bits = CountBlockBits(coef, a.nonzero[i], pred);
+    if (block_bits < 0) {
+      counting = false;
+      continue;
+    }
+    bits += block_bits;
+    if (bits / 8 >= kRoomBytes) {
+      a.blocks = i + 1;
+      return Verdict::kOverflows;
+    }
   }
-  return kDone;
+  a.blocks = 2 * kBlocks;
+  return counting ? Verdict::kFits : Verdict::kUnsure;
 }
 
-// One attempt with `quant`, written into the frame.
-Result EncodeAttempt(std::uint8_t* frame, int quality_word, const format::QuantTable& quant) {
+// Writes the attempt quantized in `a` into the frame.
+Result WriteAttempt(std::uint8_t* frame, int quality_word, const QuantizedAttempt& a) {
   const std::uint8_t* end = frame + format::kTagOffset;
   frame[0] = static_cast<std::uint8_t>(quality_word);
   frame[1] = static_cast<std::uint8_t>(quality_word >> 8);
   std::uint8_t* bitstream = frame + format::kBitstreamOffset;
   g_writer = {bitstream, 0};
   *bitstream = 0;
-  if (const Result r = EncodeSection(0, quant, g_writer, end); r != kDone) return r;
-  AlignChroma(g_writer, bitstream);
-  return EncodeSection(kBlocks, quant, g_writer, end);
+  g_dc_pred = 0;
+  for (int i = 0; i < a.blocks; ++i) {
+    if (i == kBlocks) {
+      AlignChroma(g_writer, bitstream);
+      g_dc_pred = 0;
+    }
+    if (const Result r = EncodeBlockGathered(a.coef[i], a.nonzero[i], g_writer, end); r != kDone)
+      return r;
+  }
+  // Only an attempt counted to the end is complete; one cut short overflows
+  // by its count before its last block is done.
+  return a.blocks == 2 * kBlocks ? kDone : kBufferFull;
 }
 
 }  // namespace
@@ -139,10 +203,22 @@ int EncodeFrame(std::uint8_t* frame, const HGLOBAL* grid) {
   g_encode_quant = format::kBaseQuant;
   // A failed attempt may reach into the tag byte; a failed call leaves it as it was.
   const std::uint8_t tag_before = frame[format::kTagOffset];
+  bool unwritten_failure = false;  // the attempt before overflowed by its count only
   for (int step = 0;; ++step) {
-    const Result r = EncodeAttempt(frame, step * kQualityWordStep, g_encode_quant);
+    QuantizedAttempt& attempt = g_attempts[step % 2];
+    const Verdict verdict = QuantizeAttempt(g_encode_quant, attempt);
+    const bool last_step = step + 1 == kRefusedQualityStep;
+    if (verdict == Verdict::kOverflows && !last_step) {
+      unwritten_failure = true;
+      format::Coarsen(g_encode_quant);
+      continue;
+    }
+    if (unwritten_failure)  // its bytes are what stays behind this attempt
+      WriteAttempt(frame, (step - 1) * kQualityWordStep, g_attempts[(step - 1) % 2]);
+    unwritten_failure = false;
+    const Result r = WriteAttempt(frame, step * kQualityWordStep, attempt);
     if (r == kDone) break;
-    if (r == kFatal || step + 1 == kRefusedQualityStep) {
+    if (r == kFatal || last_step) {
       frame[format::kTagOffset] = tag_before;
       return 0;
     }

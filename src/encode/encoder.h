@@ -37,18 +37,17 @@ void ForwardDCTVector(std::int16_t block[64]);
 void QuantizeBlock(std::int16_t block[64], std::int16_t out[64], const format::QuantTable& quant);
 
 // The quantizer's steps as the vector quantizer takes them, prepared once
-// per attempt: each step as a float, and which natural positions are among
-// the first 32 of the zigzag order (rounded) rather than the last (truncated).
+// per attempt: each step as a float, in zigzag order.
 struct QuantSteps {
   alignas(16) float step[64];
-  alignas(16) std::int16_t rounded[64];  // -1 or 0
 };
 QuantSteps PrepareSteps(const format::QuantTable& quant);
 #if defined(__x86_64__) || defined(_M_X64)
-// QuantizeBlock's results into `out` (zigzag order) on SSE2, for transformed
-// blocks (|v| <= 3,276); `block` is only read.
-void QuantizeBlockVector(const std::int16_t block[64], std::int16_t out[64],
-                         const QuantSteps& steps);
+// QuantizeBlock's results on SSE2, for a transformed block given in zigzag
+// order (|v| <= 3,276), into `out` (zigzag order). Returns the non-zero AC
+// coefficients as bits 1..63 (bit k for position k).
+std::uint64_t QuantizeBlockVector(const std::int16_t zigzag[64], std::int16_t out[64],
+                                  const QuantSteps& steps);
 #endif
 
 // --- Huffman block encoder ------------------------------------------------
@@ -70,9 +69,14 @@ Result EncodeDC(std::int16_t dc, BitWriter& w, const std::uint8_t* end);
 Result EncodeAC(std::int16_t coef[64], BitWriter& w, const std::uint8_t* end);
 Result EncodeBlock(std::int16_t coef[64], BitWriter& w, const std::uint8_t* end);
 // EncodeBlock with the bits gathered in a word, for blocks that cannot reach
-// the room limit (far from the end); near it, EncodeBlock itself. Same bytes,
-// writer state, predictor, messages and results.
-Result EncodeBlockGathered(std::int16_t coef[64], BitWriter& w, const std::uint8_t* end);
+// the room limit (far from the end); near it, EncodeBlock on a copy of
+// `coef`. `nonzero` has bit k set for each non-zero AC coefficient k. Same
+// bytes, writer state, predictor, messages and results as EncodeBlock.
+Result EncodeBlockGathered(const std::int16_t coef[64], std::uint64_t nonzero, BitWriter& w,
+                           const std::uint8_t* end);
+// The bits EncodeBlock would write for `coef` with the DC predictor `pred`
+// (which it advances), or -1 when EncodeBlock would give a fatal result.
+int CountBlockBits(const std::int16_t coef[64], std::uint64_t nonzero, std::int16_t& pred);
 
 // --- Driver ----------------------------------------------------------------
 // Moves the writer to the first even frame offset after the luma section

@@ -163,14 +163,16 @@ void ForwardDCTVector(std::int16_t block[64]) {
 
 // QuantizeBlock on SSE2 for transformed blocks (|v| <= 3,276, which the
 // forward DCT of samples in -127..127 never leaves: its outputs stay within
-// +-1,100 or so). One division per coefficient, t = trunc(10v / q), in
-// single precision: 10v and q convert exactly, and the correctly rounded
-// quotient never crosses an integer (a true quotient that is not whole lies
-// at least 1/|q| from one, the rounding error is below |10v/q| * 2^-24).
-// Then, in 16 bits, the rounded positions take (t +- 5) / 10 and the
-// truncated ones t / 10, which is trunc(v / q) (trunc(trunc(a/b)/c) =
-// trunc(a/(bc))). Division by 10 of a 16-bit value is the multiply-high by
-// 26,215, shifted by 2, plus one for negative values: exact for all of them.
+// +-1,100 or so), taken and given in zigzag order, so that the rounded
+// positions are the first four vectors and the truncated ones the last four.
+// One division per coefficient, t = trunc(10v / q), in single precision: 10v
+// and q convert exactly, and the correctly rounded quotient never crosses an
+// integer (a true quotient that is not whole lies at least 1/|q| from one,
+// the rounding error is below |10v/q| * 2^-24). Then, in 16 bits, the
+// rounded positions take (t +- 5) / 10 and the truncated ones t / 10, which
+// is trunc(v / q) (trunc(trunc(a/b)/c) = trunc(a/(bc))). Division by 10 of a
+// 16-bit value is the multiply-high by 26,215, shifted by 2, plus one for
+// negative values: exact for all of them.
 namespace {
 
 inline __m128i DivideBy10(__m128i t) {
@@ -178,32 +180,44 @@ inline __m128i DivideBy10(__m128i t) {
   return _mm_sub_epi16(q, _mm_srai_epi16(t, 15));
 }
 
+// trunc(10v / q) for the eight coefficients at zigzag positions i..i+7.
+inline __m128i Tenths(__m128i v, const float* step) {
+  const __m128 ten = _mm_set1_ps(10.0f);
+  const __m128i lo = _mm_srai_epi32(_mm_unpacklo_epi16(v, v), 16);
+  const __m128i hi = _mm_srai_epi32(_mm_unpackhi_epi16(v, v), 16);
+  const __m128i t_lo =
+      _mm_cvttps_epi32(_mm_div_ps(_mm_mul_ps(_mm_cvtepi32_ps(lo), ten), _mm_load_ps(step)));
+  const __m128i t_hi =
+      _mm_cvttps_epi32(_mm_div_ps(_mm_mul_ps(_mm_cvtepi32_ps(hi), ten), _mm_load_ps(step + 4)));
+  return _mm_packs_epi32(t_lo, t_hi);  // |t| <= 32,760: no saturation
+}
+
+// Bit i set for each non-zero value among the 16 of a and b.
+inline std::uint64_t NonZeroBits(__m128i a, __m128i b) {
+  const __m128i zero = _mm_cmpeq_epi8(_mm_packs_epi16(a, b), _mm_setzero_si128());
+  return static_cast<std::uint16_t>(~_mm_movemask_epi8(zero));
+}
+
 }  // namespace
 
-void QuantizeBlockVector(const std::int16_t block[64], std::int16_t out[64],
-                         const QuantSteps& steps) {
-  alignas(16) std::int16_t natural[64];
-  const __m128 ten = _mm_set1_ps(10.0f);
-  for (int i = 0; i < 64; i += 8) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + i));
-    __m128i t32[2];
-    for (int h = 0; h < 2; ++h) {
-      const __m128i half =
-          _mm_srai_epi32(h == 0 ? _mm_unpacklo_epi16(v, v) : _mm_unpackhi_epi16(v, v), 16);
-      const __m128 q = _mm_load_ps(steps.step + i + 4 * h);
-      t32[h] = _mm_cvttps_epi32(_mm_div_ps(_mm_mul_ps(_mm_cvtepi32_ps(half), ten), q));
-    }
-    const __m128i t = _mm_packs_epi32(t32[0], t32[1]);  // |t| <= 32,760: no saturation
+std::uint64_t QuantizeBlockVector(const std::int16_t zigzag[64], std::int16_t out[64],
+                                  const QuantSteps& steps) {
+  __m128i r[8];
+  for (int i = 0; i < 4; ++i) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(zigzag + 8 * i));
     const __m128i positive = _mm_cmpgt_epi16(v, _mm_setzero_si128());
     const __m128i five =
         _mm_sub_epi16(_mm_and_si128(positive, _mm_set1_epi16(10)), _mm_set1_epi16(5));
-    const __m128i rounded = DivideBy10(_mm_add_epi16(t, five));
-    const __m128i truncated = DivideBy10(t);
-    const __m128i low = _mm_load_si128(reinterpret_cast<const __m128i*>(steps.rounded + i));
-    _mm_store_si128(reinterpret_cast<__m128i*>(natural + i),
-                    _mm_or_si128(_mm_and_si128(low, rounded), _mm_andnot_si128(low, truncated)));
+    r[i] = DivideBy10(_mm_add_epi16(Tenths(v, steps.step + 8 * i), five));
   }
-  for (int i = 0; i < 64; ++i) out[format::kNaturalToZigzag[i]] = natural[i];
+  for (int i = 4; i < 8; ++i) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(zigzag + 8 * i));
+    r[i] = DivideBy10(Tenths(v, steps.step + 8 * i));
+  }
+  std::uint64_t nonzero = 0;
+  for (int i = 0; i < 8; ++i) _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8 * i), r[i]);
+  for (int i = 0; i < 4; ++i) nonzero |= NonZeroBits(r[2 * i], r[2 * i + 1]) << (16 * i);
+  return nonzero & ~std::uint64_t{1};
 }
 
 }  // namespace quill::encode
@@ -213,11 +227,8 @@ namespace quill::encode {
 
 QuantSteps PrepareSteps(const format::QuantTable& quant) {
   QuantSteps steps{};
-  for (int i = 0; i < 64; ++i) {
-    steps.step[i] = static_cast<float>(quant[static_cast<std::size_t>(i)]);
-    steps.rounded[i] =
-        format::kNaturalToZigzag[static_cast<std::size_t>(i)] < kFirstTruncatedPosition ? -1 : 0;
-  }
+  for (std::size_t k = 0; k < 64; ++k)
+    steps.step[k] = static_cast<float>(quant[format::kZigzagToNatural[k]]);
   return steps;
 }
 

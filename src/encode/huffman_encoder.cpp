@@ -12,6 +12,7 @@
 // Example: into an empty frame, DC difference +5 and no AC gives 100
 // (category 3), 101 (value), 1010 (EOB): bytes 0x96 0x80, 2 bits used.
 #include <cstdlib>
+#include <cstring>
 
 #include "encode/encoder.h"
 #include "platform/platform.h"
@@ -177,38 +178,27 @@ constexpr std::ptrdiff_t kMaxBlockBytes = 256;
 struct Accumulator {
   std::uint8_t* p;
   std::uint64_t bits;
-  int count;          // bits held, below 32 after each Put
-  int last_fill = 0;  // bits used in the current byte before the last Put, plus its length
+  int count;  // bits held, below 32 after each Put
 
-  void Put(std::uint32_t value, int n) {
-    last_fill = count % 8 + n;
-    bits = (bits << n) | (value & ((std::uint64_t{1} << n) - 1));
+  void Put(std::uint32_t value, int n) {  // n <= 27, value < 2^n
+    bits = (bits << n) | value;
     count += n;
     if (count >= 32) {
-      const auto word = static_cast<std::uint32_t>(bits >> (count - 32));
-      p[0] = static_cast<std::uint8_t>(word >> 24);
-      p[1] = static_cast<std::uint8_t>(word >> 16);
-      p[2] = static_cast<std::uint8_t>(word >> 8);
-      p[3] = static_cast<std::uint8_t>(word);
+      const std::uint32_t word =
+          __builtin_bswap32(static_cast<std::uint32_t>(bits >> (count - 32)));
+      std::memcpy(p, &word, 4);
       p += 4;
       count -= 32;
     }
   }
   void Put(const format::Code& code) { Put(code.bits, code.length); }
-  // Stores what is held as the writer would have left it: whole bytes, then
-  // the current byte with its free low bits 0. A write that spilled over and
-  // ended at a byte's end leaves the writer resting on that byte, the next one
-  // untouched (only mid-block, before an uncodable value: a block ends with
-  // the 4-bit EOB, which never leaves it so).
+  // Stores what is held as the writer leaves it after a block: whole bytes,
+  // then the current byte with its free low bits 0 (a block ends with the
+  // 4-bit EOB, so the writer never rests on a full byte here).
   void Finish(BitWriter& w) {
     while (count >= 8) {
       *p++ = static_cast<std::uint8_t>(bits >> (count - 8));
       count -= 8;
-    }
-    if (count == 0 && last_fill > 8) {
-      w.p = p - 1;
-      w.used = 8;
-      return;
     }
     *p = static_cast<std::uint8_t>((bits << (8 - count)) & 0xFF);
     w.p = p;
@@ -216,28 +206,56 @@ struct Accumulator {
   }
 };
 
+// Value bits of a non-zero v of bit length `size`: v itself when positive,
+// else the low `size` bits of v - 1.
+inline std::uint32_t ValueBits(std::int32_t v, int size) {
+  return static_cast<std::uint32_t>(v + (v >> 31)) & Mask(size);
+}
+
+inline int BitLength32(std::uint32_t magnitude) {
+  return magnitude == 0 ? 0 : 32 - __builtin_clz(magnitude);
+}
+
+// Code length plus value length of each AC entry (size * 16 + run).
+constexpr std::array<std::uint8_t, 176> MakeAcBits() {
+  std::array<std::uint8_t, 176> bits{};
+  for (std::size_t i = 0; i < 176; ++i)
+    bits[i] = static_cast<std::uint8_t>(format::kAcCodeBySizeRun[i].length + i / 16);
+  return bits;
+}
+constexpr auto kAcBits = MakeAcBits();
+constexpr int kZeroRunBits = format::kAcCodeBySizeRun[format::kZeroRun].length;        // 11
+constexpr int kEndOfBlockBits = format::kAcCodeBySizeRun[format::kEndOfBlock].length;  // 4
+
 }  // namespace
 
-Result EncodeBlockGathered(std::int16_t coef[64], BitWriter& w, const std::uint8_t* end) {
-  if (w.used >= 8 || end - w.p <= 2 + kMaxBlockBytes) return EncodeBlock(coef, w, end);
-  const auto& ac = format::kAcCodeBySizeRun;
-  Accumulator acc{w.p, static_cast<std::uint64_t>(*w.p >> (8 - w.used)), w.used};
+// A block with an uncodable value is left to EncodeBlock from its start (its
+// first byte as it was: EncodeBlock adds into it): the words stored so far
+// hold bytes that EncodeBlock stores again, and it gives the messages, the
+// result and the writer's exact state.
+namespace {
+Result EncodeBlockPlain(const std::int16_t coef[64], BitWriter& w, const std::uint8_t* end) {
+  std::int16_t scratch[64];
+  std::memcpy(scratch, coef, sizeof scratch);
+  return EncodeBlock(scratch, w, end);
+}
+}  // namespace
 
+Result EncodeBlockGathered(const std::int16_t coef[64], std::uint64_t nonzero, BitWriter& w,
+                           const std::uint8_t* end) {
   const std::int32_t d = std::int32_t{coef[0]} - g_dc_pred;
-  g_dc_pred = coef[0];
   const std::uint32_t dc_magnitude = static_cast<std::uint32_t>(d < 0 ? -d : d);
-  if (dc_magnitude > kMaxDcDifference) return kFatal;
-  const int category = BitLength(dc_magnitude);
+  if (w.used >= 8 || end - w.p <= 2 + kMaxBlockBytes || dc_magnitude > kMaxDcDifference)
+    return EncodeBlockPlain(coef, w, end);
+  const auto& ac = format::kAcCodeBySizeRun;
+  const std::uint8_t first = *w.p;
+  Accumulator acc{w.p, static_cast<std::uint64_t>(first >> (8 - w.used)), w.used};
+  const int category = BitLength32(dc_magnitude);
   acc.Put(format::kDcCodeByCategory[static_cast<std::size_t>(category)]);
-  if (d != 0)
-    acc.Put(
-        d > 0 ? static_cast<std::uint32_t>(d) : static_cast<std::uint32_t>(d - 1) & Mask(category),
-        category);
+  if (d != 0) acc.Put(ValueBits(d, category), category);
 
-  // The non-zero coefficients, found by their bits in one word: the runs of
-  // zeros are the gaps between them.
-  std::uint64_t nonzero = 0;
-  for (int k = 1; k < 64; ++k) nonzero |= std::uint64_t{coef[k] != 0} << k;
+  // The runs of zeros are the gaps between the bits of `nonzero`. Each code
+  // goes in with its value bits, up to 16 + 10 bits at once.
   int previous = 0;
   while (nonzero != 0) {
     const int k = __builtin_ctzll(nonzero);
@@ -248,18 +266,40 @@ Result EncodeBlockGathered(std::int16_t coef[64], BitWriter& w, const std::uint8
     const std::int32_t v = coef[k];
     const std::uint32_t magnitude = static_cast<std::uint32_t>(v < 0 ? -v : v);
     if (magnitude > kMaxAcMagnitude) {
-      acc.Finish(w);  // the bits before it stay written, as with the plain writer
-      MessageBoxA(nullptr, "AC Encode Overflow!", "Warning", MB_OK);
-      return kFatal;
+      *w.p = first;
+      return EncodeBlockPlain(coef, w, end);
     }
-    const int size = BitLength(magnitude);
-    acc.Put(ac[static_cast<std::size_t>(size * 16 + run)]);
-    acc.Put(v > 0 ? static_cast<std::uint32_t>(v) : static_cast<std::uint32_t>(v - 1) & Mask(size),
-            size);
+    const int size = BitLength32(magnitude);
+    const format::Code& code = ac[static_cast<std::size_t>(size * 16 + run)];
+    acc.Put((std::uint32_t{code.bits} << size) | ValueBits(v, size), code.length + size);
   }
   acc.Put(ac[format::kEndOfBlock]);
   acc.Finish(w);
+  g_dc_pred = coef[0];
   return kDone;
+}
+
+int CountBlockBits(const std::int16_t coef[64], std::uint64_t nonzero, std::int16_t& pred) {
+  const std::int32_t d = std::int32_t{coef[0]} - pred;
+  pred = coef[0];
+  const std::uint32_t dc_magnitude = static_cast<std::uint32_t>(d < 0 ? -d : d);
+  if (dc_magnitude > kMaxDcDifference) return -1;
+  const int category = BitLength32(dc_magnitude);
+  int bits = format::kDcCodeByCategory[static_cast<std::size_t>(category)].length + category +
+             kEndOfBlockBits;
+  int previous = 0;
+  while (nonzero != 0) {
+    const int k = __builtin_ctzll(nonzero);
+    nonzero &= nonzero - 1;
+    const int run = k - previous - 1;
+    previous = k;
+    const std::int32_t v = coef[k];
+    const std::uint32_t magnitude = static_cast<std::uint32_t>(v < 0 ? -v : v);
+    if (magnitude > kMaxAcMagnitude) return -1;
+    bits += (run >> 4) * kZeroRunBits +
+            kAcBits[static_cast<std::size_t>(BitLength32(magnitude) * 16 + (run & 15))];
+  }
+  return bits;
 }
 
 }  // namespace quill::encode
