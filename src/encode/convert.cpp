@@ -57,6 +57,8 @@ constexpr std::array<std::int16_t, 256> TruncatedBounds() {
 constexpr auto kRedLimit = TruncatedBounds<RedBound>();
 constexpr auto kBlueLimit = TruncatedBounds<BlueBound>();
 static_assert(kBlueLimit[25] == 38 && kRedLimit[0] == 53 && kBlueLimit[0] == 26);
+static_assert(std::is_sorted(kRedLimit.begin(), kRedLimit.end()) &&
+              std::is_sorted(kBlueLimit.begin(), kBlueLimit.end()));
 
 std::int16_t Limit(std::int16_t c, std::int16_t bound) {
   return c > bound ? bound : c < -bound ? static_cast<std::int16_t>(-bound) : c;
@@ -94,12 +96,12 @@ void ClampMCU(std::int16_t luma_left[64], std::int16_t luma_right[64], std::int1
 
 void LimitChroma(const std::int16_t luma_left[64], const std::int16_t luma_right[64],
                  std::int16_t ry[64], std::int16_t by[64]) {
-  // LimitRY and LimitBY over the left, then the right luma, by table.
+  // LimitRY and LimitBY over the left, then the right luma: the bounds grow
+  // with luma, so the smaller luma of the two gives both the tighter bounds.
   for (int k = 0; k < 64; ++k) {
-    const auto left = static_cast<std::size_t>(luma_left[k]),
-               right = static_cast<std::size_t>(luma_right[k]);
-    ry[k] = Limit(ry[k], std::min(kRedLimit[left], kRedLimit[right]));
-    by[k] = Limit(by[k], std::min(kBlueLimit[left], kBlueLimit[right]));
+    const auto y = static_cast<std::size_t>(std::min(luma_left[k], luma_right[k]));
+    ry[k] = Limit(ry[k], kRedLimit[y]);
+    by[k] = Limit(by[k], kBlueLimit[y]);
   }
 }
 
