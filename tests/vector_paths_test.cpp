@@ -5,6 +5,7 @@
 #include "decode/reconstruct.h"
 #include "encode/encoder.h"
 #include "host.h"
+#include "mcu/average.h"
 #include "mcu/compose_row.h"
 #include "picture/cross_sharpen.h"
 
@@ -31,6 +32,32 @@ TEST(VectorPaths, ComposeRowMatchesThePlainCode) {
     ComposeRowPlain(left, right, terms, plain);
     ComposeRow(left, right, terms, vector);
     ASSERT_TRUE(std::equal(plain, plain + 48, vector)) << "trial " << trial;
+  }
+}
+
+TEST(VectorPaths, RowAveragesAndDoublingMatchTheirDefinition) {
+  std::mt19937 rng(29);
+  const std::int16_t extremes[] = {-32768, -32767, -5, -1, 0, 1, 2, 5, 6, 32766, 32767};
+  for (int trial = 0; trial < 20000; ++trial) {
+    auto pick = [&]() -> std::int16_t {
+      return trial % 2 == 0 ? extremes[rng() % 11] : static_cast<std::int16_t>(rng());
+    };
+    std::int16_t a[8], b[8], average[8], first[8], second[8];
+    for (int c = 0; c < 8; ++c) {
+      a[c] = pick();
+      b[c] = pick();
+    }
+    const std::int16_t next = pick();
+    AverageRow(a, b, average);
+    DoubleRow(a, next, first, second);
+    for (int c = 0; c < 8; ++c) {
+      ASSERT_EQ(average[c], static_cast<std::int16_t>((a[c] + b[c]) / 2)) << trial;
+      const std::int16_t* half = c < 4 ? first : second;
+      ASSERT_EQ(half[2 * (c % 4)], a[c]) << trial;
+      ASSERT_EQ(half[2 * (c % 4) + 1],
+                static_cast<std::int16_t>((a[c] + (c < 7 ? a[c + 1] : next)) / 2))
+          << trial;
+    }
   }
 }
 

@@ -36,14 +36,12 @@ void CombineMcu(McuSamples a, McuSamples b, const std::int16_t below[4][8], McuS
     for (int k = 0; k < 8; ++k) {
       const std::int16_t* ra = ab + 8 * ((k + 1) / 2);
       const std::int16_t* rb = bb + 8 * (k / 2);
-      std::int16_t* out = top[block] + 8 * k;
-      for (int c = 0; c < 8; ++c) out[c] = Average(ra[c], rb[c]);
+      AverageRow(ra, rb, top[block] + 8 * k);
     }
     for (int k = 0; k < 8; ++k) {
       const std::int16_t* ra = k < 7 ? ab + 8 * (4 + (k + 1) / 2) : below[block];
       const std::int16_t* rb = bb + 8 * (4 + k / 2);
-      std::int16_t* out = bottom[block] + 8 * k;
-      for (int c = 0; c < 8; ++c) out[c] = Average(ra[c], rb[c]);
+      AverageRow(ra, rb, bottom[block] + 8 * k);
     }
   }
 }

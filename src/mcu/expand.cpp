@@ -23,38 +23,16 @@ namespace {
 
 // The 16 samples of row r of a block pair after doubling (8 from `c`, then
 // averages with `next`).
-inline void DoubleRow(const std::int16_t* c, std::int16_t next, std::int16_t out[16]) {
-  for (int m = 0; m < 8; ++m) {
-    out[2 * m] = c[m];
-    out[2 * m + 1] = Average(c[m], m < 7 ? c[m + 1] : next);
-  }
-}
-
 void ExpandMcu(McuSamples a, McuSamples right, McuSamples p, McuSamples q) {
-  for (int r = 0; r < 8; ++r) {
-    const int row = 8 * r;
-    // Luma: 16 samples across blocks 0 and 1, then the neighbour.
-    std::int16_t luma[17];
-    for (int c = 0; c < 8; ++c) {
-      luma[c] = a[kLumaLeft][row + c];
-      luma[8 + c] = a[kLumaRight][row + c];
-    }
-    luma[16] = right != nullptr ? right[kLumaLeft][row] : luma[15];
-    std::int16_t* targets[4] = {p[kLumaLeft] + row, p[kLumaRight] + row, q[kLumaLeft] + row,
-                                q[kLumaRight] + row};
-    for (int m = 0; m < 16; ++m) {
-      std::int16_t* out = targets[m / 4] + 2 * (m % 4);
-      out[0] = luma[m];
-      out[1] = Average(luma[m], luma[m + 1]);
-    }
+  for (int row = 0; row < 64; row += 8) {
+    // Luma: 16 samples across blocks 0 and 1, then the neighbour's first.
+    const std::int16_t luma_next =
+        right != nullptr ? right[kLumaLeft][row] : a[kLumaRight][row + 7];
+    DoubleRow(a[kLumaLeft] + row, a[kLumaRight][row], p[kLumaLeft] + row, p[kLumaRight] + row);
+    DoubleRow(a[kLumaRight] + row, luma_next, q[kLumaLeft] + row, q[kLumaRight] + row);
     for (int b : {kRedDiff, kBlueDiff}) {
       const std::int16_t next = right != nullptr ? right[b][row] : a[b][row + 7];
-      std::int16_t doubled[16];
-      DoubleRow(a[b] + row, next, doubled);
-      for (int c = 0; c < 8; ++c) {
-        p[b][row + c] = doubled[c];
-        q[b][row + c] = doubled[8 + c];
-      }
+      DoubleRow(a[b] + row, next, p[b] + row, q[b] + row);
     }
   }
 }

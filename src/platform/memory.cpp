@@ -9,7 +9,7 @@
 // Slots live in chunks that are never moved or released: a lookup reads the
 // chunk directory and the slot's generation with acquire loads and takes no
 // mutex, which keeps GlobalLock cheap enough to call once per MCU in the
-// codec's passes. Allocation and free take the table mutex.
+// codec's passes. Allocation and free take the table lock.
 //
 // Blocks of up to 512 bytes (the MCUs, thousands per picture) get a 512-byte
 // buffer each, and freed ones are kept for the next such allocation, up to
@@ -21,6 +21,7 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <thread>
 
 #include "platform/platform.h"
 
@@ -45,11 +46,26 @@ struct Chunk {
 
 std::atomic<Chunk*> g_chunks[kMaxChunks];
 std::atomic<std::uint32_t> g_slot_count{0};
-std::atomic<std::size_t> g_live{0};
-std::atomic<long> g_allowed_allocations{-1};
-std::atomic<std::size_t> g_allocation_calls{0};
-std::uint32_t g_free_head = kNoSlot;  // guarded by g_mutex
-std::mutex g_mutex;
+// The table lock: allocation and free are short and, by the library's
+// contract, uncontended, so a flag taken with one atomic exchange and
+// released with a plain store is enough, and cheaper than a mutex.
+class TableLock {
+ public:
+  void lock() {
+    while (taken_.exchange(true, std::memory_order_acquire)) std::this_thread::yield();
+  }
+  void unlock() { taken_.store(false, std::memory_order_release); }
+
+ private:
+  std::atomic<bool> taken_{false};
+};
+TableLock g_table_lock;
+
+// Guarded by g_table_lock.
+std::uint32_t g_free_head = kNoSlot;
+std::size_t g_live = 0;
+long g_allowed_allocations = -1;
+std::size_t g_allocation_calls = 0;
 
 #if defined(__SANITIZE_ADDRESS__)
 #define QUILL32_KEEP_SMALL_BUFFERS 0
@@ -65,7 +81,7 @@ std::mutex g_mutex;
 constexpr std::size_t kSmallBytes = 512;
 constexpr std::size_t kMaxKeptBuffers = 4096;
 
-// Freed small buffers, linked through their first bytes; guarded by g_mutex.
+// Freed small buffers, linked through their first bytes; guarded by g_table_lock.
 struct KeptBuffer {
   KeptBuffer* next;
 };
@@ -121,11 +137,9 @@ Slot* Resolve(HGLOBAL handle) {
 }
 
 bool TakeAllocationAllowance() {
-  long allowed = g_allowed_allocations.load(std::memory_order_relaxed);
-  while (allowed >= 0) {
-    if (allowed == 0) return false;
-    if (g_allowed_allocations.compare_exchange_weak(allowed, allowed - 1)) return true;
-  }
+  if (g_allowed_allocations < 0) return true;
+  if (g_allowed_allocations == 0) return false;
+  --g_allowed_allocations;
   return true;
 }
 
@@ -152,9 +166,9 @@ std::uint32_t TakeSlot() {
 extern "C" {
 
 HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) {
-  g_allocation_calls.fetch_add(1, std::memory_order_relaxed);
+  std::lock_guard<TableLock> guard(g_table_lock);
+  ++g_allocation_calls;
   if (!TakeAllocationAllowance()) return nullptr;
-  std::lock_guard<std::mutex> guard(g_mutex);
   unsigned char* data = nullptr;
   if (bytes > 0) {
     data = NewBuffer(bytes, (flags & GMEM_ZEROINIT) != 0);
@@ -171,7 +185,7 @@ HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) {
   slot.locks.store(0, std::memory_order_relaxed);
   const std::uint32_t generation = slot.generation.load(std::memory_order_relaxed) + 1;
   slot.generation.store(generation, std::memory_order_release);
-  g_live.fetch_add(1, std::memory_order_relaxed);
+  ++g_live;
   return MakeHandle(index, generation);
 }
 
@@ -192,7 +206,7 @@ BOOL GlobalUnlock(HGLOBAL block) {
 }
 
 HGLOBAL GlobalFree(HGLOBAL block) {
-  std::lock_guard<std::mutex> guard(g_mutex);
+  std::lock_guard<TableLock> guard(g_table_lock);
   Slot* slot = Resolve(block);
   if (slot == nullptr) return block;
   const auto index =
@@ -205,7 +219,7 @@ HGLOBAL GlobalFree(HGLOBAL block) {
   slot->locks.store(0, std::memory_order_relaxed);
   slot->next_free = g_free_head;
   g_free_head = index;
-  g_live.fetch_sub(1, std::memory_order_relaxed);
+  --g_live;
   return nullptr;
 }
 
@@ -225,15 +239,18 @@ void* Reach(HGLOBAL block, std::size_t min_bytes) {
 }
 
 void FailAllocationsAfter(long successes) {
-  g_allowed_allocations.store(successes < 0 ? -1 : successes);
+  std::lock_guard<TableLock> guard(g_table_lock);
+  g_allowed_allocations = successes < 0 ? -1 : successes;
 }
 
 std::size_t LiveBlocks() {
-  return g_live.load();
+  std::lock_guard<TableLock> guard(g_table_lock);
+  return g_live;
 }
 
 std::size_t AllocationCalls() {
-  return g_allocation_calls.load();
+  std::lock_guard<TableLock> guard(g_table_lock);
+  return g_allocation_calls;
 }
 
 int LockCount(HGLOBAL block) {
