@@ -84,8 +84,8 @@ void CrossSharpen(T* first_row, std::size_t stride, int rows, int row_length, in
 // within float rounding of an integer; truncating the float quotient gives
 // the integer quotient. Saturating to 16 bits before the clamp to 0..255
 // changes nothing.
-inline void CrossSharpenEight(const std::int16_t* above, const std::int16_t* current,
-                              const std::int16_t* below, std::int16_t* out, int i) {
+inline void CrossSharpenEightWide(const std::int16_t* above, const std::int16_t* current,
+                                  const std::int16_t* below, std::int16_t* out, int i) {
   auto load = [](const std::int16_t* p) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
   };
@@ -109,6 +109,40 @@ inline void CrossSharpenEight(const std::int16_t* above, const std::int16_t* cur
     halves[h] = _mm_add_epi32(vv, c);
   }
   const __m128i result = _mm_packs_epi32(halves[0], halves[1]);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
+                   _mm_min_epi16(_mm_max_epi16(result, _mm_setzero_si128()), _mm_set1_epi16(255)));
+}
+
+// The same for eight samples whose five inputs are all within 0..2,047, as
+// decoded pictures are: then -5 - 4S and 16v + 5 fit 16 bits, and so does
+// everything after, so the work stays on eight 16-bit lanes, each division
+// by 10 a multiply-high (exact for every 16-bit value: see DivideBy10 in the
+// encoder's quantizer). Other samples go the wide way.
+inline void CrossSharpenEight(const std::int16_t* above, const std::int16_t* current,
+                              const std::int16_t* below, std::int16_t* out, int i) {
+  auto load = [](const std::int16_t* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  };
+  const __m128i v = load(current + i), up = load(above + i), down = load(below + i);
+  const __m128i left = load(current + i - 1), right = load(current + i + 1);
+  const __m128i any =
+      _mm_or_si128(_mm_or_si128(_mm_or_si128(v, up), _mm_or_si128(down, left)), right);
+  // Any input negative or above 2,047 sets one of the top five bits of `any`.
+  const __m128i high = _mm_and_si128(any, _mm_set1_epi16(static_cast<std::int16_t>(0xF800)));
+  if (_mm_movemask_epi8(_mm_cmpeq_epi16(high, _mm_setzero_si128())) != 0xFFFF) {
+    CrossSharpenEightWide(above, current, below, out, i);
+    return;
+  }
+  auto divide_by_10 = [](__m128i t) {
+    const __m128i q = _mm_srai_epi16(_mm_mulhi_epi16(t, _mm_set1_epi16(26215)), 2);
+    return _mm_sub_epi16(q, _mm_srai_epi16(t, 15));
+  };
+  const __m128i sum = _mm_add_epi16(_mm_add_epi16(up, down), _mm_add_epi16(left, right));
+  const __m128i t1 = divide_by_10(_mm_sub_epi16(_mm_set1_epi16(-5), _mm_slli_epi16(sum, 2)));
+  const __m128i t2 = divide_by_10(_mm_add_epi16(_mm_slli_epi16(v, 4), _mm_set1_epi16(5)));
+  __m128i c = _mm_add_epi16(t1, t2);
+  c = _mm_andnot_si128(_mm_cmplt_epi16(c, _mm_set1_epi16(20)), c);  // below 20: dropped
+  const __m128i result = _mm_add_epi16(v, c);
   _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
                    _mm_min_epi16(_mm_max_epi16(result, _mm_setzero_si128()), _mm_set1_epi16(255)));
 }
