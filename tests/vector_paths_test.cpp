@@ -61,6 +61,22 @@ TEST(VectorPaths, RowAveragesAndDoublingMatchTheirDefinition) {
   }
 }
 
+TEST(VectorPaths, TermsAtGainTwoMatchThePlainCodeForEverySample) {
+  for (int start = -32768; start < 32768; start += 8) {
+    std::int16_t u[8], v[8];
+    for (int k = 0; k < 8; ++k) {
+      u[k] = static_cast<std::int16_t>(start + k);
+      v[k] = static_cast<std::int16_t>(-1 - start - k * 4099);
+    }
+    RowTerms plain, vector;
+    TermsAtGainTwoPlain(u, v, plain);
+    TermsAtGainTwo(u, v, vector);
+    ASSERT_TRUE(std::equal(plain.blue, plain.blue + 8, vector.blue)) << start;
+    ASSERT_TRUE(std::equal(plain.green, plain.green + 8, vector.green)) << start;
+    ASSERT_TRUE(std::equal(plain.red, plain.red + 8, vector.red)) << start;
+  }
+}
+
 TEST(GatheredWriter, WritesAndCountsWhatTheBytewiseWriterWrites) {
   std::mt19937 rng(17);
   static int messages = 0;

@@ -95,10 +95,7 @@ enum class Conversion { kTaggedTwo, kTagged, kLegacy };
 
 template <Conversion kConversion>
 inline ChromaTerms Terms(std::int16_t v, std::int16_t u, double g) {
-  if constexpr (kConversion == Conversion::kTaggedTwo) {
-    // Gains of exactly 2.0: trunc(V * 2.0) is 2V, kept as 16 bits.
-    return Combine(static_cast<std::int16_t>(2 * u), static_cast<std::int16_t>(2 * v));
-  } else if constexpr (kConversion == Conversion::kTagged) {
+  if constexpr (kConversion == Conversion::kTagged) {
     return TaggedTerms(v, u);
   } else {
     return LegacyTerms(v, u, g);
@@ -111,12 +108,16 @@ template <Conversion kConversion>
 void RenderMcu(McuSamples mcu, std::uint8_t* rows[8], double g) {
   for (int r = 0; r < 8; ++r) {
     RowTerms terms;
-    for (int k = 0; k < 8; ++k) {
-      const ChromaTerms t =
-          Terms<kConversion>(mcu[kRedDiff][8 * r + k], mcu[kBlueDiff][8 * r + k], g);
-      terms.blue[k] = t.blue;
-      terms.green[k] = static_cast<std::int16_t>(t.green);  // |green| <= 5,461 + 16,384
-      terms.red[k] = t.red;
+    if constexpr (kConversion == Conversion::kTaggedTwo) {
+      TermsAtGainTwo(mcu[kBlueDiff] + 8 * r, mcu[kRedDiff] + 8 * r, terms);
+    } else {
+      for (int k = 0; k < 8; ++k) {
+        const ChromaTerms t =
+            Terms<kConversion>(mcu[kRedDiff][8 * r + k], mcu[kBlueDiff][8 * r + k], g);
+        terms.blue[k] = t.blue;
+        terms.green[k] = static_cast<std::int16_t>(t.green);  // |green| <= 5,461 + 16,384
+        terms.red[k] = t.red;
+      }
     }
     ComposeRow(mcu[kLumaLeft] + 8 * r, mcu[kLumaRight] + 8 * r, terms, rows[r]);
     rows[r] += 48;
