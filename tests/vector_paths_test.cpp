@@ -1,6 +1,7 @@
 // The vectorised paths against the plain code they replace.
 #include <cmath>
 #include <random>
+#include <set>
 
 #include "decode/reconstruct.h"
 #include "encode/encoder.h"
@@ -195,6 +196,31 @@ TEST(VectorPaths, QuantizerMatchesThePlainCode) {
           << "coarsenings " << n << " trial " << trial;
       for (int k = 0; k < 64; ++k)
         ASSERT_EQ((nonzero >> k) & 1, k > 0 && plain[k] != 0 ? 1u : 0u) << k;
+    }
+  }
+}
+
+TEST(VectorPaths, QuantizerMatchesThePlainCodeForEveryStepAndValue) {
+  // Every step any coarsening before the refused quality step can hold, and
+  // every transformed value, at a rounded and at a truncated position.
+  std::set<std::int16_t> steps_seen;
+  for (int n = 0; n < 127; ++n) {
+    for (std::int16_t q : format::CoarsenedQuant(n)) steps_seen.insert(q);
+  }
+  for (const std::int16_t q : steps_seen) {
+    format::QuantTable quant;
+    quant.fill(q);
+    const encode::QuantSteps steps = encode::PrepareSteps(quant);
+    for (int start = -3276; start <= 3276; start += 64) {
+      std::int16_t zigzag[64], vector[64];
+      for (int k = 0; k < 64; ++k) zigzag[k] = static_cast<std::int16_t>(std::min(start + k, 3276));
+      encode::QuantizeBlockVector(zigzag, vector, steps);
+      for (int k = 0; k < 64; ++k) {
+        const int v = zigzag[k];
+        const int expected =
+            k < 32 ? static_cast<std::int16_t>(10 * v / q + (v > 0 ? 5 : -5)) / 10 : v / q;
+        ASSERT_EQ(vector[k], expected) << "step " << q << " value " << v << " position " << k;
+      }
     }
   }
 }

@@ -13,8 +13,9 @@
 // and they count in the sum that chooses the tag.
 //
 // The forward DCT does not depend on the quantizer, so each block's
-// transform is computed once per call and every attempt starts from it. Each
-// attempt is first quantized into a buffer of its own while its bits are
+// transform is computed once per call and every attempt starts from it. The
+// first attempt, which most pictures pass, is written at once; each later
+// one is first quantized into a buffer of its own while its bits are
 // counted; an attempt that the count shows to overflow is not written, unless
 // it is the last one to fail: an attempt that fails stores every byte from
 // offset 2 up to offset 24,573, so the last failed attempt alone decides the
@@ -102,12 +103,43 @@ enum class Verdict { kOverflows, kFits, kUnsure };
 // offset 24,573). After a block it stands on byte bits / 8.
 constexpr int kRoomBytes = format::kTagOffset - 2 - format::kBitstreamOffset;  // 24,571
 
-// Quantizes every block with `quant` into `a`, counting the bits of the
-// attempt as it goes; stops after the block that shows it overflows.
-Verdict QuantizeAttempt(const format::QuantTable& quant, QuantizedAttempt& a) {
+// One attempt's quantizer, prepared for the quantizer in use.
+class Quantizer {
+ public:
+  explicit Quantizer(const format::QuantTable& quant)
+      : quant_(quant)
 #if defined(__x86_64__) || defined(_M_X64)
-  const QuantSteps steps = PrepareSteps(quant);
+        ,
+        steps_(PrepareSteps(quant))
 #endif
+  {
+  }
+
+  // Quantizes transformed block i into `coef`; gives its non-zero AC
+  // coefficients as bits 1..63.
+  std::uint64_t operator()(int i, std::int16_t coef[64]) const {
+#if defined(__x86_64__) || defined(_M_X64)
+    return QuantizeBlockVector(g_transformed[i], coef, steps_);
+#else
+    std::int16_t block[64];
+    std::memcpy(block, g_transformed[i], sizeof block);
+    QuantizeBlock(block, coef, quant_);
+    std::uint64_t nonzero = 0;
+    for (int k = 1; k < 64; ++k) nonzero |= std::uint64_t{coef[k] != 0} << k;
+    return nonzero;
+#endif
+  }
+
+ private:
+  [[maybe_unused]] const format::QuantTable& quant_;
+#if defined(__x86_64__) || defined(_M_X64)
+  QuantSteps steps_;
+#endif
+};
+
+// Quantizes every block into `a`, counting the bits of the attempt as it
+// goes; stops after the block that shows it overflows.
+Verdict QuantizeAttempt(const Quantizer& quantize, QuantizedAttempt& a) {
   bool counting = true;
   std::int64_t bits = 0;
   std::int16_t pred = 0;
@@ -121,19 +153,9 @@ Verdict QuantizeAttempt(const format::QuantTable& quant, QuantizedAttempt& a) {
       bits = 8 * start;
       pred = 0;
     }
-    std::int16_t* coef = a.coef[i];
-#if defined(__x86_64__) || defined(_M_X64)
-    a.nonzero[i] = QuantizeBlockVector(g_transformed[i], coef, steps);
-#else
-    std::int16_t block[64];
-    std::memcpy(block, g_transformed[i], sizeof block);
-    QuantizeBlock(block, coef, quant);
-    std::uint64_t nonzero = 0;
-    for (int k = 1; k < 64; ++k) nonzero |= std::uint64_t{coef[k] != 0} << k;
-    a.nonzero[i] = nonzero;
-#endif
+    a.nonzero[i] = quantize(i, a.coef[i]);
     if (!counting) continue;
-    const int block_bits = CountBlockBits(coef, a.nonzero[i], pred);
+    const int block_bits = CountBlockBits(a.coef[i], a.nonzero[i], pred);
     if (block_bits < 0) {
       counting = false;
       continue;
@@ -148,8 +170,10 @@ Verdict QuantizeAttempt(const format::QuantTable& quant, QuantizedAttempt& a) {
   return counting ? Verdict::kFits : Verdict::kUnsure;
 }
 
-// Writes the attempt quantized in `a` into the frame.
-Result WriteAttempt(std::uint8_t* frame, int quality_word, const QuantizedAttempt& a) {
+// Writes an attempt into the frame: the blocks quantized in `a` or, given a
+// quantizer, each block quantized into `a` just before it is written.
+Result WriteAttempt(std::uint8_t* frame, int quality_word, QuantizedAttempt& a,
+                    const Quantizer* quantize = nullptr) {
   const std::uint8_t* end = frame + format::kTagOffset;
   frame[0] = static_cast<std::uint8_t>(quality_word);
   frame[1] = static_cast<std::uint8_t>(quality_word >> 8);
@@ -157,17 +181,19 @@ Result WriteAttempt(std::uint8_t* frame, int quality_word, const QuantizedAttemp
   g_writer = {bitstream, 0};
   *bitstream = 0;
   g_dc_pred = 0;
-  for (int i = 0; i < a.blocks; ++i) {
+  const int blocks = quantize != nullptr ? 2 * kBlocks : a.blocks;
+  for (int i = 0; i < blocks; ++i) {
     if (i == kBlocks) {
       AlignChroma(g_writer, bitstream);
       g_dc_pred = 0;
     }
+    if (quantize != nullptr) a.nonzero[i] = (*quantize)(i, a.coef[i]);
     if (const Result r = EncodeBlockGathered(a.coef[i], a.nonzero[i], g_writer, end); r != kDone)
       return r;
   }
   // Only an attempt counted to the end is complete; one cut short overflows
   // by its count before its last block is done.
-  return a.blocks == 2 * kBlocks ? kDone : kBufferFull;
+  return blocks == 2 * kBlocks ? kDone : kBufferFull;
 }
 
 }  // namespace
@@ -206,17 +232,24 @@ int EncodeFrame(std::uint8_t* frame, const HGLOBAL* grid) {
   bool unwritten_failure = false;  // the attempt before overflowed by its count only
   for (int step = 0;; ++step) {
     QuantizedAttempt& attempt = g_attempts[step % 2];
-    const Verdict verdict = QuantizeAttempt(g_encode_quant, attempt);
+    const Quantizer quantize(g_encode_quant);
     const bool last_step = step + 1 == kRefusedQualityStep;
-    if (verdict == Verdict::kOverflows && !last_step) {
-      unwritten_failure = true;
-      format::Coarsen(g_encode_quant);
-      continue;
+    Result r;
+    if (step == 0) {
+      // Most pictures fit at once: the first attempt is written as it is
+      // quantized, without a count.
+      r = WriteAttempt(frame, 0, attempt, &quantize);
+    } else {
+      if (QuantizeAttempt(quantize, attempt) == Verdict::kOverflows && !last_step) {
+        unwritten_failure = true;
+        format::Coarsen(g_encode_quant);
+        continue;
+      }
+      if (unwritten_failure)  // its bytes are what stays behind this attempt
+        WriteAttempt(frame, (step - 1) * kQualityWordStep, g_attempts[(step - 1) % 2]);
+      unwritten_failure = false;
+      r = WriteAttempt(frame, step * kQualityWordStep, attempt);
     }
-    if (unwritten_failure)  // its bytes are what stays behind this attempt
-      WriteAttempt(frame, (step - 1) * kQualityWordStep, g_attempts[(step - 1) % 2]);
-    unwritten_failure = false;
-    const Result r = WriteAttempt(frame, step * kQualityWordStep, attempt);
     if (r == kDone) break;
     if (r == kFatal || last_step) {
       frame[format::kTagOffset] = tag_before;

@@ -37,9 +37,12 @@ void ForwardDCTVector(std::int16_t block[64]);
 void QuantizeBlock(std::int16_t block[64], std::int16_t out[64], const format::QuantTable& quant);
 
 // The quantizer's steps as the vector quantizer takes them, prepared once
-// per attempt: each step as a float, in zigzag order.
+// per attempt, in zigzag order: half the single-precision reciprocal of each
+// step's magnitude, and which steps are negative (-1; a step wraps after
+// some forty coarsenings).
 struct QuantSteps {
-  alignas(16) float step[64];
+  alignas(16) float half_reciprocal[64];
+  alignas(16) std::int16_t negative[64];
 };
 QuantSteps PrepareSteps(const format::QuantTable& quant);
 #if defined(__x86_64__) || defined(_M_X64)

@@ -165,14 +165,17 @@ void ForwardDCTVector(std::int16_t block[64]) {
 // forward DCT of samples in -127..127 never leaves: its outputs stay within
 // +-1,100 or so), taken and given in zigzag order, so that the rounded
 // positions are the first four vectors and the truncated ones the last four.
-// One division per coefficient, t = trunc(10v / q), in single precision: 10v
-// and q convert exactly, and the correctly rounded quotient never crosses an
-// integer (a true quotient that is not whole lies at least 1/|q| from one,
-// the rounding error is below |10v/q| * 2^-24). Then, in 16 bits, the
-// rounded positions take (t +- 5) / 10 and the truncated ones t / 10, which
-// is trunc(v / q) (trunc(trunc(a/b)/c) = trunc(a/(bc))). Division by 10 of a
-// 16-bit value is the multiply-high by 26,215, shifted by 2, plus one for
-// negative values: exact for all of them.
+//
+// t = trunc(10v / q) comes from n = 10|v| and |q| without a division:
+// floor(n / |q|) = trunc((2n + 1) * (fl(1/|q|) / 2)) in single precision.
+// 2n + 1 <= 65,521 converts exactly; the true quotient (n + 1/2) / |q| lies
+// at least 1/(2|q|) from every integer, and the two roundings move it by
+// less than its size times 2^-23, below 0.004 / |q|, so the truncation
+// lands on floor(n / |q|). t then takes the sign of v times that of q.
+// Then, in 16 bits, the rounded positions take (t +- 5) / 10 and the
+// truncated ones t / 10, which is trunc(v / q) (trunc(trunc(a/b)/c) =
+// trunc(a/(bc))). Division by 10 of a 16-bit value is the multiply-high by
+// 26,215, shifted by 2, plus one for negative values: exact for all of them.
 namespace {
 
 inline __m128i DivideBy10(__m128i t) {
@@ -181,15 +184,20 @@ inline __m128i DivideBy10(__m128i t) {
 }
 
 // trunc(10v / q) for the eight coefficients at zigzag positions i..i+7.
-inline __m128i Tenths(__m128i v, const float* step) {
-  const __m128 ten = _mm_set1_ps(10.0f);
-  const __m128i lo = _mm_srai_epi32(_mm_unpacklo_epi16(v, v), 16);
-  const __m128i hi = _mm_srai_epi32(_mm_unpackhi_epi16(v, v), 16);
-  const __m128i t_lo =
-      _mm_cvttps_epi32(_mm_div_ps(_mm_mul_ps(_mm_cvtepi32_ps(lo), ten), _mm_load_ps(step)));
-  const __m128i t_hi =
-      _mm_cvttps_epi32(_mm_div_ps(_mm_mul_ps(_mm_cvtepi32_ps(hi), ten), _mm_load_ps(step + 4)));
-  return _mm_packs_epi32(t_lo, t_hi);  // |t| <= 32,760: no saturation
+inline __m128i Tenths(__m128i v, const QuantSteps& steps, int i) {
+  const __m128i sign_v = _mm_srai_epi16(v, 15);
+  const __m128i magnitude = _mm_sub_epi16(_mm_xor_si128(v, sign_v), sign_v);
+  const __m128i odd = _mm_add_epi16(_mm_mullo_epi16(magnitude, _mm_set1_epi16(20)),
+                                    _mm_set1_epi16(1));  // 2n + 1, unsigned
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i lo = _mm_cvttps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(_mm_unpacklo_epi16(odd, zero)),
+                                                 _mm_load_ps(steps.half_reciprocal + i)));
+  const __m128i hi = _mm_cvttps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(_mm_unpackhi_epi16(odd, zero)),
+                                                 _mm_load_ps(steps.half_reciprocal + i + 4)));
+  const __m128i floor = _mm_packs_epi32(lo, hi);  // <= 32,760: no saturation
+  const __m128i sign =
+      _mm_xor_si128(sign_v, _mm_load_si128(reinterpret_cast<const __m128i*>(steps.negative + i)));
+  return _mm_sub_epi16(_mm_xor_si128(floor, sign), sign);
 }
 
 // Bit i set for each non-zero value among the 16 of a and b.
@@ -208,11 +216,11 @@ std::uint64_t QuantizeBlockVector(const std::int16_t zigzag[64], std::int16_t ou
     const __m128i positive = _mm_cmpgt_epi16(v, _mm_setzero_si128());
     const __m128i five =
         _mm_sub_epi16(_mm_and_si128(positive, _mm_set1_epi16(10)), _mm_set1_epi16(5));
-    r[i] = DivideBy10(_mm_add_epi16(Tenths(v, steps.step + 8 * i), five));
+    r[i] = DivideBy10(_mm_add_epi16(Tenths(v, steps, 8 * i), five));
   }
   for (int i = 4; i < 8; ++i) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(zigzag + 8 * i));
-    r[i] = DivideBy10(Tenths(v, steps.step + 8 * i));
+    r[i] = DivideBy10(Tenths(v, steps, 8 * i));
   }
   std::uint64_t nonzero = 0;
   for (int i = 0; i < 8; ++i) _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8 * i), r[i]);
@@ -227,8 +235,11 @@ namespace quill::encode {
 
 QuantSteps PrepareSteps(const format::QuantTable& quant) {
   QuantSteps steps{};
-  for (std::size_t k = 0; k < 64; ++k)
-    steps.step[k] = static_cast<float>(quant[format::kZigzagToNatural[k]]);
+  for (std::size_t k = 0; k < 64; ++k) {
+    const std::int32_t q = quant[format::kZigzagToNatural[k]];
+    steps.half_reciprocal[k] = 1.0f / static_cast<float>(q < 0 ? -q : q) / 2.0f;
+    steps.negative[k] = q < 0 ? -1 : 0;
+  }
   return steps;
 }
 
