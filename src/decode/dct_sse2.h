@@ -20,8 +20,10 @@ inline __m128i DescalePack(__m128i lo, __m128i hi) {
   const __m128i bias = _mm_set1_epi32(1 << (kShift - 1));
   lo = _mm_srai_epi32(_mm_add_epi32(lo, bias), kShift);
   hi = _mm_srai_epi32(_mm_add_epi32(hi, bias), kShift);
-  lo = _mm_srai_epi32(_mm_slli_epi32(lo, 16), 16);
-  hi = _mm_srai_epi32(_mm_slli_epi32(hi, 16), 16);
+  if constexpr (kShift < 17) {  // from 17 on the shifted value fits 16 bits as it is
+    lo = _mm_srai_epi32(_mm_slli_epi32(lo, 16), 16);
+    hi = _mm_srai_epi32(_mm_slli_epi32(hi, 16), 16);
+  }
   return _mm_packs_epi32(lo, hi);
 }
 
