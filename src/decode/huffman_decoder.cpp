@@ -78,6 +78,39 @@ static_assert(kDcTable[0].length == 2 && kDcTable[0].symbol == 0);  // 00: categ
 static_assert(kDcTable[511].length == format::kDcGiveUpLength);     // 111111111...
 static_assert(kAcTable[0b1010000000].length == 4 && kAcTable[0b1010000000].symbol == 0x00);
 
+// Value of s bits b: b when its top bit is set, else b + 1 - 2^s.
+constexpr std::int32_t Extend(std::uint32_t b, int s) {
+  return (b >> (s - 1)) != 0 ? static_cast<std::int32_t>(b)
+                             : static_cast<std::int32_t>(b) + 1 - (1 << s);
+}
+
+// AC codes that come with all their value bits within the first 10 bits:
+// the coefficient itself, ready. Example: 01 101... is run 0, size 2 with
+// value bits 10: the value 2 after 4 bits.
+struct FastAc {
+  std::uint8_t total;        // code and value bits; 0: take the Match path
+  std::uint8_t code_length;  // the code's bits alone
+  std::uint8_t run;
+  std::int16_t value;
+};
+
+constexpr std::array<FastAc, 1 << kAcLookBits> MakeFastAcTable() {
+  std::array<FastAc, 1 << kAcLookBits> table{};
+  for (std::uint32_t p = 0; p < table.size(); ++p) {
+    const Match m = kAcTable[p];
+    const int size = m.symbol & 15;
+    if (m.length == 0 || size == 0 || m.length + size > kAcLookBits) continue;
+    const std::uint32_t bits = (p >> (kAcLookBits - m.length - size)) & ((1u << size) - 1);
+    table[p] = {static_cast<std::uint8_t>(m.length + size), m.length,
+                static_cast<std::uint8_t>(m.symbol >> 4),
+                static_cast<std::int16_t>(Extend(bits, size))};
+  }
+  return table;
+}
+constexpr auto kFastAcTable = MakeFastAcTable();
+static_assert(kFastAcTable[0b0110100000].total == 4 && kFastAcTable[0b0110100000].value == 2);
+static_assert(kFastAcTable[0b0101000000].value == -2 && kFastAcTable[0b0100000000].value == -3);
+
 // The 64 bits at the reader's position; bits past the limit read as 0.
 inline std::uint64_t Window(const BitReader& r) {
   const std::uint32_t byte = r.position >> 3;
@@ -97,12 +130,6 @@ inline std::uint64_t Window(const BitReader& r) {
 // The top `n` (1..32) bits of `w` after skipping `skip`.
 inline std::uint32_t Take(std::uint64_t w, int skip, int n) {
   return static_cast<std::uint32_t>((w << skip) >> (64 - n));
-}
-
-// Value of s bits b: b when its top bit is set, else b + 1 - 2^s.
-inline std::int32_t Extend(std::uint32_t b, int s) {
-  return (b >> (s - 1)) != 0 ? static_cast<std::int32_t>(b)
-                             : static_cast<std::int32_t>(b) + 1 - (1 << s);
 }
 
 constexpr std::int32_t kDcDifferenceReadAs615 = -1022;
@@ -155,6 +182,18 @@ inline void DecodeCoefficients(BitReader& reader, Put put) {
       taken = 0;
     }
     const std::uint64_t w = window << taken;
+    const FastAc fast = kFastAcTable[w >> (64 - kAcLookBits)];
+    if (fast.total != 0) {
+      k += fast.run;
+      if (k > 63) {
+        taken += fast.code_length;
+        break;
+      }
+      put(k, fast.value);
+      taken += fast.total;
+      ++k;
+      continue;
+    }
     Match m = kAcTable[w >> (64 - kAcLookBits)];
     if (m.length == 0) {
       m = Search(format::kAcLimits, format::kAcSymbols, format::kAcGiveUpLength, w);
