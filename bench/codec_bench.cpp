@@ -57,24 +57,27 @@ BENCHMARK(BM_DecodeRender320)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 void BM_Road640(benchmark::State& state) {
   const auto frame = Frame(false);
-  Block small(600 * sizeof(HGLOBAL)), wide(1200 * sizeof(HGLOBAL)), tall(2400 * sizeof(HGLOBAL));
   Block out(921640);
   const bool sharpen = state.range(0) != 0;
   for (auto _ : state) {
-    auto* s = static_cast<HGLOBAL*>(small.Lock());
-    auto* w = static_cast<HGLOBAL*>(wide.Lock());
-    auto* t = static_cast<HGLOBAL*>(tall.Lock());
+    // As a host runs it: three grid blocks, given back with FreeMCU.
+    const HGLOBAL small = GlobalAlloc(GHND, 600 * sizeof(HGLOBAL));
+    const HGLOBAL wide = GlobalAlloc(GHND, 1200 * sizeof(HGLOBAL));
+    const HGLOBAL tall = GlobalAlloc(GHND, 2400 * sizeof(HGLOBAL));
+    auto* s = static_cast<HGLOBAL*>(GlobalLock(small));
+    auto* w = static_cast<HGLOBAL*>(GlobalLock(wide));
+    auto* t = static_cast<HGLOBAL*>(GlobalLock(tall));
     LPYUV2DIB(frame.data(), s);
     EXPANDMCU(s, w);
     COMBINEMCU(w, w, t);
-    if (sharpen) SHARPMCU(tall.handle, 60, 0);
-    benchmark::DoNotOptimize(TRANSMCU2BMP(tall.handle, out.handle, 480, 640));
-    for (int i = 0; i < 600; ++i) GlobalFree(s[i]);
-    for (int i = 0; i < 1200; ++i) GlobalFree(w[i]);
-    for (int i = 0; i < 2400; ++i) GlobalFree(t[i]);
-    small.Unlock();
-    wide.Unlock();
-    tall.Unlock();
+    if (sharpen) SHARPMCU(tall, 60, 0);
+    benchmark::DoNotOptimize(TRANSMCU2BMP(tall, out.handle, 480, 640));
+    GlobalUnlock(small);
+    GlobalUnlock(wide);
+    GlobalUnlock(tall);
+    FreeMCU(small, 30, 20);
+    FreeMCU(wide, 30, 40);
+    FreeMCU(tall, 60, 40);
   }
   state.SetLabel(sharpen ? "with SHARPMCU" : "without sharpening");
 }

@@ -105,10 +105,12 @@ void TheirDecode(benchmark::State& state, const Job& job, int times) {
 }
 
 void OursRoad(benchmark::State& state, const Job& job) {
-  HGLOBAL small = GlobalAlloc(GHND, 600 * sizeof(HGLOBAL)),
-          wide = GlobalAlloc(GHND, 1200 * sizeof(HGLOBAL));
-  HGLOBAL tall = GlobalAlloc(GHND, 2400 * sizeof(HGLOBAL)), out = GlobalAlloc(GHND, 921640);
+  HGLOBAL out = GlobalAlloc(GHND, 921640);
   for (auto _ : state) {
+    // As a host runs it: three grid blocks, given back with FreeMCU.
+    HGLOBAL small = GlobalAlloc(GHND, 600 * sizeof(HGLOBAL));
+    HGLOBAL wide = GlobalAlloc(GHND, 1200 * sizeof(HGLOBAL));
+    HGLOBAL tall = GlobalAlloc(GHND, 2400 * sizeof(HGLOBAL));
     auto* s = static_cast<HGLOBAL*>(GlobalLock(small));
     auto* w = static_cast<HGLOBAL*>(GlobalLock(wide));
     auto* t = static_cast<HGLOBAL*>(GlobalLock(tall));
@@ -117,14 +119,14 @@ void OursRoad(benchmark::State& state, const Job& job) {
     COMBINEMCU(w, w, t);
     SHARPMCU(tall, 60, 0);
     TRANSMCU2BMP(tall, out, 480, 640);
-    for (int i = 0; i < 600; ++i) GlobalFree(s[i]);
-    for (int i = 0; i < 1200; ++i) GlobalFree(w[i]);
-    for (int i = 0; i < 2400; ++i) GlobalFree(t[i]);
     GlobalUnlock(small);
     GlobalUnlock(wide);
     GlobalUnlock(tall);
+    FreeMCU(small, 30, 20);
+    FreeMCU(wide, 30, 40);
+    FreeMCU(tall, 60, 40);
   }
-  for (HGLOBAL h : {small, wide, tall, out}) GlobalFree(h);
+  GlobalFree(out);
 }
 
 void OursEncode(benchmark::State& state, const Job& job) {

@@ -60,15 +60,20 @@ inline void StoreChroma(const Block block, std::int16_t* out) {
     out[i] = std::min<std::int16_t>(std::max<std::int16_t>(block[i], -128), 127);
 }
 
+// The grid's MCUs, allocated in order; when one fails, the ones before it
+// are freed, their slots and its own null, the later slots untouched.
 bool AllocateGrid(HGLOBAL* grid) {
-  for (int i = 0; i < kGrid320x240.slots(); ++i) {
-    grid[i] = AllocateMcu();
-    if (grid[i] == nullptr) {
-      FreeDecodeGrid(grid, i - 1);
-      return false;
-    }
+  constexpr int kSlots = kGrid320x240.slots();
+  HGLOBAL fresh[kSlots];
+  AllocateMcus(fresh, kSlots);
+  const int failed = static_cast<int>(std::find(fresh, fresh + kSlots, nullptr) - fresh);
+  if (failed == kSlots) {
+    std::copy(fresh, fresh + kSlots, grid);
+    return true;
   }
-  return true;
+  FreeBlocks(fresh, kSlots);  // the null ones are no handles
+  std::fill(grid, grid + failed + 1, nullptr);
+  return false;
 }
 
 }  // namespace

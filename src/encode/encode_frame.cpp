@@ -268,15 +268,13 @@ extern "C" int QUILL32_CALL CompressBmp(HGLOBAL frame, HGLOBAL dib) {
   LockedBlock picture(dib);
   if (!out.Holds(format::kFrameBytes) || !picture.Holds(QUILL32_DIB_320x240_BYTES)) return 0;
   HGLOBAL* grid = encode::g_encode_grid;
-  for (int i = 0; i < kGrid320x240.slots(); ++i) {
-    grid[i] = AllocateMcu();
-    if (grid[i] == nullptr) {
-      for (int j = 0; j < i; ++j) GlobalFree(grid[j]);
-      return 0;
-    }
+  AllocateMcus(grid, kGrid320x240.slots());
+  if (std::find(grid, grid + kGrid320x240.slots(), nullptr) != grid + kGrid320x240.slots()) {
+    FreeBlocks(grid, kGrid320x240.slots());
+    return 0;
   }
   encode::TRANSBMP2MCU(picture.bytes(), grid);
   const int result = encode::EncodeFrame(out.bytes(), grid);
-  for (int i = 0; i < kGrid320x240.slots(); ++i) GlobalFree(grid[i]);
+  FreeBlocks(grid, kGrid320x240.slots());
   return result != 0 ? 1 : 0;
 }

@@ -14,7 +14,7 @@ extern "C" HGLOBAL QUILL32_CALL FreeMCU(HGLOBAL grid, int rows, int columns) {
     if (auto* slots = static_cast<HGLOBAL*>(GlobalLock(grid))) {
       const std::size_t visible = GlobalSize(grid) / sizeof(HGLOBAL);
       const std::size_t count = std::min(static_cast<std::size_t>(rows * columns), visible);
-      for (std::size_t i = 0; i < count; ++i) GlobalFree(slots[i]);
+      quill::FreeBlocks(slots, count);
     }
   }
   return GlobalFree(grid);

@@ -53,13 +53,17 @@ extern "C" int QUILL32_CALL COMBINEMCU(const HGLOBAL* grid_a, const HGLOBAL* gri
   using namespace quill;
   if (grid_a == nullptr || grid_b == nullptr || out == nullptr) return 0;
   const int columns = kGrid640x240.columns;
+  // The new MCUs, top and bottom of each position in turn. After a failed
+  // pair the rest were never needed: they go back with the pair.
+  HGLOBAL fresh[2 * kGrid640x240.slots()];
+  AllocateMcus(fresh, 2 * kGrid640x240.slots());
   for (int i = 0; i < kGrid640x240.rows; ++i) {
     for (int j = 0; j < columns; ++j) {
-      const HGLOBAL top_handle = AllocateMcu();
-      const HGLOBAL bottom_handle = AllocateMcu();
+      const int pair = 2 * (i * columns + j);
+      const HGLOBAL top_handle = fresh[pair];
+      const HGLOBAL bottom_handle = fresh[pair + 1];
       if (top_handle == nullptr || bottom_handle == nullptr) {
-        GlobalFree(top_handle);
-        GlobalFree(bottom_handle);
+        FreeBlocks(fresh + pair, 2 * kGrid640x240.slots() - static_cast<std::size_t>(pair));
         return 0;
       }
       out[80 * i + j] = top_handle;

@@ -44,13 +44,16 @@ extern "C" int QUILL32_CALL EXPANDMCU(const HGLOBAL* grid, HGLOBAL* out) {
   using namespace quill;
   if (grid == nullptr || out == nullptr) return 0;
   const int columns = kGrid320x240.columns;
+  // The new MCUs in the order they are entered, two per position.
+  HGLOBAL fresh[2 * kGrid320x240.slots()];
+  AllocateMcus(fresh, 2 * kGrid320x240.slots());
   for (int i = 0; i < kGrid320x240.rows; ++i) {
     for (int j = 0; j < columns; ++j) {
       const HGLOBAL a_handle = grid[i * columns + j];
       HGLOBAL& p_slot = out[40 * i + 2 * j];
       HGLOBAL& q_slot = out[40 * i + 2 * j + 1];
-      p_slot = AllocateMcu();
-      q_slot = AllocateMcu();
+      p_slot = fresh[2 * (i * columns + j)];
+      q_slot = fresh[2 * (i * columns + j) + 1];
       McuSamples a = BeginMcu(a_handle);
       McuSamples p = BeginMcu(p_slot);
       McuSamples q = BeginMcu(q_slot);

@@ -161,12 +161,8 @@ std::uint32_t TakeSlot() {
   return index;
 }
 
-}  // namespace
-
-extern "C" {
-
-HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) {
-  std::lock_guard<TableLock> guard(g_table_lock);
+// GlobalAlloc and GlobalFree with the table lock held.
+HGLOBAL AllocateHeld(UINT flags, SIZE_T bytes) {
   ++g_allocation_calls;
   if (!TakeAllocationAllowance()) return nullptr;
   unsigned char* data = nullptr;
@@ -189,6 +185,32 @@ HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) {
   return MakeHandle(index, generation);
 }
 
+HGLOBAL FreeHeld(HGLOBAL block) {
+  Slot* slot = Resolve(block);
+  if (slot == nullptr) return block;
+  const auto index =
+      static_cast<std::uint32_t>((reinterpret_cast<std::uintptr_t>(block) & 0xFFFFFFFFu) - 1);
+  slot->generation.store(slot->generation.load(std::memory_order_relaxed) + 1,
+                         std::memory_order_release);
+  ReleaseBuffer(slot->data, slot->size);
+  slot->data = nullptr;
+  slot->size = 0;
+  slot->locks.store(0, std::memory_order_relaxed);
+  slot->next_free = g_free_head;
+  g_free_head = index;
+  --g_live;
+  return nullptr;
+}
+
+}  // namespace
+
+extern "C" {
+
+HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) {
+  std::lock_guard<TableLock> guard(g_table_lock);
+  return AllocateHeld(flags, bytes);
+}
+
 LPVOID GlobalLock(HGLOBAL block) {
   Slot* slot = Resolve(block);
   if (slot == nullptr || slot->data == nullptr) return nullptr;
@@ -207,20 +229,7 @@ BOOL GlobalUnlock(HGLOBAL block) {
 
 HGLOBAL GlobalFree(HGLOBAL block) {
   std::lock_guard<TableLock> guard(g_table_lock);
-  Slot* slot = Resolve(block);
-  if (slot == nullptr) return block;
-  const auto index =
-      static_cast<std::uint32_t>((reinterpret_cast<std::uintptr_t>(block) & 0xFFFFFFFFu) - 1);
-  slot->generation.store(slot->generation.load(std::memory_order_relaxed) + 1,
-                         std::memory_order_release);
-  ReleaseBuffer(slot->data, slot->size);
-  slot->data = nullptr;
-  slot->size = 0;
-  slot->locks.store(0, std::memory_order_relaxed);
-  slot->next_free = g_free_head;
-  g_free_head = index;
-  --g_live;
-  return nullptr;
+  return FreeHeld(block);
 }
 
 SIZE_T GlobalSize(HGLOBAL block) {
@@ -231,6 +240,16 @@ SIZE_T GlobalSize(HGLOBAL block) {
 }  // extern "C"
 
 namespace quill::platform {
+
+void AllocateBlocks(UINT flags, SIZE_T bytes, HGLOBAL* out, std::size_t n) {
+  std::lock_guard<TableLock> guard(g_table_lock);
+  for (std::size_t i = 0; i < n; ++i) out[i] = AllocateHeld(flags, bytes);
+}
+
+void FreeBlocks(const HGLOBAL* blocks, std::size_t n) {
+  std::lock_guard<TableLock> guard(g_table_lock);
+  for (std::size_t i = 0; i < n; ++i) FreeHeld(blocks[i]);
+}
 
 void* Reach(HGLOBAL block, std::size_t min_bytes) {
   Slot* slot = Resolve(block);

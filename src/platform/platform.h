@@ -38,6 +38,12 @@ HFILE _lclose(HFILE file);
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 
 namespace quill::platform {
+// n calls of GlobalAlloc(flags, bytes) in a row, their results in out[0..n-1],
+// with the table lock taken once.
+void AllocateBlocks(UINT flags, SIZE_T bytes, HGLOBAL* out, std::size_t n);
+// GlobalFree of each of n blocks in a row (results ignored), the lock taken once.
+void FreeBlocks(const HGLOBAL* blocks, std::size_t n);
+
 // The bytes of a live block of at least `min_bytes`, without taking a lock;
 // null otherwise. For a lock and unlock that would come in a pair within one
 // call, whose net effect on the lock count is none.
