@@ -20,7 +20,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <new>
 #include <thread>
 
 #include "platform/platform.h"
@@ -81,11 +80,8 @@ std::size_t g_allocation_calls = 0;
 constexpr std::size_t kSmallBytes = 512;
 constexpr std::size_t kMaxKeptBuffers = 4096;
 
-// Freed small buffers, linked through their first bytes; guarded by g_table_lock.
-struct KeptBuffer {
-  KeptBuffer* next;
-};
-KeptBuffer* g_kept = nullptr;
+// Freed small buffers; guarded by g_table_lock.
+unsigned char* g_kept[kMaxKeptBuffers];
 std::size_t g_kept_count = 0;
 
 unsigned char* NewBuffer(std::size_t bytes, bool zero) {
@@ -93,10 +89,8 @@ unsigned char* NewBuffer(std::size_t bytes, bool zero) {
     return static_cast<unsigned char*>(zero ? std::calloc(bytes, 1) : std::malloc(bytes));
   }
   unsigned char* data;
-  if (g_kept != nullptr) {
-    data = reinterpret_cast<unsigned char*>(g_kept);
-    g_kept = g_kept->next;
-    --g_kept_count;
+  if (g_kept_count > 0) {
+    data = g_kept[--g_kept_count];
   } else {
     data = static_cast<unsigned char*>(std::malloc(kSmallBytes));
     if (data == nullptr) return nullptr;
@@ -108,8 +102,7 @@ unsigned char* NewBuffer(std::size_t bytes, bool zero) {
 void ReleaseBuffer(unsigned char* data, std::size_t bytes) {
   if (QUILL32_KEEP_SMALL_BUFFERS && data != nullptr && bytes <= kSmallBytes &&
       g_kept_count < kMaxKeptBuffers) {
-    g_kept = new (data) KeptBuffer{g_kept};
-    ++g_kept_count;
+    g_kept[g_kept_count++] = data;
     return;
   }
   std::free(data);
