@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "platform/platform.h"
 
@@ -74,13 +75,20 @@ inline HGLOBAL AllocateMcu() {
 }
 
 // n calls of AllocateMcu in a row, their results in out[0..n-1]; off Windows
-// in one visit to the handle table.
-inline void AllocateMcus(HGLOBAL* out, std::size_t n) {
+// in one visit to the handle table. With `zeroed` false the samples are left
+// as they come, for callers that write every one of them or clear the MCU.
+inline void AllocateMcus(HGLOBAL* out, std::size_t n, bool zeroed = true) {
+  const UINT flags = zeroed ? kMcuFlags : kMcuFlags & ~UINT{GMEM_ZEROINIT};
 #ifdef _WIN32
-  for (std::size_t i = 0; i < n; ++i) out[i] = AllocateMcu();
+  for (std::size_t i = 0; i < n; ++i) out[i] = GlobalAlloc(flags, kMcuBytes);
 #else
-  platform::AllocateBlocks(kMcuFlags, kMcuBytes, out, n);
+  platform::AllocateBlocks(flags, kMcuBytes, out, n);
 #endif
+}
+
+// Clears the samples of an MCU allocated without zeroing.
+inline void ClearMcu(McuSamples mcu) {
+  if (mcu != nullptr) std::memset(mcu, 0, kMcuBytes);
 }
 
 // GlobalFree of n blocks in a row, results ignored.

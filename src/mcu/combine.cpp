@@ -56,7 +56,7 @@ extern "C" int QUILL32_CALL COMBINEMCU(const HGLOBAL* grid_a, const HGLOBAL* gri
   // The new MCUs, top and bottom of each position in turn. After a failed
   // pair the rest were never needed: they go back with the pair.
   HGLOBAL fresh[2 * kGrid640x240.slots()];
-  AllocateMcus(fresh, 2 * kGrid640x240.slots());
+  AllocateMcus(fresh, 2 * kGrid640x240.slots(), /*zeroed=*/false);
   for (int i = 0; i < kGrid640x240.rows; ++i) {
     for (int j = 0; j < columns; ++j) {
       const int pair = 2 * (i * columns + j);
@@ -86,6 +86,9 @@ extern "C" int QUILL32_CALL COMBINEMCU(const HGLOBAL* grid_a, const HGLOBAL* gri
         }
         if (under != nullptr) EndMcu(below_handle);
         CombineMcu(a, b, below, top, bottom);
+      } else {
+        ClearMcu(top);  // as allocated zero-filled
+        ClearMcu(bottom);
       }
       if (a != nullptr) EndMcu(a_handle);
       if (b != nullptr) EndMcu(b_handle);

@@ -46,7 +46,7 @@ extern "C" int QUILL32_CALL EXPANDMCU(const HGLOBAL* grid, HGLOBAL* out) {
   const int columns = kGrid320x240.columns;
   // The new MCUs in the order they are entered, two per position.
   HGLOBAL fresh[2 * kGrid320x240.slots()];
-  AllocateMcus(fresh, 2 * kGrid320x240.slots());
+  AllocateMcus(fresh, 2 * kGrid320x240.slots(), /*zeroed=*/false);
   for (int i = 0; i < kGrid320x240.rows; ++i) {
     for (int j = 0; j < columns; ++j) {
       const HGLOBAL a_handle = grid[i * columns + j];
@@ -62,6 +62,9 @@ extern "C" int QUILL32_CALL EXPANDMCU(const HGLOBAL* grid, HGLOBAL* out) {
         McuSamples right = right_handle != nullptr ? BeginMcu(right_handle) : nullptr;
         ExpandMcu(a, right, p, q);
         if (right != nullptr) EndMcu(right_handle);
+      } else {
+        ClearMcu(p);  // as allocated zero-filled
+        ClearMcu(q);
       }
       if (a != nullptr) EndMcu(a_handle);
       if (p != nullptr) EndMcu(p_slot);
