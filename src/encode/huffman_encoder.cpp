@@ -216,6 +216,11 @@ inline int BitLength32(std::uint32_t magnitude) {
   return magnitude == 0 ? 0 : 32 - __builtin_clz(magnitude);
 }
 
+// The same for the magnitude of a non-zero coefficient.
+inline int NonZeroBitLength(std::uint32_t magnitude) {
+  return 32 - __builtin_clz(magnitude);
+}
+
 // Code length plus value length of each AC entry (size * 16 + run).
 constexpr std::array<std::uint8_t, 176> MakeAcBits() {
   std::array<std::uint8_t, 176> bits{};
@@ -269,7 +274,7 @@ Result EncodeBlockGathered(const std::int16_t coef[64], std::uint64_t nonzero, B
       *w.p = first;
       return EncodeBlockPlain(coef, w, end);
     }
-    const int size = BitLength32(magnitude);
+    const int size = NonZeroBitLength(magnitude);
     const format::Code& code = ac[static_cast<std::size_t>(size * 16 + run)];
     acc.Put((std::uint32_t{code.bits} << size) | ValueBits(v, size), code.length + size);
   }
@@ -297,7 +302,7 @@ int CountBlockBits(const std::int16_t coef[64], std::uint64_t nonzero, std::int1
     const std::uint32_t magnitude = static_cast<std::uint32_t>(v < 0 ? -v : v);
     if (magnitude > kMaxAcMagnitude) return -1;
     bits += (run >> 4) * kZeroRunBits +
-            kAcBits[static_cast<std::size_t>(BitLength32(magnitude) * 16 + (run & 15))];
+            kAcBits[static_cast<std::size_t>(NonZeroBitLength(magnitude) * 16 + (run & 15))];
   }
   return bits;
 }
