@@ -57,6 +57,7 @@ void Transform(const std::int16_t samples[64], std::int16_t* out) {
   alignas(16) std::int16_t block[64];
   std::memcpy(block, samples, sizeof block);
   ForwardDCTVector(block);
+#pragma GCC unroll 64
   for (std::size_t k = 0; k < 64; ++k) out[k] = block[format::kZigzagToNatural[k]];
 }
 #else
