@@ -225,6 +225,27 @@ TEST(VectorPaths, QuantizerMatchesThePlainCodeForEveryStepAndValue) {
   }
 }
 
+TEST(VectorPaths, ChromaLimitsMatchThePlainCode) {
+  std::mt19937 rng(31);
+  for (int trial = 0; trial < 4000; ++trial) {
+    std::int16_t left[64], right[64], ry[64], by[64];
+    for (int k = 0; k < 64; ++k) {
+      // Every luma value in turn, against random partners and differences.
+      left[k] = static_cast<std::int16_t>((trial * 64 + k) % 256);
+      right[k] = static_cast<std::int16_t>(rng() % 256);
+      ry[k] = static_cast<std::int16_t>(static_cast<int>(rng() % 255) - 127);
+      by[k] = static_cast<std::int16_t>(static_cast<int>(rng() % 255) - 127);
+    }
+    std::int16_t ry_vector[64], by_vector[64];
+    std::copy(ry, ry + 64, ry_vector);
+    std::copy(by, by + 64, by_vector);
+    encode::LimitChroma(left, right, ry, by);
+    encode::LimitChromaVector(left, right, ry_vector, by_vector);
+    ASSERT_TRUE(std::equal(ry, ry + 64, ry_vector)) << trial;
+    ASSERT_TRUE(std::equal(by, by + 64, by_vector)) << trial;
+  }
+}
+
 TEST(VectorPaths, ForwardDctMatchesThePlainCode) {
   std::mt19937 rng(19);
   for (int trial = 0; trial < 20000; ++trial) {

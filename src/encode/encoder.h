@@ -23,6 +23,11 @@ void ClampMCU(std::int16_t luma_left[64], std::int16_t luma_right[64], std::int1
               std::int16_t by[64]);
 void LimitChroma(const std::int16_t luma_left[64], const std::int16_t luma_right[64],
                  std::int16_t ry[64], std::int16_t by[64]);
+#if defined(__x86_64__) || defined(_M_X64)
+// The same on SSE2 (x86-64 builds), for luma within 0..255.
+void LimitChromaVector(const std::int16_t luma_left[64], const std::int16_t luma_right[64],
+                       std::int16_t ry[64], std::int16_t by[64]);
+#endif
 void LimitRY(std::int16_t& c, std::int16_t y);
 void LimitBY(std::int16_t& c, std::int16_t y);
 
