@@ -175,27 +175,37 @@ TEST(VectorPaths, PlaneSharpeningMatchesThePlainCode) {
   }
 }
 
+// The vector quantizers this processor can run.
+std::vector<std::pair<const char*, decltype(&encode::QuantizeBlockSse2)>> VectorQuantizers() {
+  std::vector<std::pair<const char*, decltype(&encode::QuantizeBlockSse2)>> all = {
+      {"SSE2", encode::QuantizeBlockSse2}};
+  if (encode::CpuHasAvx2()) all.emplace_back("AVX2", encode::QuantizeBlockAvx2);
+  return all;
+}
+
 TEST(VectorPaths, QuantizerMatchesThePlainCode) {
-  std::mt19937 rng(13);
-  for (int n = 0; n < 127; n += 3) {  // every quantizer an encode can use, wrapped steps included
-    const auto quant = format::CoarsenedQuant(n);
-    const encode::QuantSteps steps = encode::PrepareSteps(quant);
-    for (int trial = 0; trial < 200; ++trial) {
-      std::int16_t block[64], zigzag[64], plain[64], vector[64];
-      for (int i = 0; i < 64; ++i) {
-        const int kind = trial % 3;
-        // The range of a transformed block, then up to the vector quantizer's limit.
-        block[i] = kind == 0   ? static_cast<std::int16_t>(static_cast<int>(rng() % 2201) - 1100)
-                   : kind == 1 ? static_cast<std::int16_t>(static_cast<int>(rng() % 6553) - 3276)
-                               : static_cast<std::int16_t>(static_cast<int>(rng() % 61) - 30);
+  for (const auto& [name, quantize] : VectorQuantizers()) {
+    std::mt19937 rng(13);
+    for (int n = 0; n < 127; n += 3) {  // every quantizer an encode can use, wrapped steps too
+      const auto quant = format::CoarsenedQuant(n);
+      const encode::QuantSteps steps = encode::PrepareSteps(quant);
+      for (int trial = 0; trial < 200; ++trial) {
+        std::int16_t block[64], zigzag[64], plain[64], vector[64];
+        for (int i = 0; i < 64; ++i) {
+          const int kind = trial % 3;
+          // The range of a transformed block, then up to the vector quantizer's limit.
+          block[i] = kind == 0   ? static_cast<std::int16_t>(static_cast<int>(rng() % 2201) - 1100)
+                     : kind == 1 ? static_cast<std::int16_t>(static_cast<int>(rng() % 6553) - 3276)
+                                 : static_cast<std::int16_t>(static_cast<int>(rng() % 61) - 30);
+        }
+        for (std::size_t k = 0; k < 64; ++k) zigzag[k] = block[format::kZigzagToNatural[k]];
+        encode::QuantizeBlock(block, plain, quant);
+        const std::uint64_t nonzero = quantize(zigzag, vector, steps);
+        ASSERT_TRUE(std::equal(plain, plain + 64, vector))
+            << name << " coarsenings " << n << " trial " << trial;
+        for (int k = 0; k < 64; ++k)
+          ASSERT_EQ((nonzero >> k) & 1, k > 0 && plain[k] != 0 ? 1u : 0u) << name << " " << k;
       }
-      for (std::size_t k = 0; k < 64; ++k) zigzag[k] = block[format::kZigzagToNatural[k]];
-      encode::QuantizeBlock(block, plain, quant);
-      const std::uint64_t nonzero = encode::QuantizeBlockVector(zigzag, vector, steps);
-      ASSERT_TRUE(std::equal(plain, plain + 64, vector))
-          << "coarsenings " << n << " trial " << trial;
-      for (int k = 0; k < 64; ++k)
-        ASSERT_EQ((nonzero >> k) & 1, k > 0 && plain[k] != 0 ? 1u : 0u) << k;
     }
   }
 }
@@ -207,19 +217,23 @@ TEST(VectorPaths, QuantizerMatchesThePlainCodeForEveryStepAndValue) {
   for (int n = 0; n < 127; ++n) {
     for (std::int16_t q : format::CoarsenedQuant(n)) steps_seen.insert(q);
   }
-  for (const std::int16_t q : steps_seen) {
-    format::QuantTable quant;
-    quant.fill(q);
-    const encode::QuantSteps steps = encode::PrepareSteps(quant);
-    for (int start = -3276; start <= 3276; start += 64) {
-      std::int16_t zigzag[64], vector[64];
-      for (int k = 0; k < 64; ++k) zigzag[k] = static_cast<std::int16_t>(std::min(start + k, 3276));
-      encode::QuantizeBlockVector(zigzag, vector, steps);
-      for (int k = 0; k < 64; ++k) {
-        const int v = zigzag[k];
-        const int expected =
-            k < 32 ? static_cast<std::int16_t>(10 * v / q + (v > 0 ? 5 : -5)) / 10 : v / q;
-        ASSERT_EQ(vector[k], expected) << "step " << q << " value " << v << " position " << k;
+  for (const auto& [name, quantize] : VectorQuantizers()) {
+    for (const std::int16_t q : steps_seen) {
+      format::QuantTable quant;
+      quant.fill(q);
+      const encode::QuantSteps steps = encode::PrepareSteps(quant);
+      for (int start = -3276; start <= 3276; start += 64) {
+        std::int16_t zigzag[64], vector[64];
+        for (int k = 0; k < 64; ++k)
+          zigzag[k] = static_cast<std::int16_t>(std::min(start + k, 3276));
+        quantize(zigzag, vector, steps);
+        for (int k = 0; k < 64; ++k) {
+          const int v = zigzag[k];
+          const int expected =
+              k < 32 ? static_cast<std::int16_t>(10 * v / q + (v > 0 ? 5 : -5)) / 10 : v / q;
+          ASSERT_EQ(vector[k], expected)
+              << name << " step " << q << " value " << v << " position " << k;
+        }
       }
     }
   }

@@ -111,7 +111,8 @@ class Quantizer {
       : quant_(quant)
 #if defined(__x86_64__) || defined(_M_X64)
         ,
-        steps_(PrepareSteps(quant))
+        steps_(PrepareSteps(quant)),
+        vector_(CpuHasAvx2() ? QuantizeBlockAvx2 : QuantizeBlockSse2)
 #endif
   {
   }
@@ -120,7 +121,7 @@ class Quantizer {
   // coefficients as bits 1..63.
   std::uint64_t operator()(int i, std::int16_t coef[64]) const {
 #if defined(__x86_64__) || defined(_M_X64)
-    return QuantizeBlockVector(g_transformed[i], coef, steps_);
+    return vector_(g_transformed[i], coef, steps_);
 #else
     std::int16_t block[64];
     std::memcpy(block, g_transformed[i], sizeof block);
@@ -135,6 +136,7 @@ class Quantizer {
   [[maybe_unused]] const format::QuantTable& quant_;
 #if defined(__x86_64__) || defined(_M_X64)
   QuantSteps steps_;
+  std::uint64_t (*vector_)(const std::int16_t*, std::int16_t*, const QuantSteps&);
 #endif
 };
 

@@ -46,16 +46,20 @@ void QuantizeBlock(std::int16_t block[64], std::int16_t out[64], const format::Q
 // step's magnitude, and which steps are negative (-1; a step wraps after
 // some forty coarsenings).
 struct QuantSteps {
-  alignas(16) float half_reciprocal[64];
-  alignas(16) std::int16_t negative[64];
+  alignas(32) float half_reciprocal[64];
+  alignas(32) std::int16_t negative[64];
 };
 QuantSteps PrepareSteps(const format::QuantTable& quant);
 #if defined(__x86_64__) || defined(_M_X64)
 // QuantizeBlock's results on SSE2, for a transformed block given in zigzag
 // order (|v| <= 3,276), into `out` (zigzag order). Returns the non-zero AC
 // coefficients as bits 1..63 (bit k for position k).
-std::uint64_t QuantizeBlockVector(const std::int16_t zigzag[64], std::int16_t out[64],
-                                  const QuantSteps& steps);
+std::uint64_t QuantizeBlockSse2(const std::int16_t zigzag[64], std::int16_t out[64],
+                                const QuantSteps& steps);
+// The same on AVX2, for processors that have it.
+std::uint64_t QuantizeBlockAvx2(const std::int16_t zigzag[64], std::int16_t out[64],
+                                const QuantSteps& steps);
+bool CpuHasAvx2();
 #endif
 
 // --- Huffman block encoder ------------------------------------------------
