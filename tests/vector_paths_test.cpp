@@ -121,10 +121,15 @@ TEST(GatheredWriter, WritesAndCountsWhatTheBytewiseWriterWrites) {
     if (ra == encode::kFatal) {
       ASSERT_EQ(counted, -1) << trial;
     }
+    const bool uncodable_ac =
+        std::any_of(other + 1, other + 64, [](std::int16_t v) { return v > 1023 || v < -1023; });
+    const int at_least = encode::BlockBitsAtLeast(other, nonzero);
+    ASSERT_EQ(at_least < 0, uncodable_ac) << trial;
     if (ra == encode::kDone) {
       ASSERT_EQ(counted,
                 (wa.p - a.data() - static_cast<std::ptrdiff_t>(start)) * 8 + wa.used - used)
           << trial;
+      ASSERT_LE(at_least, counted) << trial;
       ASSERT_EQ(wa.p - a.data(), wb.p - b.data()) << trial;
       ASSERT_EQ(wa.used, wb.used) << trial;
     }

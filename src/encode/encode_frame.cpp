@@ -140,13 +140,41 @@ class Quantizer {
 #endif
 };
 
+// Counts the luma blocks of `a` exactly; the first block after which the
+// luma overflows, or kBlocks.
+int CountLuma(const QuantizedAttempt& a, std::int64_t& bits, bool& counting) {
+  std::int16_t pred = 0;
+  bits = 0;
+  for (int i = 0; i < kBlocks; ++i) {
+    const int block_bits = CountBlockBits(a.coef[i], a.nonzero[i], pred);
+    if (block_bits < 0) {
+      counting = false;
+      return kBlocks;
+    }
+    bits += block_bits;
+    if (bits / 8 >= kRoomBytes) return i;
+  }
+  return kBlocks;
+}
+
 // Quantizes every block into `a`, counting the bits of the attempt as it
-// goes; stops after the block that shows it overflows.
-Verdict QuantizeAttempt(const Quantizer& quantize, QuantizedAttempt& a) {
+// goes; stops after the block that shows it overflows. With `bound_luma` the
+// luma blocks are first summed by their quick lower bounds, which may show
+// an overflow within the luma section early (and so a plain one: the
+// alignment is never reached); if they do not, the luma is counted exactly
+// before the chroma is.
+Verdict QuantizeAttempt(const Quantizer& quantize, QuantizedAttempt& a, bool bound_luma) {
   bool counting = true;
   std::int64_t bits = 0;
   std::int16_t pred = 0;
   for (int i = 0; i < 2 * kBlocks; ++i) {
+    if (i == kBlocks && bound_luma && counting) {
+      bound_luma = false;
+      if (const int last = CountLuma(a, bits, counting); last < kBlocks) {
+        a.blocks = last + 1;
+        return Verdict::kOverflows;
+      }
+    }
     if (i == kBlocks && counting) {
       // AlignChroma: the chroma section starts at the next even byte, with
       // 0xAA between when luma ended inside an even byte.
@@ -158,7 +186,8 @@ Verdict QuantizeAttempt(const Quantizer& quantize, QuantizedAttempt& a) {
     }
     a.nonzero[i] = quantize(i, a.coef[i]);
     if (!counting) continue;
-    const int block_bits = CountBlockBits(a.coef[i], a.nonzero[i], pred);
+    const int block_bits = bound_luma ? BlockBitsAtLeast(a.coef[i], a.nonzero[i])
+                                      : CountBlockBits(a.coef[i], a.nonzero[i], pred);
     if (block_bits < 0) {
       counting = false;
       continue;
@@ -191,8 +220,10 @@ Result WriteAttempt(std::uint8_t* frame, int quality_word, QuantizedAttempt& a,
       g_dc_pred = 0;
     }
     if (quantize != nullptr) a.nonzero[i] = (*quantize)(i, a.coef[i]);
-    if (const Result r = EncodeBlockGathered(a.coef[i], a.nonzero[i], g_writer, end); r != kDone)
+    if (const Result r = EncodeBlockGathered(a.coef[i], a.nonzero[i], g_writer, end); r != kDone) {
+      if (quantize != nullptr) a.blocks = i + 1;
       return r;
+    }
   }
   // Only an attempt counted to the end is complete; one cut short overflows
   // by its count before its last block is done.
@@ -233,6 +264,9 @@ int EncodeFrame(std::uint8_t* frame, const HGLOBAL* grid) {
   // A failed attempt may reach into the tag byte; a failed call leaves it as it was.
   const std::uint8_t tag_before = frame[format::kTagOffset];
   bool unwritten_failure = false;  // the attempt before overflowed by its count only
+  // Where the attempt before overflowed: early in the luma section, the next
+  // attempt's luma is first summed by the quick bounds.
+  int overflow_block = 2 * kBlocks;
   for (int step = 0;; ++step) {
     QuantizedAttempt& attempt = g_attempts[step % 2];
     const Quantizer quantize(g_encode_quant);
@@ -242,8 +276,11 @@ int EncodeFrame(std::uint8_t* frame, const HGLOBAL* grid) {
       // Most pictures fit at once: the first attempt is written as it is
       // quantized, without a count.
       r = WriteAttempt(frame, 0, attempt, &quantize);
+      overflow_block = attempt.blocks;
     } else {
-      if (QuantizeAttempt(quantize, attempt) == Verdict::kOverflows && !last_step) {
+      const bool bound_luma = overflow_block < kBlocks * 3 / 4;
+      if (QuantizeAttempt(quantize, attempt, bound_luma) == Verdict::kOverflows && !last_step) {
+        overflow_block = attempt.blocks;
         unwritten_failure = true;
         format::Coarsen(g_encode_quant);
         continue;

@@ -86,6 +86,10 @@ Result EncodeBlock(std::int16_t coef[64], BitWriter& w, const std::uint8_t* end)
 // bytes, writer state, predictor, messages and results as EncodeBlock.
 Result EncodeBlockGathered(const std::int16_t coef[64], std::uint64_t nonzero, BitWriter& w,
                            const std::uint8_t* end);
+// A quick lower bound of the bits EncodeBlock would write for `coef` (each
+// AC coefficient at the shortest code of its size, sizes above 5 as 5), or
+// -1 when an AC coefficient is beyond +-1,023 (EncodeBlock would refuse it).
+int BlockBitsAtLeast(const std::int16_t coef[64], std::uint64_t nonzero);
 // The bits EncodeBlock would write for `coef` with the DC predictor `pred`
 // (which it advances), or -1 when EncodeBlock would give a fatal result.
 int CountBlockBits(const std::int16_t coef[64], std::uint64_t nonzero, std::int16_t& pred);

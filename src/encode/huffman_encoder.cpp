@@ -13,6 +13,9 @@
 // (category 3), 101 (value), 1010 (EOB): bytes 0x96 0x80, 2 bits used.
 #include <cstdlib>
 #include <cstring>
+#if defined(__x86_64__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
 
 #include "encode/encoder.h"
 #include "platform/platform.h"
@@ -305,6 +308,77 @@ int CountBlockBits(const std::int16_t coef[64], std::uint64_t nonzero, std::int1
             kAcBits[static_cast<std::size_t>(NonZeroBitLength(magnitude) * 16 + (run & 15))];
   }
   return bits;
+}
+
+namespace {
+
+// The fewest bits a coefficient of each size can take (its shortest code
+// over all runs, plus its value bits), and the lower bound used for it:
+// 3 bits from magnitude 1, 4 from 2, 6 from 4, 8 from 8, 10 from 16 on.
+constexpr std::array<int, 11> MakeFewestBits() {
+  std::array<int, 11> fewest{};
+  for (std::size_t size = 1; size <= 10; ++size) {
+    int shortest = 99;
+    for (std::size_t run = 0; run < 16; ++run) {
+      const int length = format::kAcCodeBySizeRun[size * 16 + run].length;
+      if (length > 0 && length < shortest) shortest = length;
+    }
+    fewest[size] = shortest + static_cast<int>(size);
+  }
+  return fewest;
+}
+constexpr auto kFewestBits = MakeFewestBits();
+constexpr int BoundBits(int size) {
+  return size == 1 ? 3 : size == 2 ? 4 : size == 3 ? 6 : size == 4 ? 8 : 10;
+}
+static_assert([] {
+  for (int size = 1; size <= 10; ++size) {
+    if (BoundBits(size) > kFewestBits[static_cast<std::size_t>(size)]) return false;
+  }
+  return true;
+}());
+
+// The DC code and value take 2 bits at least, the EOB 4.
+constexpr int kBlockBitsAtLeast = 2 + kEndOfBlockBits;
+
+}  // namespace
+
+int BlockBitsAtLeast(const std::int16_t coef[64], std::uint64_t nonzero) {
+#if defined(__x86_64__) || defined(_M_X64)
+  // Per AC coefficient: 3 for non-zero (from the mask), then 1 more from
+  // magnitude 2, 2 more from 4, 8 and 16, as 16-bit lane counts.
+  __m128i extra = _mm_setzero_si128(), beyond = _mm_setzero_si128();
+  for (int i = 0; i < 64; i += 8) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + i));
+    if (i == 0) v = _mm_andnot_si128(_mm_cvtsi32_si128(0xFFFF), v);             // not the DC
+    const __m128i m = _mm_max_epi16(v, _mm_sub_epi16(_mm_setzero_si128(), v));  // |v|
+    const __m128i from2 = _mm_cmpgt_epi16(m, _mm_set1_epi16(1));
+    const __m128i from4 = _mm_cmpgt_epi16(m, _mm_set1_epi16(3));
+    const __m128i from8 = _mm_cmpgt_epi16(m, _mm_set1_epi16(7));
+    const __m128i from16 = _mm_cmpgt_epi16(m, _mm_set1_epi16(15));
+    beyond = _mm_or_si128(beyond, _mm_or_si128(_mm_cmpgt_epi16(m, _mm_set1_epi16(1023)),
+                                               _mm_cmplt_epi16(m, _mm_setzero_si128())));
+    // Masks are -1: subtracting counts them.
+    extra = _mm_sub_epi16(extra, from2);
+    extra = _mm_sub_epi16(extra, _mm_add_epi16(_mm_add_epi16(from4, from8), from16));
+    extra = _mm_sub_epi16(extra, _mm_add_epi16(_mm_add_epi16(from4, from8), from16));
+  }
+  if (_mm_movemask_epi8(beyond) != 0) return -1;
+  const __m128i sums = _mm_madd_epi16(extra, _mm_set1_epi16(1));  // at most 64 * 7 per block
+  const __m128i pairs = _mm_add_epi32(sums, _mm_shuffle_epi32(sums, 0x4E));
+  const int total = _mm_cvtsi128_si32(_mm_add_epi32(pairs, _mm_shuffle_epi32(pairs, 0xB1)));
+  return kBlockBitsAtLeast + 3 * __builtin_popcountll(nonzero) + total;
+#else
+  int bits = kBlockBitsAtLeast;
+  for (int k = 1; k < 64; ++k) {
+    if ((nonzero >> k & 1) == 0) continue;
+    const std::int32_t v = coef[k];
+    const auto magnitude = static_cast<std::uint32_t>(v < 0 ? -v : v);
+    if (magnitude > kMaxAcMagnitude) return -1;
+    bits += BoundBits(NonZeroBitLength(magnitude));
+  }
+  return bits;
+#endif
 }
 
 }  // namespace quill::encode
