@@ -90,18 +90,31 @@ std::vector<std::uint8_t> NoisyPicture(int amount, int seed) {
   });
 }
 
-TEST(EncodeFrame, EqualsThePlainAttemptLoop) {
-  std::mt19937 rng(23);
+TEST(EncodeFrame, EqualsThePlainAttemptLoopWhicheverWayAttemptsAreTried) {
+  // Every attempt counted first (with the quick bounds for every luma
+  // section); every one written at once; the bounds never; mixtures in which
+  // a counted failure comes before an attempt written at once; the library's
+  // own choice.
+  const encode::AttemptPolicy policies[] = {{0, 9999},    {0, 0},    {9999, 9999},
+                                            {9999, 2000}, {0, 2100}, encode::g_attempt_policy};
+  const encode::AttemptPolicy usual = encode::g_attempt_policy;
   std::set<int> steps;
   for (int amount = 0; amount <= 16; ++amount) {
+    std::mt19937 rng(23 + amount);
     const auto picture = NoisyPicture(amount, amount * 7);
     std::vector<std::uint8_t> before(24576);
     for (auto& b : before) b = static_cast<std::uint8_t>(rng());
     const Encoded plain = PlainEncode(picture, before);
-    const Encoded library = LibraryEncode(picture, before);
-    ASSERT_EQ(plain.result, library.result) << "noise " << amount;
-    ASSERT_TRUE(plain.frame == library.frame) << "noise " << amount;
     steps.insert(plain.frame[1]);
+    for (const auto& policy : policies) {
+      encode::g_attempt_policy = policy;
+      const Encoded library = LibraryEncode(picture, before);
+      encode::g_attempt_policy = usual;
+      ASSERT_EQ(plain.result, library.result) << "noise " << amount;
+      ASSERT_TRUE(plain.frame == library.frame)
+          << "noise " << amount << " policy " << policy.bound_luma_below << "/"
+          << policy.write_ahead_from;
+    }
   }
   EXPECT_GE(steps.size(), 8u);  // the pictures take many different numbers of attempts
 }

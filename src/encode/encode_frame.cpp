@@ -14,18 +14,22 @@
 //
 // The forward DCT does not depend on the quantizer, so each block's
 // transform is computed once per call and every attempt starts from it. The
-// first attempt, which most pictures pass, is written at once; each later
-// one is first quantized into a buffer of its own while its bits are
-// counted; an attempt that the count shows to overflow is not written, unless
-// it is the last one to fail: an attempt that fails stores every byte from
-// offset 2 up to offset 24,573, so the last failed attempt alone decides the
-// bytes that stay behind the successful one. (The count gives way to a real
-// attempt where it cannot be sure: a block that cannot be coded, or luma
-// ending so near the end that the alignment, which tests no room, reaches
-// offset 24,573.) On x86-64 the transform and the quantizer run on SSE2, and
-// blocks that cannot reach the end of the frame are written through a 64-bit
-// word; all give the bytes of the plain code, which is kept and tested
-// against them.
+// first attempt, which most pictures pass, is written at once. A later one is
+// either written at once into a copy of the frame (when the attempt before
+// overflowed near the end, so that this one is likely to fit or to be the
+// last to fail), or first quantized into a buffer of its own while its bits
+// are counted (after an early overflow, the luma by a quick lower bound of
+// each block's bits first). An attempt that the count shows to overflow is
+// not written, unless it is the last one to fail: an attempt that fails
+// stores every byte from offset 2 up to offset 24,573, so the last failed
+// attempt alone decides the bytes that stay behind the successful one. (The
+// count gives way to a real attempt where it cannot be sure: a block that
+// cannot be coded, or luma ending so near the end that the alignment, which
+// tests no room, reaches offset 24,573.) On x86-64 the transform and the
+// quantizer run on SSE2 (the quantizer on AVX2 where the processor has it),
+// and blocks that cannot reach the end of the frame are written through a
+// 64-bit word; all give the bytes of the plain code, which is kept and
+// tested against them.
 #include <algorithm>
 #include <cstring>
 #include <initializer_list>
@@ -37,6 +41,10 @@
 namespace quill::encode {
 
 format::QuantTable g_encode_quant = format::kBaseQuant;
+// Early in the luma section (900 of 2,400 blocks), a quick bound is likely to
+// show the next overflow too; beyond 70% of the blocks (1,680), the next
+// attempt is likely to fit or to be the last one to fail.
+AttemptPolicy g_attempt_policy = {900, 1680};
 
 namespace {
 
@@ -97,6 +105,9 @@ struct QuantizedAttempt {
   int blocks;
 };
 QuantizedAttempt g_attempts[2];  // this attempt and the one before
+
+// Copies of the frame for attempts written before they are known to fit.
+std::uint8_t g_copies[2][format::kFrameBytes];
 
 enum class Verdict { kOverflows, kFits, kUnsure };
 
@@ -225,6 +236,7 @@ Result WriteAttempt(std::uint8_t* frame, int quality_word, QuantizedAttempt& a,
       return r;
     }
   }
+  if (quantize != nullptr) a.blocks = blocks;
   // Only an attempt counted to the end is complete; one cut short overflows
   // by its count before its last block is done.
   return blocks == 2 * kBlocks ? kDone : kBufferFull;
@@ -263,22 +275,43 @@ int EncodeFrame(std::uint8_t* frame, const HGLOBAL* grid) {
   g_encode_quant = format::kBaseQuant;
   // A failed attempt may reach into the tag byte; a failed call leaves it as it was.
   const std::uint8_t tag_before = frame[format::kTagOffset];
+  // The bytes as the attempts so far leave them: the frame itself, or a
+  // copy in which an attempt was written that might not have fitted.
+  std::uint8_t* state = frame;
   bool unwritten_failure = false;  // the attempt before overflowed by its count only
   // Where the attempt before overflowed: early in the luma section, the next
-  // attempt's luma is first summed by the quick bounds.
+  // attempt's luma is first summed by the quick bounds; near the end, the
+  // next attempt is written straight away, into a copy of the bytes.
   int overflow_block = 2 * kBlocks;
+  Result r = kDone;
   for (int step = 0;; ++step) {
     QuantizedAttempt& attempt = g_attempts[step % 2];
     const Quantizer quantize(g_encode_quant);
     const bool last_step = step + 1 == kRefusedQualityStep;
-    Result r;
+    const int quality_word = step * kQualityWordStep;
     if (step == 0) {
       // Most pictures fit at once: the first attempt is written as it is
       // quantized, without a count.
-      r = WriteAttempt(frame, 0, attempt, &quantize);
+      r = WriteAttempt(state, quality_word, attempt, &quantize);
       overflow_block = attempt.blocks;
+    } else if (overflow_block >= g_attempt_policy.write_ahead_from) {
+      std::uint8_t* copy = g_copies[state == g_copies[0] ? 1 : 0];
+      std::memcpy(copy, state, format::kFrameBytes);
+      r = WriteAttempt(copy, quality_word, attempt, &quantize);
+      overflow_block = attempt.blocks;
+      if (r == kDone && unwritten_failure) {
+        // The bytes behind this attempt are the counted one's: write that,
+        // then this one again over it.
+        WriteAttempt(state, quality_word - kQualityWordStep, g_attempts[(step - 1) % 2]);
+        r = WriteAttempt(state, quality_word, attempt);
+      } else {
+        // A failure stores every byte up to offset 24,573, so the counted
+        // one before it leaves nothing behind.
+        state = copy;
+      }
+      unwritten_failure = false;
     } else {
-      const bool bound_luma = overflow_block < kBlocks * 3 / 4;
+      const bool bound_luma = overflow_block < g_attempt_policy.bound_luma_below;
       if (QuantizeAttempt(quantize, attempt, bound_luma) == Verdict::kOverflows && !last_step) {
         overflow_block = attempt.blocks;
         unwritten_failure = true;
@@ -286,16 +319,17 @@ int EncodeFrame(std::uint8_t* frame, const HGLOBAL* grid) {
         continue;
       }
       if (unwritten_failure)  // its bytes are what stays behind this attempt
-        WriteAttempt(frame, (step - 1) * kQualityWordStep, g_attempts[(step - 1) % 2]);
+        WriteAttempt(state, quality_word - kQualityWordStep, g_attempts[(step - 1) % 2]);
       unwritten_failure = false;
-      r = WriteAttempt(frame, step * kQualityWordStep, attempt);
+      r = WriteAttempt(state, quality_word, attempt);
     }
-    if (r == kDone) break;
-    if (r == kFatal || last_step) {
-      frame[format::kTagOffset] = tag_before;
-      return 0;
-    }
+    if (r != kBufferFull || last_step) break;
     format::Coarsen(g_encode_quant);
+  }
+  if (state != frame) std::memcpy(frame, state, format::kFrameBytes);
+  if (r != kDone) {
+    frame[format::kTagOffset] = tag_before;
+    return 0;
   }
   return Finish(frame);
 }

@@ -98,6 +98,15 @@ int CountBlockBits(const std::int16_t coef[64], std::uint64_t nonzero, std::int1
 // Moves the writer to the first even frame offset after the luma section
 // (counted from `bitstream`, frame offset 2), leaving 0xAA or 0x00 between.
 void AlignChroma(BitWriter& w, const std::uint8_t* bitstream);
+// How each attempt after the first is tried, by the block after which the
+// attempt before it overflowed: below `bound_luma_below` its luma is first
+// summed by the blocks' quick lower bounds; from `write_ahead_from` on it is
+// written at once, into a copy of the frame. Only the speed depends on them.
+struct AttemptPolicy {
+  int bound_luma_below;
+  int write_ahead_from;
+};
+extern AttemptPolicy g_attempt_policy;
 // The quantizer of the last attempt.
 extern format::QuantTable g_encode_quant;
 // Encodes the grid into the 24,576 bytes at `frame`; 1 on success, 0 when a
