@@ -42,12 +42,14 @@ void ForwardDCTVector(std::int16_t block[64]);
 void QuantizeBlock(std::int16_t block[64], std::int16_t out[64], const format::QuantTable& quant);
 
 // The quantizer's steps as the vector quantizer takes them, prepared once
-// per attempt, in zigzag order: half the single-precision reciprocal of each
-// step's magnitude, and which steps are negative (-1; a step wraps after
-// some forty coarsenings).
+// per attempt, in zigzag order: for each step's magnitude the two factors
+// that divide by it as multiply-highs, whether it is 1 (0xFFFF), and whether
+// the step is negative (0xFFFF; a step wraps after some forty coarsenings).
 struct QuantSteps {
-  alignas(32) float half_reciprocal[64];
-  alignas(32) std::int16_t negative[64];
+  alignas(32) std::uint16_t multiplier[64];
+  alignas(32) std::uint16_t shifter[64];
+  alignas(32) std::uint16_t unit[64];
+  alignas(32) std::uint16_t negative[64];
 };
 QuantSteps PrepareSteps(const format::QuantTable& quant);
 #if defined(__x86_64__) || defined(_M_X64)

@@ -166,12 +166,12 @@ void ForwardDCTVector(std::int16_t block[64]) {
 // +-1,100 or so), taken and given in zigzag order, so that the rounded
 // positions are the first four vectors and the truncated ones the last four.
 //
-// t = trunc(10v / q) comes from n = 10|v| and |q| without a division:
-// floor(n / |q|) = trunc((2n + 1) * (fl(1/|q|) / 2)) in single precision.
-// 2n + 1 <= 65,521 converts exactly; the true quotient (n + 1/2) / |q| lies
-// at least 1/(2|q|) from every integer, and the two roundings move it by
-// less than its size times 2^-23, below 0.004 / |q|, so the truncation
-// lands on floor(n / |q|). t then takes the sign of v times that of q.
+// t = trunc(10v / q) comes from n = 10|v| < 2^15 and |q| without a
+// division: with l = ceil(log2 |q|) and m = ceil(2^(15+l) / |q|) (below 2^16
+// for |q| >= 2), floor(n / |q|) = floor(n m / 2^(15+l)) (m |q| exceeds
+// 2^(15+l) by less than 2^l), taken as two unsigned multiply-highs: of 2n by
+// m, then of that by 2^(16-l). A step of magnitude 1 takes the first alone
+// (m = 2^15 gives n). t then takes the sign of v times that of q.
 // Then, in 16 bits, the rounded positions take (t +- 5) / 10 and the
 // truncated ones t / 10, which is trunc(v / q) (trunc(trunc(a/b)/c) =
 // trunc(a/(bc))). Division by 10 of a 16-bit value is the multiply-high by
@@ -185,18 +185,17 @@ inline __m128i DivideBy10(__m128i t) {
 
 // trunc(10v / q) for the eight coefficients at zigzag positions i..i+7.
 inline __m128i Tenths(__m128i v, const QuantSteps& steps, int i) {
+  auto load = [](const std::uint16_t* p) {
+    return _mm_load_si128(reinterpret_cast<const __m128i*>(p));
+  };
   const __m128i sign_v = _mm_srai_epi16(v, 15);
   const __m128i magnitude = _mm_sub_epi16(_mm_xor_si128(v, sign_v), sign_v);
-  const __m128i odd = _mm_add_epi16(_mm_mullo_epi16(magnitude, _mm_set1_epi16(20)),
-                                    _mm_set1_epi16(1));  // 2n + 1, unsigned
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i lo = _mm_cvttps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(_mm_unpacklo_epi16(odd, zero)),
-                                                 _mm_load_ps(steps.half_reciprocal + i)));
-  const __m128i hi = _mm_cvttps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(_mm_unpackhi_epi16(odd, zero)),
-                                                 _mm_load_ps(steps.half_reciprocal + i + 4)));
-  const __m128i floor = _mm_packs_epi32(lo, hi);  // <= 32,760: no saturation
-  const __m128i sign =
-      _mm_xor_si128(sign_v, _mm_load_si128(reinterpret_cast<const __m128i*>(steps.negative + i)));
+  const __m128i twice = _mm_mullo_epi16(magnitude, _mm_set1_epi16(20));  // 2n, unsigned
+  const __m128i high = _mm_mulhi_epu16(twice, load(steps.multiplier + i));
+  const __m128i shifted = _mm_mulhi_epu16(high, load(steps.shifter + i));
+  const __m128i unit = load(steps.unit + i);
+  const __m128i floor = _mm_or_si128(_mm_and_si128(unit, high), _mm_andnot_si128(unit, shifted));
+  const __m128i sign = _mm_xor_si128(sign_v, load(steps.negative + i));
   return _mm_sub_epi16(_mm_xor_si128(floor, sign), sign);
 }
 
@@ -228,10 +227,9 @@ std::uint64_t QuantizeBlockSse2(const std::int16_t zigzag[64], std::int16_t out[
   return nonzero & ~std::uint64_t{1};
 }
 
-// The same on AVX2, sixteen coefficients at a time. The 32-bit halves are
-// widened and narrowed so that every lane keeps its position: the in-lane
-// pack leaves the quarters in the order 0, 2, 1, 3, which the permutation
-// puts back.
+// The same on AVX2, sixteen coefficients at a time. For the non-zero bits
+// the in-lane pack leaves the quarters in the order 0, 2, 1, 3, which the
+// permutation puts back.
 namespace {
 
 __attribute__((target("avx2"))) inline __m256i DivideBy10(__m256i t) {
@@ -239,24 +237,18 @@ __attribute__((target("avx2"))) inline __m256i DivideBy10(__m256i t) {
   return _mm256_sub_epi16(q, _mm256_srai_epi16(t, 15));
 }
 
-// floor(n / |q|) for the eight 2n + 1 of `odd` at positions at..at+7.
-__attribute__((target("avx2"))) inline __m256i Quotients(__m128i odd, const QuantSteps& steps,
-                                                         int at) {
-  const __m256 n = _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(odd));
-  return _mm256_cvttps_epi32(_mm256_mul_ps(n, _mm256_load_ps(steps.half_reciprocal + at)));
+__attribute__((target("avx2"))) inline __m256i Load(const std::uint16_t* p) {
+  return _mm256_load_si256(reinterpret_cast<const __m256i*>(p));
 }
 
 __attribute__((target("avx2"))) inline __m256i Tenths(__m256i v, const QuantSteps& steps, int i) {
   const __m256i sign_v = _mm256_srai_epi16(v, 15);
-  const __m256i magnitude = _mm256_sub_epi16(_mm256_xor_si256(v, sign_v), sign_v);
-  const __m256i odd = _mm256_add_epi16(_mm256_mullo_epi16(magnitude, _mm256_set1_epi16(20)),
-                                       _mm256_set1_epi16(1));  // 2n + 1, unsigned
-  const __m256i floor = _mm256_permute4x64_epi64(
-      _mm256_packs_epi32(Quotients(_mm256_castsi256_si128(odd), steps, i),
-                         Quotients(_mm256_extracti128_si256(odd, 1), steps, i + 8)),
-      0xD8);
-  const __m256i sign = _mm256_xor_si256(
-      sign_v, _mm256_load_si256(reinterpret_cast<const __m256i*>(steps.negative + i)));
+  const __m256i magnitude = _mm256_abs_epi16(v);
+  const __m256i twice = _mm256_mullo_epi16(magnitude, _mm256_set1_epi16(20));  // 2n, unsigned
+  const __m256i high = _mm256_mulhi_epu16(twice, Load(steps.multiplier + i));
+  const __m256i shifted = _mm256_mulhi_epu16(high, Load(steps.shifter + i));
+  const __m256i floor = _mm256_blendv_epi8(shifted, high, Load(steps.unit + i));
+  const __m256i sign = _mm256_xor_si256(sign_v, Load(steps.negative + i));
   return _mm256_sub_epi16(_mm256_xor_si256(floor, sign), sign);
 }
 
@@ -303,8 +295,19 @@ QuantSteps PrepareSteps(const format::QuantTable& quant) {
   QuantSteps steps{};
   for (std::size_t k = 0; k < 64; ++k) {
     const std::int32_t q = quant[format::kZigzagToNatural[k]];
-    steps.half_reciprocal[k] = 1.0f / static_cast<float>(q < 0 ? -q : q) / 2.0f;
-    steps.negative[k] = q < 0 ? -1 : 0;
+    const auto magnitude = static_cast<std::uint32_t>(q < 0 ? -q : q);
+    steps.negative[k] = q < 0 ? 0xFFFF : 0;
+    if (magnitude < 2) {  // 1 (0 never comes before the refused quality step)
+      steps.multiplier[k] = 1u << 15;
+      steps.shifter[k] = 0;
+      steps.unit[k] = 0xFFFF;
+      continue;
+    }
+    const int l = 32 - __builtin_clz(magnitude - 1);  // ceil(log2 |q|), 1..15
+    const std::uint64_t power = std::uint64_t{1} << (15 + l);
+    steps.multiplier[k] = static_cast<std::uint16_t>((power + magnitude - 1) / magnitude);
+    steps.shifter[k] = static_cast<std::uint16_t>(1u << (16 - l));
+    steps.unit[k] = 0;
   }
   return steps;
 }
