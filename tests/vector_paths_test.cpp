@@ -276,9 +276,19 @@ TEST(VectorPaths, ForwardDctMatchesThePlainCode) {
                                  ? static_cast<std::int16_t>(static_cast<int>(rng() % 255) - 127)
                                  : static_cast<std::int16_t>((i * 37 + trial) % 255 - 127);
     }
+    std::int16_t other_plain[64], pair[2][64];
+    for (int i = 0; i < 64; ++i) other_plain[i] = static_cast<std::int16_t>(-plain[(i * 5) % 64]);
+    std::copy(vector, vector + 64, pair[0]);
+    std::copy(other_plain, other_plain + 64, pair[1]);
     encode::ForwardDCT(plain);
+    encode::ForwardDCT(other_plain);
     encode::ForwardDCTVector(vector);
     ASSERT_TRUE(std::equal(plain, plain + 64, vector)) << "trial " << trial;
+    if (encode::CpuHasAvx2()) {
+      encode::ForwardDCTPairAvx2(pair[0], pair[1]);
+      ASSERT_TRUE(std::equal(plain, plain + 64, pair[0])) << "AVX2 trial " << trial;
+      ASSERT_TRUE(std::equal(other_plain, other_plain + 64, pair[1])) << "AVX2 trial " << trial;
+    }
   }
 }
 

@@ -60,39 +60,54 @@ HGLOBAL g_encode_grid[600];
 // zigzag order for the vector quantizer, else in natural order.
 std::int16_t g_transformed[2 * kBlocks][64];
 
+// Transforms two blocks of samples in place (natural order).
+void TransformPair(std::int16_t a[64], std::int16_t b[64]) {
 #if defined(__x86_64__) || defined(_M_X64)
-void Transform(const std::int16_t samples[64], std::int16_t* out) {
-  alignas(16) std::int16_t block[64];
-  std::memcpy(block, samples, sizeof block);
-  ForwardDCTVector(block);
+  if (CpuHasAvx2()) {
+    ForwardDCTPairAvx2(a, b);
+    return;
+  }
+  ForwardDCTVector(a);
+  ForwardDCTVector(b);
+#else
+  ForwardDCT(a);
+  ForwardDCT(b);
+#endif
+}
+
+// Keeps a transformed block in the order the quantizer takes.
+void Keep(const std::int16_t block[64], std::int16_t* out) {
+#if defined(__x86_64__) || defined(_M_X64)
 #pragma GCC unroll 64
   for (std::size_t k = 0; k < 64; ++k) out[k] = block[format::kZigzagToNatural[k]];
-}
 #else
-void Transform(const std::int16_t samples[64], std::int16_t* out) {
-  std::memcpy(out, samples, 64 * sizeof *out);
-  ForwardDCT(out);
-}
+  std::memcpy(out, block, 64 * sizeof *out);
 #endif
+}
 
 void TransformGrid(const HGLOBAL* grid) {
   int luma = 0, chroma = kBlocks;
-  std::int16_t samples[64];
+  alignas(32) std::int16_t pair[2][64];
   for (int i = 0; i < kGrid320x240.slots(); ++i) {
     McuSamples mcu = BeginMcu(grid[i]);
     for (int b : {kLumaLeft, kLumaRight}) {
       // ShiftBlock by -128, then ClampBlock to -127..127, in one loop.
       for (int k = 0; k < 64; ++k) {
         const auto v = static_cast<std::int16_t>(mcu[b][k] - 128);
-        samples[k] = std::min<std::int16_t>(std::max<std::int16_t>(v, -127), 127);
+        pair[b][k] = std::min<std::int16_t>(std::max<std::int16_t>(v, -127), 127);
       }
-      Transform(samples, g_transformed[luma++]);
     }
-    for (int b : {kBlueDiff, kRedDiff}) {
+    TransformPair(pair[0], pair[1]);
+    Keep(pair[0], g_transformed[luma++]);
+    Keep(pair[1], g_transformed[luma++]);
+    for (int j = 0; j < 2; ++j) {  // (B - Y)/2, then (R - Y)/2
+      const std::int16_t* samples = mcu[j == 0 ? kBlueDiff : kRedDiff];
       for (int k = 0; k < 64; ++k)
-        samples[k] = std::min<std::int16_t>(std::max<std::int16_t>(mcu[b][k], -127), 127);
-      Transform(samples, g_transformed[chroma++]);
+        pair[j][k] = std::min<std::int16_t>(std::max<std::int16_t>(samples[k], -127), 127);
     }
+    TransformPair(pair[0], pair[1]);
+    Keep(pair[0], g_transformed[chroma++]);
+    Keep(pair[1], g_transformed[chroma++]);
     EndMcu(grid[i]);
   }
 }

@@ -37,6 +37,10 @@ void ForwardDCT(std::int16_t block[64]);
 // The same on SSE2 (x86-64 builds), for samples clamped to -127..127.
 void ForwardDCTVector(std::int16_t block[64]);
 #endif
+#if defined(__x86_64__) || defined(_M_X64)
+// ForwardDCTVector on two blocks at once, on AVX2 (when CpuHasAvx2()).
+void ForwardDCTPairAvx2(std::int16_t a[64], std::int16_t b[64]);
+#endif
 // Divides by `quant`, writing the result back into `block` (natural order)
 // and into `out` at each coefficient's zigzag position.
 void QuantizeBlock(std::int16_t block[64], std::int16_t out[64], const format::QuantTable& quant);
