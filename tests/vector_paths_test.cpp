@@ -244,6 +244,14 @@ TEST(VectorPaths, QuantizerMatchesThePlainCodeForEveryStepAndValue) {
   }
 }
 
+TEST(VectorPaths, ZigzagPermutationMatchesTheTable) {
+  if (!encode::CpuHasAvx512bw()) GTEST_SKIP() << "no AVX-512BW on this processor";
+  std::int16_t natural[64], zigzag[64];
+  for (int i = 0; i < 64; ++i) natural[i] = static_cast<std::int16_t>(1000 * i - 31000);
+  encode::ZigzagAvx512(natural, zigzag);
+  for (std::size_t k = 0; k < 64; ++k) ASSERT_EQ(zigzag[k], natural[format::kZigzagToNatural[k]]);
+}
+
 TEST(VectorPaths, ChromaLimitsMatchThePlainCode) {
   std::mt19937 rng(31);
   for (int trial = 0; trial < 4000; ++trial) {

@@ -78,6 +78,10 @@ void TransformPair(std::int16_t a[64], std::int16_t b[64]) {
 // Keeps a transformed block in the order the quantizer takes.
 void Keep(const std::int16_t block[64], std::int16_t* out) {
 #if defined(__x86_64__) || defined(_M_X64)
+  if (CpuHasAvx512bw()) {
+    ZigzagAvx512(block, out);
+    return;
+  }
 #pragma GCC unroll 64
   for (std::size_t k = 0; k < 64; ++k) out[k] = block[format::kZigzagToNatural[k]];
 #else

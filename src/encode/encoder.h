@@ -40,6 +40,10 @@ void ForwardDCTVector(std::int16_t block[64]);
 #if defined(__x86_64__) || defined(_M_X64)
 // ForwardDCTVector on two blocks at once, on AVX2 (when CpuHasAvx2()).
 void ForwardDCTPairAvx2(std::int16_t a[64], std::int16_t b[64]);
+// A block put into zigzag order by two word permutations, on AVX-512BW
+// (when CpuHasAvx512bw()).
+void ZigzagAvx512(const std::int16_t natural[64], std::int16_t zigzag[64]);
+bool CpuHasAvx512bw();
 #endif
 // Divides by `quant`, writing the result back into `block` (natural order)
 // and into `out` at each coefficient's zigzag position.
