@@ -361,7 +361,8 @@ extern "C" int QUILL32_CALL CompressBmp(HGLOBAL frame, HGLOBAL dib) {
   LockedBlock picture(dib);
   if (!out.Holds(format::kFrameBytes) || !picture.Holds(QUILL32_DIB_320x240_BYTES)) return 0;
   HGLOBAL* grid = encode::g_encode_grid;
-  AllocateMcus(grid, kGrid320x240.slots());
+  // Unzeroed: the conversion writes every sample.
+  AllocateMcus(grid, kGrid320x240.slots(), /*zeroed=*/false);
   if (std::find(grid, grid + kGrid320x240.slots(), nullptr) != grid + kGrid320x240.slots()) {
     FreeBlocks(grid, kGrid320x240.slots());
     return 0;
