@@ -293,9 +293,14 @@ TEST(VectorPaths, ForwardDctMatchesThePlainCode) {
     encode::ForwardDCTVector(vector);
     ASSERT_TRUE(std::equal(plain, plain + 64, vector)) << "trial " << trial;
     if (encode::CpuHasAvx2()) {
-      encode::ForwardDCTPairAvx2(pair[0], pair[1]);
-      ASSERT_TRUE(std::equal(plain, plain + 64, pair[0])) << "AVX2 trial " << trial;
-      ASSERT_TRUE(std::equal(other_plain, other_plain + 64, pair[1])) << "AVX2 trial " << trial;
+      // As luma samples (shifted by +128 here, by -128 there) and as they are.
+      std::int16_t out[2][64], luma[64];
+      for (int i = 0; i < 64; ++i) luma[i] = static_cast<std::int16_t>(pair[0][i] + 128);
+      encode::ForwardDCTPairAvx2(luma, pair[1], 128, out[0], out[1]);
+      ASSERT_TRUE(std::equal(plain, plain + 64, out[0])) << "AVX2 trial " << trial;
+      encode::ForwardDCTPairAvx2(pair[0], pair[1], 0, out[0], out[1]);
+      ASSERT_TRUE(std::equal(plain, plain + 64, out[0])) << "AVX2 trial " << trial;
+      ASSERT_TRUE(std::equal(other_plain, other_plain + 64, out[1])) << "AVX2 trial " << trial;
     }
   }
 }

@@ -60,19 +60,28 @@ HGLOBAL g_encode_grid[600];
 // zigzag order for the vector quantizer, else in natural order.
 std::int16_t g_transformed[2 * kBlocks][64];
 
-// Transforms two blocks of samples in place (natural order).
-void TransformPair(std::int16_t a[64], std::int16_t b[64]) {
+// ShiftBlock by -level and ClampBlock to -127..127 on two blocks of samples,
+// then ForwardDCT, into `out` (natural order).
+void TransformPair(const std::int16_t* a, const std::int16_t* b, std::int16_t level,
+                   std::int16_t out[2][64]) {
 #if defined(__x86_64__) || defined(_M_X64)
   if (CpuHasAvx2()) {
-    ForwardDCTPairAvx2(a, b);
+    ForwardDCTPairAvx2(a, b, level, out[0], out[1]);
     return;
   }
-  ForwardDCTVector(a);
-  ForwardDCTVector(b);
-#else
-  ForwardDCT(a);
-  ForwardDCT(b);
 #endif
+  for (int j = 0; j < 2; ++j) {
+    const std::int16_t* samples = j == 0 ? a : b;
+    for (int k = 0; k < 64; ++k) {
+      const auto v = static_cast<std::int16_t>(samples[k] - level);
+      out[j][k] = std::min<std::int16_t>(std::max<std::int16_t>(v, -127), 127);
+    }
+#if defined(__x86_64__) || defined(_M_X64)
+    ForwardDCTVector(out[j]);
+#else
+    ForwardDCT(out[j]);
+#endif
+  }
 }
 
 // Keeps a transformed block in the order the quantizer takes.
@@ -94,22 +103,10 @@ void TransformGrid(const HGLOBAL* grid) {
   alignas(32) std::int16_t pair[2][64];
   for (int i = 0; i < kGrid320x240.slots(); ++i) {
     McuSamples mcu = BeginMcu(grid[i]);
-    for (int b : {kLumaLeft, kLumaRight}) {
-      // ShiftBlock by -128, then ClampBlock to -127..127, in one loop.
-      for (int k = 0; k < 64; ++k) {
-        const auto v = static_cast<std::int16_t>(mcu[b][k] - 128);
-        pair[b][k] = std::min<std::int16_t>(std::max<std::int16_t>(v, -127), 127);
-      }
-    }
-    TransformPair(pair[0], pair[1]);
+    TransformPair(mcu[kLumaLeft], mcu[kLumaRight], 128, pair);  // luma: level-shifted
     Keep(pair[0], g_transformed[luma++]);
     Keep(pair[1], g_transformed[luma++]);
-    for (int j = 0; j < 2; ++j) {  // (B - Y)/2, then (R - Y)/2
-      const std::int16_t* samples = mcu[j == 0 ? kBlueDiff : kRedDiff];
-      for (int k = 0; k < 64; ++k)
-        pair[j][k] = std::min<std::int16_t>(std::max<std::int16_t>(samples[k], -127), 127);
-    }
-    TransformPair(pair[0], pair[1]);
+    TransformPair(mcu[kBlueDiff], mcu[kRedDiff], 0, pair);  // (B - Y)/2, then (R - Y)/2
     Keep(pair[0], g_transformed[chroma++]);
     Keep(pair[1], g_transformed[chroma++]);
     EndMcu(grid[i]);

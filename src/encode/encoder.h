@@ -38,8 +38,11 @@ void ForwardDCT(std::int16_t block[64]);
 void ForwardDCTVector(std::int16_t block[64]);
 #endif
 #if defined(__x86_64__) || defined(_M_X64)
-// ForwardDCTVector on two blocks at once, on AVX2 (when CpuHasAvx2()).
-void ForwardDCTPairAvx2(std::int16_t a[64], std::int16_t b[64]);
+// Two blocks of samples shifted by -level (16-bit), clamped to -127..127
+// and transformed as ForwardDCTVector does, at once, on AVX2 (when
+// CpuHasAvx2()); the samples are only read.
+void ForwardDCTPairAvx2(const std::int16_t* a, const std::int16_t* b, std::int16_t level,
+                        std::int16_t a_out[64], std::int16_t b_out[64]);
 // A block put into zigzag order by two word permutations, on AVX-512BW
 // (when CpuHasAvx512bw()).
 void ZigzagAvx512(const std::int16_t natural[64], std::int16_t zigzag[64]);

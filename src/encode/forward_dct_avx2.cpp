@@ -75,8 +75,6 @@ QUILL32_AVX2 inline void ForwardPass(__m256i x[8]) {
   const __m256i t10 = _mm256_add_epi16(t0, t3), t13 = _mm256_sub_epi16(t0, t3);
   const __m256i t11 = _mm256_add_epi16(t1, t2), t12 = _mm256_sub_epi16(t1, t2);
 
-  const Wide e0 = MulAdd(t10, t11, Pair(1, 1));
-  const Wide e4 = MulAdd(t10, t11, Pair(1, -1));
   const Wide e2 = MulAdd(t12, t13, Pair(4433, 4433 + 6270));
   const Wide e6 = MulAdd(t12, t13, Pair(4433 - 15137, 4433));
   const Wide o1 = MulAdd(t4, t5, Pair(2260, 6437), t6, t7, Pair(9633, 11363));
@@ -84,13 +82,18 @@ QUILL32_AVX2 inline void ForwardPass(__m256i x[8]) {
   const Wide o5 = MulAdd(t4, t5, Pair(9633, 2261), t6, t7, Pair(-11362, 6437));
   const Wide o7 = MulAdd(t4, t5, Pair(-11363, 9633), t6, t7, Pair(-6436, 2260));
 
+  // E0 and E4 stay within 16 bits (|t10 +- t11| <= 32,512 in the column
+  // pass), so they need no widening: 4 E in the row pass, (E + 16) >> 5 in
+  // the column pass.
+  const __m256i e0 = _mm256_add_epi16(t10, t11), e4 = _mm256_sub_epi16(t10, t11);
   constexpr int kShift = kColumnPass ? 18 : 11;
   if constexpr (kColumnPass) {
-    x[0] = DescalePack<5>(e0);
-    x[4] = DescalePack<5>(e4);
+    const __m256i bias = _mm256_set1_epi16(16);
+    x[0] = _mm256_srai_epi16(_mm256_add_epi16(e0, bias), 5);
+    x[4] = _mm256_srai_epi16(_mm256_add_epi16(e4, bias), 5);
   } else {
-    x[0] = _mm256_packs_epi32(_mm256_slli_epi32(e0.lo, 2), _mm256_slli_epi32(e0.hi, 2));
-    x[4] = _mm256_packs_epi32(_mm256_slli_epi32(e4.lo, 2), _mm256_slli_epi32(e4.hi, 2));
+    x[0] = _mm256_slli_epi16(e0, 2);
+    x[4] = _mm256_slli_epi16(e4, 2);
   }
   x[2] = DescalePack<kShift>(e2);
   x[6] = DescalePack<kShift>(e6);
@@ -102,19 +105,24 @@ QUILL32_AVX2 inline void ForwardPass(__m256i x[8]) {
 
 }  // namespace
 
-QUILL32_AVX2 void ForwardDCTPairAvx2(std::int16_t a[64], std::int16_t b[64]) {
+QUILL32_AVX2 void ForwardDCTPairAvx2(const std::int16_t* a, const std::int16_t* b,
+                                     std::int16_t level, std::int16_t a_out[64],
+                                     std::int16_t b_out[64]) {
+  const __m256i shift = _mm256_set1_epi16(level);
+  const __m256i low = _mm256_set1_epi16(-127), high = _mm256_set1_epi16(127);
   __m256i v[8];
   for (int r = 0; r < 8; ++r) {
-    v[r] = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(b + 8 * r),
-                               reinterpret_cast<const __m128i*>(a + 8 * r));
+    const __m256i samples = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(b + 8 * r),
+                                                reinterpret_cast<const __m128i*>(a + 8 * r));
+    v[r] = _mm256_min_epi16(_mm256_max_epi16(_mm256_sub_epi16(samples, shift), low), high);
   }
   Transpose(v);
   ForwardPass<false>(v);
   Transpose(v);
   ForwardPass<true>(v);
   for (int r = 0; r < 8; ++r) {
-    _mm256_storeu2_m128i(reinterpret_cast<__m128i*>(b + 8 * r),
-                         reinterpret_cast<__m128i*>(a + 8 * r), v[r]);
+    _mm256_storeu2_m128i(reinterpret_cast<__m128i*>(b_out + 8 * r),
+                         reinterpret_cast<__m128i*>(a_out + 8 * r), v[r]);
   }
 }
 
