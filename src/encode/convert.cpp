@@ -143,32 +143,40 @@ constexpr Products MakeProducts() {
 constexpr Products kProducts = MakeProducts();
 
 #if defined(__x86_64__) || defined(_M_X64)
-// LimitChroma on SSE2, for luma within 0..255. Each bound is the integer
-// quotient above, as trunc((n + 1/2) * fl(1/d)) in single precision: n + 1/2
-// is exact (below 2^22), the true quotient lies at least 1/(2d) from every
-// integer, and the two roundings move it by less than 2^-23 of its size
-// (below 3.3e-5 for red, 1.8e-5 for blue), far less than 1/(2d).
+// LimitChroma on SSE2, for luma within 0..255. Over that range each bound
+// is also (y * a + 4 * c) >> s, one multiply-add of (y, 4) pairs:
+// red (449 y + 27,280) >> 9, blue (2,023 y + 106,496) >> 12.
+constexpr std::int16_t RedLimitFast(int y) {
+  return static_cast<std::int16_t>((449 * y + 4 * 6820) >> 9);
+}
+constexpr std::int16_t BlueLimitFast(int y) {
+  return static_cast<std::int16_t>((2023 * y + 4 * 26624) >> 12);
+}
+static_assert([] {
+  for (int y = 0; y < 256; ++y) {
+    if (RedLimitFast(y) != RedLimit(y) || BlueLimitFast(y) != BlueLimit(y)) return false;
+  }
+  return true;
+}());
+
 void LimitChromaVector(const std::int16_t luma_left[64], const std::int16_t luma_right[64],
                        std::int16_t ry[64], std::int16_t by[64]) {
   auto load = [](const std::int16_t* p) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
   };
-  auto bound = [](__m128i y, float factor, float offset, float reciprocal) {
-    const __m128i zero = _mm_setzero_si128();
-    auto half = [&](__m128i y32) {
-      const __m128 n = _mm_add_ps(_mm_mul_ps(_mm_cvtepi32_ps(y32), _mm_set1_ps(factor)),
-                                  _mm_set1_ps(offset + 0.5f));
-      return _mm_cvttps_epi32(_mm_mul_ps(n, _mm_set1_ps(reciprocal)));
-    };
-    return _mm_packs_epi32(half(_mm_unpacklo_epi16(y, zero)), half(_mm_unpackhi_epi16(y, zero)));
-  };
   auto clamp = [](__m128i c, __m128i limit) {
     return _mm_min_epi16(_mm_max_epi16(c, _mm_sub_epi16(_mm_setzero_si128(), limit)), limit);
   };
+  const __m128i red_factors = _mm_set1_epi32(449 | (6820 << 16));
+  const __m128i blue_factors = _mm_set1_epi32(2023 | (26624 << 16));
+  const __m128i four = _mm_set1_epi16(4);
   for (int i = 0; i < 64; i += 8) {
     const __m128i y = _mm_min_epi16(load(luma_left + i), load(luma_right + i));
-    const __m128i red = bound(y, 877.0f, 53273.0f, 1.0f / 1000.0f);
-    const __m128i blue = bound(y, 4939.0f, 260000.0f, 1.0f / 10000.0f);
+    const __m128i lo = _mm_unpacklo_epi16(y, four), hi = _mm_unpackhi_epi16(y, four);
+    const __m128i red = _mm_packs_epi32(_mm_srai_epi32(_mm_madd_epi16(lo, red_factors), 9),
+                                        _mm_srai_epi32(_mm_madd_epi16(hi, red_factors), 9));
+    const __m128i blue = _mm_packs_epi32(_mm_srai_epi32(_mm_madd_epi16(lo, blue_factors), 12),
+                                         _mm_srai_epi32(_mm_madd_epi16(hi, blue_factors), 12));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(ry + i), clamp(load(ry + i), red));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(by + i), clamp(load(by + i), blue));
   }
