@@ -36,16 +36,14 @@ QUILL32_AVX2 inline Wide MulAdd(__m256i a, __m256i b, __m256i kab, __m256i c, __
   return {_mm256_add_epi32(x.lo, y.lo), _mm256_add_epi32(x.hi, y.hi)};
 }
 
+// (v + bias) >> shift, packed: every result of the forward transform fits
+// 16 bits (row outputs stay within +-4,064), so the saturating pack keeps
+// it whole.
 template <int kShift>
 QUILL32_AVX2 inline __m256i DescalePack(Wide v) {
   const __m256i bias = _mm256_set1_epi32(1 << (kShift - 1));
-  __m256i lo = _mm256_srai_epi32(_mm256_add_epi32(v.lo, bias), kShift);
-  __m256i hi = _mm256_srai_epi32(_mm256_add_epi32(v.hi, bias), kShift);
-  if constexpr (kShift < 17) {  // the low 16 bits, as the SSE2 code keeps them
-    lo = _mm256_srai_epi32(_mm256_slli_epi32(lo, 16), 16);
-    hi = _mm256_srai_epi32(_mm256_slli_epi32(hi, 16), 16);
-  }
-  return _mm256_packs_epi32(lo, hi);
+  return _mm256_packs_epi32(_mm256_srai_epi32(_mm256_add_epi32(v.lo, bias), kShift),
+                            _mm256_srai_epi32(_mm256_add_epi32(v.hi, bias), kShift));
 }
 
 QUILL32_AVX2 inline void Transpose(__m256i v[8]) {
