@@ -302,6 +302,21 @@ TEST(VectorPaths, ForwardDctMatchesThePlainCode) {
       ASSERT_TRUE(std::equal(plain, plain + 64, out[0])) << "AVX2 trial " << trial;
       ASSERT_TRUE(std::equal(other_plain, other_plain + 64, out[1])) << "AVX2 trial " << trial;
     }
+    if (encode::CpuHasAvx512bw()) {
+      // An MCU: the two blocks as luma, then as colour differences.
+      std::int16_t mcu[4][64], out[4][64];
+      for (int i = 0; i < 64; ++i) {
+        mcu[0][i] = static_cast<std::int16_t>(pair[0][i] + 128);
+        mcu[1][i] = static_cast<std::int16_t>(pair[1][i] + 128);
+        mcu[2][i] = pair[0][i];
+        mcu[3][i] = pair[1][i];
+      }
+      encode::ForwardDCTMcuAvx512(mcu[0], out);
+      for (int b = 0; b < 4; ++b) {
+        const std::int16_t* expected = b % 2 == 0 ? plain : other_plain;
+        ASSERT_TRUE(std::equal(expected, expected + 64, out[b])) << "AVX-512 block " << b;
+      }
+    }
   }
 }
 

@@ -103,6 +103,18 @@ void TransformGrid(const HGLOBAL* grid) {
   alignas(32) std::int16_t pair[2][64];
   for (int i = 0; i < kGrid320x240.slots(); ++i) {
     McuSamples mcu = BeginMcu(grid[i]);
+#if defined(__x86_64__) || defined(_M_X64)
+    if (CpuHasAvx512bw()) {
+      alignas(64) std::int16_t blocks[4][64];
+      ForwardDCTMcuAvx512(mcu[0], blocks);
+      Keep(blocks[kLumaLeft], g_transformed[luma++]);
+      Keep(blocks[kLumaRight], g_transformed[luma++]);
+      Keep(blocks[kBlueDiff], g_transformed[chroma++]);
+      Keep(blocks[kRedDiff], g_transformed[chroma++]);
+      EndMcu(grid[i]);
+      continue;
+    }
+#endif
     TransformPair(mcu[kLumaLeft], mcu[kLumaRight], 128, pair);  // luma: level-shifted
     Keep(pair[0], g_transformed[luma++]);
     Keep(pair[1], g_transformed[luma++]);

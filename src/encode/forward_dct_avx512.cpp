@@ -1,0 +1,138 @@
+// Forward DCT on AVX-512BW, the four blocks of an MCU at once: block b in
+// the b-th 128-bit quarter of every register. As with the AVX2 transform,
+// every unpack, multiply-add and pack of the SSE2 transform works within
+// 128-bit parts, so the same sequence on 512-bit registers transforms each
+// block exactly as the plain code does; the 32 registers hold the whole
+// transform without spilling. Constants and ranges are those of the SSE2
+// transform.
+#if defined(__x86_64__) || defined(_M_X64)
+// GCC 12 takes the AVX-512 headers' own way of making an undefined vector
+// (a variable initialised from itself) for a use of an uninitialised one.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#endif
+#include <immintrin.h>
+
+#include "encode/encoder.h"
+
+#define QUILL32_AVX512 __attribute__((target("avx512bw")))
+
+namespace quill::encode {
+namespace {
+
+QUILL32_AVX512 inline __m512i Pair(std::int16_t a, std::int16_t b) {
+  return _mm512_set1_epi32(static_cast<std::int32_t>(static_cast<std::uint16_t>(a) |
+                                                     (static_cast<std::uint32_t>(b) << 16)));
+}
+
+struct Wide {
+  __m512i lo, hi;
+};
+
+QUILL32_AVX512 inline Wide MulAdd(__m512i a, __m512i b, __m512i k) {
+  return {_mm512_madd_epi16(_mm512_unpacklo_epi16(a, b), k),
+          _mm512_madd_epi16(_mm512_unpackhi_epi16(a, b), k)};
+}
+
+QUILL32_AVX512 inline Wide MulAdd(__m512i a, __m512i b, __m512i kab, __m512i c, __m512i d,
+                                  __m512i kcd) {
+  const Wide x = MulAdd(a, b, kab), y = MulAdd(c, d, kcd);
+  return {_mm512_add_epi32(x.lo, y.lo), _mm512_add_epi32(x.hi, y.hi)};
+}
+
+// (v + bias) >> shift, packed (the forward transform's results fit 16 bits).
+template <int kShift>
+QUILL32_AVX512 inline __m512i DescalePack(Wide v) {
+  const __m512i bias = _mm512_set1_epi32(1 << (kShift - 1));
+  return _mm512_packs_epi32(_mm512_srai_epi32(_mm512_add_epi32(v.lo, bias), kShift),
+                            _mm512_srai_epi32(_mm512_add_epi32(v.hi, bias), kShift));
+}
+
+QUILL32_AVX512 inline void Transpose(__m512i v[8]) {
+  __m512i a[8], b[8];
+  for (int i = 0; i < 8; i += 2) {
+    a[i] = _mm512_unpacklo_epi16(v[i], v[i + 1]);
+    a[i + 1] = _mm512_unpackhi_epi16(v[i], v[i + 1]);
+  }
+  for (int i = 0; i < 8; i += 4) {
+    b[i] = _mm512_unpacklo_epi32(a[i], a[i + 2]);
+    b[i + 1] = _mm512_unpackhi_epi32(a[i], a[i + 2]);
+    b[i + 2] = _mm512_unpacklo_epi32(a[i + 1], a[i + 3]);
+    b[i + 3] = _mm512_unpackhi_epi32(a[i + 1], a[i + 3]);
+  }
+  for (int i = 0; i < 4; ++i) {
+    v[2 * i] = _mm512_unpacklo_epi64(b[i], b[i + 4]);
+    v[2 * i + 1] = _mm512_unpackhi_epi64(b[i], b[i + 4]);
+  }
+}
+
+template <bool kColumnPass>
+QUILL32_AVX512 inline void ForwardPass(__m512i x[8]) {
+  const __m512i t0 = _mm512_add_epi16(x[0], x[7]), t7 = _mm512_sub_epi16(x[0], x[7]);
+  const __m512i t1 = _mm512_add_epi16(x[1], x[6]), t6 = _mm512_sub_epi16(x[1], x[6]);
+  const __m512i t2 = _mm512_add_epi16(x[2], x[5]), t5 = _mm512_sub_epi16(x[2], x[5]);
+  const __m512i t3 = _mm512_add_epi16(x[3], x[4]), t4 = _mm512_sub_epi16(x[3], x[4]);
+  const __m512i t10 = _mm512_add_epi16(t0, t3), t13 = _mm512_sub_epi16(t0, t3);
+  const __m512i t11 = _mm512_add_epi16(t1, t2), t12 = _mm512_sub_epi16(t1, t2);
+
+  const Wide e2 = MulAdd(t12, t13, Pair(4433, 4433 + 6270));
+  const Wide e6 = MulAdd(t12, t13, Pair(4433 - 15137, 4433));
+  const Wide o1 = MulAdd(t4, t5, Pair(2260, 6437), t6, t7, Pair(9633, 11363));
+  const Wide o3 = MulAdd(t4, t5, Pair(-6436, -11362), t6, t7, Pair(-2259, 9633));
+  const Wide o5 = MulAdd(t4, t5, Pair(9633, 2261), t6, t7, Pair(-11362, 6437));
+  const Wide o7 = MulAdd(t4, t5, Pair(-11363, 9633), t6, t7, Pair(-6436, 2260));
+
+  // E0 and E4 stay within 16 bits (see the AVX2 transform).
+  const __m512i e0 = _mm512_add_epi16(t10, t11), e4 = _mm512_sub_epi16(t10, t11);
+  constexpr int kShift = kColumnPass ? 18 : 11;
+  if constexpr (kColumnPass) {
+    const __m512i bias = _mm512_set1_epi16(16);
+    x[0] = _mm512_srai_epi16(_mm512_add_epi16(e0, bias), 5);
+    x[4] = _mm512_srai_epi16(_mm512_add_epi16(e4, bias), 5);
+  } else {
+    x[0] = _mm512_slli_epi16(e0, 2);
+    x[4] = _mm512_slli_epi16(e4, 2);
+  }
+  x[2] = DescalePack<kShift>(e2);
+  x[6] = DescalePack<kShift>(e6);
+  x[1] = DescalePack<kShift>(o1);
+  x[3] = DescalePack<kShift>(o3);
+  x[5] = DescalePack<kShift>(o5);
+  x[7] = DescalePack<kShift>(o7);
+}
+
+}  // namespace
+
+QUILL32_AVX512 void ForwardDCTMcuAvx512(const std::int16_t* samples, std::int16_t out[4][64]) {
+  // Luma blocks 0 and 1 are level-shifted by -128, colour blocks 2 and 3 not.
+  const __m512i level = _mm512_set_epi64(0, 0, 0, 0, 0x0080008000800080, 0x0080008000800080,
+                                         0x0080008000800080, 0x0080008000800080);
+  const __m512i low = _mm512_set1_epi16(-127), high = _mm512_set1_epi16(127);
+  __m512i v[8];
+  for (int r = 0; r < 8; ++r) {
+    auto row = [&](int block) {
+      return _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + 64 * block + 8 * r));
+    };
+    __m512i rows = _mm512_castsi128_si512(row(0));
+    rows = _mm512_inserti32x4(rows, row(1), 1);
+    rows = _mm512_inserti32x4(rows, row(2), 2);
+    rows = _mm512_inserti32x4(rows, row(3), 3);
+    v[r] = _mm512_min_epi16(_mm512_max_epi16(_mm512_sub_epi16(rows, level), low), high);
+  }
+  Transpose(v);
+  ForwardPass<false>(v);
+  Transpose(v);
+  ForwardPass<true>(v);
+  for (int r = 0; r < 8; ++r) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out[0] + 8 * r), _mm512_castsi512_si128(v[r]));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out[1] + 8 * r),
+                     _mm512_extracti32x4_epi32(v[r], 1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out[2] + 8 * r),
+                     _mm512_extracti32x4_epi32(v[r], 2));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out[3] + 8 * r),
+                     _mm512_extracti32x4_epi32(v[r], 3));
+  }
+}
+
+}  // namespace quill::encode
+#endif
