@@ -87,10 +87,6 @@ void TransformPair(const std::int16_t* a, const std::int16_t* b, std::int16_t le
 // Keeps a transformed block in the order the quantizer takes.
 void Keep(const std::int16_t block[64], std::int16_t* out) {
 #if defined(__x86_64__) || defined(_M_X64)
-  if (CpuHasAvx512bw()) {
-    ZigzagAvx512(block, out);
-    return;
-  }
 #pragma GCC unroll 64
   for (std::size_t k = 0; k < 64; ++k) out[k] = block[format::kZigzagToNatural[k]];
 #else
@@ -105,12 +101,11 @@ void TransformGrid(const HGLOBAL* grid) {
     McuSamples mcu = BeginMcu(grid[i]);
 #if defined(__x86_64__) || defined(_M_X64)
     if (CpuHasAvx512bw()) {
-      alignas(64) std::int16_t blocks[4][64];
-      ForwardDCTMcuAvx512(mcu[0], blocks);
-      Keep(blocks[kLumaLeft], g_transformed[luma++]);
-      Keep(blocks[kLumaRight], g_transformed[luma++]);
-      Keep(blocks[kBlueDiff], g_transformed[chroma++]);
-      Keep(blocks[kRedDiff], g_transformed[chroma++]);
+      std::int16_t* const out[4] = {g_transformed[luma], g_transformed[luma + 1],
+                                    g_transformed[chroma + 1], g_transformed[chroma]};
+      ForwardDCTMcuAvx512(mcu[0], out);  // blocks 0, 1 (luma), 2 (R - Y), 3 (B - Y)
+      luma += 2;
+      chroma += 2;
       EndMcu(grid[i]);
       continue;
     }

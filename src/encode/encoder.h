@@ -45,12 +45,9 @@ void ForwardDCTPairAvx2(const std::int16_t* a, const std::int16_t* b, std::int16
                         std::int16_t a_out[64], std::int16_t b_out[64]);
 // The four blocks of an MCU (its 256 samples) as the encoder transforms
 // them: luma blocks 0 and 1 shifted by -128, all four clamped to -127..127
-// and transformed as ForwardDCTVector does; on AVX-512BW (when
-// CpuHasAvx512bw()).
-void ForwardDCTMcuAvx512(const std::int16_t* samples, std::int16_t out[4][64]);
-// A block put into zigzag order by two word permutations, on AVX-512BW
-// (when CpuHasAvx512bw()).
-void ZigzagAvx512(const std::int16_t natural[64], std::int16_t zigzag[64]);
+// and transformed as ForwardDCTVector does, each into zigzag[b] in zigzag
+// order; on AVX-512BW (when CpuHasAvx512bw()).
+void ForwardDCTMcuAvx512(const std::int16_t* samples, std::int16_t* const zigzag[4]);
 bool CpuHasAvx512bw();
 #endif
 // Divides by `quant`, writing the result back into `block` (natural order)

@@ -7,8 +7,6 @@
 #if defined(__x86_64__) || defined(_M_X64)
 #include <immintrin.h>
 
-#include <array>
-
 #include "encode/encoder.h"
 
 #define QUILL32_AVX2 __attribute__((target("avx2")))
@@ -122,33 +120,6 @@ QUILL32_AVX2 void ForwardDCTPairAvx2(const std::int16_t* a, const std::int16_t* 
     _mm256_storeu2_m128i(reinterpret_cast<__m128i*>(b_out + 8 * r),
                          reinterpret_cast<__m128i*>(a_out + 8 * r), v[r]);
   }
-}
-
-namespace {
-
-// The natural index of each zigzag position, as 16-bit permutation indices
-// into the 64 values of two 512-bit registers.
-alignas(64) constexpr auto kZigzagIndices = [] {
-  std::array<std::int16_t, 64> indices{};
-  for (std::size_t k = 0; k < 64; ++k)
-    indices[k] = static_cast<std::int16_t>(format::kZigzagToNatural[k]);
-  return indices;
-}();
-
-}  // namespace
-
-__attribute__((target("avx512bw"))) void ZigzagAvx512(const std::int16_t natural[64],
-                                                      std::int16_t zigzag[64]) {
-  const __m512i low = _mm512_loadu_si512(natural), high = _mm512_loadu_si512(natural + 32);
-  const __m512i first = _mm512_load_si512(kZigzagIndices.data());
-  const __m512i second = _mm512_load_si512(kZigzagIndices.data() + 32);
-  _mm512_storeu_si512(zigzag, _mm512_permutex2var_epi16(low, first, high));
-  _mm512_storeu_si512(zigzag + 32, _mm512_permutex2var_epi16(low, second, high));
-}
-
-bool CpuHasAvx512bw() {
-  static const bool has = __builtin_cpu_supports("avx512bw") != 0;
-  return has;
 }
 
 }  // namespace quill::encode

@@ -13,6 +13,8 @@
 #endif
 #include <immintrin.h>
 
+#include <array>
+
 #include "encode/encoder.h"
 
 #define QUILL32_AVX512 __attribute__((target("avx512bw")))
@@ -101,9 +103,19 @@ QUILL32_AVX512 inline void ForwardPass(__m512i x[8]) {
   x[7] = DescalePack<kShift>(o7);
 }
 
+// The natural index of each zigzag position, as 16-bit permutation indices
+// into the 64 values of a block held in two registers (rows 0-3, rows 4-7).
+alignas(64) constexpr auto kZigzagIndices = [] {
+  std::array<std::int16_t, 64> indices{};
+  for (std::size_t k = 0; k < 64; ++k)
+    indices[k] = static_cast<std::int16_t>(format::kZigzagToNatural[k]);
+  return indices;
+}();
+
 }  // namespace
 
-QUILL32_AVX512 void ForwardDCTMcuAvx512(const std::int16_t* samples, std::int16_t out[4][64]) {
+QUILL32_AVX512 void ForwardDCTMcuAvx512(const std::int16_t* samples,
+                                        std::int16_t* const zigzag[4]) {
   // Luma blocks 0 and 1 are level-shifted by -128, colour blocks 2 and 3 not.
   const __m512i level = _mm512_set_epi64(0, 0, 0, 0, 0x0080008000800080, 0x0080008000800080,
                                          0x0080008000800080, 0x0080008000800080);
@@ -123,15 +135,32 @@ QUILL32_AVX512 void ForwardDCTMcuAvx512(const std::int16_t* samples, std::int16_
   ForwardPass<false>(v);
   Transpose(v);
   ForwardPass<true>(v);
-  for (int r = 0; r < 8; ++r) {
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out[0] + 8 * r), _mm512_castsi512_si128(v[r]));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out[1] + 8 * r),
-                     _mm512_extracti32x4_epi32(v[r], 1));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out[2] + 8 * r),
-                     _mm512_extracti32x4_epi32(v[r], 2));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out[3] + 8 * r),
-                     _mm512_extracti32x4_epi32(v[r], 3));
+  // Gather each block's rows into two registers: a 4x4 transpose of the
+  // 128-bit quarters of rows 0-3, then of rows 4-7; then the zigzag order.
+  const __m512i first = _mm512_load_si512(kZigzagIndices.data());
+  const __m512i second = _mm512_load_si512(kZigzagIndices.data() + 32);
+  __m512i halves[2][4];
+  for (int h = 0; h < 2; ++h) {
+    const __m512i* q = v + 4 * h;
+    const __m512i t0 = _mm512_shuffle_i64x2(q[0], q[1], 0x44),
+                  t1 = _mm512_shuffle_i64x2(q[0], q[1], 0xEE);
+    const __m512i t2 = _mm512_shuffle_i64x2(q[2], q[3], 0x44),
+                  t3 = _mm512_shuffle_i64x2(q[2], q[3], 0xEE);
+    halves[h][0] = _mm512_shuffle_i64x2(t0, t2, 0x88);
+    halves[h][1] = _mm512_shuffle_i64x2(t0, t2, 0xDD);
+    halves[h][2] = _mm512_shuffle_i64x2(t1, t3, 0x88);
+    halves[h][3] = _mm512_shuffle_i64x2(t1, t3, 0xDD);
   }
+  for (int b = 0; b < 4; ++b) {
+    _mm512_storeu_si512(zigzag[b], _mm512_permutex2var_epi16(halves[0][b], first, halves[1][b]));
+    _mm512_storeu_si512(zigzag[b] + 32,
+                        _mm512_permutex2var_epi16(halves[0][b], second, halves[1][b]));
+  }
+}
+
+bool CpuHasAvx512bw() {
+  static const bool has = __builtin_cpu_supports("avx512bw") != 0;
+  return has;
 }
 
 }  // namespace quill::encode
