@@ -282,8 +282,14 @@ __attribute__((target("avx2"))) std::uint64_t QuantizeBlockAvx2(const std::int16
 }
 
 bool CpuHasAvx2() {
+#ifdef _WIN32
+  // mingw-w64's GCC keeps the stack 16-byte aligned but spills AVX registers
+  // with aligned 32-byte moves: Windows builds keep to the SSE2 paths.
+  return false;
+#else
   static const bool has = __builtin_cpu_supports("avx2") != 0;
   return has;
+#endif
 }
 
 }  // namespace quill::encode

@@ -159,8 +159,12 @@ QUILL32_AVX512 void ForwardDCTMcuAvx512(const std::int16_t* samples,
 }
 
 bool CpuHasAvx512bw() {
+#ifdef _WIN32
+  return false;  // as CpuHasAvx2: the SSE2 paths on Windows
+#else
   static const bool has = __builtin_cpu_supports("avx512bw") != 0;
   return has;
+#endif
 }
 
 }  // namespace quill::encode
