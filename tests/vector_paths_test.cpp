@@ -118,6 +118,11 @@ TEST(GatheredWriter, WritesAndCountsWhatTheBytewiseWriterWrites) {
     std::int16_t counted_pred = pred;
     const int counted = encode::CountBlockBits(other, nonzero, counted_pred);
     ASSERT_EQ(counted_pred, encode::g_dc_pred) << trial;
+    if (encode::CpuHasAvx512Bytes()) {
+      std::int16_t vector_pred = pred;
+      ASSERT_EQ(encode::CountBlockBitsAvx512(other, nonzero, vector_pred), counted) << trial;
+      ASSERT_EQ(vector_pred, counted_pred) << trial;
+    }
     if (ra == encode::kFatal) {
       ASSERT_EQ(counted, -1) << trial;
     }

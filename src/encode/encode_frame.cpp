@@ -174,13 +174,22 @@ class Quantizer {
 #endif
 };
 
+// CountBlockBits, on AVX-512 where the processor has it.
+int CountBits(const std::int16_t coef[64], std::uint64_t nonzero, std::int16_t& pred) {
+#if defined(__x86_64__) || defined(_M_X64)
+  static const bool vector = CpuHasAvx512Bytes();
+  if (vector) return CountBlockBitsAvx512(coef, nonzero, pred);
+#endif
+  return CountBlockBits(coef, nonzero, pred);
+}
+
 // Counts the luma blocks of `a` exactly; the first block after which the
 // luma overflows, or kBlocks.
 int CountLuma(const QuantizedAttempt& a, std::int64_t& bits, bool& counting) {
   std::int16_t pred = 0;
   bits = 0;
   for (int i = 0; i < kBlocks; ++i) {
-    const int block_bits = CountBlockBits(a.coef[i], a.nonzero[i], pred);
+    const int block_bits = CountBits(a.coef[i], a.nonzero[i], pred);
     if (block_bits < 0) {
       counting = false;
       return kBlocks;
@@ -221,7 +230,7 @@ Verdict QuantizeAttempt(const Quantizer& quantize, QuantizedAttempt& a, bool bou
     a.nonzero[i] = quantize(i, a.coef[i]);
     if (!counting) continue;
     const int block_bits = bound_luma ? BlockBitsAtLeast(a.coef[i], a.nonzero[i])
-                                      : CountBlockBits(a.coef[i], a.nonzero[i], pred);
+                                      : CountBits(a.coef[i], a.nonzero[i], pred);
     if (block_bits < 0) {
       counting = false;
       continue;

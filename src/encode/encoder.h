@@ -108,6 +108,12 @@ int BlockBitsAtLeast(const std::int16_t coef[64], std::uint64_t nonzero);
 // The bits EncodeBlock would write for `coef` with the DC predictor `pred`
 // (which it advances), or -1 when EncodeBlock would give a fatal result.
 int CountBlockBits(const std::int16_t coef[64], std::uint64_t nonzero, std::int16_t& pred);
+#if defined(__x86_64__) || defined(_M_X64)
+// The same without a loop over the coefficients, on AVX-512 with its byte
+// instructions (when CpuHasAvx512Bytes()).
+int CountBlockBitsAvx512(const std::int16_t coef[64], std::uint64_t nonzero, std::int16_t& pred);
+bool CpuHasAvx512Bytes();
+#endif
 
 // --- Driver ----------------------------------------------------------------
 // Moves the writer to the first even frame offset after the luma section

@@ -10,6 +10,7 @@
 // (a variable initialised from itself) for a use of an uninitialised one.
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 #include <immintrin.h>
 
