@@ -190,6 +190,7 @@ std::vector<std::pair<const char*, decltype(&encode::QuantizeBlockSse2)>> Vector
   std::vector<std::pair<const char*, decltype(&encode::QuantizeBlockSse2)>> all = {
       {"SSE2", encode::QuantizeBlockSse2}};
   if (encode::CpuHasAvx2()) all.emplace_back("AVX2", encode::QuantizeBlockAvx2);
+  if (encode::CpuHasAvx512bw()) all.emplace_back("AVX-512", encode::QuantizeBlockAvx512);
   return all;
 }
 

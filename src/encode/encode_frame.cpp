@@ -26,7 +26,7 @@
 // count gives way to a real attempt where it cannot be sure: a block that
 // cannot be coded, or luma ending so near the end that the alignment, which
 // tests no room, reaches offset 24,573.) On x86-64 the transform and the
-// quantizer run on SSE2 (the quantizer on AVX2 where the processor has it),
+// quantizer run on SSE2, or on AVX2 or AVX-512 where the processor has them,
 // and blocks that cannot reach the end of the frame are written through a
 // 64-bit word; all give the bytes of the plain code, which is kept and
 // tested against them.
@@ -146,7 +146,9 @@ class Quantizer {
 #if defined(__x86_64__) || defined(_M_X64)
         ,
         steps_(PrepareSteps(quant)),
-        vector_(CpuHasAvx2() ? QuantizeBlockAvx2 : QuantizeBlockSse2)
+        vector_(CpuHasAvx512bw() ? QuantizeBlockAvx512
+                : CpuHasAvx2()   ? QuantizeBlockAvx2
+                                 : QuantizeBlockSse2)
 #endif
   {
   }

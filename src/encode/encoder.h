@@ -59,10 +59,10 @@ void QuantizeBlock(std::int16_t block[64], std::int16_t out[64], const format::Q
 // that divide by it as multiply-highs, whether it is 1 (0xFFFF), and whether
 // the step is negative (0xFFFF; a step wraps after some forty coarsenings).
 struct QuantSteps {
-  alignas(32) std::uint16_t multiplier[64];
-  alignas(32) std::uint16_t shifter[64];
-  alignas(32) std::uint16_t unit[64];
-  alignas(32) std::uint16_t negative[64];
+  alignas(64) std::uint16_t multiplier[64];
+  alignas(64) std::uint16_t shifter[64];
+  alignas(64) std::uint16_t unit[64];
+  alignas(64) std::uint16_t negative[64];
 };
 QuantSteps PrepareSteps(const format::QuantTable& quant);
 #if defined(__x86_64__) || defined(_M_X64)
@@ -71,9 +71,11 @@ QuantSteps PrepareSteps(const format::QuantTable& quant);
 // coefficients as bits 1..63 (bit k for position k).
 std::uint64_t QuantizeBlockSse2(const std::int16_t zigzag[64], std::int16_t out[64],
                                 const QuantSteps& steps);
-// The same on AVX2, for processors that have it.
+// The same on AVX2 and on AVX-512BW, for processors that have them.
 std::uint64_t QuantizeBlockAvx2(const std::int16_t zigzag[64], std::int16_t out[64],
                                 const QuantSteps& steps);
+std::uint64_t QuantizeBlockAvx512(const std::int16_t zigzag[64], std::int16_t out[64],
+                                  const QuantSteps& steps);
 bool CpuHasAvx2();
 #endif
 
