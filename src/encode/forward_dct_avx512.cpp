@@ -1,10 +1,12 @@
-// Forward DCT on AVX-512BW, the four blocks of an MCU at once: block b in
-// the b-th 128-bit quarter of every register. As with the AVX2 transform,
-// every unpack, multiply-add and pack of the SSE2 transform works within
-// 128-bit parts, so the same sequence on 512-bit registers transforms each
-// block exactly as the plain code does; the 32 registers hold the whole
-// transform without spilling. Constants and ranges are those of the SSE2
-// transform.
+// Forward DCT and quantizer on AVX-512BW.
+//
+// The DCT takes the four blocks of an MCU at once: block b in the b-th
+// 128-bit quarter of every register. As with the AVX2 transform, every
+// unpack, multiply-add and pack of the SSE2 transform works within 128-bit
+// parts, so the same sequence on 512-bit registers transforms each block
+// exactly as the plain code does; the 32 registers hold the whole transform
+// without spilling. Constants and ranges are those of the SSE2 transform.
+// The quantizer is the SSE2 one on 32 lanes.
 #if defined(__x86_64__) || defined(_M_X64)
 // GCC 12 takes the AVX-512 headers' own way of making an undefined vector
 // (a variable initialised from itself) for a use of an uninitialised one.
