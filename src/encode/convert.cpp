@@ -30,9 +30,6 @@ constexpr int kTopRowOffset = 40 + 239 * kPixelRowBytes;  // 229,480
 constexpr int kMcuRowBytes = 8 * kPixelRowBytes;          // 7,680
 constexpr int kMcuPixelBytes = 16 * 3;
 
-// The four working arrays of the MCU being built.
-std::int16_t g_luma_left[64], g_luma_right[64], g_red_diff[64], g_blue_diff[64];
-
 std::int16_t Clamp(std::int16_t v, std::int16_t low, std::int16_t high) {
   return v < low ? low : v > high ? high : v;
 }
@@ -183,7 +180,13 @@ void LimitChromaVector(const std::int16_t luma_left[64], const std::int16_t luma
 }
 #endif
 
+// The MCU is built in its own four blocks: nothing else reads them before
+// the conversion ends, so working arrays to copy from would add nothing.
 void ConvertMCU(const std::uint8_t* const rows[8], McuSamples mcu) {
+  std::int16_t* const luma_left = mcu[kLumaLeft];
+  std::int16_t* const luma_right = mcu[kLumaRight];
+  std::int16_t* const red_diff = mcu[kRedDiff];
+  std::int16_t* const blue_diff = mcu[kBlueDiff];
   const Products& k = kProducts;
   for (int r = 0; r < 8; ++r) {
     const std::uint8_t* px = rows[r];
@@ -192,25 +195,21 @@ void ConvertMCU(const std::uint8_t* const rows[8], McuSamples mcu) {
       const int b1 = px[3], g1 = px[4], r1 = px[5];
       const auto y0 = static_cast<std::int32_t>((k.green[g0] + k.red[r0]) + k.blue[b0]);
       const auto y1 = static_cast<std::int32_t>((k.green[g1] + k.blue[b1]) + k.red[r1]);
-      std::int16_t* luma = i < 4 ? g_luma_left : g_luma_right;
+      std::int16_t* luma = i < 4 ? luma_left : luma_right;
       const int column = i < 4 ? 2 * i : 2 * i - 8;
       luma[8 * r + column] = static_cast<std::int16_t>(y0);
       luma[8 * r + column + 1] = static_cast<std::int16_t>(y1);
       // trunc(0.5 * n) of an integer n is n / 2 truncated toward zero.
-      g_blue_diff[8 * r + i] = static_cast<std::int16_t>((b0 - y0) / 2);
-      g_red_diff[8 * r + i] = static_cast<std::int16_t>((r1 - y1) / 2);
+      blue_diff[8 * r + i] = static_cast<std::int16_t>((b0 - y0) / 2);
+      red_diff[8 * r + i] = static_cast<std::int16_t>((r1 - y1) / 2);
     }
   }
-  ClampMCU(g_luma_left, g_luma_right, g_red_diff, g_blue_diff);
+  ClampMCU(luma_left, luma_right, red_diff, blue_diff);
 #if defined(__x86_64__) || defined(_M_X64)
-  LimitChromaVector(g_luma_left, g_luma_right, g_red_diff, g_blue_diff);
+  LimitChromaVector(luma_left, luma_right, red_diff, blue_diff);
 #else
-  LimitChroma(g_luma_left, g_luma_right, g_red_diff, g_blue_diff);
+  LimitChroma(luma_left, luma_right, red_diff, blue_diff);
 #endif
-  std::memcpy(mcu[kLumaLeft], g_luma_left, sizeof g_luma_left);
-  std::memcpy(mcu[kLumaRight], g_luma_right, sizeof g_luma_right);
-  std::memcpy(mcu[kRedDiff], g_red_diff, sizeof g_red_diff);
-  std::memcpy(mcu[kBlueDiff], g_blue_diff, sizeof g_blue_diff);
 }
 
 void TRANSBMP2MCU(const std::uint8_t* dib, const HGLOBAL* grid) {
