@@ -103,62 +103,50 @@ void QuantizeBlock(std::int16_t block[64], std::int16_t out[64], const format::Q
 #if defined(__x86_64__) || defined(_M_X64)
 #include <immintrin.h>
 
-#include "decode/dct_sse2.h"
+#include "encode/forward_pass.h"
 
+// The vector transform on SSE2, one block: the pass of forward_pass.h on
+// eight 16-bit lanes.
 namespace quill::encode {
 namespace {
 
-using dct_sse2::DescalePack;
-using dct_sse2::MulAdd;
-using dct_sse2::Pair;
-using dct_sse2::Wide;
-
-// One pass of the forward transform on eight lanes, outputs in place of the
-// inputs. As in the inverse transform, each output is the plain code's
-// linear combination with the constants multiplied out, e.g.
-//   O7 = t4*F5 - F9(t4+t7) + F4(t4+t5+t6+t7) - F11(t4+t6)
-//      = t4*-11363 + t5*9633 + t6*-6436 + t7*2260,
-// every sum formed in 32 bits by pmaddwd. Ranges: row inputs are -127..127,
-// column inputs (row outputs) stay within +-4,064, so the 16-bit sums t0..t13
-// below stay within +-16,256 and every result fits 16 bits.
-template <bool kColumnPass>
-inline void ForwardPass(__m128i x[8]) {
-  const __m128i t0 = _mm_add_epi16(x[0], x[7]), t7 = _mm_sub_epi16(x[0], x[7]);
-  const __m128i t1 = _mm_add_epi16(x[1], x[6]), t6 = _mm_sub_epi16(x[1], x[6]);
-  const __m128i t2 = _mm_add_epi16(x[2], x[5]), t5 = _mm_sub_epi16(x[2], x[5]);
-  const __m128i t3 = _mm_add_epi16(x[3], x[4]), t4 = _mm_sub_epi16(x[3], x[4]);
-  const __m128i t10 = _mm_add_epi16(t0, t3), t13 = _mm_sub_epi16(t0, t3);
-  const __m128i t11 = _mm_add_epi16(t1, t2), t12 = _mm_sub_epi16(t1, t2);
-
-  const Wide e0 = MulAdd(t10, t11, Pair(1, 1));
-  const Wide e4 = MulAdd(t10, t11, Pair(1, -1));
-  const Wide e2 = MulAdd(t12, t13, Pair(4433, 4433 + 6270));   // z + t13*F2
-  const Wide e6 = MulAdd(t12, t13, Pair(4433 - 15137, 4433));  // z - t12*F3
-  const Wide o1 = MulAdd(t4, t5, Pair(2260, 6437), t6, t7, Pair(9633, 11363));
-  const Wide o3 = MulAdd(t4, t5, Pair(-6436, -11362), t6, t7, Pair(-2259, 9633));
-  const Wide o5 = MulAdd(t4, t5, Pair(9633, 2261), t6, t7, Pair(-11362, 6437));
-  const Wide o7 = MulAdd(t4, t5, Pair(-11363, 9633), t6, t7, Pair(-6436, 2260));
-
-  constexpr int kShift = kColumnPass ? 18 : 11;
-  if constexpr (kColumnPass) {
-    x[0] = DescalePack<5>(e0);
-    x[4] = DescalePack<5>(e4);
-  } else {
-    x[0] = _mm_packs_epi32(_mm_slli_epi32(e0.lo, 2), _mm_slli_epi32(e0.hi, 2));
-    x[4] = _mm_packs_epi32(_mm_slli_epi32(e4.lo, 2), _mm_slli_epi32(e4.hi, 2));
+struct Sse2 {
+  using V = __m128i;
+  static V Add16(V a, V b) { return _mm_add_epi16(a, b); }
+  static V Sub16(V a, V b) { return _mm_sub_epi16(a, b); }
+  static V Add32(V a, V b) { return _mm_add_epi32(a, b); }
+  static V MulAdd16(V a, V k) { return _mm_madd_epi16(a, k); }
+  static V UnpackLo16(V a, V b) { return _mm_unpacklo_epi16(a, b); }
+  static V UnpackHi16(V a, V b) { return _mm_unpackhi_epi16(a, b); }
+  static V UnpackLo32(V a, V b) { return _mm_unpacklo_epi32(a, b); }
+  static V UnpackHi32(V a, V b) { return _mm_unpackhi_epi32(a, b); }
+  static V UnpackLo64(V a, V b) { return _mm_unpacklo_epi64(a, b); }
+  static V UnpackHi64(V a, V b) { return _mm_unpackhi_epi64(a, b); }
+  static V Packs32(V a, V b) { return _mm_packs_epi32(a, b); }
+  static V Set16(std::int16_t x) { return _mm_set1_epi16(x); }
+  static V Set32(std::int32_t x) { return _mm_set1_epi32(x); }
+  template <int n>
+  static V Slli16(V a) {
+    return _mm_slli_epi16(a, n);
   }
-  x[2] = DescalePack<kShift>(e2);
-  x[6] = DescalePack<kShift>(e6);
-  x[1] = DescalePack<kShift>(o1);
-  x[3] = DescalePack<kShift>(o3);
-  x[5] = DescalePack<kShift>(o5);
-  x[7] = DescalePack<kShift>(o7);
-}
+  template <int n>
+  static V Srai16(V a) {
+    return _mm_srai_epi16(a, n);
+  }
+  template <int n>
+  static V Srai32(V a) {
+    return _mm_srai_epi32(a, n);
+  }
+};
 
 }  // namespace
 
 void ForwardDCTVector(std::int16_t block[64]) {
-  dct_sse2::TransformBlock(block, ForwardPass<false>, ForwardPass<true>);
+  __m128i v[8];
+  for (int r = 0; r < 8; ++r)
+    v[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * r));
+  ForwardTransform<Sse2>(v);
+  for (int r = 0; r < 8; ++r) _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * r), v[r]);
 }
 
 // QuantizeBlock on SSE2 for transformed blocks (|v| <= 3,276, which the
