@@ -7,6 +7,7 @@
 
 #include "pictures.h"
 #include "quill32.h"
+#include "road.h"
 
 namespace {
 
@@ -59,26 +60,7 @@ void BM_Road640(benchmark::State& state) {
   const auto frame = Frame(false);
   Block out(921640);
   const bool sharpen = state.range(0) != 0;
-  for (auto _ : state) {
-    // As a host runs it: three grid blocks, given back with FreeMCU.
-    const HGLOBAL small = GlobalAlloc(GHND, 600 * sizeof(HGLOBAL));
-    const HGLOBAL wide = GlobalAlloc(GHND, 1200 * sizeof(HGLOBAL));
-    const HGLOBAL tall = GlobalAlloc(GHND, 2400 * sizeof(HGLOBAL));
-    auto* s = static_cast<HGLOBAL*>(GlobalLock(small));
-    auto* w = static_cast<HGLOBAL*>(GlobalLock(wide));
-    auto* t = static_cast<HGLOBAL*>(GlobalLock(tall));
-    LPYUV2DIB(frame.data(), s);
-    EXPANDMCU(s, w);
-    COMBINEMCU(w, w, t);
-    if (sharpen) SHARPMCU(tall, 60, 0);
-    benchmark::DoNotOptimize(TRANSMCU2BMP(tall, out.handle, 480, 640));
-    GlobalUnlock(small);
-    GlobalUnlock(wide);
-    GlobalUnlock(tall);
-    FreeMCU(small, 30, 20);
-    FreeMCU(wide, 30, 40);
-    FreeMCU(tall, 60, 40);
-  }
+  for (auto _ : state) benchmark::DoNotOptimize(RunRoad(frame.data(), out.handle, sharpen));
   state.SetLabel(sharpen ? "with SHARPMCU" : "without sharpening");
 }
 BENCHMARK(BM_Road640)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);

@@ -16,6 +16,7 @@
 
 #include "pictures.h"
 #include "quill32.h"
+#include "road.h"
 
 namespace {
 
@@ -106,26 +107,7 @@ void TheirDecode(benchmark::State& state, const Job& job, int times) {
 
 void OursRoad(benchmark::State& state, const Job& job) {
   HGLOBAL out = GlobalAlloc(GHND, 921640);
-  for (auto _ : state) {
-    // As a host runs it: three grid blocks, given back with FreeMCU.
-    HGLOBAL small = GlobalAlloc(GHND, 600 * sizeof(HGLOBAL));
-    HGLOBAL wide = GlobalAlloc(GHND, 1200 * sizeof(HGLOBAL));
-    HGLOBAL tall = GlobalAlloc(GHND, 2400 * sizeof(HGLOBAL));
-    auto* s = static_cast<HGLOBAL*>(GlobalLock(small));
-    auto* w = static_cast<HGLOBAL*>(GlobalLock(wide));
-    auto* t = static_cast<HGLOBAL*>(GlobalLock(tall));
-    LPYUV2DIB(job.frame.data(), s);
-    EXPANDMCU(s, w);
-    COMBINEMCU(w, w, t);
-    SHARPMCU(tall, 60, 0);
-    TRANSMCU2BMP(tall, out, 480, 640);
-    GlobalUnlock(small);
-    GlobalUnlock(wide);
-    GlobalUnlock(tall);
-    FreeMCU(small, 30, 20);
-    FreeMCU(wide, 30, 40);
-    FreeMCU(tall, 60, 40);
-  }
+  for (auto _ : state) benchmark::DoNotOptimize(RunRoad(job.frame.data(), out, true));
   GlobalFree(out);
 }
 
