@@ -32,7 +32,6 @@
 // tested against them.
 #include <algorithm>
 #include <cstring>
-#include <initializer_list>
 
 #include "encode/encoder.h"
 #include "frame/locked_block.h"
