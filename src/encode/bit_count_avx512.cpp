@@ -1,10 +1,11 @@
-// The bit count of a block (CountBlockBits) on AVX-512, without a loop over
-// the coefficients: the positions and bit lengths of the non-zero AC
-// coefficients are compressed, in zigzag order, into the first lanes of two
-// byte vectors; a lane's zero run is its position less the one before, less
-// one; its bits are the table entry for (size, run mod 16) (code and value
-// lengths) plus 11 for each 16 zeros of the run (ZRL codes), summed over the
-// lanes. The DC coefficient is counted as CountBlockBits counts it.
+// A block's AC codes on AVX-512, without a loop over the coefficients: the
+// positions and bit lengths of the non-zero AC coefficients are compressed,
+// in zigzag order, into the first lanes of two byte vectors; a lane's zero
+// run is its position less the one before, less one; its code is the table
+// entry for (size, run mod 16), with 11 bits of ZRL code for each 16 zeros
+// of the run before it. CountBlockBitsAvx512 sums the lengths (the DC
+// counted as CountBlockBits counts it); AcCodesAvx512 gives each code with
+// its value bits appended, for the writer to put in turn.
 #if defined(__x86_64__) || defined(_M_X64)
 // GCC 12 takes the AVX-512 headers' own way of making an undefined vector
 // (a variable initialised from itself) for a use of an uninitialised one.
@@ -99,6 +100,93 @@ QUILL32_AVX512_BYTES int CountBlockBitsAvx512(const std::int16_t coef[64], std::
   const __m512i per_lane = _mm512_maskz_add_epi8(lanes, code_bits, zero_run_bits);
   const __m512i sums = _mm512_sad_epu8(per_lane, _mm512_setzero_si512());
   return dc_bits + static_cast<int>(_mm512_reduce_add_epi64(sums));
+}
+
+namespace {
+
+// The codes of the AC table, in three 64-entry parts as the lengths.
+alignas(64) constexpr auto kCodes = [] {
+  std::array<std::uint16_t, 192> codes{};
+  for (std::size_t i = 0; i < 176; ++i) codes[i] = format::kAcCodeBySizeRun[i].bits;
+  return codes;
+}();
+
+// Table lookup of 32 word indices (0..191) into kCodes.
+QUILL32_AVX512_BYTES inline __m512i LookUpCodes(__m512i index) {
+  const std::uint16_t* codes = kCodes.data();
+  const __m512i low =
+      _mm512_permutex2var_epi16(_mm512_load_si512(codes), index, _mm512_load_si512(codes + 32));
+  const __m512i middle = _mm512_permutex2var_epi16(_mm512_load_si512(codes + 64), index,
+                                                   _mm512_load_si512(codes + 96));
+  const __m512i high = _mm512_permutex2var_epi16(_mm512_load_si512(codes + 128), index,
+                                                 _mm512_load_si512(codes + 160));
+  const __m512i up_to_127 =
+      _mm512_mask_blend_epi16(_mm512_cmpge_epu16_mask(index, _mm512_set1_epi16(64)), low, middle);
+  return _mm512_mask_blend_epi16(_mm512_cmpge_epu16_mask(index, _mm512_set1_epi16(128)), up_to_127,
+                                 high);
+}
+
+// Lanes 16 q .. 16 q + 15 of 32 words, widened to 32 bits.
+QUILL32_AVX512_BYTES inline __m512i Widen(__m512i x, int q) {
+  return _mm512_cvtepu16_epi32(q == 0 ? _mm512_castsi512_si256(x)
+                                      : _mm512_extracti64x4_epi64(x, 1));
+}
+
+}  // namespace
+
+QUILL32_AVX512_BYTES int AcCodesAvx512(const std::int16_t coef[64], std::uint64_t nonzero,
+                                       std::uint32_t words[64], std::uint8_t lengths[64],
+                                       std::uint8_t zero_runs[64]) {
+  const __m512i low = _mm512_abs_epi16(_mm512_loadu_si512(coef));
+  const __m512i high = _mm512_abs_epi16(_mm512_loadu_si512(coef + 32));
+  const __m512i limit = _mm512_set1_epi16(1023);
+  const std::uint64_t beyond = _mm512_cmpgt_epu16_mask(low, limit) |
+                               std::uint64_t{_mm512_cmpgt_epu16_mask(high, limit)} << 32;
+  if ((beyond & nonzero) != 0) return -1;
+
+  __m512i sizes = _mm512_castsi128_si512(Sizes(_mm512_castsi512_si256(low)));
+  sizes = _mm512_inserti32x4(sizes, Sizes(_mm512_extracti64x4_epi64(low, 1)), 1);
+  sizes = _mm512_inserti32x4(sizes, Sizes(_mm512_castsi512_si256(high)), 2);
+  sizes = _mm512_inserti32x4(sizes, Sizes(_mm512_extracti64x4_epi64(high, 1)), 3);
+
+  const __m512i positions = _mm512_maskz_compress_epi8(nonzero, _mm512_load_si512(kLanes.data()));
+  const __m512i size = _mm512_maskz_compress_epi8(nonzero, sizes);
+  const __m512i before = _mm512_maskz_permutexvar_epi8(
+      ~std::uint64_t{1}, _mm512_load_si512(kLaneBefore.data()), positions);
+  const __m512i run = _mm512_sub_epi8(_mm512_sub_epi8(positions, before), _mm512_set1_epi8(1));
+  const __m512i index =
+      _mm512_or_si512(_mm512_slli_epi16(size, 4), _mm512_and_si512(run, _mm512_set1_epi8(15)));
+  const __m512i first = _mm512_permutex2var_epi8(_mm512_load_si512(kLengths.data()), index,
+                                                 _mm512_load_si512(kLengths.data() + 64));
+  const __m512i third = _mm512_permutexvar_epi8(index, _mm512_load_si512(kLengths.data() + 128));
+  _mm512_storeu_si512(lengths, _mm512_mask_blend_epi8(_mm512_movepi8_mask(index), first, third));
+  _mm512_storeu_si512(zero_runs, _mm512_and_si512(_mm512_srli_epi16(run, 4), _mm512_set1_epi8(3)));
+
+  // The non-zero values in order: each half compressed, stored one after the other.
+  alignas(64) std::int16_t values[64] = {};
+  const auto low_mask = static_cast<__mmask32>(nonzero);
+  _mm512_mask_compressstoreu_epi16(values, low_mask, _mm512_loadu_si512(coef));
+  _mm512_mask_compressstoreu_epi16(values + __builtin_popcount(low_mask),
+                                   static_cast<__mmask32>(nonzero >> 32),
+                                   _mm512_loadu_si512(coef + 32));
+  for (int h = 0; h < 2; ++h) {  // lanes 32 h .. 32 h + 31, as words
+    const __m512i index16 = _mm512_cvtepu8_epi16(h == 0 ? _mm512_castsi512_si256(index)
+                                                        : _mm512_extracti64x4_epi64(index, 1));
+    const __m512i size16 = _mm512_cvtepu8_epi16(h == 0 ? _mm512_castsi512_si256(size)
+                                                       : _mm512_extracti64x4_epi64(size, 1));
+    const __m512i code = LookUpCodes(index16);
+    // Value bits: v itself when positive, else the low `size` bits of v - 1.
+    const __m512i v = _mm512_load_si512(values + 32 * h);
+    const __m512i mask =
+        _mm512_sub_epi16(_mm512_sllv_epi16(_mm512_set1_epi16(1), size16), _mm512_set1_epi16(1));
+    const __m512i value = _mm512_and_si512(_mm512_add_epi16(v, _mm512_srai_epi16(v, 15)), mask);
+    for (int q = 0; q < 2; ++q) {  // 16 lanes at a time, as 32-bit words
+      const __m512i word =
+          _mm512_or_si512(_mm512_sllv_epi32(Widen(code, q), Widen(size16, q)), Widen(value, q));
+      _mm512_storeu_si512(words + 32 * h + 16 * q, word);
+    }
+  }
+  return __builtin_popcountll(nonzero);
 }
 
 bool CpuHasAvx512Bytes() {

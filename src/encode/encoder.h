@@ -114,6 +114,12 @@ int CountBlockBits(const std::int16_t coef[64], std::uint64_t nonzero, std::int1
 // The same without a loop over the coefficients, on AVX-512 with its byte
 // instructions (when CpuHasAvx512Bytes()).
 int CountBlockBitsAvx512(const std::int16_t coef[64], std::uint64_t nonzero, std::int16_t& pred);
+// The codes a block's non-zero AC coefficients take, in zigzag order, on
+// AVX-512 (when CpuHasAvx512Bytes()): for each, zero_runs[i] ZRL codes, then
+// words[i], its code with its value bits appended, of lengths[i] bits. The
+// number of them, or -1 when one cannot be coded.
+int AcCodesAvx512(const std::int16_t coef[64], std::uint64_t nonzero, std::uint32_t words[64],
+                  std::uint8_t lengths[64], std::uint8_t zero_runs[64]);
 bool CpuHasAvx512Bytes();
 #endif
 

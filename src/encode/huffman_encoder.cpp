@@ -266,6 +266,10 @@ inline const SmallCode* FindSmallCode(int run, std::int32_t v) {
   return index < 31 ? &kSmallCodes[static_cast<std::size_t>(run)][index] : nullptr;
 }
 
+// From this many non-zero AC coefficients on, computing the codes on vectors
+// pays (on processors that can).
+constexpr int kManyCodes = 8;
+
 constexpr int kZeroRunBits = format::kAcCodeBySizeRun[format::kZeroRun].length;        // 11
 constexpr int kEndOfBlockBits = format::kAcCodeBySizeRun[format::kEndOfBlock].length;  // 4
 
@@ -296,6 +300,24 @@ Result EncodeBlockGathered(const std::int16_t coef[64], std::uint64_t nonzero, B
   acc.Put(format::kDcCodeByCategory[static_cast<std::size_t>(category)]);
   if (d != 0) acc.Put(ValueBits(d, category), category);
 
+#if defined(__x86_64__) || defined(_M_X64)
+  // Blocks with many codes take them ready from AcCodesAvx512.
+  static const bool vector_codes = CpuHasAvx512Bytes();
+  if (vector_codes && __builtin_popcountll(nonzero) >= kManyCodes) {
+    alignas(64) std::uint32_t words[64];
+    alignas(64) std::uint8_t lengths[64], zero_runs[64];
+    const int n = AcCodesAvx512(coef, nonzero, words, lengths, zero_runs);
+    if (n < 0) {
+      *w.p = first;
+      return EncodeBlockPlain(coef, w, end);
+    }
+    for (int i = 0; i < n; ++i) {
+      for (int z = zero_runs[i]; z > 0; --z) acc.Put(ac[format::kZeroRun]);
+      acc.Put(words[i], lengths[i]);
+    }
+    nonzero = 0;
+  }
+#endif
   // The runs of zeros are the gaps between the bits of `nonzero`. Each code
   // goes in with its value bits, up to 16 + 10 bits at once.
   int previous = 0;
