@@ -59,19 +59,25 @@ QUILL32_AVX512_BYTES inline __m128i Sizes(__m256i magnitudes) {
   return _mm512_cvtepi32_epi8(_mm512_sub_epi32(_mm512_set1_epi32(32), _mm512_lzcnt_epi32(wide)));
 }
 
-}  // namespace
+// The non-zero AC coefficients' lanes, in zigzag order: size (bit length),
+// zero run before, table index size * 16 + run mod 16, and bits (code and
+// value lengths); `codable` false when one is beyond +-1,023.
+struct CodeLanes {
+  __m512i size, run, index, bits;
+  bool codable;
+};
 
-QUILL32_AVX512_BYTES int CountBlockBitsAvx512(const std::int16_t coef[64], std::uint64_t nonzero,
-                                              std::int16_t& pred) {
-  const int dc_bits = CountBlockBits(coef, 0, pred);  // DC and EOB
-  if (dc_bits < 0 || nonzero == 0) return dc_bits;
+QUILL32_AVX512_BYTES inline CodeLanes DescribeCodes(const std::int16_t coef[64],
+                                                    std::uint64_t nonzero) {
   const __m512i low = _mm512_abs_epi16(_mm512_loadu_si512(coef));
   const __m512i high = _mm512_abs_epi16(_mm512_loadu_si512(coef + 32));
   // Any AC magnitude above 1,023 (or of -32,768) cannot be coded.
   const __m512i limit = _mm512_set1_epi16(1023);
   const std::uint64_t beyond = _mm512_cmpgt_epu16_mask(low, limit) |
                                std::uint64_t{_mm512_cmpgt_epu16_mask(high, limit)} << 32;
-  if ((beyond & nonzero) != 0) return -1;
+  CodeLanes lanes{};
+  lanes.codable = (beyond & nonzero) == 0;
+  if (!lanes.codable) return lanes;
 
   __m512i sizes = _mm512_castsi128_si512(Sizes(_mm512_castsi512_si256(low)));
   sizes = _mm512_inserti32x4(sizes, Sizes(_mm512_extracti64x4_epi64(low, 1)), 1);
@@ -79,22 +85,39 @@ QUILL32_AVX512_BYTES int CountBlockBitsAvx512(const std::int16_t coef[64], std::
   sizes = _mm512_inserti32x4(sizes, Sizes(_mm512_extracti64x4_epi64(high, 1)), 3);
 
   const __m512i positions = _mm512_maskz_compress_epi8(nonzero, _mm512_load_si512(kLanes.data()));
-  const __m512i size = _mm512_maskz_compress_epi8(nonzero, sizes);
+  lanes.size = _mm512_maskz_compress_epi8(nonzero, sizes);
   const __m512i before =  // the position before each, 0 (the DC) for the first
       _mm512_maskz_permutexvar_epi8(~std::uint64_t{1}, _mm512_load_si512(kLaneBefore.data()),
                                     positions);
-  const __m512i run = _mm512_sub_epi8(_mm512_sub_epi8(positions, before), _mm512_set1_epi8(1));
+  lanes.run = _mm512_sub_epi8(_mm512_sub_epi8(positions, before), _mm512_set1_epi8(1));
   // size * 16 + run mod 16: sizes are below 16, so the 16-bit shift keeps
   // each byte's bits within it.
-  const __m512i index =
-      _mm512_or_si512(_mm512_slli_epi16(size, 4), _mm512_and_si512(run, _mm512_set1_epi8(15)));
-  const __m512i first = _mm512_permutex2var_epi8(_mm512_load_si512(kLengths.data()), index,
+  lanes.index = _mm512_or_si512(_mm512_slli_epi16(lanes.size, 4),
+                                _mm512_and_si512(lanes.run, _mm512_set1_epi8(15)));
+  const __m512i first = _mm512_permutex2var_epi8(_mm512_load_si512(kLengths.data()), lanes.index,
                                                  _mm512_load_si512(kLengths.data() + 64));
-  const __m512i third = _mm512_permutexvar_epi8(index, _mm512_load_si512(kLengths.data() + 128));
-  const __m512i code_bits = _mm512_mask_blend_epi8(_mm512_movepi8_mask(index), first, third);
+  const __m512i third =
+      _mm512_permutexvar_epi8(lanes.index, _mm512_load_si512(kLengths.data() + 128));
+  lanes.bits = _mm512_mask_blend_epi8(_mm512_movepi8_mask(lanes.index), first, third);
+  return lanes;
+}
+
+// The number of ZRL codes before each lane's code (a run of up to 62 zeros).
+QUILL32_AVX512_BYTES inline __m512i ZeroRuns(__m512i run) {
+  return _mm512_and_si512(_mm512_srli_epi16(run, 4), _mm512_set1_epi8(3));
+}
+
+}  // namespace
+
+QUILL32_AVX512_BYTES int CountBlockBitsAvx512(const std::int16_t coef[64], std::uint64_t nonzero,
+                                              std::int16_t& pred) {
+  const int dc_bits = CountBlockBits(coef, 0, pred);  // DC and EOB
+  if (dc_bits < 0 || nonzero == 0) return dc_bits;
+  const CodeLanes codes = DescribeCodes(coef, nonzero);
+  if (!codes.codable) return -1;
   const __m512i zero_run_bits =
-      _mm512_permutexvar_epi8(_mm512_and_si512(_mm512_srli_epi16(run, 4), _mm512_set1_epi8(3)),
-                              _mm512_load_si512(kZeroRunLengths.data()));
+      _mm512_permutexvar_epi8(ZeroRuns(codes.run), _mm512_load_si512(kZeroRunLengths.data()));
+  const __m512i code_bits = codes.bits;
   const int count = __builtin_popcountll(nonzero);
   const std::uint64_t lanes = count == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << count) - 1;
   const __m512i per_lane = _mm512_maskz_add_epi8(lanes, code_bits, zero_run_bits);
@@ -137,30 +160,11 @@ QUILL32_AVX512_BYTES inline __m512i Widen(__m512i x, int q) {
 QUILL32_AVX512_BYTES int AcCodesAvx512(const std::int16_t coef[64], std::uint64_t nonzero,
                                        std::uint32_t words[64], std::uint8_t lengths[64],
                                        std::uint8_t zero_runs[64]) {
-  const __m512i low = _mm512_abs_epi16(_mm512_loadu_si512(coef));
-  const __m512i high = _mm512_abs_epi16(_mm512_loadu_si512(coef + 32));
-  const __m512i limit = _mm512_set1_epi16(1023);
-  const std::uint64_t beyond = _mm512_cmpgt_epu16_mask(low, limit) |
-                               std::uint64_t{_mm512_cmpgt_epu16_mask(high, limit)} << 32;
-  if ((beyond & nonzero) != 0) return -1;
-
-  __m512i sizes = _mm512_castsi128_si512(Sizes(_mm512_castsi512_si256(low)));
-  sizes = _mm512_inserti32x4(sizes, Sizes(_mm512_extracti64x4_epi64(low, 1)), 1);
-  sizes = _mm512_inserti32x4(sizes, Sizes(_mm512_castsi512_si256(high)), 2);
-  sizes = _mm512_inserti32x4(sizes, Sizes(_mm512_extracti64x4_epi64(high, 1)), 3);
-
-  const __m512i positions = _mm512_maskz_compress_epi8(nonzero, _mm512_load_si512(kLanes.data()));
-  const __m512i size = _mm512_maskz_compress_epi8(nonzero, sizes);
-  const __m512i before = _mm512_maskz_permutexvar_epi8(
-      ~std::uint64_t{1}, _mm512_load_si512(kLaneBefore.data()), positions);
-  const __m512i run = _mm512_sub_epi8(_mm512_sub_epi8(positions, before), _mm512_set1_epi8(1));
-  const __m512i index =
-      _mm512_or_si512(_mm512_slli_epi16(size, 4), _mm512_and_si512(run, _mm512_set1_epi8(15)));
-  const __m512i first = _mm512_permutex2var_epi8(_mm512_load_si512(kLengths.data()), index,
-                                                 _mm512_load_si512(kLengths.data() + 64));
-  const __m512i third = _mm512_permutexvar_epi8(index, _mm512_load_si512(kLengths.data() + 128));
-  _mm512_storeu_si512(lengths, _mm512_mask_blend_epi8(_mm512_movepi8_mask(index), first, third));
-  _mm512_storeu_si512(zero_runs, _mm512_and_si512(_mm512_srli_epi16(run, 4), _mm512_set1_epi8(3)));
+  const CodeLanes codes = DescribeCodes(coef, nonzero);
+  if (!codes.codable) return -1;
+  const __m512i index = codes.index, size = codes.size;
+  _mm512_storeu_si512(lengths, codes.bits);
+  _mm512_storeu_si512(zero_runs, ZeroRuns(codes.run));
 
   // The non-zero values in order: each half compressed, stored one after the other.
   alignas(64) std::int16_t values[64] = {};
