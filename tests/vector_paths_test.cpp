@@ -118,7 +118,7 @@ TEST(GatheredWriter, WritesAndCountsWhatTheBytewiseWriterWrites) {
     std::int16_t counted_pred = pred;
     const int counted = encode::CountBlockBits(other, nonzero, counted_pred);
     ASSERT_EQ(counted_pred, encode::g_dc_pred) << trial;
-    if (encode::CpuHasAvx512Bytes()) {
+    if (quill::CpuHasAvx512Bytes()) {
       std::int16_t vector_pred = pred;
       ASSERT_EQ(encode::CountBlockBitsAvx512(other, nonzero, vector_pred), counted) << trial;
       ASSERT_EQ(vector_pred, counted_pred) << trial;
@@ -145,22 +145,37 @@ TEST(GatheredWriter, WritesAndCountsWhatTheBytewiseWriterWrites) {
 
 #if defined(__x86_64__) || defined(_M_X64)
 TEST(VectorPaths, InverseDctMatchesThePlainCode) {
+  // Four blocks of each kind at a time, so that the two- and four-block
+  // transforms see neighbours that differ.
   std::mt19937 rng(9);
   const std::int16_t extremes[] = {-32768, -32767, -1024, -1, 0, 1, 1023, 32766, 32767};
-  for (int trial = 0; trial < 20000; ++trial) {
-    decode::Block plain, vector;
-    for (int i = 0; i < 64; ++i) {
-      const int kind = trial % 4;
-      std::int16_t v = kind == 0 ? extremes[rng() % 9]
-                       : kind == 1
-                           ? static_cast<std::int16_t>(rng())
-                           : static_cast<std::int16_t>(static_cast<int>(rng() % 2001) - 1000);
-      if (kind == 3 && i > 10) v = 0;
-      plain[i] = vector[i] = v;
+  for (int trial = 0; trial < 8000; ++trial) {
+    alignas(64) decode::Block plain[4], single[4], pair[4], quad[4];
+    for (int b = 0; b < 4; ++b) {
+      const int kind = (trial + b) % 4;
+      for (int i = 0; i < 64; ++i) {
+        std::int16_t v = kind == 0 ? extremes[rng() % 9]
+                         : kind == 1
+                             ? static_cast<std::int16_t>(rng())
+                             : static_cast<std::int16_t>(static_cast<int>(rng() % 2001) - 1000);
+        if (kind == 3 && i > 10) v = 0;
+        plain[b][i] = single[b][i] = pair[b][i] = quad[b][i] = v;
+      }
+      decode::InverseDCTRows(plain[b], 0xFF);
+      decode::InverseDCTVector(single[b]);
+      ASSERT_TRUE(std::equal(plain[b], plain[b] + 64, single[b])) << "SSE2, trial " << trial;
     }
-    decode::InverseDCTRows(plain, 0xFF);
-    decode::InverseDCTVector(vector);
-    ASSERT_TRUE(std::equal(plain, plain + 64, vector)) << "trial " << trial;
+    if (CpuHasAvx2()) {
+      decode::InverseDCTPairAvx2(pair[0], pair[1]);
+      decode::InverseDCTPairAvx2(pair[2], pair[3]);
+      for (int b = 0; b < 4; ++b)
+        ASSERT_TRUE(std::equal(plain[b], plain[b] + 64, pair[b])) << "AVX2, trial " << trial;
+    }
+    if (CpuHasAvx512bw()) {
+      decode::InverseDCTQuadAvx512(quad);
+      for (int b = 0; b < 4; ++b)
+        ASSERT_TRUE(std::equal(plain[b], plain[b] + 64, quad[b])) << "AVX-512, trial " << trial;
+    }
   }
 }
 
@@ -189,8 +204,8 @@ TEST(VectorPaths, PlaneSharpeningMatchesThePlainCode) {
 std::vector<std::pair<const char*, decltype(&encode::QuantizeBlockSse2)>> VectorQuantizers() {
   std::vector<std::pair<const char*, decltype(&encode::QuantizeBlockSse2)>> all = {
       {"SSE2", encode::QuantizeBlockSse2}};
-  if (encode::CpuHasAvx2()) all.emplace_back("AVX2", encode::QuantizeBlockAvx2);
-  if (encode::CpuHasAvx512bw()) all.emplace_back("AVX-512", encode::QuantizeBlockAvx512);
+  if (quill::CpuHasAvx2()) all.emplace_back("AVX2", encode::QuantizeBlockAvx2);
+  if (quill::CpuHasAvx512bw()) all.emplace_back("AVX-512", encode::QuantizeBlockAvx512);
   return all;
 }
 
@@ -290,7 +305,7 @@ TEST(VectorPaths, ForwardDctMatchesThePlainCode) {
     encode::ForwardDCT(other_plain);
     encode::ForwardDCTVector(vector);
     ASSERT_TRUE(std::equal(plain, plain + 64, vector)) << "trial " << trial;
-    if (encode::CpuHasAvx2()) {
+    if (quill::CpuHasAvx2()) {
       // As luma samples (shifted by +128 here, by -128 there) and as they are.
       std::int16_t out[2][64], luma[64];
       for (int i = 0; i < 64; ++i) luma[i] = static_cast<std::int16_t>(pair[0][i] + 128);
@@ -300,7 +315,7 @@ TEST(VectorPaths, ForwardDctMatchesThePlainCode) {
       ASSERT_TRUE(std::equal(plain, plain + 64, out[0])) << "AVX2 trial " << trial;
       ASSERT_TRUE(std::equal(other_plain, other_plain + 64, out[1])) << "AVX2 trial " << trial;
     }
-    if (encode::CpuHasAvx512bw()) {
+    if (quill::CpuHasAvx512bw()) {
       // An MCU: the two blocks as luma, then as colour differences.
       std::int16_t mcu[4][64], out[4][64];
       for (int i = 0; i < 64; ++i) {

@@ -12,6 +12,7 @@
 #include "decode/decoder.h"
 #include "decode/huffman_decoder.h"
 #include "decode/reconstruct.h"
+#include "frame/cpu_features.h"
 #include "frame/mcu.h"
 #include "frame/state.h"
 #include "quill32.h"
@@ -25,20 +26,49 @@ namespace {
 constexpr std::uint32_t kBitstreamBytes = format::kFrameBytes - format::kBitstreamOffset;
 constexpr int kLumaBlockColumns = 40;
 
-// Decodes the next block and reconstructs it: dequantized coefficients in
+// Blocks are decoded four at a time (two MCUs' luma, or two MCUs' colour
+// differences) and then reconstructed together: dequantized coefficients in
 // natural order, then the inverse DCT. The level shift and the clamps are
 // applied as the samples are stored.
-inline void DecodeSamples(Block block, BitReader& reader) {
-  const std::uint8_t rows = DecodeDequantizedBlock(block, reader, g_decoder.quant);
+constexpr int kGroup = 4;
+using BlockGroup = Block[kGroup];
+
+inline void DecodeGroup(BlockGroup blocks, BitReader& reader) {
+  std::uint64_t positions[kGroup];
+  std::uint64_t any = 0;
+  for (int b = 0; b < kGroup; ++b) {
+    positions[b] = DecodeDequantizedBlock(blocks[b], reader, g_decoder.quant);
+    any |= positions[b];
+  }
+  constexpr std::uint64_t kFirstRow = format::kZigzagOfRow[0];
 #if defined(__x86_64__) || defined(_M_X64)
-  // Blocks with more than their first row take the vector transform; the
-  // plain one is quicker for the others.
-  if (rows != 1) {
-    InverseDCTVector(block);
+  // Blocks with more than their first row take a vector transform; the plain
+  // one is quicker for the others.
+  if ((any & ~kFirstRow) != 0) {
+    if (CpuHasAvx512bw()) {
+      InverseDCTQuadAvx512(blocks);
+      return;
+    }
+    for (int b = 0; b < kGroup; b += 2) {
+      if (((positions[b] | positions[b + 1]) & ~kFirstRow) == 0) {
+        InverseDCTRows(blocks[b], 1);
+        InverseDCTRows(blocks[b + 1], 1);
+      } else if (CpuHasAvx2()) {
+        InverseDCTPairAvx2(blocks[b], blocks[b + 1]);
+      } else {
+        for (int i = b; i < b + 2; ++i) {
+          if ((positions[i] & ~kFirstRow) == 0) {
+            InverseDCTRows(blocks[i], 1);
+          } else {
+            InverseDCTVector(blocks[i]);
+          }
+        }
+      }
+    }
     return;
   }
 #endif
-  InverseDCTRows(block, rows);
+  for (int b = 0; b < kGroup; ++b) InverseDCTRows(blocks[b], RowsOfZigzag(positions[b]));
 }
 
 // Luma: +128 in 16 bits, then 0..255 on a tagged frame; a legacy frame keeps
@@ -103,17 +133,21 @@ int DecodeBitstream(const std::uint8_t* bits, HGLOBAL* grid) {
   if (!AllocateGrid(grid)) return 0;
 
   BitReader reader{bits, kBitstreamBytes, 0};
-  Block block;
+  alignas(64) BlockGroup blocks;
+  static_assert(kLumaBlockColumns % kGroup == 0 && kGrid320x240.slots() % 2 == 0);
 
   g_dc_pred = 0;
   for (int row = 0; row < kGrid320x240.rows; ++row) {
-    for (int j = 0; j < kLumaBlockColumns; ++j) {
-      DecodeSamples(block, reader);
-      McuSamples mcu = LockMcu(grid[row * kGrid320x240.columns + j / 2]);
-      StoreLuma(block, mcu[j % 2], tagged);
-      if (!tagged && row >= kToneFirstBlockRow && row <= kToneLastBlockRow &&
-          j >= kToneFirstBlockColumn && j <= kToneLastBlockColumn) {
-        CountTones(mcu[j % 2]);
+    for (int first = 0; first < kLumaBlockColumns; first += kGroup) {
+      DecodeGroup(blocks, reader);
+      for (int b = 0; b < kGroup; ++b) {
+        const int j = first + b;
+        McuSamples mcu = LockMcu(grid[row * kGrid320x240.columns + j / 2]);
+        StoreLuma(blocks[b], mcu[j % 2], tagged);
+        if (!tagged && row >= kToneFirstBlockRow && row <= kToneLastBlockRow &&
+            j >= kToneFirstBlockColumn && j <= kToneLastBlockColumn) {
+          CountTones(mcu[j % 2]);
+        }
       }
     }
   }
@@ -132,12 +166,13 @@ int DecodeBitstream(const std::uint8_t* bits, HGLOBAL* grid) {
   reader.position = chroma * 8;
   g_dc_pred = 0;
 
-  for (int i = 0; i < kGrid320x240.slots(); ++i) {
-    McuSamples mcu = LockMcu(grid[i]);
-    DecodeSamples(block, reader);
-    StoreChroma(block, mcu[kBlueDiff]);
-    DecodeSamples(block, reader);
-    StoreChroma(block, mcu[kRedDiff]);
+  for (int i = 0; i < kGrid320x240.slots(); i += 2) {
+    DecodeGroup(blocks, reader);
+    for (int m = 0; m < 2; ++m) {
+      McuSamples mcu = LockMcu(grid[i + m]);
+      StoreChroma(blocks[2 * m], mcu[kBlueDiff]);
+      StoreChroma(blocks[2 * m + 1], mcu[kRedDiff]);
+    }
   }
   return 1;
 }

@@ -94,6 +94,14 @@ constexpr std::array<std::uint8_t, 64> MakeNaturalToZigzag() {
 }
 constexpr std::array<std::uint8_t, 64> kNaturalToZigzag = MakeNaturalToZigzag();
 
+// The zigzag positions of each row of a block, as bits (bit k for position k).
+constexpr std::array<std::uint64_t, 8> kZigzagOfRow = [] {
+  std::array<std::uint64_t, 8> rows{};
+  for (int k = 0; k < 64; ++k) rows[kZigzagToNatural[k] / 8] |= std::uint64_t{1} << k;
+  return rows;
+}();
+static_assert(kZigzagOfRow[0] == 0x1800C063);  // positions 0, 1, 5, 6, 14, 15, 27, 28
+
 // --- Code tables --------------------------------------------------------
 // Counts of codes per length 1..16 and the symbols in code order.
 

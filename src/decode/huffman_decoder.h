@@ -37,10 +37,12 @@ void DecodeAC(std::int16_t coef[64], BitReader& reader);
 void DecodeBlock(std::int16_t coef[64], BitReader& reader);
 
 // DecodeBlock, Dezigzag and Dequantize in one: the block's coefficients in
-// natural order, each multiplied by its step (16-bit wrap). Returns a mask
-// of the rows that may hold non-zero values (bit r for row r); the others
-// are 0.
-std::uint8_t DecodeDequantizedBlock(std::int16_t block[64], BitReader& reader,
-                                    const format::QuantTable& quant);
+// natural order, each multiplied by its step (16-bit wrap). Returns the
+// zigzag positions that may hold non-zero values (bit k for position k, bit
+// 0 always); the others are 0.
+std::uint64_t DecodeDequantizedBlock(std::int16_t block[64], BitReader& reader,
+                                     const format::QuantTable& quant);
+// The rows (bit r for row r) that hold any of the zigzag positions given.
+std::uint8_t RowsOfZigzag(std::uint64_t positions);
 
 }  // namespace quill::decode

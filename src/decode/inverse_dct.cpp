@@ -120,62 +120,24 @@ void InverseDCT(Block block) {
 }  // namespace quill::decode
 
 #if defined(__x86_64__) || defined(_M_X64)
-#include "decode/dct_sse2.h"
+#include <emmintrin.h>
 
-// The same transform on SSE2, eight rows (then eight columns) at once: the
-// block is transposed so that each vector holds one input position of all
-// eight transforms. The products are pairs of 16-bit samples times 16-bit
-// constants summed by pmaddwd, so every sum is formed in 32 bits with the
-// same wrap as the plain code: each output is the plain code's linear
-// combination of the inputs with its constants multiplied out, e.g.
-//   o0 = x7*2446 - 7373(x7+x1) - 16069(x7+x3) + 9633(x1+x3+x5+x7)
-//      = x7*-11363 + x1*2260 + x3*-6436 + x5*9633,
-// and (mod 2^32) expanding does not change a result. Stores keep the low 16
-// bits, as the plain code's do.
+#include "decode/inverse_pass.h"
+
+// The same transform on SSE2, one block at a time (see inverse_pass.h).
 namespace quill::decode {
 namespace {
 
-using dct_sse2::Add;
-using dct_sse2::DescalePack;
-using dct_sse2::MulAdd;
-using dct_sse2::Pair;
-using dct_sse2::Sub;
-using dct_sse2::Wide;
-
-// One pass: x[i] holds input position i of eight transforms; the outputs
-// replace them.
-template <int kShift>
-inline void Pass(__m128i x[8]) {
-  // Even part: t2, t3 from (x2, x6); t0, t1 from (x0, x4).
-  const Wide t2 = MulAdd(x[2], x[6], Pair(4433, 4433 - 15137));
-  const Wide t3 = MulAdd(x[2], x[6], Pair(4433 + 6270, 4433));
-  const Wide t0 = MulAdd(x[0], x[4], Pair(8192, 8192));
-  const Wide t1 = MulAdd(x[0], x[4], Pair(8192, -8192));
-  const Wide e10 = Add(t0, t3), e13 = Sub(t0, t3), e11 = Add(t1, t2), e12 = Sub(t1, t2);
-
-  // Odd part from (x1, x3) and (x5, x7).
-  auto odd = [&](std::int16_t c1, std::int16_t c3, std::int16_t c5, std::int16_t c7) {
-    return MulAdd(x[1], x[3], Pair(c1, c3), x[5], x[7], Pair(c5, c7));
-  };
-  const Wide o0 = odd(2260, -6436, 9633, -11363);   // 2446 - 7373 - 16069 + 9633 = -11363 for x7
-  const Wide o1 = odd(6437, -11362, 2261, 9633);    // 16819 - 20995 - 3196 + 9633 = 2261 for x5
-  const Wide o2 = odd(9633, -2259, -11362, -6436);  // 25172 - 20995 - 16069 + 9633 = -2259 for x3
-  const Wide o3 = odd(11363, 9633, 6437, 2260);     // 12299 - 7373 - 3196 + 9633 = 11363 for x1
-
-  x[0] = DescalePack<kShift>(Add(e10, o3));
-  x[7] = DescalePack<kShift>(Sub(e10, o3));
-  x[1] = DescalePack<kShift>(Add(e11, o2));
-  x[6] = DescalePack<kShift>(Sub(e11, o2));
-  x[2] = DescalePack<kShift>(Add(e12, o1));
-  x[5] = DescalePack<kShift>(Sub(e12, o1));
-  x[3] = DescalePack<kShift>(Add(e13, o0));
-  x[4] = DescalePack<kShift>(Sub(e13, o0));
-}
+QUILL_LANES(Sse2, __m128i, _mm);
 
 }  // namespace
 
 void InverseDCTVector(Block block) {
-  dct_sse2::TransformBlock(block, Pass<11>, Pass<18>);
+  __m128i v[8];
+  for (int r = 0; r < 8; ++r)
+    v[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * r));
+  InverseTransform<Sse2>(v);
+  for (int r = 0; r < 8; ++r) _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * r), v[r]);
 }
 
 }  // namespace quill::decode

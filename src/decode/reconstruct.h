@@ -22,6 +22,10 @@ void InverseDCTRows(Block block, std::uint8_t rows);
 #if defined(__x86_64__) || defined(_M_X64)
 // The whole transform on SSE2, same results (x86-64 builds only).
 void InverseDCTVector(Block block);
+// The same on two blocks at once on AVX2 (when CpuHasAvx2()), and on four
+// consecutive blocks on AVX-512BW (when CpuHasAvx512bw()).
+void InverseDCTPairAvx2(Block a, Block b);
+void InverseDCTQuadAvx512(Block* blocks);
 #endif
 // Adds delta to every sample in 16-bit arithmetic.
 void ShiftBlock(Block block, std::int16_t delta);

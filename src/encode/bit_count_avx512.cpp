@@ -193,16 +193,5 @@ QUILL32_AVX512_BYTES int AcCodesAvx512(const std::int16_t coef[64], std::uint64_
   return __builtin_popcountll(nonzero);
 }
 
-bool CpuHasAvx512Bytes() {
-#ifdef _WIN32
-  return false;  // as CpuHasAvx2: the SSE2 paths on Windows
-#else
-  static const bool has =
-      __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512cd") &&
-      __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512vbmi2");
-  return has;
-#endif
-}
-
 }  // namespace quill::encode
 #endif

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "decode/frame_format.h"
+#include "frame/cpu_features.h"
 #include "frame/mcu.h"
 
 namespace quill::encode {
@@ -48,7 +49,6 @@ void ForwardDCTPairAvx2(const std::int16_t* a, const std::int16_t* b, std::int16
 // and transformed as ForwardDCTVector does, each into zigzag[b] in zigzag
 // order; on AVX-512BW (when CpuHasAvx512bw()).
 void ForwardDCTMcuAvx512(const std::int16_t* samples, std::int16_t* const zigzag[4]);
-bool CpuHasAvx512bw();
 #endif
 // Divides by `quant`, writing the result back into `block` (natural order)
 // and into `out` at each coefficient's zigzag position.
@@ -76,7 +76,6 @@ std::uint64_t QuantizeBlockAvx2(const std::int16_t zigzag[64], std::int16_t out[
                                 const QuantSteps& steps);
 std::uint64_t QuantizeBlockAvx512(const std::int16_t zigzag[64], std::int16_t out[64],
                                   const QuantSteps& steps);
-bool CpuHasAvx2();
 #endif
 
 // --- Huffman block encoder ------------------------------------------------
@@ -120,7 +119,6 @@ int CountBlockBitsAvx512(const std::int16_t coef[64], std::uint64_t nonzero, std
 // number of them, or -1 when one cannot be coded.
 int AcCodesAvx512(const std::int16_t coef[64], std::uint64_t nonzero, std::uint32_t words[64],
                   std::uint8_t lengths[64], std::uint8_t zero_runs[64]);
-bool CpuHasAvx512Bytes();
 #endif
 
 // --- Driver ----------------------------------------------------------------

@@ -110,34 +110,7 @@ void QuantizeBlock(std::int16_t block[64], std::int16_t out[64], const format::Q
 namespace quill::encode {
 namespace {
 
-struct Sse2 {
-  using V = __m128i;
-  static V Add16(V a, V b) { return _mm_add_epi16(a, b); }
-  static V Sub16(V a, V b) { return _mm_sub_epi16(a, b); }
-  static V Add32(V a, V b) { return _mm_add_epi32(a, b); }
-  static V MulAdd16(V a, V k) { return _mm_madd_epi16(a, k); }
-  static V UnpackLo16(V a, V b) { return _mm_unpacklo_epi16(a, b); }
-  static V UnpackHi16(V a, V b) { return _mm_unpackhi_epi16(a, b); }
-  static V UnpackLo32(V a, V b) { return _mm_unpacklo_epi32(a, b); }
-  static V UnpackHi32(V a, V b) { return _mm_unpackhi_epi32(a, b); }
-  static V UnpackLo64(V a, V b) { return _mm_unpacklo_epi64(a, b); }
-  static V UnpackHi64(V a, V b) { return _mm_unpackhi_epi64(a, b); }
-  static V Packs32(V a, V b) { return _mm_packs_epi32(a, b); }
-  static V Set16(std::int16_t x) { return _mm_set1_epi16(x); }
-  static V Set32(std::int32_t x) { return _mm_set1_epi32(x); }
-  template <int n>
-  static V Slli16(V a) {
-    return _mm_slli_epi16(a, n);
-  }
-  template <int n>
-  static V Srai16(V a) {
-    return _mm_srai_epi16(a, n);
-  }
-  template <int n>
-  static V Srai32(V a) {
-    return _mm_srai_epi32(a, n);
-  }
-};
+QUILL_LANES(Sse2, __m128i, _mm);
 
 }  // namespace
 
@@ -213,17 +186,6 @@ std::uint64_t QuantizeBlockSse2(const std::int16_t zigzag[64], std::int16_t out[
   for (int i = 0; i < 8; ++i) _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8 * i), r[i]);
   for (int i = 0; i < 4; ++i) nonzero |= NonZeroBits(r[2 * i], r[2 * i + 1]) << (16 * i);
   return nonzero & ~std::uint64_t{1};
-}
-
-bool CpuHasAvx2() {
-#ifdef _WIN32
-  // mingw-w64's GCC keeps the stack 16-byte aligned but spills AVX registers
-  // with aligned 32-byte moves: Windows builds keep to the SSE2 paths.
-  return false;
-#else
-  static const bool has = __builtin_cpu_supports("avx2") != 0;
-  return has;
-#endif
 }
 
 }  // namespace quill::encode

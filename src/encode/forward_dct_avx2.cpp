@@ -19,34 +19,7 @@
 namespace quill::encode {
 namespace {
 
-struct Avx2 {
-  using V = __m256i;
-  static V Add16(V a, V b) { return _mm256_add_epi16(a, b); }
-  static V Sub16(V a, V b) { return _mm256_sub_epi16(a, b); }
-  static V Add32(V a, V b) { return _mm256_add_epi32(a, b); }
-  static V MulAdd16(V a, V k) { return _mm256_madd_epi16(a, k); }
-  static V UnpackLo16(V a, V b) { return _mm256_unpacklo_epi16(a, b); }
-  static V UnpackHi16(V a, V b) { return _mm256_unpackhi_epi16(a, b); }
-  static V UnpackLo32(V a, V b) { return _mm256_unpacklo_epi32(a, b); }
-  static V UnpackHi32(V a, V b) { return _mm256_unpackhi_epi32(a, b); }
-  static V UnpackLo64(V a, V b) { return _mm256_unpacklo_epi64(a, b); }
-  static V UnpackHi64(V a, V b) { return _mm256_unpackhi_epi64(a, b); }
-  static V Packs32(V a, V b) { return _mm256_packs_epi32(a, b); }
-  static V Set16(std::int16_t x) { return _mm256_set1_epi16(x); }
-  static V Set32(std::int32_t x) { return _mm256_set1_epi32(x); }
-  template <int n>
-  static V Slli16(V a) {
-    return _mm256_slli_epi16(a, n);
-  }
-  template <int n>
-  static V Srai16(V a) {
-    return _mm256_srai_epi16(a, n);
-  }
-  template <int n>
-  static V Srai32(V a) {
-    return _mm256_srai_epi32(a, n);
-  }
-};
+QUILL_LANES(Avx2, __m256i, _mm256);
 
 }  // namespace
 

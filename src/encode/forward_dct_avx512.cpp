@@ -20,7 +20,7 @@
 
 #include "encode/encoder.h"
 
-// Everything up to CpuHasAvx512bw is compiled for AVX-512BW and runs only
+// Everything below is compiled for AVX-512BW and runs only
 // where the processor has it.
 #if defined(__clang__)
 #pragma clang attribute push(__attribute__((target("avx512bw"))), apply_to = function)
@@ -34,34 +34,7 @@
 namespace quill::encode {
 namespace {
 
-struct Avx512 {
-  using V = __m512i;
-  static V Add16(V a, V b) { return _mm512_add_epi16(a, b); }
-  static V Sub16(V a, V b) { return _mm512_sub_epi16(a, b); }
-  static V Add32(V a, V b) { return _mm512_add_epi32(a, b); }
-  static V MulAdd16(V a, V k) { return _mm512_madd_epi16(a, k); }
-  static V UnpackLo16(V a, V b) { return _mm512_unpacklo_epi16(a, b); }
-  static V UnpackHi16(V a, V b) { return _mm512_unpackhi_epi16(a, b); }
-  static V UnpackLo32(V a, V b) { return _mm512_unpacklo_epi32(a, b); }
-  static V UnpackHi32(V a, V b) { return _mm512_unpackhi_epi32(a, b); }
-  static V UnpackLo64(V a, V b) { return _mm512_unpacklo_epi64(a, b); }
-  static V UnpackHi64(V a, V b) { return _mm512_unpackhi_epi64(a, b); }
-  static V Packs32(V a, V b) { return _mm512_packs_epi32(a, b); }
-  static V Set16(std::int16_t x) { return _mm512_set1_epi16(x); }
-  static V Set32(std::int32_t x) { return _mm512_set1_epi32(x); }
-  template <int n>
-  static V Slli16(V a) {
-    return _mm512_slli_epi16(a, n);
-  }
-  template <int n>
-  static V Srai16(V a) {
-    return _mm512_srai_epi16(a, n);
-  }
-  template <int n>
-  static V Srai32(V a) {
-    return _mm512_srai_epi32(a, n);
-  }
-};
+QUILL_LANES(Avx512, __m512i, _mm512);
 
 // The natural index of each zigzag position, as 16-bit permutation indices
 // into the 64 values of a block held in two registers (rows 0-3, rows 4-7).
@@ -160,17 +133,4 @@ std::uint64_t QuantizeBlockAvx512(const std::int16_t zigzag[64], std::int16_t ou
 #else
 #pragma GCC pop_options
 #endif
-
-namespace quill::encode {
-
-bool CpuHasAvx512bw() {
-#ifdef _WIN32
-  return false;  // as CpuHasAvx2: the SSE2 paths on Windows
-#else
-  static const bool has = __builtin_cpu_supports("avx512bw") != 0;
-  return has;
-#endif
-}
-
-}  // namespace quill::encode
 #endif

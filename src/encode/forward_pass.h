@@ -1,13 +1,7 @@
-// The forward DCT's 8-point pass and block transpose, written once for every
-// register width. A width's file defines a traits type S (in an unnamed
-// namespace, compiled for its instruction set) with S::V, its register of
-// 16-bit lanes, and these operations on it:
-//   Add16, Sub16, Add32, MulAdd16 (pmaddwd), UnpackLo16/Hi16, UnpackLo32/Hi32,
-//   UnpackLo64/Hi64, Packs32, Set16, Set32, and the shifts Slli16<n>,
-//   Srai16<n>, Srai32<n>.
-// Unpacks, multiply-adds and packs work within 128-bit parts at every
-// width, so a register of 2 or 4 such parts transforms 2 or 4 blocks, each
-// exactly as the plain code does (ForwardDCT).
+// The forward DCT's 8-point pass, written once for every register width:
+// S is a lanes traits struct (decode/lanes.h) defined in a width's file,
+// compiled for its instruction set. A register of 2 or 4 128-bit parts
+// transforms 2 or 4 blocks, each exactly as the plain code does (ForwardDCT).
 //
 // Each output is the plain code's linear combination with the constants
 // multiplied out, e.g.
@@ -21,59 +15,15 @@
 
 #include <cstdint>
 
+#include "decode/lanes.h"
+
 namespace quill::encode {
 namespace {
 
-template <typename S>
-struct WideLanes {  // the low and high 32-bit halves of 16-bit lanes
-  typename S::V lo, hi;
-};
-
-// (a, b) repeated: the multiply-add with it on interleaved (x, y) gives a*x + b*y.
-template <typename S>
-inline typename S::V Pair(std::int16_t a, std::int16_t b) {
-  return S::Set32(static_cast<std::int32_t>(static_cast<std::uint16_t>(a) |
-                                            (static_cast<std::uint32_t>(b) << 16)));
-}
-
-template <typename S>
-inline WideLanes<S> MulAdd(typename S::V a, typename S::V b, typename S::V k) {
-  return {S::MulAdd16(S::UnpackLo16(a, b), k), S::MulAdd16(S::UnpackHi16(a, b), k)};
-}
-
-template <typename S>
-inline WideLanes<S> MulAdd(typename S::V a, typename S::V b, typename S::V kab, typename S::V c,
-                           typename S::V d, typename S::V kcd) {
-  const WideLanes<S> x = MulAdd<S>(a, b, kab), y = MulAdd<S>(c, d, kcd);
-  return {S::Add32(x.lo, y.lo), S::Add32(x.hi, y.hi)};
-}
-
-template <typename S, int kShift>
-inline typename S::V DescalePack(WideLanes<S> v) {
-  const typename S::V bias = S::Set32(1 << (kShift - 1));
-  return S::Packs32(S::template Srai32<kShift>(S::Add32(v.lo, bias)),
-                    S::template Srai32<kShift>(S::Add32(v.hi, bias)));
-}
-
-// Rows to columns within every 128-bit part.
-template <typename S>
-inline void TransposeParts(typename S::V v[8]) {
-  typename S::V a[8], b[8];
-  for (int i = 0; i < 8; i += 2) {
-    a[i] = S::UnpackLo16(v[i], v[i + 1]);
-    a[i + 1] = S::UnpackHi16(v[i], v[i + 1]);
-  }
-  for (int i = 0; i < 8; i += 4) {
-    b[i] = S::UnpackLo32(a[i], a[i + 2]);
-    b[i + 1] = S::UnpackHi32(a[i], a[i + 2]);
-    b[i + 2] = S::UnpackLo32(a[i + 1], a[i + 3]);
-    b[i + 3] = S::UnpackHi32(a[i + 1], a[i + 3]);
-  }
-  for (int i = 0; i < 4; ++i) {
-    v[2 * i] = S::UnpackLo64(b[i], b[i + 4]);
-    v[2 * i + 1] = S::UnpackHi64(b[i], b[i + 4]);
-  }
-}
+using lanes::DescalePack;
+using lanes::MulAdd;
+using lanes::Pair;
+using lanes::TransposeParts;
 
 // One pass on the lanes: x[i] holds input i of every transform; the outputs
 // replace the inputs.
@@ -87,12 +37,12 @@ inline void ForwardPass(typename S::V x[8]) {
   const V t10 = S::Add16(t0, t3), t13 = S::Sub16(t0, t3);
   const V t11 = S::Add16(t1, t2), t12 = S::Sub16(t1, t2);
 
-  const WideLanes<S> e2 = MulAdd<S>(t12, t13, Pair<S>(4433, 4433 + 6270));   // z + t13*F2
-  const WideLanes<S> e6 = MulAdd<S>(t12, t13, Pair<S>(4433 - 15137, 4433));  // z - t12*F3
-  const WideLanes<S> o1 = MulAdd<S>(t4, t5, Pair<S>(2260, 6437), t6, t7, Pair<S>(9633, 11363));
-  const WideLanes<S> o3 = MulAdd<S>(t4, t5, Pair<S>(-6436, -11362), t6, t7, Pair<S>(-2259, 9633));
-  const WideLanes<S> o5 = MulAdd<S>(t4, t5, Pair<S>(9633, 2261), t6, t7, Pair<S>(-11362, 6437));
-  const WideLanes<S> o7 = MulAdd<S>(t4, t5, Pair<S>(-11363, 9633), t6, t7, Pair<S>(-6436, 2260));
+  const lanes::Wide<S> e2 = MulAdd<S>(t12, t13, Pair<S>(4433, 4433 + 6270));   // z + t13*F2
+  const lanes::Wide<S> e6 = MulAdd<S>(t12, t13, Pair<S>(4433 - 15137, 4433));  // z - t12*F3
+  const lanes::Wide<S> o1 = MulAdd<S>(t4, t5, Pair<S>(2260, 6437), t6, t7, Pair<S>(9633, 11363));
+  const lanes::Wide<S> o3 = MulAdd<S>(t4, t5, Pair<S>(-6436, -11362), t6, t7, Pair<S>(-2259, 9633));
+  const lanes::Wide<S> o5 = MulAdd<S>(t4, t5, Pair<S>(9633, 2261), t6, t7, Pair<S>(-11362, 6437));
+  const lanes::Wide<S> o7 = MulAdd<S>(t4, t5, Pair<S>(-11363, 9633), t6, t7, Pair<S>(-6436, 2260));
 
   // E0 = t10 + t11 and E4 = t10 - t11 in 16 bits: 4 E in the row pass,
   // (E + 16) >> 5 in the column pass.

@@ -1,0 +1,45 @@
+// The inverse DCT on AVX2, two blocks at once: block a in the low 128 bits
+// of every register, block b in the high 128 bits (the transform itself is
+// in inverse_pass.h). Compiled for AVX2; runs only where CpuHasAvx2().
+#if defined(__x86_64__) || defined(_M_X64)
+#include <immintrin.h>
+
+#include "decode/reconstruct.h"
+
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx2")
+#endif
+
+#include "decode/inverse_pass.h"
+
+namespace quill::decode {
+namespace {
+
+QUILL_LANES(Avx2, __m256i, _mm256);
+
+}  // namespace
+
+void InverseDCTPairAvx2(Block a, Block b) {
+  __m256i v[8];
+  for (int r = 0; r < 8; ++r) {
+    v[r] = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(b + 8 * r),
+                               reinterpret_cast<const __m128i*>(a + 8 * r));
+  }
+  InverseTransform<Avx2>(v);
+  for (int r = 0; r < 8; ++r) {
+    _mm256_storeu2_m128i(reinterpret_cast<__m128i*>(b + 8 * r),
+                         reinterpret_cast<__m128i*>(a + 8 * r), v[r]);
+  }
+}
+
+}  // namespace quill::decode
+
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
+#endif

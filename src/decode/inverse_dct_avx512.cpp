@@ -1,0 +1,66 @@
+// The inverse DCT on AVX-512BW, four blocks at once: block b in the b-th
+// 128-bit quarter of every register (the transform itself is in
+// inverse_pass.h); the 32 registers hold it without spilling. Compiled for
+// AVX-512BW; runs only where CpuHasAvx512bw().
+#if defined(__x86_64__) || defined(_M_X64)
+// GCC 12 takes the AVX-512 headers' own way of making an undefined vector
+// (a variable initialised from itself) for a use of an uninitialised one.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+#include <immintrin.h>
+
+#include "decode/reconstruct.h"
+
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx512bw"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx512bw")
+#endif
+
+#include "decode/inverse_pass.h"
+
+namespace quill::decode {
+namespace {
+
+QUILL_LANES(Avx512, __m512i, _mm512);
+
+// 4x4 transpose of 128-bit quarters: quarter j of q[i] trades places with
+// quarter i of q[j]. With q[b] holding rows 4h..4h+3 of block b, q[i] comes
+// to hold row 4h + i of blocks 0..3, and back.
+inline void TransposeQuarters(__m512i q[4]) {
+  const __m512i t0 = _mm512_shuffle_i64x2(q[0], q[1], 0x44);  // q0.0 q0.1 q1.0 q1.1
+  const __m512i t1 = _mm512_shuffle_i64x2(q[0], q[1], 0xEE);  // q0.2 q0.3 q1.2 q1.3
+  const __m512i t2 = _mm512_shuffle_i64x2(q[2], q[3], 0x44);
+  const __m512i t3 = _mm512_shuffle_i64x2(q[2], q[3], 0xEE);
+  q[0] = _mm512_shuffle_i64x2(t0, t2, 0x88);  // q0.0 q1.0 q2.0 q3.0
+  q[1] = _mm512_shuffle_i64x2(t0, t2, 0xDD);
+  q[2] = _mm512_shuffle_i64x2(t1, t3, 0x88);
+  q[3] = _mm512_shuffle_i64x2(t1, t3, 0xDD);
+}
+
+}  // namespace
+
+void InverseDCTQuadAvx512(Block* blocks) {
+  __m512i v[8];
+  for (int h = 0; h < 2; ++h) {
+    for (int b = 0; b < 4; ++b) v[4 * h + b] = _mm512_loadu_si512(blocks[b] + 32 * h);
+    TransposeQuarters(v + 4 * h);
+  }
+  InverseTransform<Avx512>(v);
+  for (int h = 0; h < 2; ++h) {
+    TransposeQuarters(v + 4 * h);
+    for (int b = 0; b < 4; ++b) _mm512_storeu_si512(blocks[b] + 32 * h, v[4 * h + b]);
+  }
+}
+
+}  // namespace quill::decode
+
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
+#endif

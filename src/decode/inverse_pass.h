@@ -1,0 +1,69 @@
+// The inverse DCT on vectors, written once for every register width: S is a
+// lanes traits struct (decode/lanes.h) defined in a width's file, compiled
+// for its instruction set; each 128-bit part of a register carries one
+// block, so 1, 2 or 4 blocks are transformed at once.
+//
+// Each vector holds one input position of eight 1-D transforms. The products
+// are pairs of 16-bit samples times 16-bit constants summed by pmaddwd, so
+// every sum is formed in 32 bits with the same wrap as the plain code
+// (InverseDCTRows): each output is the plain code's linear combination of
+// the inputs with its constants multiplied out, e.g.
+//   o0 = x7*2446 - 7373(x7+x1) - 16069(x7+x3) + 9633(x1+x3+x5+x7)
+//      = x7*-11363 + x1*2260 + x3*-6436 + x5*9633,
+// and (mod 2^32) expanding does not change a result. Results keep the low
+// 16 bits, as the plain code's stores do.
+#pragma once
+
+#include "decode/lanes.h"
+
+namespace quill::decode {
+namespace {
+
+// One pass: x[i] holds input position i of the transforms; the outputs
+// replace them.
+template <typename S, int kShift>
+inline void InversePass(typename S::V x[8]) {
+  using lanes::MulAdd;
+  using lanes::Pair;
+  using W = lanes::Wide<S>;
+  // Even part: t2, t3 from (x2, x6); t0, t1 from (x0, x4).
+  const W t2 = MulAdd<S>(x[2], x[6], Pair<S>(4433, 4433 - 15137));
+  const W t3 = MulAdd<S>(x[2], x[6], Pair<S>(4433 + 6270, 4433));
+  const W t0 = MulAdd<S>(x[0], x[4], Pair<S>(8192, 8192));
+  const W t1 = MulAdd<S>(x[0], x[4], Pair<S>(8192, -8192));
+  const W e10 = lanes::Add<S>(t0, t3), e13 = lanes::Sub<S>(t0, t3);
+  const W e11 = lanes::Add<S>(t1, t2), e12 = lanes::Sub<S>(t1, t2);
+
+  // Odd part from (x1, x3) and (x5, x7).
+  const W o0 = MulAdd<S>(x[1], x[3], Pair<S>(2260, -6436), x[5], x[7],
+                         Pair<S>(9633, -11363));  // 2446 - 7373 - 16069 + 9633 = -11363 for x7
+  const W o1 = MulAdd<S>(x[1], x[3], Pair<S>(6437, -11362), x[5], x[7],
+                         Pair<S>(2261, 9633));  // 16819 - 20995 - 3196 + 9633 = 2261 for x5
+  const W o2 = MulAdd<S>(x[1], x[3], Pair<S>(9633, -2259), x[5], x[7],
+                         Pair<S>(-11362, -6436));  // 25172 - 20995 - 16069 + 9633 = -2259 for x3
+  const W o3 = MulAdd<S>(x[1], x[3], Pair<S>(11363, 9633), x[5], x[7],
+                         Pair<S>(6437, 2260));  // 12299 - 7373 - 3196 + 9633 = 11363 for x1
+
+  using lanes::DescaleWrapPack;
+  x[0] = DescaleWrapPack<S, kShift>(lanes::Add<S>(e10, o3));
+  x[7] = DescaleWrapPack<S, kShift>(lanes::Sub<S>(e10, o3));
+  x[1] = DescaleWrapPack<S, kShift>(lanes::Add<S>(e11, o2));
+  x[6] = DescaleWrapPack<S, kShift>(lanes::Sub<S>(e11, o2));
+  x[2] = DescaleWrapPack<S, kShift>(lanes::Add<S>(e12, o1));
+  x[5] = DescaleWrapPack<S, kShift>(lanes::Sub<S>(e12, o1));
+  x[3] = DescaleWrapPack<S, kShift>(lanes::Add<S>(e13, o0));
+  x[4] = DescaleWrapPack<S, kShift>(lanes::Sub<S>(e13, o0));
+}
+
+// Rows pass (descaled by 2^11), then columns pass (by 2^18), on rows loaded
+// into v (row r of every block in v[r]); the samples come back the same way.
+template <typename S>
+inline void InverseTransform(typename S::V v[8]) {
+  lanes::TransposeParts<S>(v);  // v[c]: column c of all rows, the inputs of the row transforms
+  InversePass<S, 11>(v);
+  lanes::TransposeParts<S>(v);  // v[r]: row r of the row results, the column transforms' inputs
+  InversePass<S, 18>(v);
+}
+
+}  // namespace
+}  // namespace quill::decode
