@@ -93,10 +93,12 @@ std::vector<std::uint8_t> NoisyPicture(int amount, int seed) {
 TEST(EncodeFrame, EqualsThePlainAttemptLoopWhicheverWayAttemptsAreTried) {
   // Every attempt counted first (with the quick bounds for every luma
   // section); every one written at once; the bounds never; mixtures in which
-  // a counted failure comes before an attempt written at once; the library's
-  // own choice.
-  const encode::AttemptPolicy policies[] = {{0, 9999},    {0, 0},    {9999, 9999},
-                                            {9999, 2000}, {0, 2100}, encode::g_attempt_policy};
+  // a counted failure comes before an attempt written at once; the first
+  // attempt counted from its first block, from block 1,300 (in the chroma
+  // section), or from block 240 whatever its share; the library's own choice.
+  const encode::AttemptPolicy policies[] = {
+      {0, 9999, 9999, 0}, {0, 0, 9999, 0},     {9999, 9999, 1, 0},  {9999, 2000, 1, 0},
+      {0, 2100, 1300, 0}, {900, 9999, 240, 0}, {9999, 1500, 7, 50}, encode::g_attempt_policy};
   const encode::AttemptPolicy usual = encode::g_attempt_policy;
   std::set<int> steps;
   for (int amount = 0; amount <= 16; ++amount) {
@@ -113,7 +115,8 @@ TEST(EncodeFrame, EqualsThePlainAttemptLoopWhicheverWayAttemptsAreTried) {
       ASSERT_EQ(plain.result, library.result) << "noise " << amount;
       ASSERT_TRUE(plain.frame == library.frame)
           << "noise " << amount << " policy " << policy.bound_luma_below << "/"
-          << policy.write_ahead_from;
+          << policy.write_ahead_from << "/" << policy.first_check_block << "/"
+          << policy.first_share_percent;
     }
   }
   EXPECT_GE(steps.size(), 8u);  // the pictures take many different numbers of attempts

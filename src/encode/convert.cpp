@@ -213,13 +213,18 @@ void ConvertMCU(const std::uint8_t* const rows[8], McuSamples mcu) {
 }
 
 void TRANSBMP2MCU(const std::uint8_t* dib, const HGLOBAL* grid) {
+#if defined(__x86_64__) || defined(_M_X64)
+  const auto convert = CpuHasAvx512Bytes() ? ConvertMcuAvx512 : ConvertMCU;
+#else
+  const auto convert = ConvertMCU;
+#endif
   for (int row = 0; row < kGrid320x240.rows; ++row) {
     const std::uint8_t* top = dib + kTopRowOffset - kMcuRowBytes * row;
     for (int column = 0; column < kGrid320x240.columns; ++column) {
       const std::uint8_t* rows[8];
       for (int r = 0; r < 8; ++r) rows[r] = top - kPixelRowBytes * r + kMcuPixelBytes * column;
       const HGLOBAL mcu = grid[row * kGrid320x240.columns + column];
-      ConvertMCU(rows, BeginMcu(mcu));
+      convert(rows, BeginMcu(mcu));
       EndMcu(mcu);
     }
   }

@@ -43,7 +43,7 @@ format::QuantTable g_encode_quant = format::kBaseQuant;
 // Early in the luma section (900 of 2,400 blocks), a quick bound is likely to
 // show the next overflow too; beyond 70% of the blocks (1,680), the next
 // attempt is likely to fit or to be the last one to fail.
-AttemptPolicy g_attempt_policy = {900, 1680};
+AttemptPolicy g_attempt_policy = {900, 2040, 240, 120};
 
 namespace {
 
@@ -120,10 +120,18 @@ void TransformGrid(const HGLOBAL* grid) {
 }
 
 // One attempt's quantized blocks (zigzag order), with their non-zero AC
-// coefficients as bit masks; `blocks` of them are filled.
+// coefficients as bit masks; `blocks` of them are filled. For the first
+// `exact_blocks` blocks (written, or counted exactly) `end_bits` holds the
+// bit position after each, and `chroma_start_bits` where the chroma section
+// begins once it is reached; `total_bits` is the whole attempt's, once it is
+// counted to the end.
 struct QuantizedAttempt {
   std::int16_t coef[2 * kBlocks][64];
   std::uint64_t nonzero[2 * kBlocks];
+  std::int32_t end_bits[2 * kBlocks];
+  std::int32_t chroma_start_bits;
+  std::int32_t total_bits;
+  int exact_blocks;
   int blocks;
 };
 QuantizedAttempt g_attempts[2];  // this attempt and the one before
@@ -186,7 +194,7 @@ int CountBits(const std::int16_t coef[64], std::uint64_t nonzero, std::int16_t& 
 
 // Counts the luma blocks of `a` exactly; the first block after which the
 // luma overflows, or kBlocks.
-int CountLuma(const QuantizedAttempt& a, std::int64_t& bits, bool& counting) {
+int CountLuma(QuantizedAttempt& a, std::int64_t& bits, bool& counting) {
   std::int16_t pred = 0;
   bits = 0;
   for (int i = 0; i < kBlocks; ++i) {
@@ -196,22 +204,46 @@ int CountLuma(const QuantizedAttempt& a, std::int64_t& bits, bool& counting) {
       return kBlocks;
     }
     bits += block_bits;
+    a.end_bits[i] = static_cast<std::int32_t>(bits);
+    a.exact_blocks = i + 1;
     if (bits / 8 >= kRoomBytes) return i;
   }
   return kBlocks;
 }
 
-// Quantizes every block into `a`, counting the bits of the attempt as it
-// goes; stops after the block that shows it overflows. With `bound_luma` the
-// luma blocks are first summed by their quick lower bounds, which may show
-// an overflow within the luma section early (and so a plain one: the
-// alignment is never reached); if they do not, the luma is counted exactly
-// before the chroma is.
-Verdict QuantizeAttempt(const Quantizer& quantize, QuantizedAttempt& a, bool bound_luma) {
-  bool counting = true;
+// Where an attempt's chroma section starts after luma of `bits` (AlignChroma:
+// the next even byte, with 0xAA between when luma ended inside an even byte).
+std::int64_t ChromaStart(std::int64_t bits) {
+  const std::int64_t n = bits / 8;
+  return 8 * (n % 2 == 1 ? n + 1 : bits % 8 != 0 ? n + 2 : n);
+}
+
+// Where the writer of the blocks quantized in `a` stands before block i.
+std::int64_t StartBits(const QuantizedAttempt& a, int i) {
+  return i == 0 ? 0 : i == kBlocks ? a.chroma_start_bits : a.end_bits[i - 1];
+}
+
+// Where a count starts: at block 0 of an empty bitstream, or behind the
+// blocks of the attempt already written.
+struct CountStart {
+  int block = 0;
   std::int64_t bits = 0;
   std::int16_t pred = 0;
-  for (int i = 0; i < 2 * kBlocks; ++i) {
+};
+
+// Quantizes every block into `a` from `from.block` on, counting the bits of
+// the attempt as it goes; stops after the block that shows it overflows.
+// With `bound_luma` the luma blocks are first summed by their quick lower
+// bounds, which may show an overflow within the luma section early (and so
+// a plain one: the alignment is never reached); if they do not, the luma is
+// counted exactly before the chroma is.
+Verdict QuantizeAttempt(const Quantizer& quantize, QuantizedAttempt& a, bool bound_luma,
+                        CountStart from = {}) {
+  bool counting = true;
+  std::int64_t bits = from.bits;
+  std::int16_t pred = from.pred;
+  a.exact_blocks = bound_luma ? 0 : from.block;
+  for (int i = from.block; i < 2 * kBlocks; ++i) {
     if (i == kBlocks && bound_luma && counting) {
       bound_luma = false;
       if (const int last = CountLuma(a, bits, counting); last < kBlocks) {
@@ -220,12 +252,11 @@ Verdict QuantizeAttempt(const Quantizer& quantize, QuantizedAttempt& a, bool bou
       }
     }
     if (i == kBlocks && counting) {
-      // AlignChroma: the chroma section starts at the next even byte, with
-      // 0xAA between when luma ended inside an even byte.
-      const std::int64_t n = bits / 8;
-      const std::int64_t start = n % 2 == 1 ? n + 1 : bits % 8 != 0 ? n + 2 : n;
-      if (start >= kRoomBytes) counting = false;
-      bits = 8 * start;
+      // The alignment tests no room: a start at the limit is left to a real write.
+      const std::int64_t start = ChromaStart(bits);
+      if (start / 8 >= kRoomBytes) counting = false;
+      bits = start;
+      a.chroma_start_bits = static_cast<std::int32_t>(start);
       pred = 0;
     }
     a.nonzero[i] = quantize(i, a.coef[i]);
@@ -237,42 +268,116 @@ Verdict QuantizeAttempt(const Quantizer& quantize, QuantizedAttempt& a, bool bou
       continue;
     }
     bits += block_bits;
+    if (!bound_luma) {
+      a.end_bits[i] = static_cast<std::int32_t>(bits);
+      a.exact_blocks = i + 1;
+    }
     if (bits / 8 >= kRoomBytes) {
       a.blocks = i + 1;
       return Verdict::kOverflows;
     }
   }
   a.blocks = 2 * kBlocks;
+  a.total_bits = static_cast<std::int32_t>(bits);
   return counting ? Verdict::kFits : Verdict::kUnsure;
 }
 
-// Writes an attempt into the frame: the blocks quantized in `a` or, given a
-// quantizer, each block quantized into `a` just before it is written.
-Result WriteAttempt(std::uint8_t* frame, int quality_word, QuantizedAttempt& a,
-                    const Quantizer* quantize = nullptr) {
+// Counts the blocks of `a` exactly from the start, recording where each
+// ends, up to its overflow; false when a block cannot be counted.
+bool CountPositions(QuantizedAttempt& a) {
+  std::int64_t bits = 0;
+  std::int16_t pred = 0;
+  a.exact_blocks = 0;
+  for (int i = 0; i < a.blocks; ++i) {
+    if (i == kBlocks) {
+      bits = ChromaStart(bits);
+      a.chroma_start_bits = static_cast<std::int32_t>(bits);
+      pred = 0;
+    }
+    const int block_bits = CountBits(a.coef[i], a.nonzero[i], pred);
+    if (block_bits < 0) return false;
+    bits += block_bits;
+    a.end_bits[i] = static_cast<std::int32_t>(bits);
+    a.exact_blocks = i + 1;
+    if (bits / 8 >= kRoomBytes) return true;
+  }
+  return true;
+}
+
+// The writer's position in the bitstream, in bits.
+std::int64_t WriterBits(const std::uint8_t* bitstream) {
+  return 8 * (g_writer.p - bitstream) + g_writer.used;
+}
+
+// Writes blocks first..last-1 of `a` with the writer where it stands (the
+// alignment before block kBlocks included), recording where each ends; with
+// a quantizer, each block is quantized into `a` just before it is written.
+// On a failure `a.blocks` becomes the number of blocks tried.
+Result WriteBlocks(std::uint8_t* frame, QuantizedAttempt& a, const Quantizer* quantize, int first,
+                   int last) {
   const std::uint8_t* end = frame + format::kTagOffset;
+  const std::uint8_t* bitstream = frame + format::kBitstreamOffset;
+  for (int i = first; i < last; ++i) {
+    if (i == kBlocks) {
+      AlignChroma(g_writer, bitstream);
+      a.chroma_start_bits = static_cast<std::int32_t>(WriterBits(bitstream));
+      g_dc_pred = 0;
+    }
+    if (quantize != nullptr) a.nonzero[i] = (*quantize)(i, a.coef[i]);
+    if (const Result r = EncodeBlockGathered(a.coef[i], a.nonzero[i], g_writer, end); r != kDone) {
+      a.blocks = i + 1;
+      return r;
+    }
+    a.end_bits[i] = static_cast<std::int32_t>(WriterBits(bitstream));
+    a.exact_blocks = i + 1;
+  }
+  return kDone;
+}
+
+// The quality word, and the writer at the start of an empty bitstream.
+void StartAttempt(std::uint8_t* frame, int quality_word) {
   frame[0] = static_cast<std::uint8_t>(quality_word);
   frame[1] = static_cast<std::uint8_t>(quality_word >> 8);
   std::uint8_t* bitstream = frame + format::kBitstreamOffset;
   g_writer = {bitstream, 0};
   *bitstream = 0;
   g_dc_pred = 0;
+}
+
+// Writes an attempt into the frame: the blocks quantized in `a` or, given a
+// quantizer, each block quantized into `a` just before it is written.
+Result WriteAttempt(std::uint8_t* frame, int quality_word, QuantizedAttempt& a,
+                    const Quantizer* quantize = nullptr) {
+  StartAttempt(frame, quality_word);
   const int blocks = quantize != nullptr ? 2 * kBlocks : a.blocks;
-  for (int i = 0; i < blocks; ++i) {
-    if (i == kBlocks) {
-      AlignChroma(g_writer, bitstream);
-      g_dc_pred = 0;
-    }
-    if (quantize != nullptr) a.nonzero[i] = (*quantize)(i, a.coef[i]);
-    if (const Result r = EncodeBlockGathered(a.coef[i], a.nonzero[i], g_writer, end); r != kDone) {
-      if (quantize != nullptr) a.blocks = i + 1;
-      return r;
-    }
-  }
+  a.exact_blocks = 0;
+  if (const Result r = WriteBlocks(frame, a, quantize, 0, blocks); r != kDone) return r;
   if (quantize != nullptr) a.blocks = blocks;
   // Only an attempt counted to the end is complete; one cut short overflows
   // by its count before its last block is done.
   return blocks == 2 * kBlocks ? kDone : kBufferFull;
+}
+
+// Writes the failed attempt `f` where a later attempt that fits leaves its
+// bytes: beyond bitstream byte `covered`, the last one the later attempt is
+// sure to write (it is written afterwards, over whatever this leaves before).
+// A failed attempt's bytes depend only on its blocks, so the writer can start
+// at the last block that begins within the covered bytes, once it knows
+// where that block begins and the DC before it. Where `f`'s positions cannot
+// be counted, it is written whole.
+void WriteFailureUnder(std::uint8_t* frame, int quality_word, QuantizedAttempt& f,
+                       std::int64_t covered) {
+  if (f.exact_blocks < f.blocks && !CountPositions(f)) {
+    WriteAttempt(frame, quality_word, f);
+    return;
+  }
+  int b = f.exact_blocks - 1;
+  while (b > 0 && StartBits(f, b) / 8 > covered) --b;
+  const std::int64_t start = StartBits(f, b);
+  g_writer = {frame + format::kBitstreamOffset + start / 8, static_cast<std::uint8_t>(start % 8)};
+  *g_writer.p = 0;  // its bits before `start` are the later attempt's to write
+  g_dc_pred = b == 0 || b == kBlocks ? std::int16_t{0} : f.coef[b - 1][0];
+  WriteBlocks(frame, f, nullptr, b, f.blocks);
 }
 
 }  // namespace
@@ -319,13 +424,35 @@ int EncodeFrame(std::uint8_t* frame, const HGLOBAL* grid) {
   Result r = kDone;
   for (int step = 0;; ++step) {
     QuantizedAttempt& attempt = g_attempts[step % 2];
+    QuantizedAttempt& before = g_attempts[(step + 1) % 2];
     const Quantizer quantize(g_encode_quant);
     const bool last_step = step + 1 == kRefusedQualityStep;
     const int quality_word = step * kQualityWordStep;
     if (step == 0) {
       // Most pictures fit at once: the first attempt is written as it is
-      // quantized, without a count.
-      r = WriteAttempt(state, quality_word, attempt, &quantize);
+      // quantized. When its first blocks take much more than their share of
+      // the room, it is only counted from there on.
+      const AttemptPolicy& policy = g_attempt_policy;
+      const int check = std::min(policy.first_check_block, 2 * kBlocks);
+      StartAttempt(state, quality_word);
+      r = WriteBlocks(state, attempt, &quantize, 0, check);
+      const std::int64_t bits = WriterBits(state + format::kBitstreamOffset);
+      if (r != kDone || check == 2 * kBlocks) {
+        if (r == kDone) attempt.blocks = check;
+      } else if (bits * 2 * kBlocks * 100 <=
+                 std::int64_t{8} * kRoomBytes * check * policy.first_share_percent) {
+        r = WriteBlocks(state, attempt, &quantize, check, 2 * kBlocks);
+        if (r == kDone) attempt.blocks = 2 * kBlocks;
+      } else {
+        const Verdict verdict = QuantizeAttempt(quantize, attempt, false, {check, bits, g_dc_pred});
+        if (verdict == Verdict::kOverflows) {
+          overflow_block = attempt.blocks;
+          unwritten_failure = true;
+          format::Coarsen(g_encode_quant);
+          continue;
+        }
+        r = WriteAttempt(state, quality_word, attempt);
+      }
       overflow_block = attempt.blocks;
     } else if (overflow_block >= g_attempt_policy.write_ahead_from) {
       std::uint8_t* copy = g_copies[state == g_copies[0] ? 1 : 0];
@@ -333,10 +460,12 @@ int EncodeFrame(std::uint8_t* frame, const HGLOBAL* grid) {
       r = WriteAttempt(copy, quality_word, attempt, &quantize);
       overflow_block = attempt.blocks;
       if (r == kDone && unwritten_failure) {
-        // The bytes behind this attempt are the counted one's: write that,
-        // then this one again over it.
-        WriteAttempt(state, quality_word - kQualityWordStep, g_attempts[(step - 1) % 2]);
-        r = WriteAttempt(state, quality_word, attempt);
+        // The counted failure's bytes go behind this attempt's: beyond the
+        // byte the writer stands on, then this attempt's over the rest.
+        const std::ptrdiff_t last = g_writer.p - copy;
+        WriteFailureUnder(state, quality_word - kQualityWordStep, before,
+                          last - format::kBitstreamOffset);
+        std::memcpy(state, copy, static_cast<std::size_t>(last + 1));
       } else {
         // A failure stores every byte up to offset 24,573, so the counted
         // one before it leaves nothing behind.
@@ -345,14 +474,20 @@ int EncodeFrame(std::uint8_t* frame, const HGLOBAL* grid) {
       unwritten_failure = false;
     } else {
       const bool bound_luma = overflow_block < g_attempt_policy.bound_luma_below;
-      if (QuantizeAttempt(quantize, attempt, bound_luma) == Verdict::kOverflows && !last_step) {
+      const Verdict verdict = QuantizeAttempt(quantize, attempt, bound_luma);
+      if (verdict == Verdict::kOverflows && !last_step) {
         overflow_block = attempt.blocks;
         unwritten_failure = true;
         format::Coarsen(g_encode_quant);
         continue;
       }
-      if (unwritten_failure)  // its bytes are what stays behind this attempt
-        WriteAttempt(state, quality_word - kQualityWordStep, g_attempts[(step - 1) % 2]);
+      if (unwritten_failure) {
+        // Its bytes are what stays behind this attempt: those beyond the
+        // last byte this attempt surely writes, when it is counted to the end.
+        const std::int64_t covered =
+            verdict == Verdict::kFits ? (std::int64_t{attempt.total_bits} - 1) / 8 : -1;
+        WriteFailureUnder(state, quality_word - kQualityWordStep, before, covered);
+      }
       unwritten_failure = false;
       r = WriteAttempt(state, quality_word, attempt);
     }

@@ -20,6 +20,11 @@ void TRANSBMP2MCU(const std::uint8_t* dib, const HGLOBAL* grid);
 // Builds one MCU from its eight picture rows (top first, each pointing at the
 // MCU's first pixel).
 void ConvertMCU(const std::uint8_t* const rows[8], McuSamples mcu);
+#if defined(__x86_64__) || defined(_M_X64)
+// The same on AVX-512 with its byte permutes (when CpuHasAvx512Bytes()).
+// Reads only the 48 bytes of each row that belong to the MCU.
+void ConvertMcuAvx512(const std::uint8_t* const rows[8], McuSamples mcu);
+#endif
 void ClampMCU(std::int16_t luma_left[64], std::int16_t luma_right[64], std::int16_t ry[64],
               std::int16_t by[64]);
 void LimitChroma(const std::int16_t luma_left[64], const std::int16_t luma_right[64],
@@ -125,13 +130,18 @@ int AcCodesAvx512(const std::int16_t coef[64], std::uint64_t nonzero, std::uint3
 // Moves the writer to the first even frame offset after the luma section
 // (counted from `bitstream`, frame offset 2), leaving 0xAA or 0x00 between.
 void AlignChroma(BitWriter& w, const std::uint8_t* bitstream);
-// How each attempt after the first is tried, by the block after which the
-// attempt before it overflowed: below `bound_luma_below` its luma is first
-// summed by the blocks' quick lower bounds; from `write_ahead_from` on it is
-// written at once, into a copy of the frame. Only the speed depends on them.
+// How attempts are tried. The first is written as it is quantized; after
+// `first_check_block` blocks, if they took more than `first_share_percent`
+// percent of their share of the room, it is only counted from there on.
+// Each later one is tried by the block after which the attempt before it
+// overflowed: below `bound_luma_below` its luma is first summed by the
+// blocks' quick lower bounds; from `write_ahead_from` on it is written at
+// once, into a copy of the frame. Only the speed depends on them.
 struct AttemptPolicy {
   int bound_luma_below;
   int write_ahead_from;
+  int first_check_block;
+  int first_share_percent;
 };
 extern AttemptPolicy g_attempt_policy;
 // The quantizer of the last attempt.

@@ -1,0 +1,134 @@
+// The picture-to-block conversion (ConvertMCU) on AVX-512, one 16-pixel row
+// of an MCU at a time: the 48 bytes are spread by byte permutes into 32-bit
+// lanes, one channel of the eight even or eight odd pixels per half
+// register; the products and sums are the same double-precision operations
+// in the same order as the plain code's (0.6 * g is the product its table
+// holds), eight pixels to a register, truncated; the colour differences and
+// their bounds are then formed in 32-bit lanes and stored as 16 bits.
+// Compiled for AVX-512 with its byte permutes; runs only where
+// CpuHasAvx512Bytes().
+#if defined(__x86_64__) || defined(_M_X64)
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+#include <immintrin.h>
+
+#include <array>
+
+#include "encode/encoder.h"
+
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx512bw,avx512vbmi"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx512bw,avx512vbmi")
+#endif
+
+namespace quill::encode {
+namespace {
+
+// Byte indices that put channel `first` of the eight pixels of one parity
+// into dwords 0..7 and channel `second` into dwords 8..15 (bytes 1..3 of
+// each dword are masked to zero). Pixel p of the row starts at byte 3p;
+// even pixels are 2i, odd ones 2i + 1.
+constexpr std::array<std::uint8_t, 64> Spread(int first, int second) {
+  std::array<std::uint8_t, 64> index{};
+  for (int lane = 0; lane < 16; ++lane) {
+    const int offset = lane < 8 ? first : second;  // byte within the pixel pair
+    index[static_cast<std::size_t>(4 * lane)] = static_cast<std::uint8_t>(6 * (lane % 8) + offset);
+  }
+  return index;
+}
+// Offsets within a pixel pair: blue 0, green 1, red 2 (even pixel), 3, 4, 5 (odd).
+alignas(64) constexpr auto kBlueGreenEven = Spread(0, 1);
+alignas(64) constexpr auto kRedEvenBlueOdd = Spread(2, 3);
+alignas(64) constexpr auto kGreenRedOdd = Spread(4, 5);
+
+// Luma in pixel order: y0 of pixel 2i in dword i, y1 of pixel 2i + 1 in
+// dword 8 + i, interleaved.
+alignas(64) constexpr std::array<std::int32_t, 16> kInterleave = {0, 8,  1, 9,  2, 10, 3, 11,
+                                                                  4, 12, 5, 13, 6, 14, 7, 15};
+
+constexpr __mmask64 kLowBytes = 0x1111111111111111ull;
+
+inline __m512d Low(__m512i v) {
+  return _mm512_cvtepi32_pd(_mm512_castsi512_si256(v));
+}
+inline __m512d High(__m512i v) {
+  return _mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(v, 1));
+}
+
+// trunc(n / 2) of each lane.
+inline __m256i Half(__m256i n) {
+  return _mm256_srai_epi32(_mm256_add_epi32(n, _mm256_srli_epi32(n, 31)), 1);
+}
+
+inline __m256i Limit(__m256i c, __m256i bound) {
+  return _mm256_min_epi32(_mm256_max_epi32(c, _mm256_sub_epi32(_mm256_setzero_si256(), bound)),
+                          bound);
+}
+
+}  // namespace
+
+void ConvertMcuAvx512(const std::uint8_t* const rows[8], McuSamples mcu) {
+  const __m512i blue_green_even = _mm512_load_si512(kBlueGreenEven.data());
+  const __m512i red_even_blue_odd = _mm512_load_si512(kRedEvenBlueOdd.data());
+  const __m512i green_red_odd = _mm512_load_si512(kGreenRedOdd.data());
+  const __m512i interleave = _mm512_load_si512(kInterleave.data());
+  const __m512d green_factor = _mm512_set1_pd(0.6), red_factor = _mm512_set1_pd(0.3);
+  const __m512d blue_factor = _mm512_set1_pd(0.1);
+  for (int r = 0; r < 8; ++r) {
+    // 48 bytes: the mask keeps the load within the row's 16 pixels.
+    const __m512i bytes = _mm512_maskz_loadu_epi8(0xFFFFFFFFFFFFull, rows[r]);
+    const __m512i bg = _mm512_maskz_permutexvar_epi8(kLowBytes, blue_green_even, bytes);
+    const __m512i rb = _mm512_maskz_permutexvar_epi8(kLowBytes, red_even_blue_odd, bytes);
+    const __m512i gr = _mm512_maskz_permutexvar_epi8(kLowBytes, green_red_odd, bytes);
+    // Y0 = trunc((0.6 G + 0.3 R) + 0.1 B), Y1 = trunc((0.6 G + 0.1 B) + 0.3 R).
+    const __m512d y0 = _mm512_add_pd(
+        _mm512_add_pd(_mm512_mul_pd(High(bg), green_factor), _mm512_mul_pd(Low(rb), red_factor)),
+        _mm512_mul_pd(Low(bg), blue_factor));
+    const __m512d y1 = _mm512_add_pd(
+        _mm512_add_pd(_mm512_mul_pd(Low(gr), green_factor), _mm512_mul_pd(High(rb), blue_factor)),
+        _mm512_mul_pd(High(gr), red_factor));
+    const __m256i luma_even = _mm512_cvttpd_epi32(y0), luma_odd = _mm512_cvttpd_epi32(y1);
+    // Luma is 0..255 as it is: the products of 255 sum to at most 255.
+    const __m512i luma = _mm512_permutexvar_epi32(
+        interleave, _mm512_inserti64x4(_mm512_castsi256_si512(luma_even), luma_odd, 1));
+    const __m256i luma16 = _mm512_cvtepi32_epi16(luma);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(mcu[kLumaLeft] + 8 * r),
+                     _mm256_castsi256_si128(luma16));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(mcu[kLumaRight] + 8 * r),
+                     _mm256_extracti128_si256(luma16, 1));
+
+    // (B - Y0) / 2 and (R - Y1) / 2, within +-127 as they are, then bounded
+    // by the smaller luma at their array index (pixel columns c and 8 + c).
+    const __m256i y =
+        _mm256_min_epi32(_mm512_castsi512_si256(luma), _mm512_extracti64x4_epi64(luma, 1));
+    const __m256i red_bound = _mm256_srai_epi32(
+        _mm256_add_epi32(_mm256_mullo_epi32(y, _mm256_set1_epi32(449)), _mm256_set1_epi32(27280)),
+        9);
+    const __m256i blue_bound = _mm256_srai_epi32(
+        _mm256_add_epi32(_mm256_mullo_epi32(y, _mm256_set1_epi32(2023)), _mm256_set1_epi32(106496)),
+        12);
+    const __m256i blue =
+        Limit(Half(_mm256_sub_epi32(_mm512_castsi512_si256(bg), luma_even)), blue_bound);
+    const __m256i red =
+        Limit(Half(_mm256_sub_epi32(_mm512_extracti64x4_epi64(gr, 1), luma_odd)), red_bound);
+    const __m256i diffs =
+        _mm512_cvtepi32_epi16(_mm512_inserti64x4(_mm512_castsi256_si512(blue), red, 1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(mcu[kBlueDiff] + 8 * r),
+                     _mm256_castsi256_si128(diffs));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(mcu[kRedDiff] + 8 * r),
+                     _mm256_extracti128_si256(diffs, 1));
+  }
+}
+
+}  // namespace quill::encode
+
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
+#endif
