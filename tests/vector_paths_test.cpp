@@ -1,5 +1,6 @@
 // The vectorised paths against the plain code they replace.
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <set>
 
@@ -283,6 +284,30 @@ TEST(VectorPaths, ChromaLimitsMatchThePlainCode) {
     encode::LimitChromaVector(left, right, ry_vector, by_vector);
     ASSERT_TRUE(std::equal(ry, ry + 64, ry_vector)) << trial;
     ASSERT_TRUE(std::equal(by, by + 64, by_vector)) << trial;
+  }
+}
+
+TEST(VectorPaths, ConversionMatchesThePlainCodeForEveryColour) {
+  if (!CpuHasAvx512Bytes()) GTEST_SKIP() << "no AVX-512 byte permutes here";
+  // Every colour as the first and as the second pixel of a pair; each row
+  // in a block of its own 48 bytes, so that a read beyond it would show.
+  std::vector<std::vector<std::uint8_t>> rows(8, std::vector<std::uint8_t>(48));
+  const std::uint8_t* pointers[8];
+  for (int r = 0; r < 8; ++r) pointers[r] = rows[static_cast<std::size_t>(r)].data();
+  alignas(64) std::int16_t plain[4][64], vector[4][64];
+  for (std::uint32_t shift = 0; shift < 2; ++shift) {
+    for (std::uint32_t first = 0; first < (1u << 24); first += 128) {
+      for (std::uint32_t p = 0; p < 128; ++p) {
+        const std::uint32_t colour = (first + p + shift) & 0xFFFFFF;
+        std::uint8_t* pixel = rows[p / 16].data() + 3 * (p % 16);
+        pixel[0] = static_cast<std::uint8_t>(colour);        // blue
+        pixel[1] = static_cast<std::uint8_t>(colour >> 8);   // green
+        pixel[2] = static_cast<std::uint8_t>(colour >> 16);  // red
+      }
+      encode::ConvertMCU(pointers, plain);
+      encode::ConvertMcuAvx512(pointers, vector);
+      ASSERT_EQ(0, std::memcmp(plain, vector, sizeof plain)) << "colours from " << first + shift;
+    }
   }
 }
 
