@@ -131,6 +131,11 @@ TEST(GatheredWriter, WritesAndCountsWhatTheBytewiseWriterWrites) {
         std::any_of(other + 1, other + 64, [](std::int16_t v) { return v > 1023 || v < -1023; });
     const int at_least = encode::BlockBitsAtLeast(other, nonzero);
     ASSERT_EQ(at_least < 0, uncodable_ac) << trial;
+    ASSERT_EQ(at_least, encode::BlockBitsAtLeastPlain(other, nonzero)) << trial;
+    ASSERT_EQ(at_least, encode::BlockBitsAtLeastSse2(other, nonzero)) << trial;
+    if (quill::CpuHasAvx512Bytes()) {
+      ASSERT_EQ(encode::BlockBitsAtLeastAvx512(other, nonzero), at_least) << trial;
+    }
     if (ra == encode::kDone) {
       ASSERT_EQ(counted,
                 (wa.p - a.data() - static_cast<std::ptrdiff_t>(start)) * 8 + wa.used - used)

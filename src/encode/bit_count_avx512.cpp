@@ -19,7 +19,8 @@
 
 #include "encode/encoder.h"
 
-#define QUILL32_AVX512_BYTES __attribute__((target("avx512bw,avx512cd,avx512vbmi,avx512vbmi2")))
+#define QUILL32_AVX512_BYTES \
+  __attribute__((target("avx512bw,avx512cd,avx512vbmi,avx512vbmi2,popcnt")))
 
 namespace quill::encode {
 namespace {
@@ -111,7 +112,7 @@ QUILL32_AVX512_BYTES inline __m512i ZeroRuns(__m512i run) {
 
 QUILL32_AVX512_BYTES int CountBlockBitsAvx512(const std::int16_t coef[64], std::uint64_t nonzero,
                                               std::int16_t& pred) {
-  const int dc_bits = CountBlockBits(coef, 0, pred);  // DC and EOB
+  const int dc_bits = DcAndEndBits(coef[0], pred);
   if (dc_bits < 0 || nonzero == 0) return dc_bits;
   const CodeLanes codes = DescribeCodes(coef, nonzero);
   if (!codes.codable) return -1;
@@ -123,6 +124,32 @@ QUILL32_AVX512_BYTES int CountBlockBitsAvx512(const std::int16_t coef[64], std::
   const __m512i per_lane = _mm512_maskz_add_epi8(lanes, code_bits, zero_run_bits);
   const __m512i sums = _mm512_sad_epu8(per_lane, _mm512_setzero_si512());
   return dc_bits + static_cast<int>(_mm512_reduce_add_epi64(sums));
+}
+
+namespace {
+
+// Bit i set for each of the 64 magnitudes above t.
+QUILL32_AVX512_BYTES inline std::uint64_t Above(__m512i low, __m512i high, std::int16_t t) {
+  const __m512i limit = _mm512_set1_epi16(t);
+  return _mm512_cmpgt_epu16_mask(low, limit) | std::uint64_t{_mm512_cmpgt_epu16_mask(high, limit)}
+                                                   << 32;
+}
+
+}  // namespace
+
+QUILL32_AVX512_BYTES int BlockBitsAtLeastAvx512(const std::int16_t coef[64],
+                                                std::uint64_t nonzero) {
+  const __m512i low = _mm512_abs_epi16(_mm512_loadu_si512(coef));
+  const __m512i high = _mm512_abs_epi16(_mm512_loadu_si512(coef + 32));
+  if ((Above(low, high, 1023) & nonzero) != 0) return -1;  // -32,768 is 32,768 here
+  // 3 bits from magnitude 1, then 1 more from 2, 2 more from 4, 8 and 16.
+  const int count = _mm_popcnt_u64(nonzero);
+  const int extra = static_cast<int>(_mm_popcnt_u64(Above(low, high, 1) & nonzero) +
+                                     2 * (_mm_popcnt_u64(Above(low, high, 3) & nonzero) +
+                                          _mm_popcnt_u64(Above(low, high, 7) & nonzero) +
+                                          _mm_popcnt_u64(Above(low, high, 15) & nonzero)));
+  const int last = nonzero == 0 ? 0 : 63 - __builtin_clzll(nonzero);
+  return 6 + 3 * count + extra + (last - count) / 2;
 }
 
 namespace {

@@ -107,10 +107,28 @@ Result EncodeBlock(std::int16_t coef[64], BitWriter& w, const std::uint8_t* end)
 // bytes, writer state, predictor, messages and results as EncodeBlock.
 Result EncodeBlockGathered(const std::int16_t coef[64], std::uint64_t nonzero, BitWriter& w,
                            const std::uint8_t* end);
+// The bits of a block's DC difference from `pred` (which becomes `dc`) and
+// of its end-of-block code; -1 when the difference cannot be coded.
+inline int DcAndEndBits(std::int16_t dc, std::int16_t& pred) {
+  const std::int32_t d = std::int32_t{dc} - pred;
+  pred = dc;
+  const auto magnitude = static_cast<std::uint32_t>(d < 0 ? -d : d);
+  if (magnitude > 2047) return -1;
+  const int category = magnitude == 0 ? 0 : 32 - __builtin_clz(magnitude);
+  return format::kDcCodeByCategory[static_cast<std::size_t>(category)].length + category +
+         format::kAcCodeBySizeRun[format::kEndOfBlock].length;
+}
 // A quick lower bound of the bits EncodeBlock would write for `coef` (each
-// AC coefficient at the shortest code of its size, sizes above 5 as 5), or
-// -1 when an AC coefficient is beyond +-1,023 (EncodeBlock would refuse it).
+// AC coefficient at the shortest code of its size, sizes above 5 as 5, and
+// half a bit for each zero before the last one), or -1 when an AC
+// coefficient is beyond +-1,023 (EncodeBlock would refuse it). On AVX-512
+// where the processor has it, else on SSE2 (x86-64 builds); the plain code
+// is BlockBitsAtLeastPlain.
 int BlockBitsAtLeast(const std::int16_t coef[64], std::uint64_t nonzero);
+int BlockBitsAtLeastPlain(const std::int16_t coef[64], std::uint64_t nonzero);
+#if defined(__x86_64__) || defined(_M_X64)
+int BlockBitsAtLeastSse2(const std::int16_t coef[64], std::uint64_t nonzero);
+#endif
 // The bits EncodeBlock would write for `coef` with the DC predictor `pred`
 // (which it advances), or -1 when EncodeBlock would give a fatal result.
 int CountBlockBits(const std::int16_t coef[64], std::uint64_t nonzero, std::int16_t& pred);
@@ -118,6 +136,7 @@ int CountBlockBits(const std::int16_t coef[64], std::uint64_t nonzero, std::int1
 // The same without a loop over the coefficients, on AVX-512 with its byte
 // instructions (when CpuHasAvx512Bytes()).
 int CountBlockBitsAvx512(const std::int16_t coef[64], std::uint64_t nonzero, std::int16_t& pred);
+int BlockBitsAtLeastAvx512(const std::int16_t coef[64], std::uint64_t nonzero);
 // The codes a block's non-zero AC coefficients take, in zigzag order, on
 // AVX-512 (when CpuHasAvx512Bytes()): for each, zero_runs[i] ZRL codes, then
 // words[i], its code with its value bits appended, of lengths[i] bits. The

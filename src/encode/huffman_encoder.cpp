@@ -348,13 +348,8 @@ Result EncodeBlockGathered(const std::int16_t coef[64], std::uint64_t nonzero, B
 }
 
 int CountBlockBits(const std::int16_t coef[64], std::uint64_t nonzero, std::int16_t& pred) {
-  const std::int32_t d = std::int32_t{coef[0]} - pred;
-  pred = coef[0];
-  const std::uint32_t dc_magnitude = static_cast<std::uint32_t>(d < 0 ? -d : d);
-  if (dc_magnitude > kMaxDcDifference) return -1;
-  const int category = BitLength32(dc_magnitude);
-  int bits = format::kDcCodeByCategory[static_cast<std::size_t>(category)].length + category +
-             kEndOfBlockBits;
+  int bits = DcAndEndBits(coef[0], pred);
+  if (bits < 0) return -1;
   int previous = 0;
   while (nonzero != 0) {
     const int k = __builtin_ctzll(nonzero);
@@ -402,13 +397,41 @@ static_assert([] {
   return true;
 }());
 
-// The DC code and value take 2 bits at least, the EOB 4.
-constexpr int kBlockBitsAtLeast = 2 + kEndOfBlockBits;
+// A code of size s after a run of r zeros (with a ZRL for each 16 of them)
+// takes at least BoundBits(s) + r / 2 bits, so the runs before the last
+// non-zero AC coefficient add at least half a bit per zero among them.
+static_assert([] {
+  const int zrl = format::kAcCodeBySizeRun[format::kZeroRun].length;
+  for (int size = 1; size <= 10; ++size) {
+    for (int run = 0; run < 63; ++run) {
+      const int code =
+          format::kAcCodeBySizeRun[static_cast<std::size_t>(size * 16 + run % 16)].length;
+      if (2 * ((run / 16) * zrl + code + size) < 2 * BoundBits(size) + run) return false;
+    }
+  }
+  return true;
+}());
 
 }  // namespace
 
-int BlockBitsAtLeast(const std::int16_t coef[64], std::uint64_t nonzero) {
+int BlockBitsAtLeastPlain(const std::int16_t coef[64], std::uint64_t nonzero) {
+  // The DC code and value take 2 bits at least, the EOB 4.
+  int bits = 2 + kEndOfBlockBits;
+  int last = 0, count = 0;
+  for (int k = 1; k < 64; ++k) {
+    if ((nonzero >> k & 1) == 0) continue;
+    const std::int32_t v = coef[k];
+    const auto magnitude = static_cast<std::uint32_t>(v < 0 ? -v : v);
+    if (magnitude > kMaxAcMagnitude) return -1;
+    bits += BoundBits(NonZeroBitLength(magnitude));
+    last = k;
+    ++count;
+  }
+  return bits + (last - count) / 2;
+}
+
 #if defined(__x86_64__) || defined(_M_X64)
+int BlockBitsAtLeastSse2(const std::int16_t coef[64], std::uint64_t nonzero) {
   // Per AC coefficient: 3 for non-zero (from the mask), then 1 more from
   // magnitude 2, 2 more from 4, 8 and 16, as 16-bit lane counts.
   __m128i extra = _mm_setzero_si128(), beyond = _mm_setzero_si128();
@@ -431,17 +454,18 @@ int BlockBitsAtLeast(const std::int16_t coef[64], std::uint64_t nonzero) {
   const __m128i sums = _mm_madd_epi16(extra, _mm_set1_epi16(1));  // at most 64 * 7 per block
   const __m128i pairs = _mm_add_epi32(sums, _mm_shuffle_epi32(sums, 0x4E));
   const int total = _mm_cvtsi128_si32(_mm_add_epi32(pairs, _mm_shuffle_epi32(pairs, 0xB1)));
-  return kBlockBitsAtLeast + 3 * __builtin_popcountll(nonzero) + total;
+  const int count = __builtin_popcountll(nonzero);
+  const int last = nonzero == 0 ? 0 : 63 - __builtin_clzll(nonzero);
+  return 2 + kEndOfBlockBits + 3 * count + total + (last - count) / 2;
+}
+#endif
+
+int BlockBitsAtLeast(const std::int16_t coef[64], std::uint64_t nonzero) {
+#if defined(__x86_64__) || defined(_M_X64)
+  static const bool avx512 = CpuHasAvx512Bytes();
+  return avx512 ? BlockBitsAtLeastAvx512(coef, nonzero) : BlockBitsAtLeastSse2(coef, nonzero);
 #else
-  int bits = kBlockBitsAtLeast;
-  for (int k = 1; k < 64; ++k) {
-    if ((nonzero >> k & 1) == 0) continue;
-    const std::int32_t v = coef[k];
-    const auto magnitude = static_cast<std::uint32_t>(v < 0 ? -v : v);
-    if (magnitude > kMaxAcMagnitude) return -1;
-    bits += BoundBits(NonZeroBitLength(magnitude));
-  }
-  return bits;
+  return BlockBitsAtLeastPlain(coef, nonzero);
 #endif
 }
 
