@@ -40,10 +40,12 @@
 namespace quill::encode {
 
 format::QuantTable g_encode_quant = format::kBaseQuant;
-// Early in the luma section (900 of 2,400 blocks), a quick bound is likely to
-// show the next overflow too; beyond 70% of the blocks (1,680), the next
-// attempt is likely to fit or to be the last one to fail.
-AttemptPolicy g_attempt_policy = {900, 2040, 240, 120};
+// Early in the luma section (1,100 of 2,400 blocks), a quick bound is likely
+// to show the next overflow too; beyond 85% of the blocks (2,040), the next
+// attempt is likely to fit or to be the last one to fail. A first attempt
+// whose first 120 blocks (5%) take more than 150% of their share of the room
+// is likely to fail.
+AttemptPolicy g_attempt_policy = {1100, 2040, 120, 150};
 
 namespace {
 
