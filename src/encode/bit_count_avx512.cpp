@@ -54,11 +54,23 @@ alignas(64) constexpr auto kLaneBefore = [] {
   return lanes;
 }();
 
-// Bit lengths of 16 magnitudes (below 2^16) as bytes.
-QUILL32_AVX512_BYTES inline __m128i Sizes(__m256i magnitudes) {
-  const __m512i wide = _mm512_cvtepu16_epi32(magnitudes);
-  return _mm512_cvtepi32_epi8(_mm512_sub_epi32(_mm512_set1_epi32(32), _mm512_lzcnt_epi32(wide)));
+// Bit lengths of 32 magnitudes (16-bit lanes) in 16-bit lanes: the 32-bit
+// leading-zero count of each half of every pair.
+QUILL32_AVX512_BYTES inline __m512i Sizes(__m512i magnitudes) {
+  const __m512i thirty_two = _mm512_set1_epi32(32);
+  const __m512i even = _mm512_and_si512(magnitudes, _mm512_set1_epi32(0xFFFF));
+  const __m512i odd = _mm512_srli_epi32(magnitudes, 16);
+  return _mm512_or_si512(
+      _mm512_sub_epi32(thirty_two, _mm512_lzcnt_epi32(even)),
+      _mm512_slli_epi32(_mm512_sub_epi32(thirty_two, _mm512_lzcnt_epi32(odd)), 16));
 }
+
+// The low bytes of the 64 words of a and b, in order.
+alignas(64) constexpr auto kLowBytes = [] {
+  std::array<std::uint8_t, 64> index{};
+  for (std::size_t i = 0; i < 64; ++i) index[i] = static_cast<std::uint8_t>(2 * i);
+  return index;
+}();
 
 // The non-zero AC coefficients' lanes, in zigzag order: size (bit length),
 // zero run before, table index size * 16 + run mod 16, and bits (code and
@@ -80,10 +92,8 @@ QUILL32_AVX512_BYTES inline CodeLanes DescribeCodes(const std::int16_t coef[64],
   lanes.codable = (beyond & nonzero) == 0;
   if (!lanes.codable) return lanes;
 
-  __m512i sizes = _mm512_castsi128_si512(Sizes(_mm512_castsi512_si256(low)));
-  sizes = _mm512_inserti32x4(sizes, Sizes(_mm512_extracti64x4_epi64(low, 1)), 1);
-  sizes = _mm512_inserti32x4(sizes, Sizes(_mm512_castsi512_si256(high)), 2);
-  sizes = _mm512_inserti32x4(sizes, Sizes(_mm512_extracti64x4_epi64(high, 1)), 3);
+  const __m512i sizes =
+      _mm512_permutex2var_epi8(Sizes(low), _mm512_load_si512(kLowBytes.data()), Sizes(high));
 
   const __m512i positions = _mm512_maskz_compress_epi8(nonzero, _mm512_load_si512(kLanes.data()));
   lanes.size = _mm512_maskz_compress_epi8(nonzero, sizes);
@@ -193,13 +203,15 @@ QUILL32_AVX512_BYTES int AcCodesAvx512(const std::int16_t coef[64], std::uint64_
   _mm512_storeu_si512(lengths, codes.bits);
   _mm512_storeu_si512(zero_runs, ZeroRuns(codes.run));
 
-  // The non-zero values in order: each half compressed, stored one after the other.
+  // The non-zero values in order: each half compressed in a register (a
+  // compressing store to memory is slow on some processors), the second
+  // stored over the first's zeros, from the first's count on.
   alignas(64) std::int16_t values[64] = {};
   const auto low_mask = static_cast<__mmask32>(nonzero);
-  _mm512_mask_compressstoreu_epi16(values, low_mask, _mm512_loadu_si512(coef));
-  _mm512_mask_compressstoreu_epi16(values + __builtin_popcount(low_mask),
-                                   static_cast<__mmask32>(nonzero >> 32),
-                                   _mm512_loadu_si512(coef + 32));
+  _mm512_store_si512(values, _mm512_maskz_compress_epi16(low_mask, _mm512_loadu_si512(coef)));
+  _mm512_storeu_si512(values + _mm_popcnt_u32(low_mask),
+                      _mm512_maskz_compress_epi16(static_cast<__mmask32>(nonzero >> 32),
+                                                  _mm512_loadu_si512(coef + 32)));
   for (int h = 0; h < 2; ++h) {  // lanes 32 h .. 32 h + 31, as words
     const __m512i index16 = _mm512_cvtepu8_epi16(h == 0 ? _mm512_castsi512_si256(index)
                                                         : _mm512_extracti64x4_epi64(index, 1));
