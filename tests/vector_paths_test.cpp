@@ -211,7 +211,15 @@ std::vector<std::pair<const char*, decltype(&encode::QuantizeBlockSse2)>> Vector
   std::vector<std::pair<const char*, decltype(&encode::QuantizeBlockSse2)>> all = {
       {"SSE2", encode::QuantizeBlockSse2}};
   if (quill::CpuHasAvx2()) all.emplace_back("AVX2", encode::QuantizeBlockAvx2);
-  if (quill::CpuHasAvx512bw()) all.emplace_back("AVX-512", encode::QuantizeBlockAvx512);
+  if (quill::CpuHasAvx512bw()) {
+    all.emplace_back("AVX-512", encode::QuantizeBlockAvx512);
+    // As the encoder picks it: the shorter one for steps all above 1.
+    all.emplace_back("AVX-512, positive steps", [](const std::int16_t* zigzag, std::int16_t* out,
+                                                   const encode::QuantSteps& s) {
+      return s.positive ? encode::QuantizeBlockAvx512Positive(zigzag, out, s)
+                        : encode::QuantizeBlockAvx512(zigzag, out, s);
+    });
+  }
   return all;
 }
 

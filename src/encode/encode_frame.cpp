@@ -155,9 +155,10 @@ class Quantizer {
 #if defined(__x86_64__) || defined(_M_X64)
         ,
         steps_(PrepareSteps(quant)),
-        vector_(CpuHasAvx512bw() ? QuantizeBlockAvx512
-                : CpuHasAvx2()   ? QuantizeBlockAvx2
-                                 : QuantizeBlockSse2)
+        vector_(CpuHasAvx512bw()
+                    ? (steps_.positive ? QuantizeBlockAvx512Positive : QuantizeBlockAvx512)
+                : CpuHasAvx2() ? QuantizeBlockAvx2
+                               : QuantizeBlockSse2)
 #endif
   {
   }

@@ -68,6 +68,7 @@ struct QuantSteps {
   alignas(64) std::uint16_t shifter[64];
   alignas(64) std::uint16_t unit[64];
   alignas(64) std::uint16_t negative[64];
+  bool positive;  // every step above 1
 };
 QuantSteps PrepareSteps(const format::QuantTable& quant);
 #if defined(__x86_64__) || defined(_M_X64)
@@ -81,6 +82,9 @@ std::uint64_t QuantizeBlockAvx2(const std::int16_t zigzag[64], std::int16_t out[
                                 const QuantSteps& steps);
 std::uint64_t QuantizeBlockAvx512(const std::int16_t zigzag[64], std::int16_t out[64],
                                   const QuantSteps& steps);
+// QuantizeBlockAvx512 for steps that are all above 1 (steps.positive).
+std::uint64_t QuantizeBlockAvx512Positive(const std::int16_t zigzag[64], std::int16_t out[64],
+                                          const QuantSteps& steps);
 #endif
 
 // --- Huffman block encoder ------------------------------------------------

@@ -100,8 +100,13 @@ inline __m512i Load(const std::uint16_t* p) {
 
 }  // namespace
 
-std::uint64_t QuantizeBlockAvx512(const std::int16_t zigzag[64], std::int16_t out[64],
-                                  const QuantSteps& steps) {
+namespace {
+
+// kAnyStep false: for steps that are all positive and above 1, which skips
+// the negative steps' sign flip and the steps of 1.
+template <bool kAnyStep>
+inline std::uint64_t Quantize(const std::int16_t zigzag[64], std::int16_t out[64],
+                              const QuantSteps& steps) {
   std::uint64_t nonzero = 0;
   for (int h = 0; h < 2; ++h) {
     const int i = 32 * h;
@@ -109,10 +114,12 @@ std::uint64_t QuantizeBlockAvx512(const std::int16_t zigzag[64], std::int16_t ou
     const __m512i sign_v = _mm512_srai_epi16(v, 15);
     const __m512i twice = _mm512_mullo_epi16(_mm512_abs_epi16(v), _mm512_set1_epi16(20));
     const __m512i high = _mm512_mulhi_epu16(twice, Load(steps.multiplier + i));
-    const __m512i shifted = _mm512_mulhi_epu16(high, Load(steps.shifter + i));
-    const __m512i floor =
-        _mm512_mask_blend_epi16(_mm512_movepi16_mask(Load(steps.unit + i)), shifted, high);
-    const __m512i sign = _mm512_xor_si512(sign_v, Load(steps.negative + i));
+    __m512i floor = _mm512_mulhi_epu16(high, Load(steps.shifter + i));
+    __m512i sign = sign_v;
+    if constexpr (kAnyStep) {
+      floor = _mm512_mask_blend_epi16(_mm512_movepi16_mask(Load(steps.unit + i)), floor, high);
+      sign = _mm512_xor_si512(sign_v, Load(steps.negative + i));
+    }
     __m512i t = _mm512_sub_epi16(_mm512_xor_si512(floor, sign), sign);
     if (h == 0) {  // the rounded positions: (t +- 5) / 10
       const __mmask32 positive = _mm512_cmpgt_epi16_mask(v, _mm512_setzero_si512());
@@ -124,6 +131,18 @@ std::uint64_t QuantizeBlockAvx512(const std::int16_t zigzag[64], std::int16_t ou
     nonzero |= std::uint64_t{_mm512_test_epi16_mask(r, r)} << i;
   }
   return nonzero & ~std::uint64_t{1};
+}
+
+}  // namespace
+
+std::uint64_t QuantizeBlockAvx512(const std::int16_t zigzag[64], std::int16_t out[64],
+                                  const QuantSteps& steps) {
+  return Quantize<true>(zigzag, out, steps);
+}
+
+std::uint64_t QuantizeBlockAvx512Positive(const std::int16_t zigzag[64], std::int16_t out[64],
+                                          const QuantSteps& steps) {
+  return Quantize<false>(zigzag, out, steps);
 }
 
 }  // namespace quill::encode
