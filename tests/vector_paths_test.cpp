@@ -250,6 +250,38 @@ TEST(VectorPaths, QuantizerMatchesThePlainCode) {
   }
 }
 
+TEST(VectorPaths, QuantizingAndCountingInOnePassMatchesTheSteps) {
+  if (!CpuHasAvx512Bytes()) GTEST_SKIP() << "no AVX-512 byte permutes here";
+  std::mt19937 rng(29);
+  for (int n = 0; n < 127; n += 2) {  // positive steps, and wrapped ones from 34 on
+    const auto quant = format::CoarsenedQuant(n);
+    const encode::QuantSteps steps = encode::PrepareSteps(quant);
+    for (int trial = 0; trial < 100; ++trial) {
+      alignas(64) std::int16_t block[64], zigzag[64], plain[64], fused[64];
+      for (int i = 0; i < 64; ++i) {
+        const int spread = trial % 2 == 0 ? 3276 : 200;
+        block[i] = static_cast<std::int16_t>(static_cast<int>(rng() % (2 * spread + 1)) - spread);
+      }
+      for (std::size_t k = 0; k < 64; ++k) zigzag[k] = block[format::kZigzagToNatural[k]];
+      encode::QuantizeBlock(block, plain, quant);
+      std::uint64_t nonzero = 0;
+      for (int k = 1; k < 64; ++k) nonzero |= std::uint64_t{plain[k] != 0} << k;
+      const auto pred = static_cast<std::int16_t>(static_cast<int>(rng() % 400) - 200);
+      std::int16_t plain_pred = pred, fused_pred = pred;
+      const int bits = encode::CountBlockBits(plain, nonzero, plain_pred);
+      std::uint64_t fused_nonzero = 0;
+      ASSERT_EQ(encode::QuantizeCountAvx512(zigzag, fused, steps, fused_nonzero, fused_pred), bits)
+          << n << " " << trial;
+      ASSERT_EQ(fused_pred, plain_pred);
+      ASSERT_EQ(fused_nonzero, nonzero);
+      ASSERT_TRUE(std::equal(plain, plain + 64, fused));
+      ASSERT_EQ(encode::QuantizeBoundAvx512(zigzag, fused, steps, fused_nonzero),
+                encode::BlockBitsAtLeastPlain(plain, nonzero))
+          << n << " " << trial;
+    }
+  }
+}
+
 TEST(VectorPaths, QuantizerMatchesThePlainCodeForEveryStepAndValue) {
   // Every step any coarsening before the refused quality step can hold, and
   // every transformed value, at a rounded and at a truncated position.

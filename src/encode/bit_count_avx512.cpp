@@ -19,8 +19,18 @@
 
 #include "encode/encoder.h"
 
-#define QUILL32_AVX512_BYTES \
-  __attribute__((target("avx512bw,avx512cd,avx512vbmi,avx512vbmi2,popcnt")))
+// Everything in this file is compiled for AVX-512 with its byte permutes and
+// runs only where CpuHasAvx512Bytes().
+#if defined(__clang__)
+#pragma clang attribute push(                                                   \
+    __attribute__((target("avx512bw,avx512cd,avx512vbmi,avx512vbmi2,popcnt"))), \
+    apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx512bw,avx512cd,avx512vbmi,avx512vbmi2,popcnt")
+#endif
+
+#include "encode/quantize_avx512.h"
 
 namespace quill::encode {
 namespace {
@@ -56,7 +66,7 @@ alignas(64) constexpr auto kLaneBefore = [] {
 
 // Bit lengths of 32 magnitudes (16-bit lanes) in 16-bit lanes: the 32-bit
 // leading-zero count of each half of every pair.
-QUILL32_AVX512_BYTES inline __m512i Sizes(__m512i magnitudes) {
+inline __m512i Sizes(__m512i magnitudes) {
   const __m512i thirty_two = _mm512_set1_epi32(32);
   const __m512i even = _mm512_and_si512(magnitudes, _mm512_set1_epi32(0xFFFF));
   const __m512i odd = _mm512_srli_epi32(magnitudes, 16);
@@ -80,10 +90,8 @@ struct CodeLanes {
   bool codable;
 };
 
-QUILL32_AVX512_BYTES inline CodeLanes DescribeCodes(const std::int16_t coef[64],
-                                                    std::uint64_t nonzero) {
-  const __m512i low = _mm512_abs_epi16(_mm512_loadu_si512(coef));
-  const __m512i high = _mm512_abs_epi16(_mm512_loadu_si512(coef + 32));
+// `low` and `high` are the magnitudes of the 64 quantized values.
+inline CodeLanes DescribeCodes(__m512i low, __m512i high, std::uint64_t nonzero) {
   // Any AC magnitude above 1,023 (or of -32,768) cannot be coded.
   const __m512i limit = _mm512_set1_epi16(1023);
   const std::uint64_t beyond = _mm512_cmpgt_epu16_mask(low, limit) |
@@ -114,52 +122,99 @@ QUILL32_AVX512_BYTES inline CodeLanes DescribeCodes(const std::int16_t coef[64],
 }
 
 // The number of ZRL codes before each lane's code (a run of up to 62 zeros).
-QUILL32_AVX512_BYTES inline __m512i ZeroRuns(__m512i run) {
+inline __m512i ZeroRuns(__m512i run) {
   return _mm512_and_si512(_mm512_srli_epi16(run, 4), _mm512_set1_epi8(3));
 }
 
 }  // namespace
 
-QUILL32_AVX512_BYTES int CountBlockBitsAvx512(const std::int16_t coef[64], std::uint64_t nonzero,
-                                              std::int16_t& pred) {
-  const int dc_bits = DcAndEndBits(coef[0], pred);
+namespace {
+
+// Magnitudes of the 64 values at `coef`.
+inline void Magnitudes(const std::int16_t coef[64], __m512i& low, __m512i& high) {
+  low = _mm512_abs_epi16(_mm512_loadu_si512(coef));
+  high = _mm512_abs_epi16(_mm512_loadu_si512(coef + 32));
+}
+
+// CountBlockBits of a block given as the magnitudes of its values, its DC
+// and its non-zero AC coefficients.
+inline int CountBits(__m512i low, __m512i high, std::int16_t dc, std::uint64_t nonzero,
+                     std::int16_t& pred) {
+  const int dc_bits = DcAndEndBits(dc, pred);
   if (dc_bits < 0 || nonzero == 0) return dc_bits;
-  const CodeLanes codes = DescribeCodes(coef, nonzero);
+  const CodeLanes codes = DescribeCodes(low, high, nonzero);
   if (!codes.codable) return -1;
   const __m512i zero_run_bits =
       _mm512_permutexvar_epi8(ZeroRuns(codes.run), _mm512_load_si512(kZeroRunLengths.data()));
-  const __m512i code_bits = codes.bits;
-  const int count = __builtin_popcountll(nonzero);
+  const int count = static_cast<int>(_mm_popcnt_u64(nonzero));
   const std::uint64_t lanes = count == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << count) - 1;
-  const __m512i per_lane = _mm512_maskz_add_epi8(lanes, code_bits, zero_run_bits);
+  const __m512i per_lane = _mm512_maskz_add_epi8(lanes, codes.bits, zero_run_bits);
   const __m512i sums = _mm512_sad_epu8(per_lane, _mm512_setzero_si512());
   return dc_bits + static_cast<int>(_mm512_reduce_add_epi64(sums));
 }
 
-namespace {
-
 // Bit i set for each of the 64 magnitudes above t.
-QUILL32_AVX512_BYTES inline std::uint64_t Above(__m512i low, __m512i high, std::int16_t t) {
+inline std::uint64_t Above(__m512i low, __m512i high, std::int16_t t) {
   const __m512i limit = _mm512_set1_epi16(t);
   return _mm512_cmpgt_epu16_mask(low, limit) | std::uint64_t{_mm512_cmpgt_epu16_mask(high, limit)}
                                                    << 32;
 }
 
-}  // namespace
-
-QUILL32_AVX512_BYTES int BlockBitsAtLeastAvx512(const std::int16_t coef[64],
-                                                std::uint64_t nonzero) {
-  const __m512i low = _mm512_abs_epi16(_mm512_loadu_si512(coef));
-  const __m512i high = _mm512_abs_epi16(_mm512_loadu_si512(coef + 32));
+// BlockBitsAtLeast of a block given as the magnitudes of its values and its
+// non-zero AC coefficients.
+inline int BitsAtLeast(__m512i low, __m512i high, std::uint64_t nonzero) {
   if ((Above(low, high, 1023) & nonzero) != 0) return -1;  // -32,768 is 32,768 here
   // 3 bits from magnitude 1, then 1 more from 2, 2 more from 4, 8 and 16.
-  const int count = _mm_popcnt_u64(nonzero);
+  const int count = static_cast<int>(_mm_popcnt_u64(nonzero));
   const int extra = static_cast<int>(_mm_popcnt_u64(Above(low, high, 1) & nonzero) +
                                      2 * (_mm_popcnt_u64(Above(low, high, 3) & nonzero) +
                                           _mm_popcnt_u64(Above(low, high, 7) & nonzero) +
                                           _mm_popcnt_u64(Above(low, high, 15) & nonzero)));
   const int last = nonzero == 0 ? 0 : 63 - __builtin_clzll(nonzero);
   return 6 + 3 * count + extra + (last - count) / 2;
+}
+
+template <bool kAnyStep>
+inline int QuantizeCount(const std::int16_t zigzag[64], std::int16_t out[64],
+                         const QuantSteps& steps, std::uint64_t& nonzero, std::int16_t& pred) {
+  __m512i q[2];
+  nonzero = QuantizeInRegisters<kAnyStep>(zigzag, out, steps, q);
+  const auto dc = static_cast<std::int16_t>(_mm_cvtsi128_si32(_mm512_castsi512_si128(q[0])));
+  return CountBits(_mm512_abs_epi16(q[0]), _mm512_abs_epi16(q[1]), dc, nonzero, pred);
+}
+
+template <bool kAnyStep>
+inline int QuantizeBound(const std::int16_t zigzag[64], std::int16_t out[64],
+                         const QuantSteps& steps, std::uint64_t& nonzero) {
+  __m512i q[2];
+  nonzero = QuantizeInRegisters<kAnyStep>(zigzag, out, steps, q);
+  return BitsAtLeast(_mm512_abs_epi16(q[0]), _mm512_abs_epi16(q[1]), nonzero);
+}
+
+}  // namespace
+
+int CountBlockBitsAvx512(const std::int16_t coef[64], std::uint64_t nonzero, std::int16_t& pred) {
+  __m512i low, high;
+  Magnitudes(coef, low, high);
+  return CountBits(low, high, coef[0], nonzero, pred);
+}
+
+int BlockBitsAtLeastAvx512(const std::int16_t coef[64], std::uint64_t nonzero) {
+  __m512i low, high;
+  Magnitudes(coef, low, high);
+  return BitsAtLeast(low, high, nonzero);
+}
+
+int QuantizeCountAvx512(const std::int16_t zigzag[64], std::int16_t out[64],
+                        const QuantSteps& steps, std::uint64_t& nonzero, std::int16_t& pred) {
+  return steps.positive ? QuantizeCount<false>(zigzag, out, steps, nonzero, pred)
+                        : QuantizeCount<true>(zigzag, out, steps, nonzero, pred);
+}
+
+int QuantizeBoundAvx512(const std::int16_t zigzag[64], std::int16_t out[64],
+                        const QuantSteps& steps, std::uint64_t& nonzero) {
+  return steps.positive ? QuantizeBound<false>(zigzag, out, steps, nonzero)
+                        : QuantizeBound<true>(zigzag, out, steps, nonzero);
 }
 
 namespace {
@@ -172,7 +227,7 @@ alignas(64) constexpr auto kCodes = [] {
 }();
 
 // Table lookup of 32 word indices (0..191) into kCodes.
-QUILL32_AVX512_BYTES inline __m512i LookUpCodes(__m512i index) {
+inline __m512i LookUpCodes(__m512i index) {
   const std::uint16_t* codes = kCodes.data();
   const __m512i low =
       _mm512_permutex2var_epi16(_mm512_load_si512(codes), index, _mm512_load_si512(codes + 32));
@@ -187,17 +242,18 @@ QUILL32_AVX512_BYTES inline __m512i LookUpCodes(__m512i index) {
 }
 
 // Lanes 16 q .. 16 q + 15 of 32 words, widened to 32 bits.
-QUILL32_AVX512_BYTES inline __m512i Widen(__m512i x, int q) {
+inline __m512i Widen(__m512i x, int q) {
   return _mm512_cvtepu16_epi32(q == 0 ? _mm512_castsi512_si256(x)
                                       : _mm512_extracti64x4_epi64(x, 1));
 }
 
 }  // namespace
 
-QUILL32_AVX512_BYTES int AcCodesAvx512(const std::int16_t coef[64], std::uint64_t nonzero,
-                                       std::uint32_t words[64], std::uint8_t lengths[64],
-                                       std::uint8_t zero_runs[64]) {
-  const CodeLanes codes = DescribeCodes(coef, nonzero);
+int AcCodesAvx512(const std::int16_t coef[64], std::uint64_t nonzero, std::uint32_t words[64],
+                  std::uint8_t lengths[64], std::uint8_t zero_runs[64]) {
+  __m512i low, high;
+  Magnitudes(coef, low, high);
+  const CodeLanes codes = DescribeCodes(low, high, nonzero);
   if (!codes.codable) return -1;
   const __m512i index = codes.index, size = codes.size;
   _mm512_storeu_si512(lengths, codes.bits);
@@ -233,4 +289,10 @@ QUILL32_AVX512_BYTES int AcCodesAvx512(const std::int16_t coef[64], std::uint64_
 }
 
 }  // namespace quill::encode
+
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
 #endif

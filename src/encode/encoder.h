@@ -141,6 +141,13 @@ int CountBlockBits(const std::int16_t coef[64], std::uint64_t nonzero, std::int1
 // instructions (when CpuHasAvx512Bytes()).
 int CountBlockBitsAvx512(const std::int16_t coef[64], std::uint64_t nonzero, std::int16_t& pred);
 int BlockBitsAtLeastAvx512(const std::int16_t coef[64], std::uint64_t nonzero);
+// A transformed block (zigzag order) quantized into `out` as the AVX-512
+// quantizer does it, its non-zero AC coefficients into `nonzero`, and then
+// counted (CountBlockBits) or bounded (BlockBitsAtLeast) in the same pass.
+int QuantizeCountAvx512(const std::int16_t zigzag[64], std::int16_t out[64],
+                        const QuantSteps& steps, std::uint64_t& nonzero, std::int16_t& pred);
+int QuantizeBoundAvx512(const std::int16_t zigzag[64], std::int16_t out[64],
+                        const QuantSteps& steps, std::uint64_t& nonzero);
 // The codes a block's non-zero AC coefficients take, in zigzag order, on
 // AVX-512 (when CpuHasAvx512Bytes()): for each, zero_runs[i] ZRL codes, then
 // words[i], its code with its value bits appended, of lengths[i] bits. The

@@ -30,6 +30,7 @@
 #endif
 
 #include "encode/forward_pass.h"
+#include "encode/quantize_avx512.h"
 
 namespace quill::encode {
 namespace {
@@ -87,62 +88,16 @@ void ForwardDCTMcuAvx512(const std::int16_t* samples, std::int16_t* const zigzag
 }
 
 // The quantizer (QuantizeBlockSse2) on 32 lanes, as the AVX2 one does it.
-namespace {
-
-inline __m512i DivideBy10(__m512i t) {
-  const __m512i q = _mm512_srai_epi16(_mm512_mulhi_epi16(t, _mm512_set1_epi16(26215)), 2);
-  return _mm512_sub_epi16(q, _mm512_srai_epi16(t, 15));
-}
-
-inline __m512i Load(const std::uint16_t* p) {
-  return _mm512_load_si512(p);
-}
-
-}  // namespace
-
-namespace {
-
-// kAnyStep false: for steps that are all positive and above 1, which skips
-// the negative steps' sign flip and the steps of 1.
-template <bool kAnyStep>
-inline std::uint64_t Quantize(const std::int16_t zigzag[64], std::int16_t out[64],
-                              const QuantSteps& steps) {
-  std::uint64_t nonzero = 0;
-  for (int h = 0; h < 2; ++h) {
-    const int i = 32 * h;
-    const __m512i v = _mm512_loadu_si512(zigzag + i);
-    const __m512i sign_v = _mm512_srai_epi16(v, 15);
-    const __m512i twice = _mm512_mullo_epi16(_mm512_abs_epi16(v), _mm512_set1_epi16(20));
-    const __m512i high = _mm512_mulhi_epu16(twice, Load(steps.multiplier + i));
-    __m512i floor = _mm512_mulhi_epu16(high, Load(steps.shifter + i));
-    __m512i sign = sign_v;
-    if constexpr (kAnyStep) {
-      floor = _mm512_mask_blend_epi16(_mm512_movepi16_mask(Load(steps.unit + i)), floor, high);
-      sign = _mm512_xor_si512(sign_v, Load(steps.negative + i));
-    }
-    __m512i t = _mm512_sub_epi16(_mm512_xor_si512(floor, sign), sign);
-    if (h == 0) {  // the rounded positions: (t +- 5) / 10
-      const __mmask32 positive = _mm512_cmpgt_epi16_mask(v, _mm512_setzero_si512());
-      t = _mm512_add_epi16(
-          t, _mm512_mask_blend_epi16(positive, _mm512_set1_epi16(-5), _mm512_set1_epi16(5)));
-    }
-    const __m512i r = DivideBy10(t);
-    _mm512_storeu_si512(out + i, r);
-    nonzero |= std::uint64_t{_mm512_test_epi16_mask(r, r)} << i;
-  }
-  return nonzero & ~std::uint64_t{1};
-}
-
-}  // namespace
-
 std::uint64_t QuantizeBlockAvx512(const std::int16_t zigzag[64], std::int16_t out[64],
                                   const QuantSteps& steps) {
-  return Quantize<true>(zigzag, out, steps);
+  __m512i q[2];
+  return QuantizeInRegisters<true>(zigzag, out, steps, q);
 }
 
 std::uint64_t QuantizeBlockAvx512Positive(const std::int16_t zigzag[64], std::int16_t out[64],
                                           const QuantSteps& steps) {
-  return Quantize<false>(zigzag, out, steps);
+  __m512i q[2];
+  return QuantizeInRegisters<false>(zigzag, out, steps, q);
 }
 
 }  // namespace quill::encode
