@@ -359,16 +359,22 @@ TEST(VectorPaths, ConversionMatchesThePlainCodeForEveryColour) {
 TEST(VectorPaths, ForwardDctMatchesThePlainCode) {
   std::mt19937 rng(19);
   for (int trial = 0; trial < 20000; ++trial) {
-    std::int16_t plain[64], vector[64];
+    std::array<std::int16_t, 64> source;
     for (int i = 0; i < 64; ++i) {
       const int kind = trial % 3;
-      plain[i] = vector[i] = kind == 0 ? static_cast<std::int16_t>(rng() % 2 ? 127 : -127)
-                             : kind == 1
-                                 ? static_cast<std::int16_t>(static_cast<int>(rng() % 255) - 127)
-                                 : static_cast<std::int16_t>((i * 37 + trial) % 255 - 127);
+      source[static_cast<std::size_t>(i)] =
+          kind == 0   ? static_cast<std::int16_t>(rng() % 2 ? 127 : -127)
+          : kind == 1 ? static_cast<std::int16_t>(static_cast<int>(rng() % 255) - 127)
+                      : static_cast<std::int16_t>((i * 37 + trial) % 255 - 127);
     }
-    std::int16_t other_plain[64], pair[2][64];
-    for (int i = 0; i < 64; ++i) other_plain[i] = static_cast<std::int16_t>(-plain[(i * 5) % 64]);
+    std::int16_t plain[64], vector[64], other_plain[64], pair[2][64];
+    std::copy(source.begin(), source.end(), plain);
+    std::copy(source.begin(), source.end(), vector);
+    // other_plain[i] = -source[5 i mod 64], written as other_plain[13 k mod 64]
+    // = -source[k] (13 is 5's inverse mod 64): the gathering form of this loop
+    // is miscompiled by clang 14 at -O3, which leaves the block undefined.
+    for (std::size_t k = 0; k < 64; ++k)
+      other_plain[(k * 13) % 64] = static_cast<std::int16_t>(-source[k]);
     std::copy(vector, vector + 64, pair[0]);
     std::copy(other_plain, other_plain + 64, pair[1]);
     encode::ForwardDCT(plain);
