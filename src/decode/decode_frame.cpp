@@ -40,8 +40,8 @@ inline void DecodeGroup(BlockGroup blocks, BitReader& reader) {
     positions[b] = DecodeDequantizedBlock(blocks[b], reader, g_decoder.quant);
     any |= positions[b];
   }
-  constexpr std::uint64_t kFirstRow = format::kZigzagOfRow[0];
 #if defined(__x86_64__) || defined(_M_X64)
+  constexpr std::uint64_t kFirstRow = format::kZigzagOfRow[0];
   // Blocks with more than their first row take a vector transform; the plain
   // one is quicker for the others.
   if ((any & ~kFirstRow) != 0) {
