@@ -95,7 +95,8 @@ TEST(EncodeFrame, EqualsThePlainAttemptLoopWhicheverWayAttemptsAreTried) {
   // section); every one written at once; the bounds never; mixtures in which
   // a counted failure comes before an attempt written at once; the first
   // attempt counted from its first block, from block 1,300 (in the chroma
-  // section), or from block 240 whatever its share; the library's own choice.
+  // section), from the chroma section's start, or from block 240 whatever
+  // its share; the library's own choice.
   const encode::AttemptPolicy policies[] = {
       {0, 9999, 9999, 0}, {0, 0, 9999, 0},     {9999, 9999, 1, 0},  {9999, 2000, 1, 0},
       {0, 2100, 1300, 0}, {900, 9999, 240, 0}, {9999, 1500, 7, 50}, encode::g_attempt_policy};
