@@ -191,7 +191,45 @@ inline int QuantizeBound(const std::int16_t zigzag[64], std::int16_t out[64],
   return BitsAtLeast(_mm512_abs_epi16(q[0]), _mm512_abs_epi16(q[1]), nonzero);
 }
 
+template <bool kAnyStep, bool kExact>
+inline int QuantizeRun(const std::int16_t (*transformed)[64], std::int16_t (*coef)[64],
+                       std::uint64_t* nonzero, std::int32_t* end_bits, int first, int last,
+                       const QuantSteps& steps, std::int64_t& bits, std::int16_t& pred,
+                       std::int64_t room_bytes) {
+  std::int64_t total = bits;
+  std::int16_t dc_pred = pred;
+  int i = first;
+  for (; i < last; ++i) {
+    const int block_bits =
+        kExact ? QuantizeCount<kAnyStep>(transformed[i], coef[i], steps, nonzero[i], dc_pred)
+               : QuantizeBound<kAnyStep>(transformed[i], coef[i], steps, nonzero[i]);
+    if (block_bits < 0) {
+      i = -(i + 1);
+      break;
+    }
+    total += block_bits;
+    if constexpr (kExact) end_bits[i] = static_cast<std::int32_t>(total);
+    if (total / 8 >= room_bytes) {
+      ++i;
+      break;
+    }
+  }
+  bits = total;
+  pred = dc_pred;
+  return i;
+}
+
 }  // namespace
+
+int QuantizeRunAvx512(const std::int16_t (*transformed)[64], std::int16_t (*coef)[64],
+                      std::uint64_t* nonzero, std::int32_t* end_bits, int first, int last,
+                      const QuantSteps& steps, std::int64_t& bits, std::int16_t& pred,
+                      std::int64_t room_bytes) {
+  const auto run = end_bits != nullptr
+                       ? (steps.positive ? QuantizeRun<false, true> : QuantizeRun<true, true>)
+                       : (steps.positive ? QuantizeRun<false, false> : QuantizeRun<true, false>);
+  return run(transformed, coef, nonzero, end_bits, first, last, steps, bits, pred, room_bytes);
+}
 
 int CountBlockBitsAvx512(const std::int16_t coef[64], std::uint64_t nonzero, std::int16_t& pred) {
   __m512i low, high;

@@ -178,23 +178,15 @@ class Quantizer {
 #endif
   }
 
-  // Quantizes block i as above, then gives its bits (CountBlockBits, which
-  // advances `pred`) or their quick lower bound (BlockBitsAtLeast); in one
-  // pass where the processor has AVX-512 with its byte permutes.
-  int Count(int i, std::int16_t coef[64], std::uint64_t& nonzero, std::int16_t& pred) const {
-#if defined(__x86_64__) || defined(_M_X64)
-    if (fused_) return QuantizeCountAvx512(g_transformed[i], coef, steps_, nonzero, pred);
-#endif
-    nonzero = (*this)(i, coef);
-    return CountBlockBits(coef, nonzero, pred);
-  }
-  int Bound(int i, std::int16_t coef[64], std::uint64_t& nonzero) const {
-#if defined(__x86_64__) || defined(_M_X64)
-    if (fused_) return QuantizeBoundAvx512(g_transformed[i], coef, steps_, nonzero);
-#endif
-    nonzero = (*this)(i, coef);
-    return BlockBitsAtLeast(coef, nonzero);
-  }
+  // Quantizes blocks first..last-1 into `a` and adds their bits to `bits`:
+  // exactly (CountBlockBits, advancing `pred`, recording where each ends),
+  // or by their quick lower bounds; stops after the block that takes the
+  // bits to the room. Returns the block after the last one counted, or
+  // -(i + 1) for a block i that cannot be counted (see QuantizeRunAvx512,
+  // which does it in one pass where the processor has AVX-512 with its byte
+  // permutes).
+  int Run(QuantizedAttempt& a, int first, int last, bool exact, std::int64_t& bits,
+          std::int16_t& pred) const;
 
  private:
   [[maybe_unused]] const format::QuantTable& quant_;
@@ -206,6 +198,28 @@ class Quantizer {
 };
 
 // CountBlockBits, on AVX-512 where the processor has it.
+int CountBits(const std::int16_t coef[64], std::uint64_t nonzero, std::int16_t& pred);
+
+int Quantizer::Run(QuantizedAttempt& a, int first, int last, bool exact, std::int64_t& bits,
+                   std::int16_t& pred) const {
+#if defined(__x86_64__) || defined(_M_X64)
+  if (fused_) {
+    return QuantizeRunAvx512(g_transformed, a.coef, a.nonzero, exact ? a.end_bits : nullptr, first,
+                             last, steps_, bits, pred, kRoomBytes);
+  }
+#endif
+  for (int i = first; i < last; ++i) {
+    a.nonzero[i] = (*this)(i, a.coef[i]);
+    const int block_bits = exact ? CountBits(a.coef[i], a.nonzero[i], pred)
+                                 : BlockBitsAtLeast(a.coef[i], a.nonzero[i]);
+    if (block_bits < 0) return -(i + 1);
+    bits += block_bits;
+    if (exact) a.end_bits[i] = static_cast<std::int32_t>(bits);
+    if (bits / 8 >= kRoomBytes) return i + 1;
+  }
+  return last;
+}
+
 int CountBits(const std::int16_t coef[64], std::uint64_t nonzero, std::int16_t& pred) {
 #if defined(__x86_64__) || defined(_M_X64)
   static const bool vector = CpuHasAvx512Bytes();
@@ -253,6 +267,14 @@ struct CountStart {
   std::int16_t pred = 0;
 };
 
+// Quantizes the blocks from `first` on into `a` without counting them: the
+// count cannot be sure of the attempt, which a real write then decides.
+Verdict QuantizeUncounted(const Quantizer& quantize, QuantizedAttempt& a, int first) {
+  for (int i = first; i < 2 * kBlocks; ++i) a.nonzero[i] = quantize(i, a.coef[i]);
+  a.blocks = 2 * kBlocks;
+  return Verdict::kUnsure;
+}
+
 // Quantizes every block into `a` from `from.block` on, counting the bits of
 // the attempt as it goes; stops after the block that shows it overflows.
 // With `bound_luma` the luma blocks are first summed by their quick lower
@@ -261,49 +283,44 @@ struct CountStart {
 // counted exactly before the chroma is.
 Verdict QuantizeAttempt(const Quantizer& quantize, QuantizedAttempt& a, bool bound_luma,
                         CountStart from = {}) {
-  bool counting = true;
   std::int64_t bits = from.bits;
   std::int16_t pred = from.pred;
   a.exact_blocks = bound_luma ? 0 : from.block;
-  for (int i = from.block; i < 2 * kBlocks; ++i) {
-    if (i == kBlocks && bound_luma && counting) {
-      bound_luma = false;
+  if (from.block < kBlocks) {
+    const int next = quantize.Run(a, from.block, kBlocks, !bound_luma, bits, pred);
+    if (!bound_luma) a.exact_blocks = next < 0 ? -next - 1 : next;
+    if (next < 0) return QuantizeUncounted(quantize, a, -next);
+    if (bits / 8 >= kRoomBytes) {
+      a.blocks = next;
+      return Verdict::kOverflows;
+    }
+    if (bound_luma) {
+      bool counting = true;
       if (const int last = CountLuma(a, bits, counting); last < kBlocks) {
         a.blocks = last + 1;
         return Verdict::kOverflows;
       }
+      if (!counting) return QuantizeUncounted(quantize, a, kBlocks);
     }
-    if (i == kBlocks && counting) {
-      // The alignment tests no room: a start at the limit is left to a real write.
-      const std::int64_t start = ChromaStart(bits);
-      if (start / 8 >= kRoomBytes) counting = false;
-      bits = start;
-      a.chroma_start_bits = static_cast<std::int32_t>(start);
-      pred = 0;
-    }
-    if (!counting) {
-      a.nonzero[i] = quantize(i, a.coef[i]);
-      continue;
-    }
-    const int block_bits = bound_luma ? quantize.Bound(i, a.coef[i], a.nonzero[i])
-                                      : quantize.Count(i, a.coef[i], a.nonzero[i], pred);
-    if (block_bits < 0) {
-      counting = false;
-      continue;
-    }
-    bits += block_bits;
-    if (!bound_luma) {
-      a.end_bits[i] = static_cast<std::int32_t>(bits);
-      a.exact_blocks = i + 1;
-    }
-    if (bits / 8 >= kRoomBytes) {
-      a.blocks = i + 1;
-      return Verdict::kOverflows;
-    }
+  }
+  if (from.block <= kBlocks) {
+    // The alignment tests no room: a start at the limit is left to a real write.
+    const std::int64_t start = ChromaStart(bits);
+    if (start / 8 >= kRoomBytes) return QuantizeUncounted(quantize, a, kBlocks);
+    bits = start;
+    a.chroma_start_bits = static_cast<std::int32_t>(start);
+    pred = 0;
+  }
+  const int next = quantize.Run(a, std::max(from.block, kBlocks), 2 * kBlocks, true, bits, pred);
+  a.exact_blocks = next < 0 ? -next - 1 : next;
+  if (next < 0) return QuantizeUncounted(quantize, a, -next);
+  if (bits / 8 >= kRoomBytes) {
+    a.blocks = next;
+    return Verdict::kOverflows;
   }
   a.blocks = 2 * kBlocks;
   a.total_bits = static_cast<std::int32_t>(bits);
-  return counting ? Verdict::kFits : Verdict::kUnsure;
+  return Verdict::kFits;
 }
 
 // Counts the blocks of `a` exactly from the start, recording where each

@@ -148,6 +148,17 @@ int QuantizeCountAvx512(const std::int16_t zigzag[64], std::int16_t out[64],
                         const QuantSteps& steps, std::uint64_t& nonzero, std::int16_t& pred);
 int QuantizeBoundAvx512(const std::int16_t zigzag[64], std::int16_t out[64],
                         const QuantSteps& steps, std::uint64_t& nonzero);
+// Blocks first..last-1 of `transformed` quantized into `coef` and `nonzero`
+// and their bits added to `bits`: exactly (advancing `pred`, each block's
+// end recorded in `end_bits`), or by the quick bound when `end_bits` is
+// null; up to and including the block after which bits / 8 reaches
+// `room_bytes`. Returns the block after the last one counted (`last` when
+// none overflows), or -(i + 1) for a block i that cannot be counted (it is
+// quantized; `bits` stays before it).
+int QuantizeRunAvx512(const std::int16_t (*transformed)[64], std::int16_t (*coef)[64],
+                      std::uint64_t* nonzero, std::int32_t* end_bits, int first, int last,
+                      const QuantSteps& steps, std::int64_t& bits, std::int16_t& pred,
+                      std::int64_t room_bytes);
 // The codes a block's non-zero AC coefficients take, in zigzag order, on
 // AVX-512 (when CpuHasAvx512Bytes()): for each, zero_runs[i] ZRL codes, then
 // words[i], its code with its value bits appended, of lengths[i] bits. The
