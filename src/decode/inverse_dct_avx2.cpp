@@ -5,13 +5,9 @@
 #include <immintrin.h>
 
 #include "decode/reconstruct.h"
+#include "frame/vector_target.h"
 
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2")
-#endif
+QUILL_TARGET_BEGIN("avx2")
 
 #include "decode/inverse_pass.h"
 
@@ -37,9 +33,5 @@ void InverseDCTPairAvx2(Block a, Block b) {
 
 }  // namespace quill::decode
 
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+QUILL_TARGET_END
 #endif

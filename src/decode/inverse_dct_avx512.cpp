@@ -3,22 +3,12 @@
 // inverse_pass.h); the 32 registers hold it without spilling. Compiled for
 // AVX-512BW; runs only where CpuHasAvx512bw().
 #if defined(__x86_64__) || defined(_M_X64)
-// GCC 12 takes the AVX-512 headers' own way of making an undefined vector
-// (a variable initialised from itself) for a use of an uninitialised one.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
 #include <immintrin.h>
 
 #include "decode/reconstruct.h"
+#include "frame/vector_target.h"
 
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx512bw"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx512bw")
-#endif
+QUILL_TARGET_BEGIN("avx512bw")
 
 #include "decode/inverse_pass.h"
 
@@ -58,9 +48,5 @@ void InverseDCTQuadAvx512(Block* blocks) {
 
 }  // namespace quill::decode
 
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+QUILL_TARGET_END
 #endif

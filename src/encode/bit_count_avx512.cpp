@@ -7,28 +7,16 @@
 // counted as CountBlockBits counts it); AcCodesAvx512 gives each code with
 // its value bits appended, for the writer to put in turn.
 #if defined(__x86_64__) || defined(_M_X64)
-// GCC 12 takes the AVX-512 headers' own way of making an undefined vector
-// (a variable initialised from itself) for a use of an uninitialised one.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
 #include <immintrin.h>
 
 #include <array>
 
 #include "encode/encoder.h"
+#include "frame/vector_target.h"
 
 // Everything in this file is compiled for AVX-512 with its byte permutes and
 // runs only where CpuHasAvx512Bytes().
-#if defined(__clang__)
-#pragma clang attribute push(                                                   \
-    __attribute__((target("avx512bw,avx512cd,avx512vbmi,avx512vbmi2,popcnt"))), \
-    apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx512bw,avx512cd,avx512vbmi,avx512vbmi2,popcnt")
-#endif
+QUILL_TARGET_BEGIN("avx512bw,avx512cd,avx512vbmi,avx512vbmi2,popcnt")
 
 #include "encode/quantize_avx512.h"
 
@@ -328,9 +316,5 @@ int AcCodesAvx512(const std::int16_t coef[64], std::uint64_t nonzero, std::uint3
 
 }  // namespace quill::encode
 
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+QUILL_TARGET_END
 #endif

@@ -8,22 +8,14 @@
 // Compiled for AVX-512 with its byte permutes; runs only where
 // CpuHasAvx512Bytes().
 #if defined(__x86_64__) || defined(_M_X64)
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
 #include <immintrin.h>
 
 #include <array>
 
 #include "encode/encoder.h"
+#include "frame/vector_target.h"
 
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx512bw,avx512vbmi"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx512bw,avx512vbmi")
-#endif
+QUILL_TARGET_BEGIN("avx512bw,avx512vbmi")
 
 namespace quill::encode {
 namespace {
@@ -126,9 +118,5 @@ void ConvertMcuAvx512(const std::uint8_t* const rows[8], McuSamples mcu) {
 
 }  // namespace quill::encode
 
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+QUILL_TARGET_END
 #endif

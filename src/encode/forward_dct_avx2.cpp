@@ -6,13 +6,9 @@
 #include <immintrin.h>
 
 #include "encode/encoder.h"
+#include "frame/vector_target.h"
 
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2")
-#endif
+QUILL_TARGET_BEGIN("avx2")
 
 #include "encode/forward_pass.h"
 
@@ -95,9 +91,5 @@ std::uint64_t QuantizeBlockAvx2(const std::int16_t zigzag[64], std::int16_t out[
 
 }  // namespace quill::encode
 
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+QUILL_TARGET_END
 #endif

@@ -8,26 +8,16 @@
 // without spilling. Constants and ranges are those of the SSE2 transform.
 // The quantizer is the SSE2 one on 32 lanes.
 #if defined(__x86_64__) || defined(_M_X64)
-// GCC 12 takes the AVX-512 headers' own way of making an undefined vector
-// (a variable initialised from itself) for a use of an uninitialised one.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
 #include <immintrin.h>
 
 #include <array>
 
 #include "encode/encoder.h"
+#include "frame/vector_target.h"
 
 // Everything below is compiled for AVX-512BW and runs only
 // where the processor has it.
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx512bw"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx512bw")
-#endif
+QUILL_TARGET_BEGIN("avx512bw")
 
 #include "encode/forward_pass.h"
 #include "encode/quantize_avx512.h"
@@ -102,9 +92,5 @@ std::uint64_t QuantizeBlockAvx512Positive(const std::int16_t zigzag[64], std::in
 
 }  // namespace quill::encode
 
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+QUILL_TARGET_END
 #endif
