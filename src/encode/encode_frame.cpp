@@ -14,18 +14,23 @@
 //
 // The forward DCT does not depend on the quantizer, so each block's
 // transform is computed once per call and every attempt starts from it. The
-// first attempt, which most pictures pass, is written at once. A later one is
-// either written at once into a copy of the frame (when the attempt before
-// overflowed near the end, so that this one is likely to fit or to be the
-// last to fail), or first quantized into a buffer of its own while its bits
-// are counted (after an early overflow, the luma by a quick lower bound of
-// each block's bits first). An attempt that the count shows to overflow is
-// not written, unless it is the last one to fail: an attempt that fails
-// stores every byte from offset 2 up to offset 24,573, so the last failed
-// attempt alone decides the bytes that stay behind the successful one. (The
-// count gives way to a real attempt where it cannot be sure: a block that
-// cannot be coded, or luma ending so near the end that the alignment, which
-// tests no room, reaches offset 24,573.) On x86-64 the transform and the
+// first attempt, which most pictures pass, is written as it is quantized,
+// unless its first blocks take far more than their share of the room; then
+// it is only counted from there on. A later one is either written at once
+// into a copy of the frame (when the attempt before overflowed near the
+// end, so that this one is likely to fit or to be the last to fail), or
+// first quantized into a buffer of its own while its bits are counted
+// (after an early overflow, the luma by a quick lower bound of each block's
+// bits first). An attempt that the count shows to overflow is not written,
+// unless it is the last one to fail: an attempt that fails stores every
+// byte from offset 2 up to offset 24,573, so the last failed attempt alone
+// decides the bytes that stay behind the successful one, and only those
+// beyond the successful attempt's end are its to write. Its bytes depend on
+// its blocks alone, so it is written from the last block that begins before
+// that end, once the count has told where that block begins. (The count
+// gives way to a real attempt where it cannot be sure: a block that cannot
+// be coded, or luma ending so near the end that the alignment, which tests
+// no room, reaches offset 24,573.) On x86-64 the transform and the
 // quantizer run on SSE2, or on AVX2 or AVX-512 where the processor has them,
 // and blocks that cannot reach the end of the frame are written through a
 // 64-bit word; all give the bytes of the plain code, which is kept and
