@@ -124,6 +124,11 @@ TEST(GatheredWriter, WritesAndCountsWhatTheBytewiseWriterWrites) {
       ASSERT_EQ(encode::CountBlockBitsAvx512(other, nonzero, vector_pred), counted) << trial;
       ASSERT_EQ(vector_pred, counted_pred) << trial;
     }
+    if (quill::CpuHasAvx512BwCd()) {
+      std::int16_t words_pred = pred;
+      ASSERT_EQ(encode::CountBlockBitsAvx512Words(other, nonzero, words_pred), counted) << trial;
+      ASSERT_EQ(words_pred, counted_pred) << trial;
+    }
     if (ra == encode::kFatal) {
       ASSERT_EQ(counted, -1) << trial;
     }

@@ -18,6 +18,7 @@
 // runs only where CpuHasAvx512Bytes().
 QUILL_TARGET_BEGIN("avx512bw,avx512cd,avx512vbmi,avx512vbmi2,popcnt")
 
+#include "encode/lookup_avx512.h"
 #include "encode/quantize_avx512.h"
 
 namespace quill::encode {
@@ -252,21 +253,6 @@ alignas(64) constexpr auto kCodes = [] {
   return codes;
 }();
 
-// Table lookup of 32 word indices (0..191) into kCodes.
-inline __m512i LookUpCodes(__m512i index) {
-  const std::uint16_t* codes = kCodes.data();
-  const __m512i low =
-      _mm512_permutex2var_epi16(_mm512_load_si512(codes), index, _mm512_load_si512(codes + 32));
-  const __m512i middle = _mm512_permutex2var_epi16(_mm512_load_si512(codes + 64), index,
-                                                   _mm512_load_si512(codes + 96));
-  const __m512i high = _mm512_permutex2var_epi16(_mm512_load_si512(codes + 128), index,
-                                                 _mm512_load_si512(codes + 160));
-  const __m512i up_to_127 =
-      _mm512_mask_blend_epi16(_mm512_cmpge_epu16_mask(index, _mm512_set1_epi16(64)), low, middle);
-  return _mm512_mask_blend_epi16(_mm512_cmpge_epu16_mask(index, _mm512_set1_epi16(128)), up_to_127,
-                                 high);
-}
-
 // Lanes 16 q .. 16 q + 15 of 32 words, widened to 32 bits.
 inline __m512i Widen(__m512i x, int q) {
   return _mm512_cvtepu16_epi32(q == 0 ? _mm512_castsi512_si256(x)
@@ -299,7 +285,7 @@ int AcCodesAvx512(const std::int16_t coef[64], std::uint64_t nonzero, std::uint3
                                                         : _mm512_extracti64x4_epi64(index, 1));
     const __m512i size16 = _mm512_cvtepu8_epi16(h == 0 ? _mm512_castsi512_si256(size)
                                                        : _mm512_extracti64x4_epi64(size, 1));
-    const __m512i code = LookUpCodes(index16);
+    const __m512i code = LookUpWords(kCodes.data(), index16);
     // Value bits: v itself when positive, else the low `size` bits of v - 1.
     const __m512i v = _mm512_load_si512(values + 32 * h);
     const __m512i mask =

@@ -202,7 +202,8 @@ class Quantizer {
 #endif
 };
 
-// CountBlockBits, on AVX-512 where the processor has it.
+// CountBlockBits, on AVX-512 where the processor has it (with or without
+// its byte permutes).
 int CountBits(const std::int16_t coef[64], std::uint64_t nonzero, std::int16_t& pred);
 
 int Quantizer::Run(QuantizedAttempt& a, int first, int last, bool exact, std::int64_t& bits,
@@ -227,10 +228,13 @@ int Quantizer::Run(QuantizedAttempt& a, int first, int last, bool exact, std::in
 
 int CountBits(const std::int16_t coef[64], std::uint64_t nonzero, std::int16_t& pred) {
 #if defined(__x86_64__) || defined(_M_X64)
-  static const bool vector = CpuHasAvx512Bytes();
-  if (vector) return CountBlockBitsAvx512(coef, nonzero, pred);
-#endif
+  static const auto count = CpuHasAvx512Bytes()  ? CountBlockBitsAvx512
+                            : CpuHasAvx512BwCd() ? CountBlockBitsAvx512Words
+                                                 : CountBlockBits;
+  return count(coef, nonzero, pred);
+#else
   return CountBlockBits(coef, nonzero, pred);
+#endif
 }
 
 // Counts the luma blocks of `a` exactly; the first block after which the

@@ -141,6 +141,10 @@ int CountBlockBits(const std::int16_t coef[64], std::uint64_t nonzero, std::int1
 // instructions (when CpuHasAvx512Bytes()).
 int CountBlockBitsAvx512(const std::int16_t coef[64], std::uint64_t nonzero, std::int16_t& pred);
 int BlockBitsAtLeastAvx512(const std::int16_t coef[64], std::uint64_t nonzero);
+// CountBlockBits on AVX-512BW and CD without the byte permutes (when
+// CpuHasAvx512BwCd()).
+int CountBlockBitsAvx512Words(const std::int16_t coef[64], std::uint64_t nonzero,
+                              std::int16_t& pred);
 // A transformed block (zigzag order) quantized into `out` as the AVX-512
 // quantizer does it, its non-zero AC coefficients into `nonzero`, and then
 // counted (CountBlockBits) or bounded (BlockBitsAtLeast) in the same pass.

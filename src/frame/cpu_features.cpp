@@ -13,6 +13,12 @@ bool CpuHasAvx512bw() {
   return has;
 }
 
+bool CpuHasAvx512BwCd() {
+  static const bool has =
+      __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512cd");
+  return has;
+}
+
 bool CpuHasAvx512Bytes() {
   static const bool has =
       __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512cd") &&

@@ -9,6 +9,8 @@ namespace quill {
 
 bool CpuHasAvx2();
 bool CpuHasAvx512bw();
+// AVX-512BW with CD (leading-zero counts).
+bool CpuHasAvx512BwCd();
 // AVX-512BW with CD, VBMI and VBMI2 (byte permutes and compression).
 bool CpuHasAvx512Bytes();
 
