@@ -338,7 +338,7 @@ TEST(VectorPaths, ChromaLimitsMatchThePlainCode) {
 }
 
 TEST(VectorPaths, ConversionMatchesThePlainCodeForEveryColour) {
-  if (!CpuHasAvx512Bytes()) GTEST_SKIP() << "no AVX-512 byte permutes here";
+  if (!CpuHasAvx512bw()) GTEST_SKIP() << "no AVX-512BW here";
   // Every colour as the first and as the second pixel of a pair; each row
   // in a block of its own 48 bytes, so that a read beyond it would show.
   std::vector<std::vector<std::uint8_t>> rows(8, std::vector<std::uint8_t>(48));

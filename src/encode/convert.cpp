@@ -214,7 +214,7 @@ void ConvertMCU(const std::uint8_t* const rows[8], McuSamples mcu) {
 
 void TRANSBMP2MCU(const std::uint8_t* dib, const HGLOBAL* grid) {
 #if defined(__x86_64__) || defined(_M_X64)
-  const auto convert = CpuHasAvx512Bytes() ? ConvertMcuAvx512 : ConvertMCU;
+  const auto convert = CpuHasAvx512bw() ? ConvertMcuAvx512 : ConvertMCU;
 #else
   const auto convert = ConvertMCU;
 #endif

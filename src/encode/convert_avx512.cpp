@@ -1,12 +1,12 @@
 // The picture-to-block conversion (ConvertMCU) on AVX-512, one 16-pixel row
-// of an MCU at a time: the 48 bytes are spread by byte permutes into 32-bit
-// lanes, one channel of the eight even or eight odd pixels per half
-// register; the products and sums are the same double-precision operations
-// in the same order as the plain code's (0.6 * g is the product its table
-// holds), eight pixels to a register, truncated; the colour differences and
-// their bounds are then formed in 32-bit lanes and stored as 16 bits.
-// Compiled for AVX-512 with its byte permutes; runs only where
-// CpuHasAvx512Bytes().
+// of an MCU at a time: the 48 bytes are spread by word permutes and byte
+// shuffles into 32-bit lanes, one channel of the eight even or eight odd
+// pixels per half register; the products and sums are the same
+// double-precision operations in the same order as the plain code's (0.6 * g
+// is the product its table holds), eight pixels to a register, truncated;
+// the colour differences and their bounds are then formed in 32-bit lanes
+// and stored as 16 bits.
+// Compiled for AVX-512BW; runs only where CpuHasAvx512bw().
 #if defined(__x86_64__) || defined(_M_X64)
 #include <immintrin.h>
 
@@ -15,34 +15,46 @@
 #include "encode/encoder.h"
 #include "frame/vector_target.h"
 
-QUILL_TARGET_BEGIN("avx512bw,avx512vbmi")
+QUILL_TARGET_BEGIN("avx512bw")
 
 namespace quill::encode {
 namespace {
 
-// Byte indices that put channel `first` of the eight pixels of one parity
-// into dwords 0..7 and channel `second` into dwords 8..15 (bytes 1..3 of
-// each dword are masked to zero). Pixel p of the row starts at byte 3p;
-// even pixels are 2i, odd ones 2i + 1.
-constexpr std::array<std::uint8_t, 64> Spread(int first, int second) {
-  std::array<std::uint8_t, 64> index{};
-  for (int lane = 0; lane < 16; ++lane) {
-    const int offset = lane < 8 ? first : second;  // byte within the pixel pair
-    index[static_cast<std::size_t>(4 * lane)] = static_cast<std::uint8_t>(6 * (lane % 8) + offset);
-  }
+// Word indices that put word `word` of each pixel pair (pixels 2i and
+// 2i + 1 take bytes 6i..6i + 5, words 3i..3i + 2) into the low half of
+// dwords i and 8 + i. The pair's bytes are blue, green, red of the even
+// pixel, then of the odd one, so words 0, 1, 2 hold (blue, green) even,
+// (red even, blue odd), (green, red) odd.
+constexpr std::array<std::uint16_t, 32> SpreadWords(int word) {
+  std::array<std::uint16_t, 32> index{};
+  for (int lane = 0; lane < 16; ++lane)
+    index[static_cast<std::size_t>(2 * lane)] = static_cast<std::uint16_t>(3 * (lane % 8) + word);
   return index;
 }
-// Offsets within a pixel pair: blue 0, green 1, red 2 (even pixel), 3, 4, 5 (odd).
-alignas(64) constexpr auto kBlueGreenEven = Spread(0, 1);
-alignas(64) constexpr auto kRedEvenBlueOdd = Spread(2, 3);
-alignas(64) constexpr auto kGreenRedOdd = Spread(4, 5);
+
+// Within every 128-bit part: each dword keeps its byte 0 (dwords 0..7 of
+// the register) or its byte 1 (dwords 8..15), the rest zero.
+alignas(64) constexpr auto kFirstOrSecondByte = [] {
+  std::array<std::uint8_t, 64> index{};
+  for (std::size_t i = 0; i < 64; ++i)
+    index[i] = i % 4 != 0 ? 0x80 : static_cast<std::uint8_t>(i % 16 + (i < 32 ? 0 : 1));
+  return index;
+}();
+alignas(64) constexpr auto kBlueGreenEven = SpreadWords(0);
+alignas(64) constexpr auto kRedEvenBlueOdd = SpreadWords(1);
+alignas(64) constexpr auto kGreenRedOdd = SpreadWords(2);
+
+// One word of every pixel pair spread into dwords: its low byte (the first
+// channel) in dwords 0..7, its high byte (the second) in dwords 8..15.
+inline __m512i Spread(__m512i bytes, const std::array<std::uint16_t, 32>& index) {
+  const __m512i words = _mm512_permutexvar_epi16(_mm512_load_si512(index.data()), bytes);
+  return _mm512_shuffle_epi8(words, _mm512_load_si512(kFirstOrSecondByte.data()));
+}
 
 // Luma in pixel order: y0 of pixel 2i in dword i, y1 of pixel 2i + 1 in
 // dword 8 + i, interleaved.
 alignas(64) constexpr std::array<std::int32_t, 16> kInterleave = {0, 8,  1, 9,  2, 10, 3, 11,
                                                                   4, 12, 5, 13, 6, 14, 7, 15};
-
-constexpr __mmask64 kLowBytes = 0x1111111111111111ull;
 
 inline __m512d Low(__m512i v) {
   return _mm512_cvtepi32_pd(_mm512_castsi512_si256(v));
@@ -64,18 +76,15 @@ inline __m256i Limit(__m256i c, __m256i bound) {
 }  // namespace
 
 void ConvertMcuAvx512(const std::uint8_t* const rows[8], McuSamples mcu) {
-  const __m512i blue_green_even = _mm512_load_si512(kBlueGreenEven.data());
-  const __m512i red_even_blue_odd = _mm512_load_si512(kRedEvenBlueOdd.data());
-  const __m512i green_red_odd = _mm512_load_si512(kGreenRedOdd.data());
   const __m512i interleave = _mm512_load_si512(kInterleave.data());
   const __m512d green_factor = _mm512_set1_pd(0.6), red_factor = _mm512_set1_pd(0.3);
   const __m512d blue_factor = _mm512_set1_pd(0.1);
   for (int r = 0; r < 8; ++r) {
     // 48 bytes: the mask keeps the load within the row's 16 pixels.
     const __m512i bytes = _mm512_maskz_loadu_epi8(0xFFFFFFFFFFFFull, rows[r]);
-    const __m512i bg = _mm512_maskz_permutexvar_epi8(kLowBytes, blue_green_even, bytes);
-    const __m512i rb = _mm512_maskz_permutexvar_epi8(kLowBytes, red_even_blue_odd, bytes);
-    const __m512i gr = _mm512_maskz_permutexvar_epi8(kLowBytes, green_red_odd, bytes);
+    const __m512i bg = Spread(bytes, kBlueGreenEven);
+    const __m512i rb = Spread(bytes, kRedEvenBlueOdd);
+    const __m512i gr = Spread(bytes, kGreenRedOdd);
     // Y0 = trunc((0.6 G + 0.3 R) + 0.1 B), Y1 = trunc((0.6 G + 0.1 B) + 0.3 R).
     const __m512d y0 = _mm512_add_pd(
         _mm512_add_pd(_mm512_mul_pd(High(bg), green_factor), _mm512_mul_pd(Low(rb), red_factor)),

@@ -21,7 +21,7 @@ void TRANSBMP2MCU(const std::uint8_t* dib, const HGLOBAL* grid);
 // MCU's first pixel).
 void ConvertMCU(const std::uint8_t* const rows[8], McuSamples mcu);
 #if defined(__x86_64__) || defined(_M_X64)
-// The same on AVX-512 with its byte permutes (when CpuHasAvx512Bytes()).
+// The same on AVX-512BW (when CpuHasAvx512bw()).
 // Reads only the 48 bytes of each row that belong to the MCU.
 void ConvertMcuAvx512(const std::uint8_t* const rows[8], McuSamples mcu);
 #endif
