@@ -138,7 +138,7 @@ TEST(GatheredWriter, WritesAndCountsWhatTheBytewiseWriterWrites) {
     ASSERT_EQ(at_least < 0, uncodable_ac) << trial;
     ASSERT_EQ(at_least, encode::BlockBitsAtLeastPlain(other, nonzero)) << trial;
     ASSERT_EQ(at_least, encode::BlockBitsAtLeastSse2(other, nonzero)) << trial;
-    if (quill::CpuHasAvx512Bytes()) {
+    if (quill::CpuHasAvx512BwCd()) {
       ASSERT_EQ(encode::BlockBitsAtLeastAvx512(other, nonzero), at_least) << trial;
     }
     if (ra == encode::kDone) {
@@ -250,6 +250,78 @@ TEST(VectorPaths, QuantizerMatchesThePlainCode) {
             << name << " coarsenings " << n << " trial " << trial;
         for (int k = 0; k < 64; ++k)
           ASSERT_EQ((nonzero >> k) & 1, k > 0 && plain[k] != 0 ? 1u : 0u) << name << " " << k;
+      }
+    }
+  }
+}
+
+TEST(VectorPaths, RunsOfBlocksQuantizedAndCountedMatchTheSteps) {
+  using Run = decltype(&encode::QuantizeRunAvx512);
+  std::vector<std::pair<const char*, Run>> runs;
+  if (CpuHasAvx512Bytes()) runs.emplace_back("AVX-512", encode::QuantizeRunAvx512);
+  if (CpuHasAvx512BwCd()) runs.emplace_back("AVX-512 words", encode::QuantizeRunAvx512Words);
+  if (runs.empty()) GTEST_SKIP() << "no AVX-512 here";
+  std::mt19937 rng(37);
+  constexpr int kRun = 48;
+  alignas(64) static std::int16_t transformed[kRun][64], coef[kRun][64];
+  for (int n : {0, 5, 12, 40}) {  // fine steps, coarse ones, wrapped ones
+    const auto quant = format::CoarsenedQuant(n);
+    const encode::QuantSteps steps = encode::PrepareSteps(quant);
+    for (int trial = 0; trial < 20; ++trial) {
+      // Blocks from dense and large to sparse, an uncodable value in some.
+      for (int b = 0; b < kRun; ++b) {
+        const int spread = b % 3 == 0 ? 3276 : b % 3 == 1 ? 300 : 40;
+        for (int k = 0; k < 64; ++k) {
+          transformed[b][k] =
+              static_cast<std::int16_t>(static_cast<int>(rng() % (2 * spread + 1)) - spread);
+        }
+      }
+      // The plain steps: quantize, count or bound, stop after the block that
+      // reaches the room (room in bytes chosen to stop about halfway or not).
+      const std::int64_t room = trial % 2 == 0 ? 1 << 20 : 600;
+      for (const bool exact : {true, false}) {
+        std::int64_t plain_bits = 0;
+        std::int16_t plain_pred = 3;
+        std::vector<std::int32_t> plain_ends;
+        int plain_next = kRun;
+        std::int16_t plain_coef[kRun][64];
+        for (int b = 0; b < kRun; ++b) {
+          std::int16_t block[64];
+          for (std::size_t k = 0; k < 64; ++k)
+            block[format::kZigzagToNatural[k]] = transformed[b][k];
+          encode::QuantizeBlock(block, plain_coef[b], quant);
+          std::uint64_t nonzero = 0;
+          for (int k = 1; k < 64; ++k) nonzero |= std::uint64_t{plain_coef[b][k] != 0} << k;
+          const int bits = exact ? encode::CountBlockBits(plain_coef[b], nonzero, plain_pred)
+                                 : encode::BlockBitsAtLeastPlain(plain_coef[b], nonzero);
+          if (bits < 0) {
+            plain_next = -(b + 1);
+            break;
+          }
+          plain_bits += bits;
+          plain_ends.push_back(static_cast<std::int32_t>(plain_bits));
+          if (plain_bits / 8 >= room) {
+            plain_next = b + 1;
+            break;
+          }
+        }
+        const int done = plain_next < 0 ? -plain_next : plain_next;
+        for (const auto& [name, run] : runs) {
+          std::int64_t bits = 0;
+          std::int16_t pred = 3;
+          std::uint64_t nonzero[kRun];
+          std::int32_t ends[kRun];
+          const int next = run(transformed, coef, nonzero, exact ? ends : nullptr, 0, kRun, steps,
+                               bits, pred, room);
+          ASSERT_EQ(next, plain_next) << name << " " << n << " " << trial << " " << exact;
+          ASSERT_EQ(bits, plain_bits) << name;
+          if (exact) {
+            ASSERT_EQ(pred, plain_pred) << name;
+            for (std::size_t b = 0; b < plain_ends.size(); ++b) ASSERT_EQ(ends[b], plain_ends[b]);
+          }
+          for (int b = 0; b < done; ++b)
+            ASSERT_TRUE(std::equal(coef[b], coef[b] + 64, plain_coef[b])) << name << " " << b;
+        }
       }
     }
   }

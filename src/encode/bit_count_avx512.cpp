@@ -18,8 +18,8 @@
 // runs only where CpuHasAvx512Bytes().
 QUILL_TARGET_BEGIN("avx512bw,avx512cd,avx512vbmi,avx512vbmi2,popcnt")
 
+#include "encode/count_run_avx512.h"
 #include "encode/lookup_avx512.h"
-#include "encode/quantize_avx512.h"
 
 namespace quill::encode {
 namespace {
@@ -119,94 +119,23 @@ inline __m512i ZeroRuns(__m512i run) {
 
 namespace {
 
-// Magnitudes of the 64 values at `coef`.
-inline void Magnitudes(const std::int16_t coef[64], __m512i& low, __m512i& high) {
-  low = _mm512_abs_epi16(_mm512_loadu_si512(coef));
-  high = _mm512_abs_epi16(_mm512_loadu_si512(coef + 32));
-}
-
-// CountBlockBits of a block given as the magnitudes of its values, its DC
-// and its non-zero AC coefficients.
-inline int CountBits(__m512i low, __m512i high, std::int16_t dc, std::uint64_t nonzero,
-                     std::int16_t& pred) {
-  const int dc_bits = DcAndEndBits(dc, pred);
-  if (dc_bits < 0 || nonzero == 0) return dc_bits;
-  const CodeLanes codes = DescribeCodes(low, high, nonzero);
-  if (!codes.codable) return -1;
-  const __m512i zero_run_bits =
-      _mm512_permutexvar_epi8(ZeroRuns(codes.run), _mm512_load_si512(kZeroRunLengths.data()));
-  const int count = static_cast<int>(_mm_popcnt_u64(nonzero));
-  const std::uint64_t lanes = count == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << count) - 1;
-  const __m512i per_lane = _mm512_maskz_add_epi8(lanes, codes.bits, zero_run_bits);
-  const __m512i sums = _mm512_sad_epu8(per_lane, _mm512_setzero_si512());
-  return dc_bits + static_cast<int>(_mm512_reduce_add_epi64(sums));
-}
-
-// Bit i set for each of the 64 magnitudes above t.
-inline std::uint64_t Above(__m512i low, __m512i high, std::int16_t t) {
-  const __m512i limit = _mm512_set1_epi16(t);
-  return _mm512_cmpgt_epu16_mask(low, limit) | std::uint64_t{_mm512_cmpgt_epu16_mask(high, limit)}
-                                                   << 32;
-}
-
-// BlockBitsAtLeast of a block given as the magnitudes of its values and its
-// non-zero AC coefficients.
-inline int BitsAtLeast(__m512i low, __m512i high, std::uint64_t nonzero) {
-  if ((Above(low, high, 1023) & nonzero) != 0) return -1;  // -32,768 is 32,768 here
-  // 3 bits from magnitude 1, then 1 more from 2, 2 more from 4, 8 and 16.
-  const int count = static_cast<int>(_mm_popcnt_u64(nonzero));
-  const int extra = static_cast<int>(_mm_popcnt_u64(Above(low, high, 1) & nonzero) +
-                                     2 * (_mm_popcnt_u64(Above(low, high, 3) & nonzero) +
-                                          _mm_popcnt_u64(Above(low, high, 7) & nonzero) +
-                                          _mm_popcnt_u64(Above(low, high, 15) & nonzero)));
-  const int last = nonzero == 0 ? 0 : 63 - __builtin_clzll(nonzero);
-  return 6 + 3 * count + extra + (last - count) / 2;
-}
-
-template <bool kAnyStep>
-inline int QuantizeCount(const std::int16_t zigzag[64], std::int16_t out[64],
-                         const QuantSteps& steps, std::uint64_t& nonzero, std::int16_t& pred) {
-  __m512i q[2];
-  nonzero = QuantizeInRegisters<kAnyStep>(zigzag, out, steps, q);
-  const auto dc = static_cast<std::int16_t>(_mm_cvtsi128_si32(_mm512_castsi512_si128(q[0])));
-  return CountBits(_mm512_abs_epi16(q[0]), _mm512_abs_epi16(q[1]), dc, nonzero, pred);
-}
-
-template <bool kAnyStep>
-inline int QuantizeBound(const std::int16_t zigzag[64], std::int16_t out[64],
-                         const QuantSteps& steps, std::uint64_t& nonzero) {
-  __m512i q[2];
-  nonzero = QuantizeInRegisters<kAnyStep>(zigzag, out, steps, q);
-  return BitsAtLeast(_mm512_abs_epi16(q[0]), _mm512_abs_epi16(q[1]), nonzero);
-}
-
-template <bool kAnyStep, bool kExact>
-inline int QuantizeRun(const std::int16_t (*transformed)[64], std::int16_t (*coef)[64],
-                       std::uint64_t* nonzero, std::int32_t* end_bits, int first, int last,
-                       const QuantSteps& steps, std::int64_t& bits, std::int16_t& pred,
-                       std::int64_t room_bytes) {
-  std::int64_t total = bits;
-  std::int16_t dc_pred = pred;
-  int i = first;
-  for (; i < last; ++i) {
-    const int block_bits =
-        kExact ? QuantizeCount<kAnyStep>(transformed[i], coef[i], steps, nonzero[i], dc_pred)
-               : QuantizeBound<kAnyStep>(transformed[i], coef[i], steps, nonzero[i]);
-    if (block_bits < 0) {
-      i = -(i + 1);
-      break;
-    }
-    total += block_bits;
-    if constexpr (kExact) end_bits[i] = static_cast<std::int32_t>(total);
-    if (total / 8 >= room_bytes) {
-      ++i;
-      break;
-    }
+// CountBlockBits from the byte lanes of a block's codes.
+struct ByteCodes {
+  static int Count(__m512i low, __m512i high, std::int16_t dc, std::uint64_t nonzero,
+                   std::int16_t& pred) {
+    const int dc_bits = DcAndEndBits(dc, pred);
+    if (dc_bits < 0 || nonzero == 0) return dc_bits;
+    const CodeLanes codes = DescribeCodes(low, high, nonzero);
+    if (!codes.codable) return -1;
+    const __m512i zero_run_bits =
+        _mm512_permutexvar_epi8(ZeroRuns(codes.run), _mm512_load_si512(kZeroRunLengths.data()));
+    const int count = static_cast<int>(_mm_popcnt_u64(nonzero));
+    const std::uint64_t lanes = count == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << count) - 1;
+    const __m512i per_lane = _mm512_maskz_add_epi8(lanes, codes.bits, zero_run_bits);
+    const __m512i sums = _mm512_sad_epu8(per_lane, _mm512_setzero_si512());
+    return dc_bits + static_cast<int>(_mm512_reduce_add_epi64(sums));
   }
-  bits = total;
-  pred = dc_pred;
-  return i;
-}
+};
 
 }  // namespace
 
@@ -214,28 +143,20 @@ int QuantizeRunAvx512(const std::int16_t (*transformed)[64], std::int16_t (*coef
                       std::uint64_t* nonzero, std::int32_t* end_bits, int first, int last,
                       const QuantSteps& steps, std::int64_t& bits, std::int16_t& pred,
                       std::int64_t room_bytes) {
-  const auto run = end_bits != nullptr
-                       ? (steps.positive ? QuantizeRun<false, true> : QuantizeRun<true, true>)
-                       : (steps.positive ? QuantizeRun<false, false> : QuantizeRun<true, false>);
-  return run(transformed, coef, nonzero, end_bits, first, last, steps, bits, pred, room_bytes);
+  return QuantizeRun<ByteCodes>(transformed, coef, nonzero, end_bits, first, last, steps, bits,
+                                pred, room_bytes);
 }
 
 int CountBlockBitsAvx512(const std::int16_t coef[64], std::uint64_t nonzero, std::int16_t& pred) {
   __m512i low, high;
   Magnitudes(coef, low, high);
-  return CountBits(low, high, coef[0], nonzero, pred);
-}
-
-int BlockBitsAtLeastAvx512(const std::int16_t coef[64], std::uint64_t nonzero) {
-  __m512i low, high;
-  Magnitudes(coef, low, high);
-  return BitsAtLeast(low, high, nonzero);
+  return ByteCodes::Count(low, high, coef[0], nonzero, pred);
 }
 
 int QuantizeCountAvx512(const std::int16_t zigzag[64], std::int16_t out[64],
                         const QuantSteps& steps, std::uint64_t& nonzero, std::int16_t& pred) {
-  return steps.positive ? QuantizeCount<false>(zigzag, out, steps, nonzero, pred)
-                        : QuantizeCount<true>(zigzag, out, steps, nonzero, pred);
+  return steps.positive ? QuantizeCount<ByteCodes, false>(zigzag, out, steps, nonzero, pred)
+                        : QuantizeCount<ByteCodes, true>(zigzag, out, steps, nonzero, pred);
 }
 
 int QuantizeBoundAvx512(const std::int16_t zigzag[64], std::int16_t out[64],

@@ -198,7 +198,9 @@ class Quantizer {
 #if defined(__x86_64__) || defined(_M_X64)
   QuantSteps steps_;
   std::uint64_t (*vector_)(const std::int16_t*, std::int16_t*, const QuantSteps&);
-  bool fused_ = CpuHasAvx512Bytes();
+  decltype(&QuantizeRunAvx512) fused_ = CpuHasAvx512Bytes()  ? QuantizeRunAvx512
+                                        : CpuHasAvx512BwCd() ? QuantizeRunAvx512Words
+                                                             : nullptr;
 #endif
 };
 
@@ -209,9 +211,9 @@ int CountBits(const std::int16_t coef[64], std::uint64_t nonzero, std::int16_t& 
 int Quantizer::Run(QuantizedAttempt& a, int first, int last, bool exact, std::int64_t& bits,
                    std::int16_t& pred) const {
 #if defined(__x86_64__) || defined(_M_X64)
-  if (fused_) {
-    return QuantizeRunAvx512(g_transformed, a.coef, a.nonzero, exact ? a.end_bits : nullptr, first,
-                             last, steps_, bits, pred, kRoomBytes);
+  if (fused_ != nullptr) {
+    return fused_(g_transformed, a.coef, a.nonzero, exact ? a.end_bits : nullptr, first, last,
+                  steps_, bits, pred, kRoomBytes);
   }
 #endif
   for (int i = first; i < last; ++i) {

@@ -125,9 +125,10 @@ inline int DcAndEndBits(std::int16_t dc, std::int16_t& pred) {
 // A quick lower bound of the bits EncodeBlock would write for `coef` (each
 // AC coefficient at the shortest code of its size, sizes above 5 as 5, and
 // half a bit for each zero before the last one), or -1 when an AC
-// coefficient is beyond +-1,023 (EncodeBlock would refuse it). On AVX-512
-// where the processor has it, else on SSE2 (x86-64 builds); the plain code
-// is BlockBitsAtLeastPlain.
+// coefficient is beyond +-1,023 (EncodeBlock would refuse it). On AVX-512BW
+// where the processor has it (BlockBitsAtLeastAvx512, when
+// CpuHasAvx512BwCd()), else on SSE2 (x86-64 builds); the plain code is
+// BlockBitsAtLeastPlain.
 int BlockBitsAtLeast(const std::int16_t coef[64], std::uint64_t nonzero);
 int BlockBitsAtLeastPlain(const std::int16_t coef[64], std::uint64_t nonzero);
 #if defined(__x86_64__) || defined(_M_X64)
@@ -163,6 +164,12 @@ int QuantizeRunAvx512(const std::int16_t (*transformed)[64], std::int16_t (*coef
                       std::uint64_t* nonzero, std::int32_t* end_bits, int first, int last,
                       const QuantSteps& steps, std::int64_t& bits, std::int16_t& pred,
                       std::int64_t room_bytes);
+// The same on AVX-512BW and CD without the byte permutes (when
+// CpuHasAvx512BwCd()).
+int QuantizeRunAvx512Words(const std::int16_t (*transformed)[64], std::int16_t (*coef)[64],
+                           std::uint64_t* nonzero, std::int32_t* end_bits, int first, int last,
+                           const QuantSteps& steps, std::int64_t& bits, std::int16_t& pred,
+                           std::int64_t room_bytes);
 // The codes a block's non-zero AC coefficients take, in zigzag order, on
 // AVX-512 (when CpuHasAvx512Bytes()): for each, zero_runs[i] ZRL codes, then
 // words[i], its code with its value bits appended, of lengths[i] bits. The

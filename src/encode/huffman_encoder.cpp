@@ -462,7 +462,7 @@ int BlockBitsAtLeastSse2(const std::int16_t coef[64], std::uint64_t nonzero) {
 
 int BlockBitsAtLeast(const std::int16_t coef[64], std::uint64_t nonzero) {
 #if defined(__x86_64__) || defined(_M_X64)
-  static const bool avx512 = CpuHasAvx512Bytes();
+  static const bool avx512 = CpuHasAvx512BwCd();
   return avx512 ? BlockBitsAtLeastAvx512(coef, nonzero) : BlockBitsAtLeastSse2(coef, nonzero);
 #else
   return BlockBitsAtLeastPlain(coef, nonzero);

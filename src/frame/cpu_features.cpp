@@ -14,8 +14,8 @@ bool CpuHasAvx512bw() {
 }
 
 bool CpuHasAvx512BwCd() {
-  static const bool has =
-      __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512cd");
+  static const bool has = __builtin_cpu_supports("avx512bw") &&
+                          __builtin_cpu_supports("avx512cd") && __builtin_cpu_supports("popcnt");
   return has;
 }
 

@@ -9,7 +9,7 @@ namespace quill {
 
 bool CpuHasAvx2();
 bool CpuHasAvx512bw();
-// AVX-512BW with CD (leading-zero counts).
+// AVX-512BW with CD (leading-zero counts) and popcnt.
 bool CpuHasAvx512BwCd();
 // AVX-512BW with CD, VBMI and VBMI2 (byte permutes and compression).
 bool CpuHasAvx512Bytes();
