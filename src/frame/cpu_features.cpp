@@ -32,6 +32,9 @@ bool CpuHasAvx2() {
 bool CpuHasAvx512bw() {
   return false;
 }
+bool CpuHasAvx512BwCd() {
+  return false;
+}
 bool CpuHasAvx512Bytes() {
   return false;
 }
