@@ -24,14 +24,8 @@ QUILL_TARGET_BEGIN("avx512bw,avx512cd,avx512vbmi,avx512vbmi2,popcnt")
 namespace quill::encode {
 namespace {
 
-// Code length plus value length of each AC entry (size * 16 + run), in
-// three 64-byte tables: entries 0..63, 64..127, 128..191 (0 beyond 175).
-alignas(64) constexpr auto kLengths = [] {
-  std::array<std::uint8_t, 192> lengths{};
-  for (std::size_t i = 0; i < 176; ++i)
-    lengths[i] = static_cast<std::uint8_t>(format::kAcCodeBySizeRun[i].length + i / 16);
-  return lengths;
-}();
+// Code length plus value length of each AC entry, in three 64-byte parts.
+alignas(64) constexpr auto kLengths = CodeBitsTable<std::uint8_t>();
 
 // Bits of 0..3 ZRL codes (a run of up to 62 zeros), then zeros.
 alignas(64) constexpr auto kZeroRunLengths = [] {

@@ -23,20 +23,10 @@ QUILL_TARGET_BEGIN("avx512bw,avx512cd,popcnt")
 namespace quill::encode {
 namespace {
 
-// Code length plus value length of each AC entry (size * 16 + run), 0
-// beyond the table.
-alignas(64) constexpr auto kCodeBits = [] {
-  std::array<std::uint16_t, 192> bits{};
-  for (std::size_t i = 0; i < 176; ++i)
-    bits[i] = static_cast<std::uint16_t>(format::kAcCodeBySizeRun[i].length + i / 16);
-  return bits;
-}();
+// Code length plus value length of each AC entry, as words.
+alignas(64) constexpr auto kCodeBits = CodeBitsTable<std::uint16_t>();
 
 constexpr int kZeroRunBits = format::kAcCodeBySizeRun[format::kZeroRun].length;  // 11
-
-}  // namespace
-
-namespace {
 
 // CountBlockBits in 32-bit lanes, sixteen positions at a time.
 struct WordCodes {
