@@ -5,7 +5,7 @@
 # DLL.
 set -euo pipefail
 
-packages=(cmake make g++ binutils libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libpng-dev)
+packages=(cmake make g++ binutils libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libpng-dev libdeflate-dev)
 if [ "${1:-}" = "--tests" ]; then
   packages+=(clang g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64)
 fi

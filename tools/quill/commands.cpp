@@ -1,14 +1,14 @@
 #include "commands.h"
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <mutex>
 
+#include "files.h"
 #include "host_block.h"
-#include "output.h"
 
 namespace quill::cli {
 namespace {
+
+std::mutex g_library;
 
 constexpr std::size_t kDib320 = QUILL32_DIB_320x240_BYTES, kDib640 = QUILL32_DIB_640x480_BYTES;
 
@@ -66,29 +66,18 @@ bool Render(HGLOBAL grid, int width, int height, Picture& picture, std::string& 
 }  // namespace
 
 bool LoadFrame(const std::string& path, std::vector<std::uint8_t>& frame, std::string& error) {
-  std::error_code ec;
-  const auto size = std::filesystem::file_size(path, ec);
-  if (ec) {
-    error = "cannot be read: " + ec.message();
-    return false;
-  }
+  std::uint64_t size = 0;
+  if (!ReadInput(path, kFrameBytes, frame, size, error)) return false;
   if (size != kFrameBytes) {
     error = "is " + std::to_string(size) + " bytes; a frame is exactly 24576 bytes";
     return false;
   }
-  HostBlock block(kFrameBytes);
-  if (ReadYUV(block.get(), path.c_str()) != static_cast<int>(kFrameBytes)) {
-    error = "cannot be read";
-    return false;
-  }
-  frame = block.Bytes(kFrameBytes);
   return true;
 }
 
-bool DecodeFrameFile(const std::string& path, const DecodeOptions& options, Picture& picture,
-                     std::string& error) {
-  std::vector<std::uint8_t> frame;
-  if (!LoadFrame(path, frame, error)) return false;
+bool DecodeFrame(const std::vector<std::uint8_t>& frame, const DecodeOptions& options,
+                 Picture& picture, std::string& error) {
+  const std::lock_guard<std::mutex> lock(g_library);
   if (!options.large) {
     Grid grid(30, 20);
     if (!DecodeInto(frame, grid, error)) return false;
@@ -99,14 +88,9 @@ bool DecodeFrameFile(const std::string& path, const DecodeOptions& options, Pict
   // decoded last: the first one.
   Grid wide_b(30, 40);
   if (!options.field2.empty()) {
-    std::vector<std::uint8_t> second;
-    if (!LoadFrame(options.field2, second, error)) {
-      error = "second field " + options.field2 + " " + error;
-      return false;
-    }
     Grid grid_b(30, 20);
-    if (!DecodeInto(second, grid_b, error)) {
-      error = "second field " + options.field2 + " " + error;
+    if (!DecodeInto(options.field2, grid_b, error)) {
+      error = "second field " + error;
       return false;
     }
     EXPANDMCU(grid_b.slots(), wide_b.slots());
@@ -124,6 +108,7 @@ bool DecodeFrameFile(const std::string& path, const DecodeOptions& options, Pict
 }
 
 bool EncodePicture(const Picture& picture, std::vector<std::uint8_t>& frame, std::string& error) {
+  const std::lock_guard<std::mutex> lock(g_library);
   HostBlock dib(kDib320);
   if (picture.width == 640 && picture.height == 480) {
     HostBlock large(picture.dib);
@@ -150,6 +135,7 @@ bool EncodePicture(const Picture& picture, std::vector<std::uint8_t>& frame, std
 namespace {
 
 bool FilterInPlace(Picture& picture, int (*filter)(HGLOBAL), int success, std::string& error) {
+  const std::lock_guard<std::mutex> lock(g_library);
   if ((3 * picture.width) % 4 != 0) {
     error = "is " + std::to_string(picture.width) +
             " pixels wide; the filters take widths that are multiples of 4";
@@ -179,6 +165,7 @@ bool SubsamplePicture(const Picture& in, Picture& out, std::string& error) {
     error = "is " + SizeText(in) + "; subsampling takes 640x480";
     return false;
   }
+  const std::lock_guard<std::mutex> lock(g_library);
   HostBlock input(in.dib), output(kDib320);
   if (SubSample(output.get(), input.get(), 0.5f) != 1) {
     error = "cannot be subsampled (out of memory)";
@@ -196,6 +183,7 @@ bool CombinePictures(const Picture& first, const Picture& second, Picture& out,
       return false;
     }
   }
+  const std::lock_guard<std::mutex> lock(g_library);
   HostBlock a(first.dib), b(second.dib), output(kDib640);
   if (CombineImage(output.get(), a.get(), b.get()) != 1) {
     error = "cannot be combined (out of memory)";
@@ -203,21 +191,6 @@ bool CombinePictures(const Picture& first, const Picture& second, Picture& out,
   }
   out = MakePicture(640, 480, output.Bytes(kDib640));
   return true;
-}
-
-bool SavePicture(const Picture& picture, const std::string& path, ImageFormat format,
-                 std::string& error) {
-  if (format == ImageFormat::kPng) {
-    std::vector<std::uint8_t> png;
-    return EncodePng(picture, png, error) && WriteBytesAtomically(path, png, error);
-  }
-  HostBlock dib(picture.dib);
-  return WriteAtomically(
-      path,
-      [&](const std::string& temp) {
-        return Save2BMP(dib.get(), static_cast<DWORD>(picture.dib.size()), temp.c_str()) == 1;
-      },
-      error);
 }
 
 }  // namespace quill::cli

@@ -1,6 +1,8 @@
 // The work of each `quill` subcommand on one input, through the library's
 // public interface only. Each returns false with `error` (a message without
-// the file name) when the input fails.
+// the file name) when the input fails. They may run on several threads at
+// once: every library call among them is made under one lock, since the
+// library's calls must not overlap; reading, checking and PNG work are not.
 #pragma once
 
 #include <cstdint>
@@ -15,15 +17,15 @@ namespace quill::cli {
 constexpr std::size_t kFrameBytes = 24576;
 
 struct DecodeOptions {
-  bool large = false;    // 640x480 through the block-domain road
-  bool sharpen = false;  // SHARPMCU before rendering
-  std::string field2;    // second field for 640x480, empty for none
+  bool large = false;                // 640x480 through the block-domain road
+  bool sharpen = false;              // SHARPMCU before rendering
+  std::vector<std::uint8_t> field2;  // second field for 640x480, empty for none
 };
 
-// Reads a frame file, which must be exactly 24,576 bytes.
+// Reads a frame ("-" is standard input), which must be exactly 24,576 bytes.
 bool LoadFrame(const std::string& path, std::vector<std::uint8_t>& frame, std::string& error);
-bool DecodeFrameFile(const std::string& path, const DecodeOptions& options, Picture& picture,
-                     std::string& error);
+bool DecodeFrame(const std::vector<std::uint8_t>& frame, const DecodeOptions& options,
+                 Picture& picture, std::string& error);
 // The frame of a 320x240 picture (640x480 is halved first); `quality_step` is
 // the frame's second byte.
 bool EncodePicture(const Picture& picture, std::vector<std::uint8_t>& frame, std::string& error);
@@ -31,8 +33,5 @@ bool SmoothPicture(Picture& picture, std::string& error);
 bool SharpenPicture(Picture& picture, std::string& error);
 bool SubsamplePicture(const Picture& in, Picture& out, std::string& error);
 bool CombinePictures(const Picture& first, const Picture& second, Picture& out, std::string& error);
-// Writes a picture as BMP (through Save2BMP) or PNG, by the format.
-bool SavePicture(const Picture& picture, const std::string& path, ImageFormat format,
-                 std::string& error);
 
 }  // namespace quill::cli

@@ -5,8 +5,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+
+#include "files.h"
+#include "png_writer.h"
 
 namespace quill::cli {
 namespace {
@@ -123,13 +124,15 @@ bool FormatOfPath(const std::string& path, ImageFormat& format) {
 }
 
 bool ReadPicture(const std::string& path, Picture& picture, std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = "cannot be opened";
+  // A 16384 x 16384 BMP, the largest read, is 768 MiB; a PNG less.
+  constexpr std::size_t kLimit = std::size_t{800} << 20;
+  std::vector<std::uint8_t> file;
+  std::uint64_t size = 0;
+  if (!ReadInput(path, kLimit, file, size, error)) return false;
+  if (size > kLimit) {
+    error = "is " + std::to_string(size) + " bytes, too large for a picture";
     return false;
   }
-  const std::vector<std::uint8_t> file{std::istreambuf_iterator<char>(in),
-                                       std::istreambuf_iterator<char>()};
   if (file.size() >= 2 && file[0] == 'B' && file[1] == 'M') return ParseBmp(file, picture, error);
   if (file.size() >= 8 && png_sig_cmp(file.data(), 0, 8) == 0)
     return ParsePng(file, picture, error);
@@ -141,26 +144,23 @@ Picture MakePicture(int width, int height, std::vector<std::uint8_t> dib) {
   return {width, height, std::move(dib)};
 }
 
-bool EncodePng(const Picture& picture, std::vector<std::uint8_t>& png, std::string& error) {
-  png_image image;
-  std::memset(&image, 0, sizeof image);
-  image.version = PNG_IMAGE_VERSION;
-  image.width = static_cast<png_uint_32>(picture.width);
-  image.height = static_cast<png_uint_32>(picture.height);
-  image.format = PNG_FORMAT_BGR;
-  const auto stride = -static_cast<png_int_32>(3 * picture.width);
-  const std::uint8_t* pixels = picture.dib.data() + kInfoHeader;
-  png_alloc_size_t size = 0;
-  if (!png_image_write_to_memory(&image, nullptr, &size, 0, pixels, stride, nullptr)) {
-    error = std::string("PNG encoding failed (") + image.message + ")";
-    return false;
+bool PictureFile(const Picture& picture, ImageFormat format, int png_level,
+                 std::vector<std::uint8_t>& file, std::string& error) {
+  if (format == ImageFormat::kPng) {
+    if (!WritePng(picture.dib.data() + kInfoHeader, picture.width, picture.height, png_level,
+                  file)) {
+      error = "cannot be compressed (out of memory)";
+      return false;
+    }
+    return true;
   }
-  png.resize(size);
-  if (!png_image_write_to_memory(&image, png.data(), &size, 0, pixels, stride, nullptr)) {
-    error = std::string("PNG encoding failed (") + image.message + ")";
-    return false;
-  }
-  png.resize(size);
+  // As Save2BMP writes it: "BM", the file's size, the pixels' offset.
+  file.assign(kFileHeader, 0);
+  file[0] = 'B';
+  file[1] = 'M';
+  PutLe32(file.data() + 2, static_cast<std::uint32_t>(kFileHeader + picture.dib.size()));
+  PutLe32(file.data() + 10, kFileHeader + kInfoHeader);
+  file.insert(file.end(), picture.dib.begin(), picture.dib.end());
   return true;
 }
 

@@ -20,14 +20,16 @@ enum class ImageFormat { kBmp, kPng };
 // case); false when it is neither.
 bool FormatOfPath(const std::string& path, ImageFormat& format);
 
-// Reads a BMP or PNG file (told apart by content); on failure returns false
-// with `error` saying what is wrong.
+// Reads a BMP or PNG file or "-" (told apart by content); on failure returns
+// false with `error` saying what is wrong.
 bool ReadPicture(const std::string& path, Picture& picture, std::string& error);
 
 // A packed DIB of the given size made from it.
 Picture MakePicture(int width, int height, std::vector<std::uint8_t> dib);
 
-// The PNG encoding of a packed DIB; false with `error` on failure.
-bool EncodePng(const Picture& picture, std::vector<std::uint8_t>& png, std::string& error);
+// The file of a picture: a BMP file header before the packed DIB, or a PNG
+// at `png_level` (see png_writer.h); false with `error` on failure.
+bool PictureFile(const Picture& picture, ImageFormat format, int png_level,
+                 std::vector<std::uint8_t>& file, std::string& error);
 
 }  // namespace quill::cli

@@ -1,18 +1,23 @@
 // quill: the QUILL32 codec on the command line. Decodes frames to pictures,
 // encodes pictures to frames, checks frames, and runs the picture
-// operations. Data and reports go to standard output; messages and progress
-// to standard error. Exit status: 0 all inputs done, 1 some input failed,
-// 2 usage error.
+// operations. Data and reports go to standard output; messages, warnings and
+// progress to standard error. Exit status: 0 all inputs done, 1 some input
+// failed, 2 usage error. Batches run on every processor (-j).
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <map>
+#include <set>
 #include <sstream>
 
+#include "batch.h"
 #include "commands.h"
-#include "output.h"
+#include "files.h"
+#include "json.h"
+#include "png_writer.h"
 
 namespace {
 
@@ -21,286 +26,555 @@ namespace fs = std::filesystem;
 
 constexpr const char* kVersion = "quill 0.1.0 (QUILL32 codec)";
 
-struct Run {
-  bool quiet = false;
-  int failed = 0;
-
-  void Fail(const std::string& file, const std::string& problem) {
-    ++failed;
-    std::cerr << "quill: " << file << ": " << problem << "\n";
-  }
-  void Note(const std::string& text) const {
-    if (!quiet) std::cerr << text << "\n";
-  }
+// A usage error: the message, exit status 2.
+struct UsageError {
+  std::string text;
 };
 
-// Progress on batches, only when standard error is a terminal.
-class Progress {
- public:
-  Progress(std::size_t total, bool quiet)
-      : total_(total), shown_(!quiet && total > 1 && ::isatty(2)) {}
-  ~Progress() {
-    if (shown_) std::fprintf(stderr, "\r\033[K");
-  }
-  void Step(std::size_t index, const std::string& name) const {
-    if (shown_) std::fprintf(stderr, "\r\033[K[%zu/%zu] %s", index + 1, total_, name.c_str());
-  }
-
- private:
-  std::size_t total_;
-  bool shown_;
+// What the batch subcommands share.
+struct BatchOptions {
+  std::vector<std::string> args;
+  std::string out, dir;
+  int jobs = OnlineProcessors();
+  bool recursive = false, no_clobber = false, json = false, quiet = false;
+  SyncMode sync = SyncMode::kBatch;
 };
 
-// Where the output for `input` goes: -o OUT for one input, DIR/<stem><ext>
-// with -d, else next to the input.
-std::string OutputFor(const std::string& input, const std::string& out, const std::string& dir,
-                      const std::string& ext) {
-  if (!out.empty()) return out;
-  const fs::path stem = fs::path(input).stem();
-  if (!dir.empty()) return (fs::path(dir) / stem).string() + ext;
-  return (fs::path(input).parent_path() / stem).string() + ext;
+const std::map<std::string, SyncMode> kSyncModes = {
+    {"batch", SyncMode::kBatch}, {"each", SyncMode::kEach}, {"none", SyncMode::kNone}};
+
+void AddBatchOptions(CLI::App* cmd, BatchOptions& o, bool writes) {
+  cmd->add_option("-j,--jobs", o.jobs, "Inputs worked on at once (default: processors online)")
+      ->check(CLI::PositiveNumber);
+  cmd->add_flag("-r,--recursive", o.recursive, "Walk folders given as inputs");
+  cmd->add_flag("--json", o.json, "Report on standard output as a JSON array");
+  if (!writes) return;
+  auto* out = cmd->add_option("-o,--output", o.out, "Output file for one input; - for standard output");
+  cmd->add_option("-d,--dir", o.dir, "Folder for the outputs, named after the inputs")->excludes(out);
+  cmd->add_flag("-n,--no-clobber", o.no_clobber, "Leave existing outputs as they are");
+  cmd->add_option("--sync", o.sync,
+                  "How outputs reach the disk before renaming: batch (one sync a batch), each "
+                  "(one a file), none (not crash-safe)")
+      ->transform(CLI::CheckedTransformer(kSyncModes));
 }
 
-int Finish(const Run& run, std::size_t total) {
-  if (run.failed > 0) {
-    std::cerr << "quill: " << run.failed << " of " << total << " input" << (total == 1 ? "" : "s")
-              << " failed\n";
-    return 1;
-  }
-  return 0;
+std::string Problems(const FrameReport& r) {
+  std::string text;
+  for (const auto& p : r.problems) text += (text.empty() ? "" : "; ") + p;
+  return text;
 }
 
-bool CheckOutputPath(Run& run, const std::string& output, const std::vector<std::string>& inputs) {
-  for (const auto& input : inputs) {
-    if (SamePath(input, output)) {
-      run.Fail(output, "is also an input; refusing to overwrite it");
-      return false;
-    }
-  }
-  return true;
-}
-
-void PrintJson(std::ostream& os, const std::string& file, const FrameReport& r, bool last) {
-  std::ostringstream problems;
+std::string ProblemsJson(const FrameReport& r) {
+  std::string text = "[";
   for (std::size_t i = 0; i < r.problems.size(); ++i)
-    problems << (i ? ", " : "") << "\"" << r.problems[i] << "\"";
-  std::string escaped;
-  for (char c : file) {
-    if (c == '"' || c == '\\') escaped += '\\';
-    escaped += c;
-  }
-  os << "  {\"file\": \"" << escaped << "\", \"kind\": \"" << (r.tagged ? "tagged" : "legacy")
+    text += (i ? ", " : "") + JsonString(r.problems[i]);
+  return text + "]";
+}
+
+std::string InfoJson(const std::string& file, const FrameReport& r) {
+  std::ostringstream os;
+  os << "{\"file\": " << JsonString(file) << ", \"kind\": \"" << (r.tagged ? "tagged" : "legacy")
      << "\", \"tag\": " << int{r.tag} << ", \"quality_step\": " << r.quality_step
      << ", \"luma_end\": " << r.luma_end << ", \"bitstream_end\": " << r.bitstream_end
      << ", \"unmatched_codes\": " << r.unmatched_codes
      << ", \"overrunning_blocks\": " << r.overrunning_blocks
      << ", \"clear_of_tag\": " << (r.clear_of_tag ? "true" : "false")
      << ", \"frame_sum\": " << int{r.frame_sum}
-     << ", \"damaged\": " << (r.damaged() ? "true" : "false") << ", \"problems\": ["
-     << problems.str() << "]}" << (last ? "\n" : ",\n");
+     << ", \"damaged\": " << (r.damaged() ? "true" : "false") << ", \"problems\": " << ProblemsJson(r)
+     << "}";
+  return os.str();
 }
 
-std::string TagText(std::uint8_t tag) {
-  char text[16];
-  if (tag >= 0x20 && tag < 0x7F) {
-    std::snprintf(text, sizeof text, "\"%c\"", tag);
+std::string InfoText(const std::string& file, const FrameReport& r) {
+  char tag[16];
+  if (r.tag >= 0x20 && r.tag < 0x7F) {
+    std::snprintf(tag, sizeof tag, "\"%c\"", r.tag);
   } else {
-    std::snprintf(text, sizeof text, "0x%02X", tag);
+    std::snprintf(tag, sizeof tag, "0x%02X", r.tag);
   }
-  return text;
+  std::ostringstream os;
+  os << file << ": " << (r.tagged ? "tagged " : "legacy ") << tag << ", quality step "
+     << r.quality_step << ", bitstream ends at " << r.bitstream_end << ", frame sum 0x" << std::hex
+     << int{r.frame_sum} << std::dec;
+  if (r.damaged()) {
+    os << ", DAMAGED:";
+    for (const auto& p : r.problems) os << " " << p << ";";
+  } else {
+    os << ", ok";
+  }
+  return os.str();
 }
 
-}  // namespace
+// The report of one written (or failed) output, for --json.
+std::string WriteJson(const std::string& input, const std::string& output, bool written,
+                      const std::string& error, const FrameReport* frame) {
+  std::string text = "{\"input\": " + JsonString(input) + ", \"output\": " + JsonString(output) +
+                     ", \"written\": " + (written ? "true" : "false");
+  if (frame != nullptr) {
+    text += ", \"quality_step\": " + std::to_string(frame->quality_step) +
+            ", \"damaged\": " + (frame->damaged() ? "true" : "false") +
+            ", \"problems\": " + ProblemsJson(*frame);
+  }
+  if (!error.empty()) text += ", \"error\": " + JsonString(error);
+  return text + "}";
+}
 
-int main(int argc, char** argv) {
+// The inputs of a batch and where each one's output goes, checked before any
+// work: two inputs may not share an output, outputs' folders are made.
+struct Plan {
+  std::vector<Input> inputs;
+  std::vector<std::string> targets;  // "-" for standard output
+  std::set<FileId> input_ids;
+};
+
+Plan MakePlan(const BatchOptions& o, const std::vector<std::string>& extensions,
+              const std::string& ext, std::vector<std::string>& early) {
+  Plan plan;
+  plan.inputs = ExpandInputs(o.args, o.recursive, extensions,
+                             [&](const std::string& file, const std::string& problem) {
+                               early.push_back(file + ": " + problem);
+                             });
+  std::size_t stdio_inputs = 0;
+  for (const auto& in : plan.inputs) stdio_inputs += in.path == kStdio;
+  if (stdio_inputs > 1) throw UsageError{"standard input (-) can be read once"};
+  if (stdio_inputs > 0 && !o.dir.empty())
+    throw UsageError{"-d names outputs after their inputs; standard input needs -o"};
+  if (!o.out.empty() && plan.inputs.size() + early.size() > 1)
+    throw UsageError{"-o takes one input; use -d for several"};
+  std::map<std::string, std::size_t> claimed;
+  for (std::size_t i = 0; i < plan.inputs.size(); ++i) {
+    const Input& in = plan.inputs[i];
+    std::string target = !o.out.empty()       ? o.out
+                         : in.path == kStdio ? std::string(kStdio)
+                                              : OutputPath(in, o.dir, ext);
+    if (target != kStdio) {
+      const std::string key = fs::absolute(target).lexically_normal().string();
+      const auto [it, fresh] = claimed.emplace(key, i);
+      if (!fresh) {
+        throw UsageError{plan.inputs[it->second].path + " and " + in.path +
+                         " would both be written to " + target};
+      }
+    }
+    plan.targets.push_back(std::move(target));
+    FileId id;
+    if (IdOf(in.path, id)) plan.input_ids.insert(id);
+  }
+  for (const auto& t : plan.targets) {
+    if (t == kStdio && ::isatty(1))
+      throw UsageError{"refusing to write binary data to a terminal; redirect standard output"};
+    if (t == kStdio && o.json) throw UsageError{"--json and -o - would share standard output"};
+  }
+  return plan;
+}
+
+// Makes the output folders (-d, and the folders below it that -r mirrors);
+// false after printing why.
+bool MakeOutputFolders(const BatchOptions& o, const Plan& plan) {
+  if (o.dir.empty()) return true;
+  std::set<std::string> folders = {o.dir};
+  for (const auto& t : plan.targets) folders.insert(fs::path(t).parent_path().string());
+  for (const auto& f : folders) {
+    std::string error;
+    if (!MakeFolder(f, error)) {
+      std::cerr << "quill: " << f << ": " << error << "\n";
+      return false;
+    }
+  }
+  return true;
+}
+
+// Refuses an output that would replace one of the inputs.
+bool OverwritesInput(const Plan& plan, const std::string& target) {
+  FileId id;
+  return target != kStdio && IdOf(target, id) && plan.input_ids.count(id) > 0;
+}
+
+// Puts `bytes` at `target` (or on standard output) and delivers the outcome
+// once it is in place. `finish(outcome, written, error)` adds the note and
+// report.
+void Emit(std::size_t index, const std::string& target, std::vector<std::uint8_t> bytes,
+          Outcome outcome, OutputBatch& batch, Reporter& reporter,
+          std::function<void(Outcome&, bool, const std::string&)> finish) {
+  if (target == kStdio) {
+    std::string error;
+    const bool ok = WriteStdout(bytes.data(), bytes.size(), error);
+    if (!ok) {
+      outcome.failed = true;
+      outcome.errors.push_back(error);
+    }
+    finish(outcome, ok, error);
+    reporter.Deliver(index, std::move(outcome));
+    return;
+  }
+  auto shared = std::make_shared<Outcome>(std::move(outcome));
+  batch.Stage(target, bytes.data(), bytes.size(),
+              [index, target, shared, &reporter, finish](OutputBatch::Status status,
+                                                         const std::string& error) {
+                Outcome& o = *shared;
+                if (status == OutputBatch::Status::kFailed) {
+                  o.failed = true;
+                  o.errors.push_back(target + ": " + error);
+                } else if (status == OutputBatch::Status::kKept) {
+                  o.notes.push_back("quill: " + target + ": exists; left as it is (--no-clobber)");
+                }
+                finish(o, status == OutputBatch::Status::kWritten, error);
+                reporter.Deliver(index, std::move(o));
+              });
+}
+
+// An input's failure before any output.
+void DeliverFailure(Reporter& reporter, std::size_t index, const std::string& file,
+                    const std::string& error, bool json, const std::string& target) {
+  Outcome outcome;
+  outcome.failed = true;
+  outcome.errors.push_back(file + ": " + error);
+  if (json) outcome.report = WriteJson(file, target, false, error, nullptr);
+  reporter.Deliver(index, std::move(outcome));
+}
+
+bool KeptByNoClobber(bool no_clobber, const std::string& target) {
+  std::error_code ec;
+  return no_clobber && target != kStdio && fs::exists(fs::symlink_status(target, ec));
+}
+
+void DeliverKept(Reporter& reporter, std::size_t index, const std::string& file,
+                 const std::string& target, bool json) {
+  Outcome outcome;
+  outcome.notes.push_back("quill: " + target + ": exists; left as it is (--no-clobber)");
+  if (json) outcome.report = WriteJson(file, target, false, "", nullptr);
+  reporter.Deliver(index, std::move(outcome));
+}
+
+int FinishBatch(Reporter& reporter, const std::vector<std::string>& early) {
+  for (const auto& e : early) {
+    const auto colon = e.rfind(": ");
+    reporter.FailUnnumbered(e.substr(0, colon), e.substr(colon + 2));
+  }
+  const int status = reporter.Finish("input");
+  if (g_interrupted.load() != 0) {
+    std::cerr << "quill: interrupted; outputs not yet in place were removed\n";
+    DieOfInterruption();
+  }
+  return status;
+}
+
+int Decode(const BatchOptions& o, const std::string& format_name, bool format_given,
+           const std::string& size, bool sharpen, const std::string& field2, bool strict,
+           int png_level) {
+  ImageFormat fmt = format_name == "bmp" ? ImageFormat::kBmp : ImageFormat::kPng;
+  if (!o.out.empty() && o.out != kStdio && !FormatOfPath(o.out, fmt))
+    throw UsageError{o.out + ": the output must end in .png or .bmp"};
+  if (!o.out.empty() && o.out != kStdio && format_given && format_name != (fmt == ImageFormat::kBmp ? "bmp" : "png"))
+    throw UsageError{o.out + ": --format " + format_name + " does not match the output's extension"};
+  if (!field2.empty() && (size != "640x480" || o.args.size() != 1))
+    throw UsageError{"--field2 needs --size 640x480 and one frame"};
+  std::vector<std::string> early;
+  Plan plan = MakePlan(o, {".yuv"}, fmt == ImageFormat::kPng ? ".png" : ".bmp", early);
+  DecodeOptions options;
+  options.large = size == "640x480";
+  options.sharpen = sharpen;
+  if (!field2.empty()) {
+    std::string error;
+    if (!LoadFrame(field2, options.field2, error)) {
+      std::cerr << "quill: second field " << DisplayName(field2) << ": " << error << "\n";
+      return 1;
+    }
+    FileId id;
+    if (IdOf(field2, id)) plan.input_ids.insert(id);
+  }
+  if (!MakeOutputFolders(o, plan)) return 1;
+  Reporter reporter(plan.inputs.size(), o.quiet, o.json);
+  RunBatch(plan.inputs.size(), o.jobs, o.sync, o.no_clobber, [&](std::size_t i, OutputBatch& batch) {
+    const std::string file = DisplayName(plan.inputs[i].path);
+    const std::string& target = plan.targets[i];
+    if (OverwritesInput(plan, target)) {
+      Outcome outcome;
+      outcome.failed = true;
+      outcome.errors.push_back(target + ": is also an input; refusing to overwrite it");
+      reporter.Deliver(i, std::move(outcome));
+      return;
+    }
+    if (KeptByNoClobber(o.no_clobber, target)) return DeliverKept(reporter, i, file, target, o.json);
+    std::vector<std::uint8_t> frame;
+    std::string error;
+    if (!LoadFrame(plan.inputs[i].path, frame, error))
+      return DeliverFailure(reporter, i, file, error, o.json, target);
+    const FrameReport check = CheckFrame(frame);
+    Outcome outcome;
+    if (check.damaged()) {
+      if (strict)
+        return DeliverFailure(reporter, i, file, "is damaged (" + Problems(check) + ")", o.json,
+                              target);
+      outcome.notes.push_back("quill: " + file + ": warning: damaged (" + Problems(check) +
+                              "); decoded as it is");
+    }
+    Picture picture;
+    std::vector<std::uint8_t> bytes;
+    if (!DecodeFrame(frame, options, picture, error) ||
+        !PictureFile(picture, fmt, png_level, bytes, error))
+      return DeliverFailure(reporter, i, file, error, o.json, target);
+    Emit(i, target, std::move(bytes), std::move(outcome), batch, reporter,
+         [&o, file, target, check](Outcome& out, bool written, const std::string& err) {
+           if (written && target != kStdio) out.notes.push_back(file + " -> " + target);
+           if (o.json) out.report = WriteJson(file, target, written, err, &check);
+         });
+  });
+  return FinishBatch(reporter, early);
+}
+
+int Encode(const BatchOptions& o) {
+  std::vector<std::string> early;
+  Plan plan = MakePlan(o, {".bmp", ".png"}, ".yuv", early);
+  if (!MakeOutputFolders(o, plan)) return 1;
+  Reporter reporter(plan.inputs.size(), o.quiet, o.json);
+  RunBatch(plan.inputs.size(), o.jobs, o.sync, o.no_clobber, [&](std::size_t i, OutputBatch& batch) {
+    const std::string file = DisplayName(plan.inputs[i].path);
+    const std::string& target = plan.targets[i];
+    if (OverwritesInput(plan, target)) {
+      Outcome outcome;
+      outcome.failed = true;
+      outcome.errors.push_back(target + ": is also an input; refusing to overwrite it");
+      reporter.Deliver(i, std::move(outcome));
+      return;
+    }
+    if (KeptByNoClobber(o.no_clobber, target)) return DeliverKept(reporter, i, file, target, o.json);
+    Picture picture;
+    std::vector<std::uint8_t> frame;
+    std::string error;
+    if (!ReadPicture(plan.inputs[i].path, picture, error) || !EncodePicture(picture, frame, error))
+      return DeliverFailure(reporter, i, file, error, o.json, target);
+    const FrameReport check = CheckFrame(frame);
+    Emit(i, target, std::move(frame), Outcome{}, batch, reporter,
+         [&o, file, target, check](Outcome& out, bool written, const std::string& err) {
+           if (written)
+             out.notes.push_back(file + " -> " + target + ": quality step " +
+                                 std::to_string(check.quality_step));
+           if (o.json) out.report = WriteJson(file, target, written, err, &check);
+         });
+  });
+  return FinishBatch(reporter, early);
+}
+
+int Info(const BatchOptions& o) {
+  std::vector<std::string> early;
+  Plan plan;
+  plan.inputs = ExpandInputs(o.args, o.recursive, {".yuv"},
+                             [&](const std::string& f, const std::string& p) {
+                               early.push_back(f + ": " + p);
+                             });
+  std::size_t stdio_inputs = 0;
+  for (const auto& in : plan.inputs) stdio_inputs += in.path == kStdio;
+  if (stdio_inputs > 1) throw UsageError{"standard input (-) can be read once"};
+  std::atomic<std::size_t> damaged{0};
+  Reporter reporter(plan.inputs.size(), o.quiet, o.json);
+  RunBatch(plan.inputs.size(), o.jobs, SyncMode::kNone, false, [&](std::size_t i, OutputBatch&) {
+    const std::string& path = plan.inputs[i].path;
+    std::vector<std::uint8_t> frame;
+    std::string error;
+    Outcome outcome;
+    if (!LoadFrame(path, frame, error)) {
+      outcome.failed = true;
+      outcome.errors.push_back(DisplayName(path) + ": " + error);
+      if (o.json)
+        outcome.report = "{\"file\": " + JsonString(path) + ", \"error\": " + JsonString(error) + "}";
+    } else {
+      const FrameReport r = CheckFrame(frame);
+      if (r.damaged()) damaged.fetch_add(1);
+      outcome.report = o.json ? InfoJson(path, r) : InfoText(path, r);
+    }
+    reporter.Deliver(i, std::move(outcome));
+  });
+  if (damaged.load() > 0) {
+    std::cerr << "quill: " << damaged.load() << " of " << plan.inputs.size() << " frames damaged\n";
+  }
+  const int status = FinishBatch(reporter, early);
+  return damaged.load() > 0 ? 1 : status;
+}
+
+// smooth, sharpen, subsample, combine: one picture in (or two), one out.
+int PictureOperation(const std::string& op, const std::vector<std::string>& inputs,
+                     const std::string& out_path, const std::string& format_name, bool no_clobber,
+                     SyncMode sync, int png_level) {
+  ImageFormat fmt = format_name == "bmp" ? ImageFormat::kBmp : ImageFormat::kPng;
+  if (out_path != kStdio && !FormatOfPath(out_path, fmt))
+    throw UsageError{out_path + ": the output must end in .png or .bmp"};
+  if (out_path == kStdio && ::isatty(1))
+    throw UsageError{"refusing to write binary data to a terminal; redirect standard output"};
+  if (inputs.size() == 2 && inputs[0] == kStdio && inputs[1] == kStdio)
+    throw UsageError{"standard input (-) can be read once"};
+  auto fail = [](const std::string& file, const std::string& error) {
+    std::cerr << "quill: " << file << ": " << error << "\n";
+    return 1;
+  };
+  for (const auto& in : inputs) {
+    FileId a, b;
+    if (out_path != kStdio && IdOf(in, a) && IdOf(out_path, b) && !(a < b) && !(b < a))
+      return fail(out_path, "is also an input; refusing to overwrite it");
+  }
+  if (KeptByNoClobber(no_clobber, out_path)) {
+    std::cerr << "quill: " << out_path << ": exists; left as it is (--no-clobber)\n";
+    return 0;
+  }
+  Picture pictures[2], result;
+  std::string error;
+  for (std::size_t i = 0; i < inputs.size(); ++i) {
+    if (!ReadPicture(inputs[i], pictures[i], error)) return fail(DisplayName(inputs[i]), error);
+  }
+  bool ok = false;
+  if (op == "smooth") {
+    ok = SmoothPicture(pictures[0], error);
+    result = pictures[0];
+  } else if (op == "sharpen") {
+    ok = SharpenPicture(pictures[0], error);
+    result = pictures[0];
+  } else if (op == "subsample") {
+    ok = SubsamplePicture(pictures[0], result, error);
+  } else {
+    ok = CombinePictures(pictures[0], pictures[1], result, error);
+  }
+  if (!ok) return fail(DisplayName(inputs[0]), error);
+  std::vector<std::uint8_t> bytes;
+  if (!PictureFile(result, fmt, png_level, bytes, error)) return fail(out_path, error);
+  if (out_path == kStdio) return WriteStdout(bytes.data(), bytes.size(), error) ? 0 : fail("-", error);
+  int status = 0;
+  OutputBatch batch(sync, no_clobber);
+  batch.Stage(out_path, bytes.data(), bytes.size(),
+              [&](OutputBatch::Status s, const std::string& e) {
+                if (s == OutputBatch::Status::kFailed) status = fail(out_path, e);
+              });
+  batch.Commit();
+  return status;
+}
+
+// The first word that is not an option must name a subcommand.
+const char* UnknownSubcommand(int argc, char** argv, const std::vector<std::string>& names) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg.starts_with("-")) continue;
+    for (const auto& n : names)
+      if (arg == n) return nullptr;
+    return argv[i];
+  }
+  return nullptr;
+}
+
+int Main(int argc, char** argv) {
   CLI::App app{"quill: encode, decode and check QUILL32 frames (320x240 pictures in 24,576 bytes)"};
+  app.failure_message([](const CLI::App*, const CLI::Error& e) {
+    return std::string("quill: ") + e.what() + "\nRun with --help for more information.\n";
+  });
+  app.option_defaults()->always_capture_default();
   app.set_version_flag("--version", kVersion);
   app.require_subcommand(1);
   app.fallthrough();  // -q works after the subcommand too
-  Run run;
-  app.add_flag("-q,--quiet", run.quiet, "Print no progress and no notes");
+  bool quiet = false;
+  app.add_flag("-q,--quiet", quiet, "Print only errors and the summary");
 
-  // decode
-  std::vector<std::string> frames;
-  std::string out, dir, format = "png", size = "320x240", field2;
-  bool sharpen = false;
+  BatchOptions dec, enc, inf;
+  std::string format = "png", size = "320x240", field2;
+  bool sharpen = false, strict = false;
+  int png_level = kPngDefaultLevel;
+  auto add_png_level = [&](CLI::App* cmd) {
+    cmd->add_option("--png-level", png_level,
+                    "PNG compression: 0 stores, 1 fastest, 12 smallest")
+        ->check(CLI::Range(0, kPngMaxLevel));
+  };
+
   auto* decode = app.add_subcommand("decode", "Decode frames to pictures (PNG or BMP)");
-  decode->add_option("FRAME", frames, "Frame files of 24,576 bytes")->required();
-  auto* decode_out =
-      decode->add_option("-o,--output", out, "Output picture (one frame only); .png or .bmp");
-  decode->add_option("-d,--dir", dir, "Folder for the outputs, named after the frames")
-      ->excludes(decode_out);
-  decode->add_option("--format", format, "Output format with -d or by default")
-      ->check(CLI::IsMember({"png", "bmp"}));
+  decode->add_option("FRAME", dec.args, "Frame files of 24,576 bytes, folders with -r, or -")
+      ->required();
+  AddBatchOptions(decode, dec, true);
+  auto* format_option =
+      decode->add_option("--format", format, "Output format with -d, -o - or next to the inputs")
+          ->check(CLI::IsMember({"png", "bmp"}));
   decode->add_option("--size", size, "Picture size")->check(CLI::IsMember({"320x240", "640x480"}));
   decode->add_flag("--sharpen", sharpen, "Sharpen the luma before rendering");
   decode->add_option("--field2", field2, "Second field for 640x480 (frame A is the first)");
+  decode->add_flag("--strict", strict, "Fail on damaged frames instead of decoding them");
+  add_png_level(decode);
 
-  // encode
-  std::vector<std::string> images;
   auto* encode = app.add_subcommand("encode", "Encode 320x240 or 640x480 pictures to frames");
-  encode->add_option("IMAGE", images, "BMP or PNG pictures")->required();
-  auto* encode_out = encode->add_option("-o,--output", out, "Output frame (one picture only)");
-  encode->add_option("-d,--dir", dir, "Folder for the frames, named after the pictures")
-      ->excludes(encode_out);
+  encode->add_option("IMAGE", enc.args, "BMP or PNG pictures, folders with -r, or -")->required();
+  AddBatchOptions(encode, enc, true);
 
-  // info
-  bool json = false;
   auto* info = app.add_subcommand("info", "Check frames and report what they hold");
-  info->add_option("FRAME", frames, "Frame files")->required();
-  info->add_flag("--json", json, "Report as JSON");
+  info->add_option("FRAME", inf.args, "Frame files, folders with -r, or -")->required();
+  AddBatchOptions(info, inf, false);
 
-  // picture operations
-  std::string in_path, in2_path, out_path;
+  std::string in_path, in2_path, out_path, op_format = "png";
+  bool op_no_clobber = false;
+  SyncMode op_sync = SyncMode::kBatch;
   auto* smooth = app.add_subcommand("smooth", "Smooth a picture (7x7 pyramid filter)");
   auto* sharpen_cmd = app.add_subcommand("sharpen", "Sharpen a picture");
   auto* subsample = app.add_subcommand("subsample", "Halve a 640x480 picture to 320x240");
-  for (auto* cmd : {smooth, sharpen_cmd, subsample}) {
-    cmd->add_option("IN", in_path, "Input picture (BMP or PNG)")->required();
-    cmd->add_option("OUT", out_path, "Output picture (.png or .bmp)")->required();
-  }
   auto* combine = app.add_subcommand("combine", "Build a 640x480 picture from two 320x240 fields");
-  combine->add_option("FIELD1", in_path, "First field")->required();
-  combine->add_option("FIELD2", in2_path, "Second field")->required();
-  combine->add_option("OUT", out_path, "Output picture (.png or .bmp)")->required();
+  for (auto* cmd : {smooth, sharpen_cmd, subsample, combine}) {
+    cmd->add_option(cmd == combine ? "FIELD1" : "IN", in_path, "Input picture (BMP or PNG), or -")
+        ->required();
+    if (cmd == combine) cmd->add_option("FIELD2", in2_path, "Second field")->required();
+    cmd->add_option("OUT", out_path, "Output picture (.png or .bmp), or - for standard output")
+        ->required();
+    cmd->add_option("--format", op_format, "Format of - as output")
+        ->check(CLI::IsMember({"png", "bmp"}));
+    cmd->add_flag("-n,--no-clobber", op_no_clobber, "Leave an existing output as it is");
+    cmd->add_option("--sync", op_sync, "How the output reaches the disk: batch, each or none")
+        ->transform(CLI::CheckedTransformer(kSyncModes));
+    add_png_level(cmd);
+  }
 
+  std::vector<std::string> names;
+  for (const auto* sub : app.get_subcommands({})) names.push_back(sub->get_name());
+  if (const char* unknown = UnknownSubcommand(argc, argv, names)) {
+    std::cerr << "quill: unknown subcommand '" << unknown << "' (subcommands: decode, encode, "
+              << "info, smooth, sharpen, subsample, combine; see --help)\n";
+    return 2;
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     const int code = app.exit(e);
     return code == 0 ? 0 : 2;
   }
-  auto usage = [](const std::string& text) {
-    std::cerr << "quill: " << text << "\n";
+  CaptureUmask();
+  CatchInterruptions();
+  try {
+    if (decode->parsed()) {
+      dec.quiet = quiet;
+      return Decode(dec, format, format_option->count() > 0, size, sharpen, field2, strict,
+                    png_level);
+    }
+    if (encode->parsed()) {
+      enc.quiet = quiet;
+      if (!enc.out.empty() && enc.out == kStdio && ::isatty(1))
+        throw UsageError{"refusing to write binary data to a terminal; redirect standard output"};
+      return Encode(enc);
+    }
+    if (info->parsed()) {
+      inf.quiet = quiet;
+      return Info(inf);
+    }
+    std::vector<std::string> inputs = {in_path};
+    if (combine->parsed()) inputs.push_back(in2_path);
+    const std::string op = smooth->parsed()      ? "smooth"
+                           : sharpen_cmd->parsed() ? "sharpen"
+                           : subsample->parsed()   ? "subsample"
+                                                   : "combine";
+    return PictureOperation(op, inputs, out_path, op_format, op_no_clobber, op_sync, png_level);
+  } catch (const UsageError& e) {
+    std::cerr << "quill: " << e.text << "\n";
     return 2;
-  };
+  }
+}
 
-  if (decode->parsed()) {
-    ImageFormat fmt = format == "bmp" ? ImageFormat::kBmp : ImageFormat::kPng;
-    if (!out.empty() && frames.size() > 1) return usage("-o takes one frame; use -d for several");
-    if (!out.empty() && !FormatOfPath(out, fmt))
-      return usage(out + ": the output must end in .png or .bmp");
-    if (!field2.empty() && (size != "640x480" || frames.size() != 1)) {
-      return usage("--field2 needs --size 640x480 and one frame");
-    }
-    if (!dir.empty()) fs::create_directories(dir);
-    const std::string ext = fmt == ImageFormat::kPng ? ".png" : ".bmp";
-    DecodeOptions options{size == "640x480", sharpen, field2};
-    Progress progress(frames.size(), run.quiet);
-    for (std::size_t i = 0; i < frames.size(); ++i) {
-      progress.Step(i, frames[i]);
-      const std::string target = OutputFor(frames[i], out, dir, ext);
-      std::vector<std::string> inputs = {frames[i]};
-      if (!field2.empty()) inputs.push_back(field2);
-      if (!CheckOutputPath(run, target, inputs)) continue;
-      Picture picture;
-      std::string error;
-      if (!DecodeFrameFile(frames[i], options, picture, error)) {
-        run.Fail(frames[i], error);
-      } else if (!SavePicture(picture, target, fmt, error)) {
-        run.Fail(target, error);
-      } else {
-        run.Note(frames[i] + " -> " + target);
-      }
-    }
-    return Finish(run, frames.size());
-  }
+}  // namespace
 
-  if (encode->parsed()) {
-    if (!out.empty() && images.size() > 1) return usage("-o takes one picture; use -d for several");
-    if (!dir.empty()) fs::create_directories(dir);
-    Progress progress(images.size(), run.quiet);
-    for (std::size_t i = 0; i < images.size(); ++i) {
-      progress.Step(i, images[i]);
-      const std::string target = OutputFor(images[i], out, dir, ".yuv");
-      if (!CheckOutputPath(run, target, {images[i]})) continue;
-      Picture picture;
-      std::vector<std::uint8_t> frame;
-      std::string error;
-      if (!ReadPicture(images[i], picture, error) || !EncodePicture(picture, frame, error)) {
-        run.Fail(images[i], error);
-      } else if (!WriteBytesAtomically(target, frame, error)) {
-        run.Fail(target, error);
-      } else {
-        std::cout << target << ": quality step " << int{frame[1]} << "\n";
-      }
-    }
-    return Finish(run, images.size());
+int main(int argc, char** argv) {
+  try {
+    return Main(argc, argv);
+  } catch (const std::exception& e) {
+    std::cerr << "quill: " << e.what() << "\n";
+  } catch (...) {
+    std::cerr << "quill: unexpected failure\n";
   }
-
-  if (info->parsed()) {
-    if (json) std::cout << "[\n";
-    std::size_t damaged = 0;
-    for (std::size_t i = 0; i < frames.size(); ++i) {
-      std::vector<std::uint8_t> frame;
-      std::string error;
-      if (!LoadFrame(frames[i], frame, error)) {
-        run.Fail(frames[i], error);
-        if (json)
-          std::cout << "  {\"file\": \"" << frames[i] << "\", \"error\": \"" << error << "\"}"
-                    << (i + 1 == frames.size() ? "\n" : ",\n");
-        continue;
-      }
-      const FrameReport r = CheckFrame(frame);
-      if (r.damaged()) ++damaged;
-      if (json) {
-        PrintJson(std::cout, frames[i], r, i + 1 == frames.size());
-        continue;
-      }
-      std::cout << frames[i] << ": " << (r.tagged ? "tagged " : "legacy ") << TagText(r.tag)
-                << ", quality step " << r.quality_step << ", bitstream ends at " << r.bitstream_end
-                << ", frame sum 0x" << std::hex << int{r.frame_sum} << std::dec;
-      if (r.damaged()) {
-        std::cout << ", DAMAGED:";
-        for (const auto& p : r.problems) std::cout << " " << p << ";";
-      } else {
-        std::cout << ", ok";
-      }
-      std::cout << "\n";
-    }
-    if (json) std::cout << "]\n";
-    if (damaged > 0) {
-      std::cerr << "quill: " << damaged << " of " << frames.size() << " frames damaged\n";
-      run.failed += static_cast<int>(damaged);
-    }
-    return run.failed > 0 ? 1 : 0;
-  }
-
-  // The single-picture operations.
-  ImageFormat fmt;
-  if (!FormatOfPath(out_path, fmt))
-    return usage(out_path + ": the output must end in .png or .bmp");
-  std::vector<std::string> inputs = {in_path};
-  if (combine->parsed()) inputs.push_back(in2_path);
-  if (!CheckOutputPath(run, out_path, inputs)) return 1;
-  Picture picture, second, result;
-  std::string error;
-  for (std::size_t i = 0; i < inputs.size(); ++i) {
-    if (!ReadPicture(inputs[i], i == 0 ? picture : second, error)) {
-      run.Fail(inputs[i], error);
-      return 1;
-    }
-  }
-  bool ok = false;
-  if (smooth->parsed()) {
-    ok = SmoothPicture(picture, error);
-    result = picture;
-  } else if (sharpen_cmd->parsed()) {
-    ok = SharpenPicture(picture, error);
-    result = picture;
-  } else if (subsample->parsed()) {
-    ok = SubsamplePicture(picture, result, error);
-  } else {
-    ok = CombinePictures(picture, second, result, error);
-  }
-  if (!ok) {
-    run.Fail(in_path, error);
-    return 1;
-  }
-  if (!SavePicture(result, out_path, fmt, error)) {
-    run.Fail(out_path, error);
-    return 1;
-  }
-  run.Note(out_path + ": " + std::to_string(result.width) + "x" + std::to_string(result.height));
-  return 0;
+  return 1;
 }

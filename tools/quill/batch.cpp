@@ -1,0 +1,166 @@
+#include "batch.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <thread>
+
+namespace quill::cli {
+
+std::atomic<int> g_interrupted{0};
+
+namespace {
+
+void OnSignal(int signal) { g_interrupted.store(signal); }
+
+void WriteLine(std::FILE* stream, const std::string& line) {
+  std::string whole = line;
+  whole += '\n';
+  std::fwrite(whole.data(), 1, whole.size(), stream);
+}
+
+std::string Clock(double seconds) {
+  const long s = static_cast<long>(seconds + 0.5);
+  char text[32];
+  if (s >= 3600) {
+    std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+  } else {
+    std::snprintf(text, sizeof text, "%ld:%02ld", s / 60, s % 60);
+  }
+  return text;
+}
+
+}  // namespace
+
+Reporter::Reporter(std::size_t total, bool quiet, bool json)
+    : total_(total),
+      quiet_(quiet),
+      json_(json),
+      progress_(!quiet && total > 1 && ::isatty(2)),
+      start_(std::chrono::steady_clock::now()),
+      last_draw_(start_) {
+  if (json_) std::fputs("[\n", stdout);
+}
+
+void Reporter::ClearProgressLocked() {
+  if (drawn_) {
+    std::fputs("\r\033[K", stderr);
+    drawn_ = false;
+  }
+}
+
+void Reporter::DrawProgressLocked() {
+  const auto now = std::chrono::steady_clock::now();
+  if (!progress_ || delivered_ == total_ ||
+      now - last_draw_ < std::chrono::milliseconds(100))
+    return;
+  last_draw_ = now;
+  const double seconds = std::chrono::duration<double>(now - start_).count();
+  const double rate = seconds > 0 ? static_cast<double>(delivered_) / seconds : 0;
+  char line[128];
+  std::snprintf(line, sizeof line, "\r\033[K[%zu/%zu] %.0f/s, ETA %s", delivered_, total_, rate,
+                rate > 0 ? Clock(static_cast<double>(total_ - delivered_) / rate).c_str() : "?");
+  std::fputs(line, stderr);
+  drawn_ = true;
+}
+
+void Reporter::PrintLocked(const Outcome& outcome) {
+  if (outcome.failed) ++failed_;
+  const bool notes = !quiet_ && !outcome.notes.empty();
+  if (!outcome.errors.empty() || notes || !outcome.report.empty()) ClearProgressLocked();
+  if (!outcome.report.empty()) {
+    if (json_) {
+      if (!first_object_) std::fputs(",\n", stdout);
+      std::fputs(("  " + outcome.report).c_str(), stdout);
+      first_object_ = false;
+    } else {
+      WriteLine(stdout, outcome.report);
+    }
+    std::fflush(stdout);
+  }
+  for (const auto& e : outcome.errors) WriteLine(stderr, "quill: " + e);
+  if (notes)
+    for (const auto& n : outcome.notes) WriteLine(stderr, n);
+}
+
+void Reporter::Deliver(std::size_t index, Outcome outcome) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  ++delivered_;
+  if (index != next_) {
+    waiting_.emplace(index, std::move(outcome));
+  } else {
+    PrintLocked(outcome);
+    ++next_;
+    for (auto it = waiting_.begin(); it != waiting_.end() && it->first == next_;
+         it = waiting_.erase(it), ++next_)
+      PrintLocked(it->second);
+  }
+  DrawProgressLocked();
+}
+
+void Reporter::FailUnnumbered(const std::string& file, const std::string& problem) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  ++unnumbered_;
+  ++failed_;
+  ClearProgressLocked();
+  WriteLine(stderr, "quill: " + file + ": " + problem);
+}
+
+int Reporter::Finish(const std::string& noun) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  // Outcomes still waiting (an interrupted run) are printed as they are.
+  for (auto& [index, outcome] : waiting_) PrintLocked(outcome);
+  waiting_.clear();
+  ClearProgressLocked();
+  if (json_) std::fputs(first_object_ ? "]\n" : "\n]\n", stdout);
+  std::fflush(stdout);
+  const std::size_t all = total_ + unnumbered_;
+  if (failed_ > 0) {
+    std::fprintf(stderr, "quill: %d of %zu %s%s failed\n", failed_, all, noun.c_str(),
+                 all == 1 ? "" : "s");
+    return 1;
+  }
+  return 0;
+}
+
+void CatchInterruptions() {
+  struct sigaction action {};
+  action.sa_handler = OnSignal;
+  sigemptyset(&action.sa_mask);
+  for (int s : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(s, &action, nullptr);
+}
+
+void DieOfInterruption() {
+  const int s = g_interrupted.load();
+  std::fflush(stdout);
+  ::signal(s, SIG_DFL);
+  ::raise(s);
+  std::_Exit(128 + s);
+}
+
+void RunBatch(std::size_t count, int jobs, SyncMode sync, bool no_clobber,
+              const std::function<void(std::size_t, OutputBatch&)>& work) {
+  std::atomic<std::size_t> next{0};
+  auto worker = [&] {
+    OutputBatch batch(sync, no_clobber);
+    for (std::size_t i; g_interrupted.load() == 0 && (i = next.fetch_add(1)) < count;)
+      work(i, batch);
+    if (g_interrupted.load() == 0) batch.Commit();
+  };
+  const std::size_t threads = std::min<std::size_t>(static_cast<std::size_t>(jobs), count);
+  if (threads <= 1) {
+    worker();
+    return;
+  }
+  std::vector<std::thread> pool;
+  for (std::size_t t = 0; t < threads; ++t) pool.emplace_back(worker);
+  for (auto& t : pool) t.join();
+}
+
+int OnlineProcessors() {
+  const long n = ::sysconf(_SC_NPROCESSORS_ONLN);
+  return n > 0 ? static_cast<int>(n) : 1;
+}
+
+}  // namespace quill::cli

@@ -1,0 +1,70 @@
+// Running a subcommand over many inputs on several threads, and reporting
+// what happened in input order. Outcomes are printed as whole lines under
+// one lock, each only after its output is in place; a progress line (on a
+// terminal only) is cleared before any other line and drawn again after.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "files.h"
+
+namespace quill::cli {
+
+// What one input came to.
+struct Outcome {
+  bool failed = false;
+  std::vector<std::string> errors;  // to standard error whatever -q says
+  std::vector<std::string> notes;   // to standard error unless -q
+  std::string report;               // to standard output: a line, or a JSON object
+};
+
+class Reporter {
+ public:
+  // `json`: reports are the objects of one JSON array.
+  Reporter(std::size_t total, bool quiet, bool json);
+  // Prints the outcome of input `index` once those before it are printed.
+  void Deliver(std::size_t index, Outcome outcome);
+  // An input that failed before it was numbered (a folder without -r).
+  void FailUnnumbered(const std::string& file, const std::string& problem);
+  // Closes the JSON array, clears the progress line and prints the summary
+  // ("N of M inputs failed", with `noun` for "inputs"); the exit status.
+  int Finish(const std::string& noun);
+  int failed() const { return failed_; }
+
+ private:
+  void PrintLocked(const Outcome& outcome);
+  void ClearProgressLocked();
+  void DrawProgressLocked();
+
+  std::mutex mutex_;
+  std::size_t total_, unnumbered_ = 0, next_ = 0, delivered_ = 0;
+  bool quiet_, json_, progress_, drawn_ = false, first_object_ = true;
+  int failed_ = 0;
+  std::map<std::size_t, Outcome> waiting_;
+  std::chrono::steady_clock::time_point start_, last_draw_;
+};
+
+// Set by SIGINT, SIGTERM or SIGHUP: no new input is started, outputs not yet
+// in place are removed.
+extern std::atomic<int> g_interrupted;
+void CatchInterruptions();
+// Ends the process as the interrupting signal would have, after the cleanup.
+[[noreturn]] void DieOfInterruption();
+
+// Calls `work(index, batch)` for every index below `count` on `jobs`
+// threads (the calling thread alone for one), each with its own batch of
+// outputs, committed at the end. Stops early on interruption.
+void RunBatch(std::size_t count, int jobs, SyncMode sync, bool no_clobber,
+              const std::function<void(std::size_t, OutputBatch&)>& work);
+
+// The default for -j: the processors online.
+int OnlineProcessors();
+
+}  // namespace quill::cli

@@ -1,0 +1,310 @@
+#include "files.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <set>
+
+namespace quill::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+mode_t g_new_mode = 0644;
+
+// Up to 64 outputs or 32 MiB wait for one durability round.
+constexpr std::size_t kBatchFiles = 64, kBatchBytes = std::size_t{32} << 20;
+
+std::string ErrnoText(const std::string& what) { return what + ": " + std::strerror(errno); }
+
+std::string Lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
+  return s;
+}
+
+bool HasExtension(const fs::path& p, const std::vector<std::string>& extensions) {
+  const std::string ext = Lower(p.extension().string());
+  return std::find(extensions.begin(), extensions.end(), ext) != extensions.end();
+}
+
+// Walks `folder` depth first, each folder's entries in name order.
+void Walk(const fs::path& folder, const std::vector<std::string>& extensions,
+          std::vector<fs::path>& found,
+          const std::function<void(const std::string&, const std::string&)>& fail) {
+  std::error_code ec;
+  fs::directory_iterator it(folder, ec), end;
+  std::vector<fs::directory_entry> entries;
+  for (; !ec && it != end; it.increment(ec)) entries.push_back(*it);
+  if (ec) {
+    fail(folder.string(), "cannot be walked: " + ec.message());
+    return;
+  }
+  std::sort(entries.begin(), entries.end());
+  for (const auto& e : entries) {
+    if (e.path().filename().string().starts_with(".")) continue;
+    std::error_code type_ec;
+    if (e.is_directory(type_ec) && !e.is_symlink(type_ec)) {
+      Walk(e.path(), extensions, found, fail);
+    } else if (e.is_regular_file(type_ec) && HasExtension(e.path(), extensions)) {
+      found.push_back(e.path());
+    }
+  }
+}
+
+bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+std::string FolderOf(const std::string& path) {
+  const fs::path p(path);
+  return p.has_parent_path() ? p.parent_path().string() : ".";
+}
+
+// Renames without replacing an existing file; link and unlink where the
+// file system has no RENAME_NOREPLACE.
+int RenameNoReplace(const char* from, const char* to) {
+  if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return -1;
+  if (::link(from, to) != 0) return -1;
+  ::unlink(from);
+  return 0;
+}
+
+}  // namespace
+
+std::string DisplayName(const std::string& path) {
+  return path == kStdio ? "standard input" : path;
+}
+
+bool ReadInput(const std::string& path, std::size_t limit, std::vector<std::uint8_t>& bytes,
+               std::uint64_t& size, std::string& error) {
+  const bool stdio = path == kStdio;
+  const int fd = stdio ? 0 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = ErrnoText("cannot be read");
+    return false;
+  }
+  struct FdCloser {
+    int fd;
+    bool own;
+    ~FdCloser() {
+      if (own) ::close(fd);
+    }
+  } closer{fd, !stdio};
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    error = ErrnoText("cannot be read");
+    return false;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    error = "is a folder";
+    return false;
+  }
+  const bool regular = S_ISREG(st.st_mode);
+  if (regular && static_cast<std::uint64_t>(st.st_size) > limit) {
+    size = static_cast<std::uint64_t>(st.st_size);
+    bytes.clear();
+    return true;
+  }
+  // Regular files are read to their size; pipes and devices to their end,
+  // counting (not keeping) what passes the limit.
+  bytes.resize(regular ? static_cast<std::size_t>(st.st_size) : std::min<std::size_t>(limit, 1 << 16));
+  size = 0;
+  for (;;) {
+    if (size == bytes.size()) {
+      if (regular) break;
+      if (bytes.size() < limit) {
+        bytes.resize(std::min(limit, 2 * bytes.size()));
+      }
+    }
+    std::uint8_t discard[1 << 14];
+    std::uint8_t* into = size < bytes.size() ? bytes.data() + size : discard;
+    const std::size_t room = size < bytes.size() ? bytes.size() - size : sizeof discard;
+    const ssize_t n = ::read(fd, into, room);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error = ErrnoText("cannot be read");
+      return false;
+    }
+    if (n == 0) break;
+    size += static_cast<std::uint64_t>(n);
+  }
+  bytes.resize(std::min<std::uint64_t>(size, bytes.size()));
+  return true;
+}
+
+std::vector<Input> ExpandInputs(
+    const std::vector<std::string>& args, bool recursive, const std::vector<std::string>& extensions,
+    const std::function<void(const std::string&, const std::string&)>& fail) {
+  std::vector<Input> inputs;
+  for (const auto& arg : args) {
+    std::error_code ec;
+    if (arg == kStdio || !fs::is_directory(arg, ec)) {
+      inputs.push_back({arg, ""});
+      continue;
+    }
+    if (!recursive) {
+      fail(arg, "is a folder (give -r to walk it)");
+      continue;
+    }
+    std::vector<fs::path> found;
+    Walk(arg, extensions, found, fail);
+    for (auto& p : found) inputs.push_back({p.string(), arg});
+  }
+  return inputs;
+}
+
+std::string OutputPath(const Input& input, const std::string& dir, const std::string& ext) {
+  const fs::path path(input.path);
+  const std::string name = path.stem().string() + ext;
+  if (dir.empty()) return (path.parent_path() / name).string();
+  if (input.root.empty()) return (fs::path(dir) / name).string();
+  const fs::path below = path.parent_path().lexically_relative(input.root);
+  return (fs::path(dir) / below / name).lexically_normal().string();
+}
+
+bool MakeFolder(const std::string& dir, std::string& error) {
+  std::error_code ec;
+  if (fs::exists(dir, ec) && !fs::is_directory(dir, ec)) {
+    error = "is not a folder";
+    return false;
+  }
+  fs::create_directories(dir, ec);
+  if (ec) {
+    error = "cannot be created: " + ec.message();
+    return false;
+  }
+  return true;
+}
+
+bool IdOf(const std::string& path, FileId& id) {
+  struct stat st {};
+  if (path == kStdio || ::stat(path.c_str(), &st) != 0) return false;
+  id = {st.st_dev, st.st_ino};
+  return true;
+}
+
+void CaptureUmask() {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  g_new_mode = 0666 & ~mask;
+}
+
+OutputBatch::~OutputBatch() { Discard(); }
+
+void OutputBatch::Stage(const std::string& path, const std::uint8_t* data, std::size_t size,
+                        Done done) {
+  const std::string folder = FolderOf(path);
+  std::string temp = (fs::path(folder) / ("." + fs::path(path).filename().string() + ".XXXXXX")).string();
+  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+  if (fd < 0) {
+    done(Status::kFailed, ErrnoText("cannot write into " + folder));
+    return;
+  }
+  // An existing output keeps its mode; a new one gets 0666 less the umask.
+  struct stat st {};
+  const mode_t mode = ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? st.st_mode & 07777
+                                                                             : g_new_mode;
+  struct stat temp_st {};
+  if (::fchmod(fd, mode) != 0 || !WriteAll(fd, data, size) || ::fstat(fd, &temp_st) != 0) {
+    const std::string error = ErrnoText("cannot be written");
+    ::close(fd);
+    ::unlink(temp.c_str());
+    done(Status::kFailed, error);
+    return;
+  }
+  staged_.push_back({std::move(temp), path, fd, temp_st.st_dev, std::move(done)});
+  staged_bytes_ += size;
+  if (staged_.size() >= kBatchFiles || staged_bytes_ >= kBatchBytes) Commit();
+}
+
+void OutputBatch::Commit() {
+  std::vector<std::string> errors(staged_.size());
+  // 1. The bytes reach the disk: one syncfs per file system, or each file.
+  if (sync_ == SyncMode::kBatch) {
+    std::set<dev_t> synced;
+    std::string failure;
+    for (const auto& s : staged_) {
+      if (synced.insert(s.device).second && ::syncfs(s.fd) != 0)
+        failure = ErrnoText("cannot be made durable");
+    }
+    if (!failure.empty()) std::fill(errors.begin(), errors.end(), failure);
+  }
+  for (std::size_t i = 0; i < staged_.size(); ++i) {
+    if (sync_ == SyncMode::kEach && errors[i].empty() && ::fdatasync(staged_[i].fd) != 0)
+      errors[i] = ErrnoText("cannot be made durable");
+    if (::close(staged_[i].fd) != 0 && errors[i].empty()) errors[i] = ErrnoText("cannot be written");
+    staged_[i].fd = -1;
+  }
+  // 2. Only then are they renamed into place; 3. their folders synced.
+  std::vector<Status> status(staged_.size(), Status::kWritten);
+  std::set<std::string> folders;
+  for (std::size_t i = 0; i < staged_.size(); ++i) {
+    Staged& s = staged_[i];
+    if (errors[i].empty()) {
+      const int renamed = no_clobber_ ? RenameNoReplace(s.temp.c_str(), s.path.c_str())
+                                      : ::rename(s.temp.c_str(), s.path.c_str());
+      if (renamed == 0) {
+        folders.insert(FolderOf(s.path));
+        continue;
+      }
+      if (no_clobber_ && errno == EEXIST) {
+        status[i] = Status::kKept;
+      } else {
+        errors[i] = ErrnoText("cannot be put in place");
+      }
+    }
+    if (status[i] != Status::kKept) status[i] = Status::kFailed;
+    ::unlink(s.temp.c_str());
+  }
+  std::set<std::string> unsynced;
+  if (sync_ != SyncMode::kNone) {
+    for (const auto& folder : folders) {
+      const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      if (fd < 0 || ::fsync(fd) != 0) unsynced.insert(folder);
+      if (fd >= 0) ::close(fd);
+    }
+  }
+  std::vector<Staged> done;
+  done.swap(staged_);
+  staged_bytes_ = 0;
+  for (std::size_t i = 0; i < done.size(); ++i) {
+    if (status[i] == Status::kWritten && unsynced.count(FolderOf(done[i].path)) > 0) {
+      status[i] = Status::kFailed;
+      errors[i] = "is in place, but its folder could not be synced";
+    }
+    done[i].done(status[i], errors[i]);
+  }
+}
+
+void OutputBatch::Discard() {
+  for (auto& s : staged_) {
+    if (s.fd >= 0) ::close(s.fd);
+    ::unlink(s.temp.c_str());
+  }
+  staged_.clear();
+  staged_bytes_ = 0;
+}
+
+bool WriteStdout(const std::uint8_t* data, std::size_t size, std::string& error) {
+  if (!WriteAll(1, data, size)) {
+    error = ErrnoText("standard output cannot be written");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace quill::cli

@@ -1,0 +1,107 @@
+// Inputs and outputs of the tool. Inputs are files, "-" (standard input) or
+// pipes; folders are walked on request. Outputs are written so that a crash
+// never leaves a half-written file under an output's name: each goes to a
+// hidden temporary file in its folder, written through its descriptor with
+// the mode the output will have; a batch of them is made durable in one
+// round and only then renamed into place, and the folders are synced last.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace quill::cli {
+
+constexpr const char* kStdio = "-";
+
+// How outputs reach the disk before they are renamed into place.
+enum class SyncMode {
+  kBatch,  // one syncfs per batch of temporaries, then the renames (default)
+  kEach,   // fdatasync of each temporary before its rename
+  kNone,   // no syncing: fastest, not safe against a crash
+};
+
+// The name a path is reported by ("standard input" for "-").
+std::string DisplayName(const std::string& path);
+
+// Reads a whole input ("-" is standard input). At most `limit` bytes are
+// kept; `size` is the input's full size even when it is larger. False with
+// `error` (errno text included) when it cannot be read or is a folder.
+bool ReadInput(const std::string& path, std::size_t limit, std::vector<std::uint8_t>& bytes,
+               std::uint64_t& size, std::string& error);
+
+// Expands folders among `args`: walked (sorted, hidden names skipped) for
+// files whose extension is one of `extensions` when `recursive`, an error
+// otherwise. `root` of each input is the folder it was found under ("" for
+// inputs named directly). Errors go to `fail` with the path.
+struct Input {
+  std::string path;
+  std::string root;
+};
+std::vector<Input> ExpandInputs(const std::vector<std::string>& args, bool recursive,
+                                const std::vector<std::string>& extensions,
+                                const std::function<void(const std::string&, const std::string&)>& fail);
+
+// The output for an input: DIR/<path below its root>/<stem><ext> with a
+// folder, else next to the input.
+std::string OutputPath(const Input& input, const std::string& dir, const std::string& ext);
+
+// Makes a folder and its parents; false with `error` when it cannot, or a
+// file of that name is in the way.
+bool MakeFolder(const std::string& dir, std::string& error);
+
+// Identity of an existing file (device and inode), for telling whether an
+// output would overwrite an input; false when it does not exist.
+struct FileId {
+  dev_t device = 0;
+  ino_t inode = 0;
+  friend bool operator<(const FileId& a, const FileId& b) {
+    return a.device != b.device ? a.device < b.device : a.inode < b.inode;
+  }
+};
+bool IdOf(const std::string& path, FileId& id);
+
+// The mode new outputs get: 0666 less the umask (read once, at start-up).
+void CaptureUmask();
+
+// Outputs staged by one worker and put in place together by Commit.
+class OutputBatch {
+ public:
+  enum class Status { kWritten, kKept, kFailed };  // kKept: -n found the output there
+  using Done = std::function<void(Status status, const std::string& error)>;
+  OutputBatch(SyncMode sync, bool no_clobber) : sync_(sync), no_clobber_(no_clobber) {}
+  ~OutputBatch();  // discards what was not committed
+  OutputBatch(const OutputBatch&) = delete;
+  OutputBatch& operator=(const OutputBatch&) = delete;
+
+  // Writes `bytes` to a temporary file beside `path`; `done` is called once
+  // the output is in place (or has failed: then with the reason). An error
+  // writing the temporary calls `done` at once. Commits by itself when the
+  // batch is full.
+  void Stage(const std::string& path, const std::uint8_t* data, std::size_t size, Done done);
+  // Makes every staged file durable, renames them into place, syncs their
+  // folders and calls their `done`.
+  void Commit();
+  // Removes the temporaries without calling `done` (on interruption).
+  void Discard();
+
+ private:
+  struct Staged {
+    std::string temp, path;
+    int fd;
+    dev_t device;
+    Done done;
+  };
+  SyncMode sync_;
+  bool no_clobber_;
+  std::vector<Staged> staged_;
+  std::size_t staged_bytes_ = 0;
+};
+
+// Writes bytes to standard output; false with `error` on a short write.
+bool WriteStdout(const std::uint8_t* data, std::size_t size, std::string& error);
+
+}  // namespace quill::cli
