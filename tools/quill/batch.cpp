@@ -142,8 +142,11 @@ void DieOfInterruption() {
 void RunBatch(std::size_t count, int jobs, SyncMode sync, bool no_clobber,
               const std::function<void(std::size_t, OutputBatch&)>& work) {
   std::atomic<std::size_t> next{0};
+  // Outputs are put in place beside the work; the committer's destructor
+  // waits for the last batches.
+  Committer committer(sync, no_clobber);
   auto worker = [&] {
-    OutputBatch batch(sync, no_clobber);
+    OutputBatch batch(sync, no_clobber, &committer);
     for (std::size_t i; g_interrupted.load() == 0 && (i = next.fetch_add(1)) < count;)
       work(i, batch);
     if (g_interrupted.load() == 0) batch.Commit();

@@ -9,7 +9,13 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <set>
+#include <thread>
+
+#include "batch.h"
 
 namespace quill::cli {
 namespace {
@@ -203,12 +209,14 @@ void CaptureUmask() {
   g_new_mode = 0666 & ~mask;
 }
 
-OutputBatch::~OutputBatch() { Discard(); }
-
 void OutputBatch::Stage(const std::string& path, const std::uint8_t* data, std::size_t size,
                         Done done) {
   const std::string folder = FolderOf(path);
-  std::string temp = (fs::path(folder) / ("." + fs::path(path).filename().string() + ".XXXXXX")).string();
+  // Hidden, beside the output (GCC 12 at -O3 warns falsely on "." + name).
+  std::string hidden(1, '.');
+  hidden += fs::path(path).filename().string();
+  hidden += ".XXXXXX";
+  std::string temp = (fs::path(folder) / hidden).string();
   const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) {
     done(Status::kFailed, ErrnoText("cannot write into " + folder));
@@ -216,52 +224,69 @@ void OutputBatch::Stage(const std::string& path, const std::uint8_t* data, std::
   }
   // An existing output keeps its mode; a new one gets 0666 less the umask.
   struct stat st {};
-  const mode_t mode = ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? st.st_mode & 07777
-                                                                             : g_new_mode;
+  const mode_t mode =
+      ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? st.st_mode & 07777 : g_new_mode;
+  // With --sync each the worker syncs its own file; with batch the
+  // committer syncs the file system once for many.
   struct stat temp_st {};
+  std::string error;
   if (::fchmod(fd, mode) != 0 || !WriteAll(fd, data, size) || ::fstat(fd, &temp_st) != 0) {
-    const std::string error = ErrnoText("cannot be written");
-    ::close(fd);
+    error = ErrnoText("cannot be written");
+  } else if (sync_ == SyncMode::kEach && ::fdatasync(fd) != 0) {
+    error = ErrnoText("cannot be made durable");
+  }
+  if (::close(fd) != 0 && error.empty()) error = ErrnoText("cannot be written");
+  if (!error.empty()) {
     ::unlink(temp.c_str());
     done(Status::kFailed, error);
     return;
   }
-  staged_.push_back({std::move(temp), path, fd, temp_st.st_dev, std::move(done)});
+  staged_.push_back({std::move(temp), path, temp_st.st_dev, std::move(done)});
   staged_bytes_ += size;
   if (staged_.size() >= kBatchFiles || staged_bytes_ >= kBatchBytes) Commit();
 }
 
 void OutputBatch::Commit() {
-  std::vector<std::string> errors(staged_.size());
-  // 1. The bytes reach the disk: one syncfs per file system, or each file.
-  if (sync_ == SyncMode::kBatch) {
-    std::set<dev_t> synced;
-    std::string failure;
-    for (const auto& s : staged_) {
-      if (synced.insert(s.device).second && ::syncfs(s.fd) != 0)
-        failure = ErrnoText("cannot be made durable");
-    }
-    if (!failure.empty()) std::fill(errors.begin(), errors.end(), failure);
+  if (committer_ != nullptr) {
+    committer_->Submit(std::move(staged_));
+  } else {
+    PutInPlace(staged_, sync_, no_clobber_);
   }
-  for (std::size_t i = 0; i < staged_.size(); ++i) {
-    if (sync_ == SyncMode::kEach && errors[i].empty() && ::fdatasync(staged_[i].fd) != 0)
-      errors[i] = ErrnoText("cannot be made durable");
-    if (::close(staged_[i].fd) != 0 && errors[i].empty()) errors[i] = ErrnoText("cannot be written");
-    staged_[i].fd = -1;
+  staged_.clear();
+  staged_bytes_ = 0;
+}
+
+void PutInPlace(std::vector<StagedOutput>& outputs, SyncMode sync, bool no_clobber) {
+  using Status = StagedOutput::Status;
+  std::vector<std::string> errors(outputs.size());
+  // 1. The bytes reach the disk: one syncfs per file system (--sync each
+  // synced each file as it was written).
+  if (sync == SyncMode::kBatch) {
+    std::set<dev_t> synced;
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+      if (!synced.insert(outputs[i].device).second) continue;
+      const int fd = ::open(FolderOf(outputs[i].temp).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      if (fd < 0 || ::syncfs(fd) != 0) {
+        const std::string failure = ErrnoText("cannot be made durable");
+        for (std::size_t j = 0; j < outputs.size(); ++j)
+          if (outputs[j].device == outputs[i].device) errors[j] = failure;
+      }
+      if (fd >= 0) ::close(fd);
+    }
   }
   // 2. Only then are they renamed into place; 3. their folders synced.
-  std::vector<Status> status(staged_.size(), Status::kWritten);
+  std::vector<Status> status(outputs.size(), Status::kWritten);
   std::set<std::string> folders;
-  for (std::size_t i = 0; i < staged_.size(); ++i) {
-    Staged& s = staged_[i];
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    StagedOutput& s = outputs[i];
     if (errors[i].empty()) {
-      const int renamed = no_clobber_ ? RenameNoReplace(s.temp.c_str(), s.path.c_str())
-                                      : ::rename(s.temp.c_str(), s.path.c_str());
+      const int renamed = no_clobber ? RenameNoReplace(s.temp.c_str(), s.path.c_str())
+                                     : ::rename(s.temp.c_str(), s.path.c_str());
       if (renamed == 0) {
         folders.insert(FolderOf(s.path));
         continue;
       }
-      if (no_clobber_ && errno == EEXIST) {
+      if (no_clobber && errno == EEXIST) {
         status[i] = Status::kKept;
       } else {
         errors[i] = ErrnoText("cannot be put in place");
@@ -271,32 +296,74 @@ void OutputBatch::Commit() {
     ::unlink(s.temp.c_str());
   }
   std::set<std::string> unsynced;
-  if (sync_ != SyncMode::kNone) {
+  if (sync != SyncMode::kNone) {
     for (const auto& folder : folders) {
       const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
       if (fd < 0 || ::fsync(fd) != 0) unsynced.insert(folder);
       if (fd >= 0) ::close(fd);
     }
   }
-  std::vector<Staged> done;
-  done.swap(staged_);
-  staged_bytes_ = 0;
-  for (std::size_t i = 0; i < done.size(); ++i) {
-    if (status[i] == Status::kWritten && unsynced.count(FolderOf(done[i].path)) > 0) {
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    if (status[i] == Status::kWritten && unsynced.count(FolderOf(outputs[i].path)) > 0) {
       status[i] = Status::kFailed;
       errors[i] = "is in place, but its folder could not be synced";
     }
-    done[i].done(status[i], errors[i]);
+    outputs[i].done(status[i], errors[i]);
   }
+  outputs.clear();
 }
 
-void OutputBatch::Discard() {
-  for (auto& s : staged_) {
-    if (s.fd >= 0) ::close(s.fd);
-    ::unlink(s.temp.c_str());
+void DiscardStaged(std::vector<StagedOutput>& outputs) {
+  for (auto& s : outputs) ::unlink(s.temp.c_str());
+  outputs.clear();
+}
+
+struct Committer::State {
+  State(SyncMode s, bool n) : sync(s), no_clobber(n) {}
+  SyncMode sync;
+  bool no_clobber;
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::deque<std::vector<StagedOutput>> waiting;
+  bool closing = false;
+  std::thread thread;
+};
+
+Committer::Committer(SyncMode sync, bool no_clobber) : state_(new State(sync, no_clobber)) {
+  state_->thread = std::thread([s = state_] {
+    std::unique_lock<std::mutex> lock(s->mutex);
+    for (;;) {
+      s->changed.wait(lock, [s] { return s->closing || !s->waiting.empty(); });
+      if (s->waiting.empty()) return;
+      std::vector<StagedOutput> batch = std::move(s->waiting.front());
+      s->waiting.pop_front();
+      s->changed.notify_all();
+      lock.unlock();
+      if (g_interrupted.load() == 0) {
+        PutInPlace(batch, s->sync, s->no_clobber);
+      } else {
+        DiscardStaged(batch);
+      }
+      lock.lock();
+    }
+  });
+}
+
+Committer::~Committer() {
+  {
+    const std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->closing = true;
   }
-  staged_.clear();
-  staged_bytes_ = 0;
+  state_->changed.notify_all();
+  state_->thread.join();
+  delete state_;
+}
+
+void Committer::Submit(std::vector<StagedOutput> batch) {
+  std::unique_lock<std::mutex> lock(state_->mutex);
+  state_->changed.wait(lock, [this] { return state_->waiting.size() < 2; });
+  state_->waiting.push_back(std::move(batch));
+  state_->changed.notify_all();
 }
 
 bool WriteStdout(const std::uint8_t* data, std::size_t size, std::string& error) {

@@ -67,13 +67,45 @@ bool IdOf(const std::string& path, FileId& id);
 // The mode new outputs get: 0666 less the umask (read once, at start-up).
 void CaptureUmask();
 
-// Outputs staged by one worker and put in place together by Commit.
-class OutputBatch {
- public:
+// An output written to its temporary file, waiting to be put in place.
+struct StagedOutput {
   enum class Status { kWritten, kKept, kFailed };  // kKept: -n found the output there
   using Done = std::function<void(Status status, const std::string& error)>;
-  OutputBatch(SyncMode sync, bool no_clobber) : sync_(sync), no_clobber_(no_clobber) {}
-  ~OutputBatch();  // discards what was not committed
+  std::string temp, path;
+  dev_t device;
+  Done done;
+};
+
+// Makes every output durable, renames them into place, syncs their folders
+// and calls their `done`, in order.
+void PutInPlace(std::vector<StagedOutput>& outputs, SyncMode sync, bool no_clobber);
+// Removes the temporaries without calling `done`.
+void DiscardStaged(std::vector<StagedOutput>& outputs);
+
+// Puts batches in place on a thread of its own, so that the workers go on
+// while the disk syncs. At most two batches wait; Submit blocks beyond that.
+class Committer {
+ public:
+  Committer(SyncMode sync, bool no_clobber);
+  ~Committer();  // puts what waits in place (discards it on interruption)
+  Committer(const Committer&) = delete;
+  Committer& operator=(const Committer&) = delete;
+  void Submit(std::vector<StagedOutput> batch);
+
+ private:
+  struct State;
+  State* state_;
+};
+
+// Outputs staged by one worker and put in place together: by a Committer
+// when one is given, else on the spot.
+class OutputBatch {
+ public:
+  using Status = StagedOutput::Status;
+  using Done = StagedOutput::Done;
+  OutputBatch(SyncMode sync, bool no_clobber, Committer* committer = nullptr)
+      : sync_(sync), no_clobber_(no_clobber), committer_(committer) {}
+  ~OutputBatch() { DiscardStaged(staged_); }
   OutputBatch(const OutputBatch&) = delete;
   OutputBatch& operator=(const OutputBatch&) = delete;
 
@@ -82,22 +114,13 @@ class OutputBatch {
   // writing the temporary calls `done` at once. Commits by itself when the
   // batch is full.
   void Stage(const std::string& path, const std::uint8_t* data, std::size_t size, Done done);
-  // Makes every staged file durable, renames them into place, syncs their
-  // folders and calls their `done`.
   void Commit();
-  // Removes the temporaries without calling `done` (on interruption).
-  void Discard();
 
  private:
-  struct Staged {
-    std::string temp, path;
-    int fd;
-    dev_t device;
-    Done done;
-  };
   SyncMode sync_;
   bool no_clobber_;
-  std::vector<Staged> staged_;
+  Committer* committer_;
+  std::vector<StagedOutput> staged_;
   std::size_t staged_bytes_ = 0;
 };
 

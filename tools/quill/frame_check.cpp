@@ -1,9 +1,12 @@
-// Walks a frame's two sections block by block, bit by bit, as the decoder
+// Walks a frame's two sections block by block, code by code, as the decoder
 // reads them: each code is grown from 2 bits and matched against the largest
 // code of each length. It counts codes that match nothing (the decoder then
 // gives up on the block) and runs that pass the block's end, and finds where
 // the luma and chroma sections end.
 #include "frame_check.h"
+
+#include <bit>
+#include <cstring>
 
 #include "decode/frame_format.h"
 
@@ -12,43 +15,92 @@ namespace {
 
 using namespace quill::format;
 
+std::uint64_t BigEndian(std::uint64_t v) {
+  if constexpr (std::endian::native == std::endian::little) return __builtin_bswap64(v);
+  return v;
+}
+
 struct Walker {
   const std::vector<std::uint8_t>& frame;
   std::uint64_t position;  // bits from frame offset 2
   int unmatched = 0;
   int overruns = 0;
 
-  std::uint32_t Bits(int n) {
-    std::uint32_t v = 0;
-    for (int i = 0; i < n; ++i, ++position) {
-      const std::uint64_t byte = 2 + position / 8;
-      const int bit = byte < frame.size() ? (frame[byte] >> (7 - position % 8)) & 1 : 0;
-      v = 2 * v + static_cast<std::uint32_t>(bit);
+  // The 32 bits from `position` on, zeros past the frame's end.
+  std::uint32_t Peek() const {
+    const std::uint64_t byte = 2 + position / 8;
+    std::uint64_t window = 0;
+    if (byte + 8 <= frame.size()) {
+      std::memcpy(&window, frame.data() + byte, 8);
+      return static_cast<std::uint32_t>(BigEndian(window) << (position % 8) >> 32);
     }
+    for (std::uint64_t i = byte; i < byte + 5; ++i)
+      window = window << 8 | (i < frame.size() ? frame[i] : 0);
+    return static_cast<std::uint32_t>(window << (position % 8) >> 8);
+  }
+  std::uint32_t Bits(int n) {
+    const std::uint32_t v = n == 0 ? 0 : Peek() >> (32 - n);
+    position += static_cast<std::uint64_t>(n);
     return v;
   }
-  // The symbol of the next code, or -1 when none matches.
+  // The symbol of the next code, or -1 when none matches (the code then
+  // spans `give_up` bits). Codes grow from 2 bits; past 16 bits only their
+  // last 16 are compared, as the decoder compares them.
   template <std::size_t N>
-  int Symbol(const DecodeLimits& limits, const std::array<std::uint8_t, N>& symbols, int give_up) {
-    std::uint32_t code = Bits(2);
-    int length = 2;
+  int Symbol(const DecodeLimits& limits, const std::array<std::uint8_t, N>& symbols, int give_up,
+             const std::vector<std::uint16_t>& first) {
+    const std::uint32_t bits = Peek();
+    const std::uint16_t known = first[bits >> (32 - kPrefixBits)];
+    int length = known >> 8 & 31;
+    int symbol = known & 0xFF;
+    if (length == 0) symbol = Match(limits, symbols, give_up, bits, length);
+    position += static_cast<std::uint64_t>(length);
+    if (symbol < 0 || (known & kUnmatched) != 0) {
+      ++unmatched;
+      return -1;
+    }
+    return symbol;
+  }
+  template <std::size_t N>
+  static int Match(const DecodeLimits& limits, const std::array<std::uint8_t, N>& symbols,
+                   int give_up, std::uint32_t bits, int& length) {
+    length = 2;
+    std::uint32_t code = bits >> 30;
     while (code > limits.max_code[static_cast<std::size_t>(length)]) {
       ++length;
-      code = (2 * code + Bits(1)) & 0xFFFF;
-      if (length == give_up) {
-        ++unmatched;
-        return -1;
-      }
+      code = (bits >> (32 - length)) & 0xFFFF;
+      if (length == give_up) return -1;
     }
     return symbols[static_cast<std::size_t>(limits.last_index[static_cast<std::size_t>(length)] -
                                             limits.max_code[static_cast<std::size_t>(length)] +
                                             code)];
   }
+  // For each 12-bit prefix: the code's length (bits 8-12), its symbol (bits
+  // 0-7) and whether it matched nothing; length 0 where 12 bits do not
+  // tell. 12 bits hold nearly every code, and the table (8 KiB) stays in
+  // the first-level cache where a 16-bit one missed.
+  static constexpr int kPrefixBits = 12;
+  static constexpr std::uint16_t kUnmatched = 0x8000;
+  template <std::size_t N>
+  static std::vector<std::uint16_t> First16(const DecodeLimits& limits,
+                                            const std::array<std::uint8_t, N>& symbols,
+                                            int give_up) {
+    std::vector<std::uint16_t> table(1 << kPrefixBits);
+    for (std::uint32_t prefix = 0; prefix < table.size(); ++prefix) {
+      int length = 0;
+      const int symbol = Match(limits, symbols, give_up, prefix << (32 - kPrefixBits), length);
+      if (length > kPrefixBits) continue;
+      table[prefix] = static_cast<std::uint16_t>(length << 8 | (symbol < 0 ? kUnmatched : symbol));
+    }
+    return table;
+  }
   void Block() {
-    const int category = Symbol(kDcLimits, kDcSymbols, kDcGiveUpLength);
+    static const auto dc = First16(kDcLimits, kDcSymbols, kDcGiveUpLength);
+    static const auto ac = First16(kAcLimits, kAcSymbols, kAcGiveUpLength);
+    const int category = Symbol(kDcLimits, kDcSymbols, kDcGiveUpLength, dc);
     if (category > 0) Bits(category);
     for (int k = 1; k < 64;) {
-      const int rs = Symbol(kAcLimits, kAcSymbols, kAcGiveUpLength);
+      const int rs = Symbol(kAcLimits, kAcSymbols, kAcGiveUpLength, ac);
       if (rs < 0) return;
       const int run = rs >> 4, size = rs & 15;
       if (size > 0) {
