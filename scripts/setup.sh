@@ -2,12 +2,12 @@
 # Installs the Debian packages that QUILL32 needs, when they are missing.
 # Safe to run again. With --tests, also what the full test run needs: clang
 # for the sanitizer build, the mingw-w64 toolchains and Wine for the Windows
-# DLL.
+# DLL, python3 for checking the tool's JSON.
 set -euo pipefail
 
 packages=(cmake make g++ binutils libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libpng-dev libdeflate-dev)
 if [ "${1:-}" = "--tests" ]; then
-  packages+=(clang g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64)
+  packages+=(clang g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 python3)
 fi
 missing=()
 for p in "${packages[@]}"; do

@@ -12,7 +12,9 @@ std::atomic<int> g_interrupted{0};
 
 namespace {
 
-void OnSignal(int signal) { g_interrupted.store(signal); }
+void OnSignal(int signal) {
+  g_interrupted.store(signal);
+}
 
 void WriteLine(std::FILE* stream, const std::string& line) {
   std::string whole = line;
@@ -52,8 +54,7 @@ void Reporter::ClearProgressLocked() {
 
 void Reporter::DrawProgressLocked() {
   const auto now = std::chrono::steady_clock::now();
-  if (!progress_ || delivered_ == total_ ||
-      now - last_draw_ < std::chrono::milliseconds(100))
+  if (!progress_ || delivered_ == total_ || now - last_draw_ < std::chrono::milliseconds(100))
     return;
   last_draw_ = now;
   const double seconds = std::chrono::duration<double>(now - start_).count();

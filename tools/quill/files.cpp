@@ -7,10 +7,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
-#include <filesystem>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
+#include <filesystem>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -27,7 +27,9 @@ mode_t g_new_mode = 0644;
 // Up to 64 outputs or 32 MiB wait for one durability round.
 constexpr std::size_t kBatchFiles = 64, kBatchBytes = std::size_t{32} << 20;
 
-std::string ErrnoText(const std::string& what) { return what + ": " + std::strerror(errno); }
+std::string ErrnoText(const std::string& what) {
+  return what + ": " + std::strerror(errno);
+}
 
 std::string Lower(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
@@ -127,7 +129,8 @@ bool ReadInput(const std::string& path, std::size_t limit, std::vector<std::uint
   }
   // Regular files are read to their size; pipes and devices to their end,
   // counting (not keeping) what passes the limit.
-  bytes.resize(regular ? static_cast<std::size_t>(st.st_size) : std::min<std::size_t>(limit, 1 << 16));
+  bytes.resize(regular ? static_cast<std::size_t>(st.st_size)
+                       : std::min<std::size_t>(limit, 1 << 16));
   size = 0;
   for (;;) {
     if (size == bytes.size()) {
@@ -153,7 +156,8 @@ bool ReadInput(const std::string& path, std::size_t limit, std::vector<std::uint
 }
 
 std::vector<Input> ExpandInputs(
-    const std::vector<std::string>& args, bool recursive, const std::vector<std::string>& extensions,
+    const std::vector<std::string>& args, bool recursive,
+    const std::vector<std::string>& extensions,
     const std::function<void(const std::string&, const std::string&)>& fail) {
   std::vector<Input> inputs;
   for (const auto& arg : args) {

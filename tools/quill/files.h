@@ -41,9 +41,10 @@ struct Input {
   std::string path;
   std::string root;
 };
-std::vector<Input> ExpandInputs(const std::vector<std::string>& args, bool recursive,
-                                const std::vector<std::string>& extensions,
-                                const std::function<void(const std::string&, const std::string&)>& fail);
+std::vector<Input> ExpandInputs(
+    const std::vector<std::string>& args, bool recursive,
+    const std::vector<std::string>& extensions,
+    const std::function<void(const std::string&, const std::string&)>& fail);
 
 // The output for an input: DIR/<path below its root>/<stem><ext> with a
 // folder, else next to the input.

@@ -31,31 +31,34 @@ struct UsageError {
   std::string text;
 };
 
+const std::map<std::string, SyncMode> kSyncModes = {
+    {"batch", SyncMode::kBatch}, {"each", SyncMode::kEach}, {"none", SyncMode::kNone}};
+
 // What the batch subcommands share.
 struct BatchOptions {
   std::vector<std::string> args;
   std::string out, dir;
   int jobs = OnlineProcessors();
   bool recursive = false, no_clobber = false, json = false, quiet = false;
-  SyncMode sync = SyncMode::kBatch;
+  std::string sync_name = "batch";
+  SyncMode sync() const { return kSyncModes.at(sync_name); }
 };
-
-const std::map<std::string, SyncMode> kSyncModes = {
-    {"batch", SyncMode::kBatch}, {"each", SyncMode::kEach}, {"none", SyncMode::kNone}};
 
 void AddBatchOptions(CLI::App* cmd, BatchOptions& o, bool writes) {
   cmd->add_option("-j,--jobs", o.jobs, "Inputs worked on at once (default: processors online)")
-      ->check(CLI::PositiveNumber);
+      ->check(CLI::Range(1, 4096));
   cmd->add_flag("-r,--recursive", o.recursive, "Walk folders given as inputs");
   cmd->add_flag("--json", o.json, "Report on standard output as a JSON array");
   if (!writes) return;
-  auto* out = cmd->add_option("-o,--output", o.out, "Output file for one input; - for standard output");
-  cmd->add_option("-d,--dir", o.dir, "Folder for the outputs, named after the inputs")->excludes(out);
+  auto* out =
+      cmd->add_option("-o,--output", o.out, "Output file for one input; - for standard output");
+  cmd->add_option("-d,--dir", o.dir, "Folder for the outputs, named after the inputs")
+      ->excludes(out);
   cmd->add_flag("-n,--no-clobber", o.no_clobber, "Leave existing outputs as they are");
-  cmd->add_option("--sync", o.sync,
-                  "How outputs reach the disk before renaming: batch (one sync a batch), each "
-                  "(one a file), none (not crash-safe)")
-      ->transform(CLI::CheckedTransformer(kSyncModes));
+  cmd->add_option("--sync", o.sync_name,
+                  "How outputs reach the disk before they are renamed into place: batch (one "
+                  "sync for many), each (one a file), none (fastest; not crash-safe)")
+      ->check(CLI::IsMember({"batch", "each", "none"}));
 }
 
 std::string Problems(const FrameReport& r) {
@@ -80,8 +83,8 @@ std::string InfoJson(const std::string& file, const FrameReport& r) {
      << ", \"overrunning_blocks\": " << r.overrunning_blocks
      << ", \"clear_of_tag\": " << (r.clear_of_tag ? "true" : "false")
      << ", \"frame_sum\": " << int{r.frame_sum}
-     << ", \"damaged\": " << (r.damaged() ? "true" : "false") << ", \"problems\": " << ProblemsJson(r)
-     << "}";
+     << ", \"damaged\": " << (r.damaged() ? "true" : "false")
+     << ", \"problems\": " << ProblemsJson(r) << "}";
   return os.str();
 }
 
@@ -144,9 +147,9 @@ Plan MakePlan(const BatchOptions& o, const std::vector<std::string>& extensions,
   std::map<std::string, std::size_t> claimed;
   for (std::size_t i = 0; i < plan.inputs.size(); ++i) {
     const Input& in = plan.inputs[i];
-    std::string target = !o.out.empty()       ? o.out
+    std::string target = !o.out.empty()      ? o.out
                          : in.path == kStdio ? std::string(kStdio)
-                                              : OutputPath(in, o.dir, ext);
+                                             : OutputPath(in, o.dir, ext);
     if (target != kStdio) {
       const std::string key = fs::absolute(target).lexically_normal().string();
       const auto [it, fresh] = claimed.emplace(key, i);
@@ -264,8 +267,10 @@ int Decode(const BatchOptions& o, const std::string& format_name, bool format_gi
   ImageFormat fmt = format_name == "bmp" ? ImageFormat::kBmp : ImageFormat::kPng;
   if (!o.out.empty() && o.out != kStdio && !FormatOfPath(o.out, fmt))
     throw UsageError{o.out + ": the output must end in .png or .bmp"};
-  if (!o.out.empty() && o.out != kStdio && format_given && format_name != (fmt == ImageFormat::kBmp ? "bmp" : "png"))
-    throw UsageError{o.out + ": --format " + format_name + " does not match the output's extension"};
+  if (!o.out.empty() && o.out != kStdio && format_given &&
+      format_name != (fmt == ImageFormat::kBmp ? "bmp" : "png"))
+    throw UsageError{o.out + ": --format " + format_name +
+                     " does not match the output's extension"};
   if (!field2.empty() && (size != "640x480" || o.args.size() != 1))
     throw UsageError{"--field2 needs --size 640x480 and one frame"};
   std::vector<std::string> early;
@@ -284,41 +289,43 @@ int Decode(const BatchOptions& o, const std::string& format_name, bool format_gi
   }
   if (!MakeOutputFolders(o, plan)) return 1;
   Reporter reporter(plan.inputs.size(), o.quiet, o.json);
-  RunBatch(plan.inputs.size(), o.jobs, o.sync, o.no_clobber, [&](std::size_t i, OutputBatch& batch) {
-    const std::string file = DisplayName(plan.inputs[i].path);
-    const std::string& target = plan.targets[i];
-    if (OverwritesInput(plan, target)) {
-      Outcome outcome;
-      outcome.failed = true;
-      outcome.errors.push_back(target + ": is also an input; refusing to overwrite it");
-      reporter.Deliver(i, std::move(outcome));
-      return;
-    }
-    if (KeptByNoClobber(o.no_clobber, target)) return DeliverKept(reporter, i, file, target, o.json);
-    std::vector<std::uint8_t> frame;
-    std::string error;
-    if (!LoadFrame(plan.inputs[i].path, frame, error))
-      return DeliverFailure(reporter, i, file, error, o.json, target);
-    const FrameReport check = CheckFrame(frame);
-    Outcome outcome;
-    if (check.damaged()) {
-      if (strict)
-        return DeliverFailure(reporter, i, file, "is damaged (" + Problems(check) + ")", o.json,
-                              target);
-      outcome.notes.push_back("quill: " + file + ": warning: damaged (" + Problems(check) +
-                              "); decoded as it is");
-    }
-    Picture picture;
-    std::vector<std::uint8_t> bytes;
-    if (!DecodeFrame(frame, options, picture, error) ||
-        !PictureFile(picture, fmt, png_level, bytes, error))
-      return DeliverFailure(reporter, i, file, error, o.json, target);
-    Emit(i, target, std::move(bytes), std::move(outcome), batch, reporter,
-         [&o, file, target, check](Outcome& out, bool written, const std::string& err) {
-           if (written && target != kStdio) out.notes.push_back(file + " -> " + target);
-           if (o.json) out.report = WriteJson(file, target, written, err, &check);
-         });
-  });
+  RunBatch(plan.inputs.size(), o.jobs, o.sync(), o.no_clobber,
+           [&](std::size_t i, OutputBatch& batch) {
+             const std::string file = DisplayName(plan.inputs[i].path);
+             const std::string& target = plan.targets[i];
+             if (OverwritesInput(plan, target)) {
+               Outcome outcome;
+               outcome.failed = true;
+               outcome.errors.push_back(target + ": is also an input; refusing to overwrite it");
+               reporter.Deliver(i, std::move(outcome));
+               return;
+             }
+             if (KeptByNoClobber(o.no_clobber, target))
+               return DeliverKept(reporter, i, file, target, o.json);
+             std::vector<std::uint8_t> frame;
+             std::string error;
+             if (!LoadFrame(plan.inputs[i].path, frame, error))
+               return DeliverFailure(reporter, i, file, error, o.json, target);
+             const FrameReport check = CheckFrame(frame);
+             Outcome outcome;
+             if (check.damaged()) {
+               if (strict)
+                 return DeliverFailure(reporter, i, file, "is damaged (" + Problems(check) + ")",
+                                       o.json, target);
+               outcome.notes.push_back("quill: " + file + ": warning: damaged (" + Problems(check) +
+                                       "); decoded as it is");
+             }
+             Picture picture;
+             std::vector<std::uint8_t> bytes;
+             if (!DecodeFrame(frame, options, picture, error) ||
+                 !PictureFile(picture, fmt, png_level, bytes, error))
+               return DeliverFailure(reporter, i, file, error, o.json, target);
+             Emit(i, target, std::move(bytes), std::move(outcome), batch, reporter,
+                  [&o, file, target, check](Outcome& out, bool written, const std::string& err) {
+                    if (written && target != kStdio) out.notes.push_back(file + " -> " + target);
+                    if (o.json) out.report = WriteJson(file, target, written, err, &check);
+                  });
+           });
   return FinishBatch(reporter, early);
 }
 
@@ -327,41 +334,43 @@ int Encode(const BatchOptions& o) {
   Plan plan = MakePlan(o, {".bmp", ".png"}, ".yuv", early);
   if (!MakeOutputFolders(o, plan)) return 1;
   Reporter reporter(plan.inputs.size(), o.quiet, o.json);
-  RunBatch(plan.inputs.size(), o.jobs, o.sync, o.no_clobber, [&](std::size_t i, OutputBatch& batch) {
-    const std::string file = DisplayName(plan.inputs[i].path);
-    const std::string& target = plan.targets[i];
-    if (OverwritesInput(plan, target)) {
-      Outcome outcome;
-      outcome.failed = true;
-      outcome.errors.push_back(target + ": is also an input; refusing to overwrite it");
-      reporter.Deliver(i, std::move(outcome));
-      return;
-    }
-    if (KeptByNoClobber(o.no_clobber, target)) return DeliverKept(reporter, i, file, target, o.json);
-    Picture picture;
-    std::vector<std::uint8_t> frame;
-    std::string error;
-    if (!ReadPicture(plan.inputs[i].path, picture, error) || !EncodePicture(picture, frame, error))
-      return DeliverFailure(reporter, i, file, error, o.json, target);
-    const FrameReport check = CheckFrame(frame);
-    Emit(i, target, std::move(frame), Outcome{}, batch, reporter,
-         [&o, file, target, check](Outcome& out, bool written, const std::string& err) {
-           if (written)
-             out.notes.push_back(file + " -> " + target + ": quality step " +
-                                 std::to_string(check.quality_step));
-           if (o.json) out.report = WriteJson(file, target, written, err, &check);
-         });
-  });
+  RunBatch(plan.inputs.size(), o.jobs, o.sync(), o.no_clobber,
+           [&](std::size_t i, OutputBatch& batch) {
+             const std::string file = DisplayName(plan.inputs[i].path);
+             const std::string& target = plan.targets[i];
+             if (OverwritesInput(plan, target)) {
+               Outcome outcome;
+               outcome.failed = true;
+               outcome.errors.push_back(target + ": is also an input; refusing to overwrite it");
+               reporter.Deliver(i, std::move(outcome));
+               return;
+             }
+             if (KeptByNoClobber(o.no_clobber, target))
+               return DeliverKept(reporter, i, file, target, o.json);
+             Picture picture;
+             std::vector<std::uint8_t> frame;
+             std::string error;
+             if (!ReadPicture(plan.inputs[i].path, picture, error) ||
+                 !EncodePicture(picture, frame, error))
+               return DeliverFailure(reporter, i, file, error, o.json, target);
+             const FrameReport check = CheckFrame(frame);
+             Emit(i, target, std::move(frame), Outcome{}, batch, reporter,
+                  [&o, file, target, check](Outcome& out, bool written, const std::string& err) {
+                    if (written)
+                      out.notes.push_back(file + " -> " + target + ": quality step " +
+                                          std::to_string(check.quality_step));
+                    if (o.json) out.report = WriteJson(file, target, written, err, &check);
+                  });
+           });
   return FinishBatch(reporter, early);
 }
 
 int Info(const BatchOptions& o) {
   std::vector<std::string> early;
   Plan plan;
-  plan.inputs = ExpandInputs(o.args, o.recursive, {".yuv"},
-                             [&](const std::string& f, const std::string& p) {
-                               early.push_back(f + ": " + p);
-                             });
+  plan.inputs = ExpandInputs(
+      o.args, o.recursive, {".yuv"},
+      [&](const std::string& f, const std::string& p) { early.push_back(f + ": " + p); });
   std::size_t stdio_inputs = 0;
   for (const auto& in : plan.inputs) stdio_inputs += in.path == kStdio;
   if (stdio_inputs > 1) throw UsageError{"standard input (-) can be read once"};
@@ -376,11 +385,12 @@ int Info(const BatchOptions& o) {
       outcome.failed = true;
       outcome.errors.push_back(DisplayName(path) + ": " + error);
       if (o.json)
-        outcome.report = "{\"file\": " + JsonString(path) + ", \"error\": " + JsonString(error) + "}";
+        outcome.report =
+            "{\"file\": " + JsonString(path) + ", \"error\": " + JsonString(error) + "}";
     } else {
       const FrameReport r = CheckFrame(frame);
       if (r.damaged()) damaged.fetch_add(1);
-      outcome.report = o.json ? InfoJson(path, r) : InfoText(path, r);
+      outcome.report = o.json ? InfoJson(path, r) : InfoText(DisplayName(path), r);
     }
     reporter.Deliver(i, std::move(outcome));
   });
@@ -435,7 +445,8 @@ int PictureOperation(const std::string& op, const std::vector<std::string>& inpu
   if (!ok) return fail(DisplayName(inputs[0]), error);
   std::vector<std::uint8_t> bytes;
   if (!PictureFile(result, fmt, png_level, bytes, error)) return fail(out_path, error);
-  if (out_path == kStdio) return WriteStdout(bytes.data(), bytes.size(), error) ? 0 : fail("-", error);
+  if (out_path == kStdio)
+    return WriteStdout(bytes.data(), bytes.size(), error) ? 0 : fail("-", error);
   int status = 0;
   OutputBatch batch(sync, no_clobber);
   batch.Stage(out_path, bytes.data(), bytes.size(),
@@ -459,7 +470,8 @@ const char* UnknownSubcommand(int argc, char** argv, const std::vector<std::stri
 }
 
 int Main(int argc, char** argv) {
-  CLI::App app{"quill: encode, decode and check QUILL32 frames (320x240 pictures in 24,576 bytes)"};
+  CLI::App app{"quill: encode, decode and check QUILL32 frames (320x240 pictures in 24,576 bytes)",
+               "quill"};
   app.failure_message([](const CLI::App*, const CLI::Error& e) {
     return std::string("quill: ") + e.what() + "\nRun with --help for more information.\n";
   });
@@ -475,8 +487,7 @@ int Main(int argc, char** argv) {
   bool sharpen = false, strict = false;
   int png_level = kPngDefaultLevel;
   auto add_png_level = [&](CLI::App* cmd) {
-    cmd->add_option("--png-level", png_level,
-                    "PNG compression: 0 stores, 1 fastest, 12 smallest")
+    cmd->add_option("--png-level", png_level, "PNG compression: 0 stores, 1 fastest, 12 smallest")
         ->check(CLI::Range(0, kPngMaxLevel));
   };
 
@@ -503,7 +514,7 @@ int Main(int argc, char** argv) {
 
   std::string in_path, in2_path, out_path, op_format = "png";
   bool op_no_clobber = false;
-  SyncMode op_sync = SyncMode::kBatch;
+  std::string op_sync = "batch";
   auto* smooth = app.add_subcommand("smooth", "Smooth a picture (7x7 pyramid filter)");
   auto* sharpen_cmd = app.add_subcommand("sharpen", "Sharpen a picture");
   auto* subsample = app.add_subcommand("subsample", "Halve a 640x480 picture to 320x240");
@@ -518,7 +529,7 @@ int Main(int argc, char** argv) {
         ->check(CLI::IsMember({"png", "bmp"}));
     cmd->add_flag("-n,--no-clobber", op_no_clobber, "Leave an existing output as it is");
     cmd->add_option("--sync", op_sync, "How the output reaches the disk: batch, each or none")
-        ->transform(CLI::CheckedTransformer(kSyncModes));
+        ->check(CLI::IsMember({"batch", "each", "none"}));
     add_png_level(cmd);
   }
 
@@ -555,11 +566,12 @@ int Main(int argc, char** argv) {
     }
     std::vector<std::string> inputs = {in_path};
     if (combine->parsed()) inputs.push_back(in2_path);
-    const std::string op = smooth->parsed()      ? "smooth"
+    const std::string op = smooth->parsed()        ? "smooth"
                            : sharpen_cmd->parsed() ? "sharpen"
                            : subsample->parsed()   ? "subsample"
                                                    : "combine";
-    return PictureOperation(op, inputs, out_path, op_format, op_no_clobber, op_sync, png_level);
+    return PictureOperation(op, inputs, out_path, op_format, op_no_clobber, kSyncModes.at(op_sync),
+                            png_level);
   } catch (const UsageError& e) {
     std::cerr << "quill: " << e.text << "\n";
     return 2;

@@ -29,8 +29,8 @@ void PutBe32(std::uint8_t* p, std::uint32_t v) {
 }
 
 std::uint8_t PaethByte(int a, int b, int c) {
-  const int pa = b > c ? b - c : c - b;              // |p - a|, p = a + b - c
-  const int pb = a > c ? a - c : c - a;              // |p - b|
+  const int pa = b > c ? b - c : c - b;                          // |p - a|, p = a + b - c
+  const int pb = a > c ? a - c : c - a;                          // |p - b|
   const int pc = a + b > 2 * c ? a + b - 2 * c : 2 * c - a - b;  // |p - c|
   if (pa <= pb && pa <= pc) return static_cast<std::uint8_t>(a);
   return static_cast<std::uint8_t>(pb <= pc ? b : c);
@@ -124,16 +124,14 @@ void PaethFilterRow(const std::uint8_t* row, const std::uint8_t* above, std::siz
     const __m128i pb = abs16(_mm_sub_epi16(a, c));
     const __m128i pc = abs16(_mm_sub_epi16(_mm_add_epi16(a, b), _mm_add_epi16(c, c)));
     // take_a: pa <= pb && pa <= pc; take_b: pb <= pc (when not a).
-    const __m128i take_a = _mm_andnot_si128(_mm_or_si128(_mm_cmpgt_epi16(pa, pb),
-                                                          _mm_cmpgt_epi16(pa, pc)),
-                                            _mm_set1_epi16(-1));
+    const __m128i take_a = _mm_andnot_si128(
+        _mm_or_si128(_mm_cmpgt_epi16(pa, pb), _mm_cmpgt_epi16(pa, pc)), _mm_set1_epi16(-1));
     const __m128i take_b = _mm_andnot_si128(_mm_cmpgt_epi16(pb, pc), _mm_set1_epi16(-1));
     const __m128i bc = _mm_or_si128(_mm_and_si128(take_b, b), _mm_andnot_si128(take_b, c));
     const __m128i pred = _mm_or_si128(_mm_and_si128(take_a, a), _mm_andnot_si128(take_a, bc));
     const __m128i diff = _mm_sub_epi16(x, pred);
     // Keep the low byte of each lane (the difference modulo 256).
-    const __m128i bytes8 =
-        _mm_packus_epi16(_mm_and_si128(diff, _mm_set1_epi16(0xFF)), zero);
+    const __m128i bytes8 = _mm_packus_epi16(_mm_and_si128(diff, _mm_set1_epi16(0xFF)), zero);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), bytes8);
   }
 #endif

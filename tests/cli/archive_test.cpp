@@ -1,0 +1,340 @@
+// `quill` at archive scale, through the real binary: PNGs that read back to
+// the decoded pixels, batches on several threads, streams and folders,
+// output modes and refusals, JSON that parsers accept, damaged frames,
+// progress on a terminal only, and interruption.
+#include <png.h>
+#include <sys/stat.h>
+
+#include <cstring>
+
+#include "cli_fixture.h"
+
+namespace {
+
+using namespace quill_cli_test;
+namespace fs = std::filesystem;
+
+// The pixels of a PNG as bottom-up BGR rows, read by libpng.
+std::vector<char> PngPixels(const std::vector<char>& file, int& width, int& height) {
+  png_image image;
+  std::memset(&image, 0, sizeof image);
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_memory(&image, file.data(), file.size())) return {};
+  image.format = PNG_FORMAT_BGR;
+  width = static_cast<int>(image.width);
+  height = static_cast<int>(image.height);
+  std::vector<char> pixels(PNG_IMAGE_SIZE(image));
+  const auto stride = -static_cast<png_int_32>(PNG_IMAGE_ROW_STRIDE(image));
+  if (!png_image_finish_read(&image, nullptr, pixels.data(), stride, nullptr)) return {};
+  return pixels;
+}
+
+// A frame whose bitstream is noise: damaged, and decoded to noise.
+std::vector<char> NoiseFrame() {
+  std::vector<char> frame(24576);
+  for (std::size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<char>((i * 7919) >> 3);
+  frame[1] = 3;
+  frame[24575] = 'Z';
+  return frame;
+}
+
+TEST_F(Cli, PngsReadBackToTheDecodedPixels) {
+  Write("noise.yuv", NoiseFrame());
+  const std::string frames[] = {Sample("testcard.yuv"), Sample("busy.yuv"),
+                                Sample("photos/rocket.yuv"), Path("noise.yuv")};
+  for (const auto& frame : frames) {
+    for (const char* size : {"320x240", "640x480"}) {
+      const std::string common = "decode -q " + frame + " --size " + std::string(size);
+      ASSERT_EQ(Quill(common + " -o " + Path("ref.bmp")).status, 0);
+      const auto bmp = Read(Path("ref.bmp"));
+      const std::vector<char> expected(bmp.begin() + 54, bmp.end());
+      for (const char* level : {"0", "1", "6", "12"}) {
+        SCOPED_TRACE(frame + " " + size + " level " + level);
+        ASSERT_EQ(Quill(common + " --png-level " + level + " -o " + Path("p.png")).status, 0);
+        int width = 0, height = 0;
+        EXPECT_EQ(PngPixels(Read(Path("p.png")), width, height), expected);
+        EXPECT_EQ(std::to_string(width) + "x" + std::to_string(height), size);
+      }
+    }
+  }
+}
+
+TEST_F(Cli, ParallelBatchesWriteWhatOneJobWritesAndCountEveryFailure) {
+  fs::create_directories(Path("in"));
+  const char* sources[] = {"testcard.yuv", "busy.yuv", "legacy.yuv", "photos/coffee.yuv"};
+  std::string inputs;
+  for (int i = 0; i < 16; ++i) {
+    const std::string name = Path("in/f" + std::to_string(i) + ".yuv");
+    fs::copy_file(Sample(sources[i % 4]), name);
+    inputs += " " + name;
+  }
+  Write("in/short.yuv", std::vector<char>(100));
+  inputs += " " + Path("in/short.yuv") + " " + Path("in/missing.yuv");
+  std::vector<char> reference;
+  for (const std::string run : {"-j 1 --sync none", "-j 3", "-j 2 --sync each", "-j 8"}) {
+    SCOPED_TRACE(run);
+    fs::remove_all(Path("out"));
+    const Result r = Quill("decode " + run + inputs + " -d " + Path("out"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("quill: 2 of 18 inputs failed"), std::string::npos) << r.err;
+    // Whole lines, in input order: f0 .. f15, then the two failures.
+    std::vector<std::string> lines;
+    std::size_t from = 0;
+    for (std::size_t nl; (nl = r.err.find('\n', from)) != std::string::npos; from = nl + 1)
+      lines.push_back(r.err.substr(from, nl - from));
+    ASSERT_EQ(lines.size(), 19u) << r.err;
+    for (int i = 0; i < 16; ++i)
+      EXPECT_EQ(lines[i], Path("in/f" + std::to_string(i) + ".yuv") + " -> " +
+                              Path("out/f" + std::to_string(i) + ".png"));
+    EXPECT_NE(lines[16].find("short.yuv: is 100 bytes"), std::string::npos);
+    EXPECT_NE(lines[17].find("missing.yuv: cannot be read: No such file"), std::string::npos);
+    std::vector<char> all;
+    for (int i = 0; i < 16; ++i) {
+      const auto png = Read(Path("out/f" + std::to_string(i) + ".png"));
+      all.insert(all.end(), png.begin(), png.end());
+    }
+    if (reference.empty()) reference = all;
+    EXPECT_EQ(all, reference);
+    EXPECT_EQ(Leftovers("out").size(), 16u);  // no temporaries left
+  }
+}
+
+TEST_F(Cli, StreamsAndPipes) {
+  ASSERT_EQ(Quill("decode -q " + Sample("busy.yuv") + " -o " + Path("ref.png")).status, 0);
+  ASSERT_EQ(Quill("decode -q " + Sample("busy.yuv") + " -o " + Path("ref.bmp")).status, 0);
+  struct Case {
+    std::string before, args, output, expected;
+  };
+  const Case cases[] = {
+      {"cat " + Sample("busy.yuv") + " | ", "decode - -o " + Path("a.png"), Path("a.png"),
+       Path("ref.png")},
+      {"cat " + Sample("busy.yuv") + " | ", "decode /dev/stdin -o " + Path("b.png"), Path("b.png"),
+       Path("ref.png")},
+      {"cat " + Sample("busy.yuv") + " | ", "decode - > " + Path("c.png"), Path("c.png"),
+       Path("ref.png")},
+      {"", "decode " + Sample("busy.yuv") + " -o - --format bmp > " + Path("d.bmp"), Path("d.bmp"),
+       Path("ref.bmp")},
+      {"cat " + Sample("testcard.bmp") + " | ", "encode - -o - > " + Path("e.yuv"), Path("e.yuv"),
+       Sample("testcard.yuv")},
+      {"cat " + Path("ref.bmp") + " | ", "smooth - - > " + Path("f.png"), Path("f.png"), ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.before + c.args);
+    const Result r = Quill(c.args, c.before);
+    EXPECT_EQ(r.status, 0) << r.err;
+    if (!c.expected.empty()) {
+      EXPECT_EQ(Read(c.output), Read(c.expected));
+    }
+  }
+  int width = 0, height = 0;
+  EXPECT_FALSE(PngPixels(Read(Path("f.png")), width, height).empty());
+  const Result info = Quill("info -", "cat " + Sample("busy.yuv") + " | ");
+  EXPECT_EQ(info.status, 0);
+  EXPECT_EQ(info.out.rfind("standard input: tagged \"Z\", quality step 8", 0), 0u) << info.out;
+}
+
+TEST_F(Cli, FoldersAreWalkedWithRecursiveOnly) {
+  fs::create_directories(Path("archive/2024/may"));
+  fs::copy_file(Sample("testcard.yuv"), Path("archive/top.yuv"));
+  fs::copy_file(Sample("busy.yuv"), Path("archive/2024/may/one.YUV"));
+  fs::copy_file(Sample("busy.yuv"), Path("archive/2024/.hidden.yuv"));
+  Write("archive/2024/notes.txt", {'x'});
+  const Result flat = Quill("decode " + Path("archive") + " -d " + Path("out"));
+  EXPECT_EQ(flat.status, 1);
+  EXPECT_NE(flat.err.find("archive: is a folder (give -r to walk it)"), std::string::npos);
+  const Result walked = Quill("decode -q -r " + Path("archive") + " -d " + Path("out"));
+  ASSERT_EQ(walked.status, 0) << walked.err;
+  EXPECT_TRUE(fs::exists(Path("out/top.png")));
+  EXPECT_TRUE(fs::exists(Path("out/2024/may/one.png")));
+  EXPECT_FALSE(fs::exists(Path("out/2024/.hidden.png")));
+  const Result info = Quill("info -r " + Path("archive"));
+  EXPECT_EQ(info.status, 0);
+  EXPECT_EQ(std::count(info.out.begin(), info.out.end(), '\n'), 2);
+}
+
+TEST_F(Cli, OutputModesFollowTheUmaskOrTheReplacedFile) {
+  Write("kept.png", {'o', 'l', 'd'});
+  fs::permissions(Path("kept.png"), fs::perms(0640));
+  struct Case {
+    std::string umask, output;
+    unsigned mode;
+  };
+  const Case cases[] = {
+      {"022", "a.png", 0644},    {"077", "b.png", 0600}, {"002", "c.png", 0664},
+      {"022", "kept.png", 0640}, {"027", "d.yuv", 0640},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.output);
+    const bool frame = c.output.ends_with(".yuv");
+    const std::string args = frame
+                                 ? "encode -q " + Sample("testcard.bmp") + " -o " + Path(c.output)
+                                 : "decode -q " + Sample("testcard.yuv") + " -o " + Path(c.output);
+    ASSERT_EQ(Quill(args, "umask " + c.umask + "; ").status, 0);
+    struct stat st {};
+    ASSERT_EQ(::stat(Path(c.output).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, c.mode);
+  }
+  EXPECT_GT(Read(Path("kept.png")).size(), 3u);
+}
+
+TEST_F(Cli, NoClobberAndSharedOutputNames) {
+  Write("card.png", {'o', 'l', 'd'});
+  const Result kept = Quill("decode -n " + Sample("testcard.yuv") + " -o " + Path("card.png"));
+  EXPECT_EQ(kept.status, 0);
+  EXPECT_NE(kept.err.find("card.png: exists; left as it is (--no-clobber)"), std::string::npos);
+  EXPECT_EQ(Read(Path("card.png")), (std::vector<char>{'o', 'l', 'd'}));
+  ASSERT_EQ(Quill("decode -q " + Sample("testcard.yuv") + " -o " + Path("card.png")).status, 0);
+  EXPECT_GT(Read(Path("card.png")).size(), 3u);
+
+  fs::create_directories(Path("a"));
+  fs::create_directories(Path("b"));
+  fs::copy_file(Sample("testcard.yuv"), Path("a/x.yuv"));
+  fs::copy_file(Sample("busy.yuv"), Path("b/x.yuv"));
+  const Result shared =
+      Quill("decode " + Path("a/x.yuv") + " " + Path("b/x.yuv") + " -d " + Path("out"));
+  EXPECT_EQ(shared.status, 2);
+  EXPECT_NE(shared.err.find(Path("a/x.yuv") + " and " + Path("b/x.yuv") +
+                            " would both be written to " + Path("out/x.png")),
+            std::string::npos)
+      << shared.err;
+  EXPECT_FALSE(fs::exists(Path("out")));
+}
+
+TEST_F(Cli, BadPathsAndOptionsFailWithoutAborting) {
+  fs::create_directories(Path("folder"));
+  Write("file", {'x'});
+  struct Case {
+    std::string args;
+    int status;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"smooth " + Path("folder") + " " + Path("s.png"), 1, "folder: is a folder"},
+      {"encode " + Path("folder") + " -o " + Path("f.yuv"), 1, "folder: is a folder (give -r"},
+      {"decode " + Sample("testcard.yuv") + " -d " + Path("file"), 1, "file: is not a folder"},
+      {"decode " + Sample("testcard.yuv") + " -d " + Path("file/sub"), 1,
+       "file/sub: cannot be created: Not a directory"},
+      {"encode " + Sample("testcard.bmp") + " -d " + Path("file"), 1, "file: is not a folder"},
+      {"decode " + Sample("testcard.yuv") + " -j 0", 2,
+       "quill: --jobs: Value 0 not in range 1 to 4096"},
+      {"decode " + Sample("testcard.yuv") + " --png-level 13", 2, "quill: --png-level"},
+      {"decode " + Sample("testcard.yuv") + " --sync often", 2, "quill: --sync"},
+      {"decode - -d " + Path("out"), 2, "standard input needs -o"},
+      {"decode - - -o " + Path("x.png"), 2, "standard input (-) can be read once"},
+      {"decode " + Sample("testcard.yuv") + " --json -o -", 2, "--json and -o -"},
+      {"decode " + Sample("testcard.yuv") + " -o " + Path("x.png") + " --format bmp", 2,
+       "does not match"},
+      {"frobnicate " + Sample("testcard.yuv"), 2, "quill: unknown subcommand 'frobnicate'"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    const Result r = Quill(c.args);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+  }
+}
+
+TEST_F(Cli, JsonReportsParseWhateverTheFileNames) {
+  // Quote, backslash, newline, tab, a control character, bytes not UTF-8.
+  const std::string odd =
+      "a\"b\\c\nd\te\x01"
+      "f\xff\xfe.yuv";
+  fs::copy_file(Sample("testcard.yuv"), Path(odd));
+  Write("noise.yuv", NoiseFrame());
+  const std::string files = "'" + Path(odd) + "' " + Path("noise.yuv") + " " + Path("none.yuv");
+  // Each report is one JSON array; the check prints its keys' values.
+  const std::string check =
+      " | python3 -c 'import json,sys; d=json.load(sys.stdin); "
+      "print(len(d), [sorted(e) for e in d][0], [e.get(\"damaged\") for e in d])'";
+  struct Case {
+    std::string args, expected;
+  };
+  const Case cases[] = {
+      {"info --json " + files,
+       "3 ['bitstream_end', 'clear_of_tag', 'damaged', 'file', 'frame_sum', 'kind', 'luma_end', "
+       "'overrunning_blocks', 'problems', 'quality_step', 'tag', 'unmatched_codes'] "
+       "[False, True, None]"},
+      {"decode --json " + files + " -d " + Path("out"),
+       "3 ['damaged', 'input', 'output', 'problems', 'quality_step', 'written'] "
+       "[False, True, None]"},
+      {"encode --json " + Sample("testcard.bmp") + " " + Path("noise.yuv") + " -d " + Path("out"),
+       "2 ['damaged', 'input', 'output', 'problems', 'quality_step', 'written'] [False, None]"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    const Result r = Shell(std::string(QUILL_CLI) + " " + c.args + check);
+    EXPECT_EQ(r.out, c.expected + "\n") << r.err;
+  }
+  const Result name =
+      Shell(std::string(QUILL_CLI) + " info --json " + Path("noise.yuv") +
+            " | python3 -c 'import json,sys; print(json.load(sys.stdin)[0][\"file\"])'");
+  EXPECT_EQ(name.out, Path("noise.yuv") + "\n");
+}
+
+TEST_F(Cli, DamagedFramesWarnOrFailWithStrict) {
+  Write("noise.yuv", NoiseFrame());
+  const Result warned = Quill("decode " + Path("noise.yuv") + " -o " + Path("a.png"));
+  EXPECT_EQ(warned.status, 0);
+  EXPECT_NE(warned.err.find("noise.yuv: warning: damaged ("), std::string::npos) << warned.err;
+  EXPECT_TRUE(fs::exists(Path("a.png")));
+  const Result quiet = Quill("decode -q " + Path("noise.yuv") + " -o " + Path("b.png"));
+  EXPECT_EQ(quiet.status, 0);
+  EXPECT_EQ(quiet.err, "");
+  const Result strict =
+      Quill("decode --strict " + Path("noise.yuv") + " " + Sample("busy.yuv") + " -d " + Path("s"));
+  EXPECT_EQ(strict.status, 1);
+  EXPECT_NE(strict.err.find("noise.yuv: is damaged ("), std::string::npos) << strict.err;
+  EXPECT_NE(strict.err.find("1 of 2 inputs failed"), std::string::npos);
+  EXPECT_FALSE(fs::exists(Path("s/noise.png")));
+  EXPECT_TRUE(fs::exists(Path("s/busy.png")));
+}
+
+TEST_F(Cli, ProgressOnATerminalOnlyAndClearedBeforeOtherLines) {
+  fs::create_directories(Path("in"));
+  std::string inputs;
+  for (int i = 0; i < 150; ++i) {
+    const std::string name = Path("in/" + std::to_string(i) + ".yuv");
+    fs::create_hard_link(Sample("busy.yuv"), name);
+    inputs += " " + name;
+  }
+  const std::string run = "decode -j 1 --sync none" + inputs + " -d " + Path("out");
+  // In a pipe: no progress at all.
+  const Result piped = Quill(run);
+  ASSERT_EQ(piped.status, 0);
+  EXPECT_EQ(piped.err.find('\r'), std::string::npos);
+  // On a terminal (script gives the command one): progress lines, each
+  // cleared before a note; -q leaves nothing.
+  const Result tty = Shell("script -qefc '" + std::string(QUILL_CLI) + " " + run + "' /dev/null");
+  ASSERT_EQ(tty.status, 0) << tty.err;
+  EXPECT_NE(tty.out.find("/150] "), std::string::npos) << "no progress drawn";
+  std::size_t from = 0;
+  for (std::size_t nl; (nl = tty.out.find('\n', from)) != std::string::npos; from = nl + 1) {
+    std::string line = tty.out.substr(from, nl - from);
+    const std::size_t clear = line.rfind("\r\033[K");
+    if (clear != std::string::npos) line = line.substr(clear + 4);
+    EXPECT_EQ(line.find("ETA"), std::string::npos) << "a line ran into the progress: " << line;
+  }
+  const Result quiet =
+      Shell("script -qefc '" + std::string(QUILL_CLI) + " -q " + run + "' /dev/null");
+  EXPECT_EQ(quiet.out, "");
+}
+
+TEST_F(Cli, InterruptedBatchesLeaveNoTemporaries) {
+  fs::create_directories(Path("in"));
+  std::string inputs;
+  for (int i = 0; i < 400; ++i) {
+    const std::string name = Path("in/" + std::to_string(i) + ".yuv");
+    fs::create_hard_link(Sample("busy.yuv"), name);
+    inputs += " " + name;
+  }
+  const std::string out = Path("out");
+  const Result r = Shell(std::string(QUILL_CLI) + " decode -q -j 2" + inputs + " -d " + out +
+                         " & pid=$!; until ls " + out +
+                         "/*.png >/dev/null 2>&1; do sleep 0.01; "
+                         "done; kill -INT $pid; wait $pid; echo $?");
+  // Interrupted (130), or done before the signal came (0).
+  EXPECT_TRUE(r.out == "130\n" || r.out == "0\n") << r.out << r.err;
+  for (const auto& name : Leftovers("out")) EXPECT_NE(name[0], '.') << name;
+}
+
+}  // namespace
