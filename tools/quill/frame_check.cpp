@@ -38,11 +38,8 @@ struct Walker {
       window = window << 8 | (i < frame.size() ? frame[i] : 0);
     return static_cast<std::uint32_t>(window << (position % 8) >> 8);
   }
-  std::uint32_t Bits(int n) {
-    const std::uint32_t v = n == 0 ? 0 : Peek() >> (32 - n);
-    position += static_cast<std::uint64_t>(n);
-    return v;
-  }
+  // Value bits are passed over: only where codes begin matters here.
+  void Skip(int n) { position += static_cast<std::uint64_t>(n); }
   // The symbol of the next code, or -1 when none matches (the code then
   // spans `give_up` bits). Codes grow from 2 bits; past 16 bits only their
   // last 16 are compared, as the decoder compares them.
@@ -98,7 +95,7 @@ struct Walker {
     static const auto dc = First16(kDcLimits, kDcSymbols, kDcGiveUpLength);
     static const auto ac = First16(kAcLimits, kAcSymbols, kAcGiveUpLength);
     const int category = Symbol(kDcLimits, kDcSymbols, kDcGiveUpLength, dc);
-    if (category > 0) Bits(category);
+    if (category > 0) Skip(category);
     for (int k = 1; k < 64;) {
       const int rs = Symbol(kAcLimits, kAcSymbols, kAcGiveUpLength, ac);
       if (rs < 0) return;
@@ -109,7 +106,7 @@ struct Walker {
           ++overruns;
           break;
         }
-        Bits(size);
+        Skip(size);
         ++k;
       } else if (run == 0) {
         return;
@@ -117,7 +114,7 @@ struct Walker {
         k += 16;
       }
     }
-    Bits(4);
+    Skip(4);
   }
 };
 

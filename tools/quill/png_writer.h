@@ -21,6 +21,11 @@ constexpr int kPngMaxLevel = 12;
 bool WritePng(const std::uint8_t* bgr_bottom_up, int width, int height, int level,
               std::vector<std::uint8_t>& png);
 
+// The vector code the PNG writer uses, chosen once: the best the processor
+// has, capped by QUILL32_VECTOR_LEVEL ("plain", "sse2"; others leave it).
+enum class VectorLevel { kPlain, kSse2, kAvx2 };
+VectorLevel PngVectorLevel();
+
 // The Paeth filter of one RGB row against the row above (`above` is null for
 // the first row): out[i] = row[i] - paeth(left, up, upper-left), bytewise.
 void PaethFilterRow(const std::uint8_t* row, const std::uint8_t* above, std::size_t bytes,
