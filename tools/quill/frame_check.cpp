@@ -20,38 +20,58 @@ std::uint64_t BigEndian(std::uint64_t v) {
   return v;
 }
 
+// The bits are read through a 64-bit buffer, first bit at the top, topped
+// up eight bytes at a time (the bytes past the frame read as zeros).
 struct Walker {
   const std::vector<std::uint8_t>& frame;
-  std::uint64_t position;  // bits from frame offset 2
+  std::uint64_t buffer = 0;
+  int count = 0;           // bits in the buffer
+  std::uint64_t next = 2;  // the frame offset the buffer loads next
   int unmatched = 0;
   int overruns = 0;
 
-  // The 32 bits from `position` on, zeros past the frame's end.
-  std::uint32_t Peek() const {
-    const std::uint64_t byte = 2 + position / 8;
-    std::uint64_t window = 0;
-    if (byte + 8 <= frame.size()) {
-      std::memcpy(&window, frame.data() + byte, 8);
-      return static_cast<std::uint32_t>(BigEndian(window) << (position % 8) >> 32);
+  // Bits from frame offset 2.
+  std::uint64_t Position() const { return 8 * (next - 2) - static_cast<std::uint64_t>(count); }
+  void MoveTo(std::uint64_t position) {
+    next = 2 + position / 8;
+    buffer = 0;
+    count = 0;
+    Refill();
+    Skip(static_cast<int>(position % 8));
+  }
+  // At least 56 bits in the buffer. The fast way loads eight bytes and keeps
+  // the whole ones; the part of the last byte it leaves is loaded again.
+  void Refill() {
+    if (count > 56) return;
+    if (next + 8 <= frame.size()) {
+      std::uint64_t v;
+      std::memcpy(&v, frame.data() + next, 8);
+      buffer |= BigEndian(v) >> count;
+      next += static_cast<std::uint64_t>((63 - count) >> 3);
+      count |= 56;
+      return;
     }
-    for (std::uint64_t i = byte; i < byte + 5; ++i)
-      window = window << 8 | (i < frame.size() ? frame[i] : 0);
-    return static_cast<std::uint32_t>(window << (position % 8) >> 8);
+    for (; count <= 56; count += 8, ++next)
+      buffer |= std::uint64_t{next < frame.size() ? frame[next] : std::uint8_t{0}} << (56 - count);
   }
   // Value bits are passed over: only where codes begin matters here.
-  void Skip(int n) { position += static_cast<std::uint64_t>(n); }
+  void Skip(int n) {
+    buffer <<= n;
+    count -= n;
+  }
   // The symbol of the next code, or -1 when none matches (the code then
   // spans `give_up` bits). Codes grow from 2 bits; past 16 bits only their
   // last 16 are compared, as the decoder compares them.
   template <std::size_t N>
   int Symbol(const DecodeLimits& limits, const std::array<std::uint8_t, N>& symbols, int give_up,
              const std::vector<std::uint16_t>& first) {
-    const std::uint32_t bits = Peek();
+    Refill();
+    const auto bits = static_cast<std::uint32_t>(buffer >> 32);
     const std::uint16_t known = first[bits >> (32 - kPrefixBits)];
     int length = known >> 8 & 31;
     int symbol = known & 0xFF;
     if (length == 0) symbol = Match(limits, symbols, give_up, bits, length);
-    position += static_cast<std::uint64_t>(length);
+    Skip(length);
     if (symbol < 0 || (known & kUnmatched) != 0) {
       ++unmatched;
       return -1;
@@ -96,23 +116,18 @@ struct Walker {
     static const auto ac = First16(kAcLimits, kAcSymbols, kAcGiveUpLength);
     const int category = Symbol(kDcLimits, kDcSymbols, kDcGiveUpLength, dc);
     if (category > 0) Skip(category);
+    // Few branches: the end of block and the rare cases only (a run of 16
+    // zeros, run 15 and size 0, steps as any size-0 code but the end).
     for (int k = 1; k < 64;) {
       const int rs = Symbol(kAcLimits, kAcSymbols, kAcGiveUpLength, ac);
-      if (rs < 0) return;
+      if (rs <= 0) return;  // nothing matched, or the end of the block
       const int run = rs >> 4, size = rs & 15;
-      if (size > 0) {
-        k += run;
-        if (k > 63) {
-          ++overruns;
-          break;
-        }
-        Skip(size);
-        ++k;
-      } else if (run == 0) {
-        return;
-      } else {
-        k += 16;
+      if (size > 0 && k + run > 63) {
+        ++overruns;
+        break;
       }
+      Skip(size);
+      k += size > 0 ? run + 1 : 16;
     }
     Skip(4);
   }
@@ -128,14 +143,14 @@ FrameReport CheckFrame(const std::vector<std::uint8_t>& frame) {
   r.step_in_range = r.quality_step + (r.tagged ? 1 : 0) <= kMaxDecodeStep;
   for (std::uint8_t b : frame) r.frame_sum = static_cast<std::uint8_t>(r.frame_sum + b);
 
-  Walker w{frame, 0};
+  Walker w{frame};
   for (int i = 0; i < 1200; ++i) w.Block();
-  const std::uint64_t luma_bytes = (w.position + 7) / 8;
-  r.luma_end = static_cast<std::uint32_t>(kBitstreamOffset + luma_bytes);
-  const std::uint64_t offset = w.position / 8, used = w.position % 8;
-  w.position = 8 * (offset % 2 == 1 ? offset + 1 : used > 0 ? offset + 2 : offset);
+  const std::uint64_t luma = w.Position();
+  r.luma_end = static_cast<std::uint32_t>(kBitstreamOffset + (luma + 7) / 8);
+  const std::uint64_t offset = luma / 8, used = luma % 8;
+  w.MoveTo(8 * (offset % 2 == 1 ? offset + 1 : used > 0 ? offset + 2 : offset));
   for (int i = 0; i < 1200; ++i) w.Block();
-  r.bitstream_end = static_cast<std::uint32_t>(kBitstreamOffset + (w.position + 7) / 8);
+  r.bitstream_end = static_cast<std::uint32_t>(kBitstreamOffset + (w.Position() + 7) / 8);
   r.unmatched_codes = w.unmatched;
   r.overrunning_blocks = w.overruns;
   r.clear_of_tag = r.bitstream_end <= kTagOffset - 2;
