@@ -14,13 +14,13 @@
 #include <iostream>
 #include <map>
 #include <set>
-#include <sstream>
 
 #include "batch.h"
 #include "commands.h"
 #include "files.h"
 #include "json.h"
 #include "png_writer.h"
+#include "reports.h"
 
 namespace {
 
@@ -62,67 +62,6 @@ void AddBatchOptions(CLI::App* cmd, BatchOptions& o, bool writes) {
                   "How outputs reach the disk before they are renamed into place: batch (one "
                   "sync for many), each (one a file), none (fastest; not crash-safe)")
       ->check(CLI::IsMember({"batch", "each", "none"}));
-}
-
-std::string Problems(const FrameReport& r) {
-  std::string text;
-  for (const auto& p : r.problems) text += (text.empty() ? "" : "; ") + p;
-  return text;
-}
-
-std::string ProblemsJson(const FrameReport& r) {
-  std::string text = "[";
-  for (std::size_t i = 0; i < r.problems.size(); ++i)
-    text += (i ? ", " : "") + JsonString(r.problems[i]);
-  return text + "]";
-}
-
-std::string InfoJson(const std::string& file, const FrameReport& r) {
-  std::ostringstream os;
-  os << "{\"file\": " << JsonString(file) << ", \"kind\": \"" << (r.tagged ? "tagged" : "legacy")
-     << "\", \"tag\": " << int{r.tag} << ", \"quality_step\": " << r.quality_step
-     << ", \"luma_end\": " << r.luma_end << ", \"bitstream_end\": " << r.bitstream_end
-     << ", \"unmatched_codes\": " << r.unmatched_codes
-     << ", \"overrunning_blocks\": " << r.overrunning_blocks
-     << ", \"clear_of_tag\": " << (r.clear_of_tag ? "true" : "false")
-     << ", \"frame_sum\": " << int{r.frame_sum}
-     << ", \"damaged\": " << (r.damaged() ? "true" : "false")
-     << ", \"problems\": " << ProblemsJson(r) << "}";
-  return os.str();
-}
-
-std::string InfoText(const std::string& file, const FrameReport& r) {
-  char tag[16];
-  if (r.tag >= 0x20 && r.tag < 0x7F) {
-    std::snprintf(tag, sizeof tag, "\"%c\"", r.tag);
-  } else {
-    std::snprintf(tag, sizeof tag, "0x%02X", r.tag);
-  }
-  std::ostringstream os;
-  os << file << ": " << (r.tagged ? "tagged " : "legacy ") << tag << ", quality step "
-     << r.quality_step << ", bitstream ends at " << r.bitstream_end << ", frame sum 0x" << std::hex
-     << int{r.frame_sum} << std::dec;
-  if (r.damaged()) {
-    os << ", DAMAGED:";
-    for (const auto& p : r.problems) os << " " << p << ";";
-  } else {
-    os << ", ok";
-  }
-  return os.str();
-}
-
-// The report of one written (or failed) output, for --json.
-std::string WriteJson(const std::string& input, const std::string& output, bool written,
-                      const std::string& error, const FrameReport* frame) {
-  std::string text = "{\"input\": " + JsonString(input) + ", \"output\": " + JsonString(output) +
-                     ", \"written\": " + (written ? "true" : "false");
-  if (frame != nullptr) {
-    text += ", \"quality_step\": " + std::to_string(frame->quality_step) +
-            ", \"damaged\": " + (frame->damaged() ? "true" : "false") +
-            ", \"problems\": " + ProblemsJson(*frame);
-  }
-  if (!error.empty()) text += ", \"error\": " + JsonString(error);
-  return text + "}";
 }
 
 // The inputs of a batch and where each one's output goes, checked before any
@@ -251,6 +190,24 @@ void DeliverKept(Reporter& reporter, std::size_t index, const std::string& file,
   reporter.Deliver(index, std::move(outcome));
 }
 
+// Refuses (and reports) an output that would replace an input, or one that
+// -n keeps; true when it did.
+bool Refused(const Plan& plan, const BatchOptions& o, Reporter& reporter, std::size_t index,
+             const std::string& file, const std::string& target) {
+  if (OverwritesInput(plan, target)) {
+    Outcome outcome;
+    outcome.failed = true;
+    outcome.errors.push_back(target + ": is also an input; refusing to overwrite it");
+    reporter.Deliver(index, std::move(outcome));
+    return true;
+  }
+  if (KeptByNoClobber(o.no_clobber, target)) {
+    DeliverKept(reporter, index, file, target, o.json);
+    return true;
+  }
+  return false;
+}
+
 int FinishBatch(Reporter& reporter, const std::vector<std::string>& early) {
   for (const auto& e : early) {
     const auto colon = e.rfind(": ");
@@ -296,15 +253,7 @@ int Decode(const BatchOptions& o, const std::string& format_name, bool format_gi
            [&](std::size_t i, OutputBatch& batch) {
              const std::string file = DisplayName(plan.inputs[i].path);
              const std::string& target = plan.targets[i];
-             if (OverwritesInput(plan, target)) {
-               Outcome outcome;
-               outcome.failed = true;
-               outcome.errors.push_back(target + ": is also an input; refusing to overwrite it");
-               reporter.Deliver(i, std::move(outcome));
-               return;
-             }
-             if (KeptByNoClobber(o.no_clobber, target))
-               return DeliverKept(reporter, i, file, target, o.json);
+             if (Refused(plan, o, reporter, i, file, target)) return;
              std::vector<std::uint8_t> frame;
              std::string error;
              if (!LoadFrame(plan.inputs[i].path, frame, error))
@@ -341,15 +290,7 @@ int Encode(const BatchOptions& o) {
            [&](std::size_t i, OutputBatch& batch) {
              const std::string file = DisplayName(plan.inputs[i].path);
              const std::string& target = plan.targets[i];
-             if (OverwritesInput(plan, target)) {
-               Outcome outcome;
-               outcome.failed = true;
-               outcome.errors.push_back(target + ": is also an input; refusing to overwrite it");
-               reporter.Deliver(i, std::move(outcome));
-               return;
-             }
-             if (KeptByNoClobber(o.no_clobber, target))
-               return DeliverKept(reporter, i, file, target, o.json);
+             if (Refused(plan, o, reporter, i, file, target)) return;
              Picture picture;
              std::vector<std::uint8_t> frame;
              std::string error;
