@@ -297,13 +297,7 @@ TEST_F(Cli, DamagedFramesWarnOrFailWithStrict) {
 }
 
 TEST_F(Cli, ProgressOnATerminalOnlyAndClearedBeforeOtherLines) {
-  fs::create_directories(Path("in"));
-  std::string inputs;
-  for (int i = 0; i < 60; ++i) {
-    const std::string name = Path("in/" + std::to_string(i) + ".yuv");
-    fs::create_hard_link(Sample("busy.yuv"), name);
-    inputs += " " + name;
-  }
+  const std::string inputs = Links("busy.yuv", 60);
   const std::string run = "decode -j 1 --sync none" + inputs + " -d " + Path("out");
   // In a pipe: no progress at all.
   const Result piped = Quill(run);
@@ -327,13 +321,7 @@ TEST_F(Cli, ProgressOnATerminalOnlyAndClearedBeforeOtherLines) {
 }
 
 TEST_F(Cli, InterruptedBatchesLeaveNoTemporaries) {
-  fs::create_directories(Path("in"));
-  std::string inputs;
-  for (int i = 0; i < 130; ++i) {
-    const std::string name = Path("in/" + std::to_string(i) + ".yuv");
-    fs::create_hard_link(Sample("busy.yuv"), name);
-    inputs += " " + name;
-  }
+  const std::string inputs = Links("busy.yuv", 130);
   const std::string out = Path("out");
   const Result r = Shell(std::string(QUILL_CLI) + " decode -q -j 1" + inputs + " -d " + out +
                          " & pid=$!; until ls " + out +

@@ -62,6 +62,17 @@ class Cli : public ::testing::Test {
     r.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
     return r;
   }
+  // `count` hard links to a sample in the folder "in", as arguments.
+  std::string Links(const std::string& sample, int count) const {
+    fs::create_directories(Path("in"));
+    std::string inputs;
+    for (int i = 0; i < count; ++i) {
+      const std::string name = Path("in/" + std::to_string(i) + ".yuv");
+      fs::create_hard_link(Sample(sample), name);
+      inputs += " " + name;
+    }
+    return inputs;
+  }
   static std::vector<char> Read(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
