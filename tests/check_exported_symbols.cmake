@@ -1,5 +1,6 @@
 # Compares the dynamic symbols that LIBRARY defines with the export names of
-# DEF plus the memory functions and the message-sink setter.
+# DEF plus the memory functions, the message-sink setter and the vector
+# level functions.
 find_program(NM nm REQUIRED)
 execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY}
                 OUTPUT_VARIABLE listing RESULT_VARIABLE status)
@@ -15,7 +16,8 @@ foreach(line IN LISTS lines)
 endforeach()
 
 file(STRINGS ${DEF} def_lines REGEX "@[0-9]+")
-set(expected GlobalAlloc GlobalLock GlobalUnlock GlobalFree GlobalSize QuillSetMessageSink)
+set(expected GlobalAlloc GlobalLock GlobalUnlock GlobalFree GlobalSize QuillSetMessageSink
+    QuillSetVectorLevel QuillVectorLevel)
 foreach(line IN LISTS def_lines)
   string(REGEX REPLACE "^[ \t]*([A-Za-z0-9_]+).*" "\\1" name "${line}")
   list(APPEND expected "${name}")

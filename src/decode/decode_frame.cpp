@@ -12,10 +12,10 @@
 #include "decode/decoder.h"
 #include "decode/huffman_decoder.h"
 #include "decode/reconstruct.h"
-#include "frame/cpu_features.h"
 #include "frame/mcu.h"
 #include "frame/state.h"
 #include "quill32.h"
+#include "simd/kernels.h"
 
 namespace quill::decode {
 
@@ -35,40 +35,10 @@ using BlockGroup = Block[kGroup];
 
 inline void DecodeGroup(BlockGroup blocks, BitReader& reader) {
   std::uint64_t positions[kGroup];
-  std::uint64_t any = 0;
   for (int b = 0; b < kGroup; ++b) {
     positions[b] = DecodeDequantizedBlock(blocks[b], reader, g_decoder.quant);
-    any |= positions[b];
   }
-#if defined(__x86_64__) || defined(_M_X64)
-  constexpr std::uint64_t kFirstRow = format::kZigzagOfRow[0];
-  // Blocks with more than their first row take a vector transform; the plain
-  // one is quicker for the others.
-  if ((any & ~kFirstRow) != 0) {
-    if (CpuHasAvx512bw()) {
-      InverseDCTQuadAvx512(blocks);
-      return;
-    }
-    for (int b = 0; b < kGroup; b += 2) {
-      if (((positions[b] | positions[b + 1]) & ~kFirstRow) == 0) {
-        InverseDCTRows(blocks[b], 1);
-        InverseDCTRows(blocks[b + 1], 1);
-      } else if (CpuHasAvx2()) {
-        InverseDCTPairAvx2(blocks[b], blocks[b + 1]);
-      } else {
-        for (int i = b; i < b + 2; ++i) {
-          if ((positions[i] & ~kFirstRow) == 0) {
-            InverseDCTRows(blocks[i], 1);
-          } else {
-            InverseDCTVector(blocks[i]);
-          }
-        }
-      }
-    }
-    return;
-  }
-#endif
-  for (int b = 0; b < kGroup; ++b) InverseDCTRows(blocks[b], RowsOfZigzag(positions[b]));
+  simd::g_kernels.inverse_group(blocks, positions);
 }
 
 // Luma: +128 in 16 bits, then 0..255 on a tagged frame; a legacy frame keeps

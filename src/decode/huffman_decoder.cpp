@@ -16,9 +16,6 @@
 #include "decode/huffman_decoder.h"
 
 #include <cstring>
-#if defined(__x86_64__) || defined(_M_X64)
-#include <emmintrin.h>
-#endif
 
 #include "decode/frame_format.h"
 #include "platform/platform.h"
@@ -240,12 +237,7 @@ void DecodeBlock(std::int16_t coef[64], BitReader& reader) {
 
 std::uint64_t DecodeDequantizedBlock(std::int16_t block[64], BitReader& reader,
                                      const format::QuantTable& quant) {
-#if defined(__x86_64__) || defined(_M_X64)
-  for (int i = 0; i < 64; i += 8)
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(block + i), _mm_setzero_si128());
-#else
   std::memset(block, 0, 64 * sizeof(std::int16_t));
-#endif
   block[0] = static_cast<std::int16_t>(std::int32_t{DecodeDC(reader)} * quant[0]);
   std::uint64_t put = 1;
   DecodeCoefficients(reader, [&](int k, std::int32_t v) {

@@ -13,6 +13,7 @@
 // bits; there is no range limiting inside the transform.
 #include <cstring>
 
+#include "decode/huffman_decoder.h"
 #include "decode/reconstruct.h"
 
 namespace quill::decode {
@@ -117,28 +118,8 @@ void InverseDCT(Block block) {
   InverseDCTRows(block, rows == 0 ? 1 : rows);
 }
 
-}  // namespace quill::decode
-
-#if defined(__x86_64__) || defined(_M_X64)
-#include <emmintrin.h>
-
-#include "decode/inverse_pass.h"
-
-// The same transform on SSE2, one block at a time (see inverse_pass.h).
-namespace quill::decode {
-namespace {
-
-QUILL_LANES(Sse2, __m128i, _mm);
-
-}  // namespace
-
-void InverseDCTVector(Block block) {
-  __m128i v[8];
-  for (int r = 0; r < 8; ++r)
-    v[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * r));
-  InverseTransform<Sse2>(v);
-  for (int r = 0; r < 8; ++r) _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * r), v[r]);
+void InverseGroup(Block* blocks, const std::uint64_t positions[4]) {
+  for (int b = 0; b < 4; ++b) InverseDCTRows(blocks[b], RowsOfZigzag(positions[b]));
 }
 
 }  // namespace quill::decode
-#endif

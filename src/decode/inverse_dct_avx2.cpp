@@ -1,11 +1,10 @@
 // The inverse DCT on AVX2, two blocks at once: block a in the low 128 bits
 // of every register, block b in the high 128 bits (the transform itself is
-// in inverse_pass.h). Compiled for AVX2; runs only where CpuHasAvx2().
-#if defined(__x86_64__) || defined(_M_X64)
+// in inverse_pass.h). Compiled for AVX2.
 #include <immintrin.h>
 
 #include "decode/reconstruct.h"
-#include "frame/vector_target.h"
+#include "simd/target.h"
 
 QUILL_TARGET_BEGIN("avx2")
 
@@ -31,7 +30,17 @@ void InverseDCTPairAvx2(Block a, Block b) {
   }
 }
 
+void InverseGroupAvx2(Block* blocks, const std::uint64_t positions[4]) {
+  for (int b = 0; b < 4; b += 2) {
+    if (OnlyFirstRow(positions[b] | positions[b + 1])) {
+      InverseDCTRows(blocks[b], 1);
+      InverseDCTRows(blocks[b + 1], 1);
+    } else {
+      InverseDCTPairAvx2(blocks[b], blocks[b + 1]);
+    }
+  }
+}
+
 }  // namespace quill::decode
 
 QUILL_TARGET_END
-#endif

@@ -19,14 +19,26 @@ void InverseDCT(Block block);
 // The same, told which rows may be non-zero (bit r for row r; the others
 // must be 0). Bit 0 must be set when rows is not 0.
 void InverseDCTRows(Block block, std::uint8_t rows);
-#if defined(__x86_64__) || defined(_M_X64)
-// The whole transform on SSE2, same results (x86-64 builds only).
-void InverseDCTVector(Block block);
-// The same on two blocks at once on AVX2 (when CpuHasAvx2()), and on four
-// consecutive blocks on AVX-512BW (when CpuHasAvx512bw()).
+// The whole transform on SSE2, same results.
+void InverseDCTSse2(Block block);
+// The same on two blocks at once on AVX2, and on four consecutive blocks on
+// AVX-512BW.
 void InverseDCTPairAvx2(Block a, Block b);
-void InverseDCTQuadAvx512(Block* blocks);
-#endif
+void InverseDCTQuadAvx512bw(Block* blocks);
+
+// Whether a block holds no more than its first row, given the zigzag
+// positions it may hold.
+inline bool OnlyFirstRow(std::uint64_t positions) {
+  return (positions & ~format::kZigzagOfRow[0]) == 0;
+}
+// Four dequantized blocks transformed in place, positions[b] the zigzag
+// positions block b may hold: InverseDCTRows on each with the rows those
+// positions reach. The vector forms give the same results, each taking the
+// plain transform where it is quicker.
+void InverseGroup(Block* blocks, const std::uint64_t positions[4]);
+void InverseGroupSse2(Block* blocks, const std::uint64_t positions[4]);
+void InverseGroupAvx2(Block* blocks, const std::uint64_t positions[4]);
+void InverseGroupAvx512bw(Block* blocks, const std::uint64_t positions[4]);
 // Adds delta to every sample in 16-bit arithmetic.
 void ShiftBlock(Block block, std::int16_t delta);
 // Limits every sample to low..high.

@@ -6,14 +6,13 @@
 // of the group before, or 0 for the DC, for the first lane), less one, and
 // its bits (code and value) are looked up in the table by size * 16 +
 // run mod 16, with 11 bits of ZRL code for each 16 zeros of the run.
-// Compiled for those features; runs only where CpuHasAvx512BwCd().
-#if defined(__x86_64__) || defined(_M_X64)
+// Compiled for those features (the avx512bw level).
 #include <immintrin.h>
 
 #include <array>
 
 #include "encode/encoder.h"
-#include "frame/vector_target.h"
+#include "simd/target.h"
 
 QUILL_TARGET_BEGIN("avx512bw,avx512cd,popcnt")
 
@@ -76,23 +75,22 @@ struct WordCodes {
 
 }  // namespace
 
-int CountBlockBitsAvx512Words(const std::int16_t coef[64], std::uint64_t nonzero,
-                              std::int16_t& pred) {
+int CountBlockBitsAvx512bw(const std::int16_t coef[64], std::uint64_t nonzero, std::int16_t& pred) {
   __m512i low, high;
   Magnitudes(coef, low, high);
   return WordCodes::Count(low, high, coef[0], nonzero, pred);
 }
 
-int BlockBitsAtLeastAvx512(const std::int16_t coef[64], std::uint64_t nonzero) {
+int BlockBitsAtLeastAvx512bw(const std::int16_t coef[64], std::uint64_t nonzero) {
   __m512i low, high;
   Magnitudes(coef, low, high);
   return BitsAtLeast(low, high, nonzero);
 }
 
-int QuantizeRunAvx512Words(const std::int16_t (*transformed)[64], std::int16_t (*coef)[64],
-                           std::uint64_t* nonzero, std::int32_t* end_bits, int first, int last,
-                           const QuantSteps& steps, std::int64_t& bits, std::int16_t& pred,
-                           std::int64_t room_bytes) {
+int QuantizeRunAvx512bw(const std::int16_t (*transformed)[64], std::int16_t (*coef)[64],
+                        std::uint64_t* nonzero, std::int32_t* end_bits, int first, int last,
+                        const QuantSteps& steps, std::int64_t& bits, std::int16_t& pred,
+                        std::int64_t room_bytes) {
   return QuantizeRun<WordCodes>(transformed, coef, nonzero, end_bits, first, last, steps, bits,
                                 pred, room_bytes);
 }
@@ -100,4 +98,3 @@ int QuantizeRunAvx512Words(const std::int16_t (*transformed)[64], std::int16_t (
 }  // namespace quill::encode
 
 QUILL_TARGET_END
-#endif

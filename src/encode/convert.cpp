@@ -16,11 +16,10 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#if defined(__x86_64__) || defined(_M_X64)
-#include <emmintrin.h>
-#endif
 
+#include "encode/chroma_limit.h"
 #include "encode/encoder.h"
+#include "simd/kernels.h"
 
 namespace quill::encode {
 namespace {
@@ -60,16 +59,7 @@ static_assert(kBlueLimit[25] == 38 && kRedLimit[0] == 53 && kBlueLimit[0] == 26)
 static_assert(std::is_sorted(kRedLimit.begin(), kRedLimit.end()) &&
               std::is_sorted(kBlueLimit.begin(), kBlueLimit.end()));
 
-// The bounds are also these integer quotients: a bound's fraction is a
-// multiple of 0.001 (red) or 0.0001 plus at most 3e-7 (blue), never within
-// single-precision rounding of an integer, except for red bounds that are
-// whole, which the rounding leaves whole.
-constexpr std::int16_t RedLimit(int y) {
-  return static_cast<std::int16_t>((877 * y + 53273) / 1000);
-}
-constexpr std::int16_t BlueLimit(int y) {
-  return static_cast<std::int16_t>((4939 * y + 260000) / 10000);
-}
+// The bounds are also the integer quotients of encode/chroma_limit.h.
 static_assert([] {
   for (int y = 0; y < 256; ++y) {
     const auto i = static_cast<std::size_t>(y);
@@ -139,50 +129,9 @@ constexpr Products MakeProducts() {
 }
 constexpr Products kProducts = MakeProducts();
 
-#if defined(__x86_64__) || defined(_M_X64)
-// LimitChroma on SSE2, for luma within 0..255. Over that range each bound
-// is also (y * a + 4 * c) >> s, one multiply-add of (y, 4) pairs:
-// red (449 y + 27,280) >> 9, blue (2,023 y + 106,496) >> 12.
-constexpr std::int16_t RedLimitFast(int y) {
-  return static_cast<std::int16_t>((449 * y + 4 * 6820) >> 9);
-}
-constexpr std::int16_t BlueLimitFast(int y) {
-  return static_cast<std::int16_t>((2023 * y + 4 * 26624) >> 12);
-}
-static_assert([] {
-  for (int y = 0; y < 256; ++y) {
-    if (RedLimitFast(y) != RedLimit(y) || BlueLimitFast(y) != BlueLimit(y)) return false;
-  }
-  return true;
-}());
-
-void LimitChromaVector(const std::int16_t luma_left[64], const std::int16_t luma_right[64],
-                       std::int16_t ry[64], std::int16_t by[64]) {
-  auto load = [](const std::int16_t* p) {
-    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  };
-  auto clamp = [](__m128i c, __m128i limit) {
-    return _mm_min_epi16(_mm_max_epi16(c, _mm_sub_epi16(_mm_setzero_si128(), limit)), limit);
-  };
-  const __m128i red_factors = _mm_set1_epi32(449 | (6820 << 16));
-  const __m128i blue_factors = _mm_set1_epi32(2023 | (26624 << 16));
-  const __m128i four = _mm_set1_epi16(4);
-  for (int i = 0; i < 64; i += 8) {
-    const __m128i y = _mm_min_epi16(load(luma_left + i), load(luma_right + i));
-    const __m128i lo = _mm_unpacklo_epi16(y, four), hi = _mm_unpackhi_epi16(y, four);
-    const __m128i red = _mm_packs_epi32(_mm_srai_epi32(_mm_madd_epi16(lo, red_factors), 9),
-                                        _mm_srai_epi32(_mm_madd_epi16(hi, red_factors), 9));
-    const __m128i blue = _mm_packs_epi32(_mm_srai_epi32(_mm_madd_epi16(lo, blue_factors), 12),
-                                         _mm_srai_epi32(_mm_madd_epi16(hi, blue_factors), 12));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(ry + i), clamp(load(ry + i), red));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(by + i), clamp(load(by + i), blue));
-  }
-}
-#endif
-
 // The MCU is built in its own four blocks: nothing else reads them before
 // the conversion ends, so working arrays to copy from would add nothing.
-void ConvertMCU(const std::uint8_t* const rows[8], McuSamples mcu) {
+void ConvertPixels(const std::uint8_t* const rows[8], McuSamples mcu) {
   std::int16_t* const luma_left = mcu[kLumaLeft];
   std::int16_t* const luma_right = mcu[kLumaRight];
   std::int16_t* const red_diff = mcu[kRedDiff];
@@ -205,19 +154,15 @@ void ConvertMCU(const std::uint8_t* const rows[8], McuSamples mcu) {
     }
   }
   ClampMCU(luma_left, luma_right, red_diff, blue_diff);
-#if defined(__x86_64__) || defined(_M_X64)
-  LimitChromaVector(luma_left, luma_right, red_diff, blue_diff);
-#else
-  LimitChroma(luma_left, luma_right, red_diff, blue_diff);
-#endif
+}
+
+void ConvertMCU(const std::uint8_t* const rows[8], McuSamples mcu) {
+  ConvertPixels(rows, mcu);
+  LimitChroma(mcu[kLumaLeft], mcu[kLumaRight], mcu[kRedDiff], mcu[kBlueDiff]);
 }
 
 void TRANSBMP2MCU(const std::uint8_t* dib, const HGLOBAL* grid) {
-#if defined(__x86_64__) || defined(_M_X64)
-  const auto convert = CpuHasAvx512bw() ? ConvertMcuAvx512 : ConvertMCU;
-#else
-  const auto convert = ConvertMCU;
-#endif
+  const auto convert = simd::g_kernels.convert_mcu;
   for (int row = 0; row < kGrid320x240.rows; ++row) {
     const std::uint8_t* top = dib + kTopRowOffset - kMcuRowBytes * row;
     for (int column = 0; column < kGrid320x240.columns; ++column) {

@@ -57,7 +57,7 @@ inline int QuantizeBound(const std::int16_t zigzag[64], std::int16_t out[64],
   return BitsAtLeast(_mm512_abs_epi16(q[0]), _mm512_abs_epi16(q[1]), nonzero);
 }
 
-// QuantizeRunAvx512's loop for one quantizer variant and kind of count.
+// QuantizeRunAvx512vbmi's loop for one quantizer variant and kind of count.
 template <typename C, bool kAnyStep, bool kExact>
 inline int QuantizeRunOf(const std::int16_t (*transformed)[64], std::int16_t (*coef)[64],
                          std::uint64_t* nonzero, std::int32_t* end_bits, int first, int last,

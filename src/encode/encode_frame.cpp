@@ -30,17 +30,17 @@
 // that end, once the count has told where that block begins. (The count
 // gives way to a real attempt where it cannot be sure: a block that cannot
 // be coded, or luma ending so near the end that the alignment, which tests
-// no room, reaches offset 24,573.) On x86-64 the transform and the
-// quantizer run on SSE2, or on AVX2 or AVX-512 where the processor has them,
-// and blocks that cannot reach the end of the frame are written through a
-// 64-bit word; all give the bytes of the plain code, which is kept and
-// tested against them.
+// no room, reaches offset 24,573.) The conversion, transform, quantizer and
+// counts run on the kernels of the vector level in effect, and blocks that
+// cannot reach the end of the frame are written through a 64-bit word; all
+// give the bytes of the plain code, which is kept and tested against them.
 #include <algorithm>
 #include <cstring>
 
 #include "encode/encoder.h"
 #include "frame/locked_block.h"
 #include "quill32.h"
+#include "simd/kernels.h"
 
 namespace quill::encode {
 
@@ -62,66 +62,22 @@ constexpr int kRefusedQualityStep = 127;
 
 HGLOBAL g_encode_grid[600];
 
-// Transformed blocks in coding order: 1,200 luma, then 1,200 chroma; in
-// zigzag order for the vector quantizer, else in natural order.
+// Transformed blocks in coding order, each in zigzag order: 1,200 luma,
+// then 1,200 chroma.
 std::int16_t g_transformed[2 * kBlocks][64];
 
-// ShiftBlock by -level and ClampBlock to -127..127 on two blocks of samples,
-// then ForwardDCT, into `out` (natural order).
-void TransformPair(const std::int16_t* a, const std::int16_t* b, std::int16_t level,
-                   std::int16_t out[2][64]) {
-#if defined(__x86_64__) || defined(_M_X64)
-  if (CpuHasAvx2()) {
-    ForwardDCTPairAvx2(a, b, level, out[0], out[1]);
-    return;
-  }
-#endif
-  for (int j = 0; j < 2; ++j) {
-    const std::int16_t* samples = j == 0 ? a : b;
-    for (int k = 0; k < 64; ++k) {
-      const auto v = static_cast<std::int16_t>(samples[k] - level);
-      out[j][k] = std::min<std::int16_t>(std::max<std::int16_t>(v, -127), 127);
-    }
-#if defined(__x86_64__) || defined(_M_X64)
-    ForwardDCTVector(out[j]);
-#else
-    ForwardDCT(out[j]);
-#endif
-  }
-}
-
-// Keeps a transformed block in the order the quantizer takes.
-void Keep(const std::int16_t block[64], std::int16_t* out) {
-#if defined(__x86_64__) || defined(_M_X64)
-#pragma GCC unroll 64
-  for (std::size_t k = 0; k < 64; ++k) out[k] = block[format::kZigzagToNatural[k]];
-#else
-  std::memcpy(out, block, 64 * sizeof *out);
-#endif
-}
-
 void TransformGrid(const HGLOBAL* grid) {
+  const auto transform = simd::g_kernels.transform_mcu;
   int luma = 0, chroma = kBlocks;
-  alignas(32) std::int16_t pair[2][64];
   for (int i = 0; i < kGrid320x240.slots(); ++i) {
     McuSamples mcu = BeginMcu(grid[i]);
-#if defined(__x86_64__) || defined(_M_X64)
-    if (CpuHasAvx512bw()) {
-      std::int16_t* const out[4] = {g_transformed[luma], g_transformed[luma + 1],
-                                    g_transformed[chroma + 1], g_transformed[chroma]};
-      ForwardDCTMcuAvx512(mcu[0], out);  // blocks 0, 1 (luma), 2 (R - Y), 3 (B - Y)
-      luma += 2;
-      chroma += 2;
-      EndMcu(grid[i]);
-      continue;
-    }
-#endif
-    TransformPair(mcu[kLumaLeft], mcu[kLumaRight], 128, pair);  // luma: level-shifted
-    Keep(pair[0], g_transformed[luma++]);
-    Keep(pair[1], g_transformed[luma++]);
-    TransformPair(mcu[kBlueDiff], mcu[kRedDiff], 0, pair);  // (B - Y)/2, then (R - Y)/2
-    Keep(pair[0], g_transformed[chroma++]);
-    Keep(pair[1], g_transformed[chroma++]);
+    // Blocks 0, 1 (luma), 2 (R - Y), 3 (B - Y); the chroma section codes
+    // (B - Y)/2 before (R - Y)/2.
+    std::int16_t* const out[4] = {g_transformed[luma], g_transformed[luma + 1],
+                                  g_transformed[chroma + 1], g_transformed[chroma]};
+    transform(mcu[0], out);
+    luma += 2;
+    chroma += 2;
     EndMcu(grid[i]);
   }
 }
@@ -152,74 +108,44 @@ enum class Verdict { kOverflows, kFits, kUnsure };
 // offset 24,573). After a block it stands on byte bits / 8.
 constexpr int kRoomBytes = format::kTagOffset - 2 - format::kBitstreamOffset;  // 24,571
 
-// One attempt's quantizer, prepared for the quantizer in use.
+// One attempt's quantizer, prepared for the level's quantizers.
 class Quantizer {
  public:
   explicit Quantizer(const format::QuantTable& quant)
-      : quant_(quant)
-#if defined(__x86_64__) || defined(_M_X64)
-        ,
-        steps_(PrepareSteps(quant)),
-        vector_(CpuHasAvx512bw()
-                    ? (steps_.positive ? QuantizeBlockAvx512Positive : QuantizeBlockAvx512)
-                : CpuHasAvx2() ? QuantizeBlockAvx2
-                               : QuantizeBlockSse2)
-#endif
-  {
-  }
+      : steps_(PrepareSteps(quant)),
+        quantize_(steps_.positive ? simd::g_kernels.quantize_positive : simd::g_kernels.quantize) {}
 
   // Quantizes transformed block i into `coef`; gives its non-zero AC
   // coefficients as bits 1..63.
   std::uint64_t operator()(int i, std::int16_t coef[64]) const {
-#if defined(__x86_64__) || defined(_M_X64)
-    return vector_(g_transformed[i], coef, steps_);
-#else
-    std::int16_t block[64];
-    std::memcpy(block, g_transformed[i], sizeof block);
-    QuantizeBlock(block, coef, quant_);
-    std::uint64_t nonzero = 0;
-    for (int k = 1; k < 64; ++k) nonzero |= std::uint64_t{coef[k] != 0} << k;
-    return nonzero;
-#endif
+    return quantize_(g_transformed[i], coef, steps_);
   }
 
   // Quantizes blocks first..last-1 into `a` and adds their bits to `bits`:
   // exactly (CountBlockBits, advancing `pred`, recording where each ends),
   // or by their quick lower bounds; stops after the block that takes the
   // bits to the room. Returns the block after the last one counted, or
-  // -(i + 1) for a block i that cannot be counted (see QuantizeRunAvx512,
-  // which does it in one pass where the processor has AVX-512 with its byte
-  // permutes).
+  // -(i + 1) for a block i that cannot be counted (see QuantizeRunAvx512bw,
+  // which does it in one pass at the AVX-512 levels).
   int Run(QuantizedAttempt& a, int first, int last, bool exact, std::int64_t& bits,
           std::int16_t& pred) const;
 
  private:
-  [[maybe_unused]] const format::QuantTable& quant_;
-#if defined(__x86_64__) || defined(_M_X64)
   QuantSteps steps_;
-  std::uint64_t (*vector_)(const std::int16_t*, std::int16_t*, const QuantSteps&);
-  decltype(&QuantizeRunAvx512) fused_ = CpuHasAvx512Bytes()  ? QuantizeRunAvx512
-                                        : CpuHasAvx512BwCd() ? QuantizeRunAvx512Words
-                                                             : nullptr;
-#endif
+  decltype(simd::Kernels::quantize) quantize_;
 };
-
-// CountBlockBits, on AVX-512 where the processor has it (with or without
-// its byte permutes).
-int CountBits(const std::int16_t coef[64], std::uint64_t nonzero, std::int16_t& pred);
 
 int Quantizer::Run(QuantizedAttempt& a, int first, int last, bool exact, std::int64_t& bits,
                    std::int16_t& pred) const {
-#if defined(__x86_64__) || defined(_M_X64)
-  if (fused_ != nullptr) {
-    return fused_(g_transformed, a.coef, a.nonzero, exact ? a.end_bits : nullptr, first, last,
-                  steps_, bits, pred, kRoomBytes);
+  const simd::Kernels& k = simd::g_kernels;
+  if (k.quantize_run != nullptr) {
+    return k.quantize_run(g_transformed, a.coef, a.nonzero, exact ? a.end_bits : nullptr, first,
+                          last, steps_, bits, pred, kRoomBytes);
   }
-#endif
   for (int i = first; i < last; ++i) {
     a.nonzero[i] = (*this)(i, a.coef[i]);
-    const int block_bits = exact ? CountBits(a.coef[i], a.nonzero[i], pred)
-                                 : BlockBitsAtLeast(a.coef[i], a.nonzero[i]);
+    const int block_bits = exact ? k.count_bits(a.coef[i], a.nonzero[i], pred)
+                                 : k.bits_at_least(a.coef[i], a.nonzero[i]);
     if (block_bits < 0) return -(i + 1);
     bits += block_bits;
     if (exact) a.end_bits[i] = static_cast<std::int32_t>(bits);
@@ -229,14 +155,7 @@ int Quantizer::Run(QuantizedAttempt& a, int first, int last, bool exact, std::in
 }
 
 int CountBits(const std::int16_t coef[64], std::uint64_t nonzero, std::int16_t& pred) {
-#if defined(__x86_64__) || defined(_M_X64)
-  static const auto count = CpuHasAvx512Bytes()  ? CountBlockBitsAvx512
-                            : CpuHasAvx512BwCd() ? CountBlockBitsAvx512Words
-                                                 : CountBlockBits;
-  return count(coef, nonzero, pred);
-#else
-  return CountBlockBits(coef, nonzero, pred);
-#endif
+  return simd::g_kernels.count_bits(coef, nonzero, pred);
 }
 
 // Counts the luma blocks of `a` exactly; the first block after which the

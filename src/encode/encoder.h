@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "decode/frame_format.h"
-#include "frame/cpu_features.h"
+#include "encode/quant_steps.h"
 #include "frame/mcu.h"
 
 namespace quill::encode {
@@ -20,72 +20,56 @@ void TRANSBMP2MCU(const std::uint8_t* dib, const HGLOBAL* grid);
 // Builds one MCU from its eight picture rows (top first, each pointing at the
 // MCU's first pixel).
 void ConvertMCU(const std::uint8_t* const rows[8], McuSamples mcu);
-#if defined(__x86_64__) || defined(_M_X64)
-// The same on AVX-512BW (when CpuHasAvx512bw()).
-// Reads only the 48 bytes of each row that belong to the MCU.
-void ConvertMcuAvx512(const std::uint8_t* const rows[8], McuSamples mcu);
-#endif
+// The same on SSE2 and on AVX-512BW; the latter reads only the 48 bytes of
+// each row that belong to the MCU.
+void ConvertMcuSse2(const std::uint8_t* const rows[8], McuSamples mcu);
+void ConvertMcuAvx512bw(const std::uint8_t* const rows[8], McuSamples mcu);
+// ConvertMCU up to the chroma limits: the samples, clamped.
+void ConvertPixels(const std::uint8_t* const rows[8], McuSamples mcu);
 void ClampMCU(std::int16_t luma_left[64], std::int16_t luma_right[64], std::int16_t ry[64],
               std::int16_t by[64]);
 void LimitChroma(const std::int16_t luma_left[64], const std::int16_t luma_right[64],
                  std::int16_t ry[64], std::int16_t by[64]);
-#if defined(__x86_64__) || defined(_M_X64)
-// The same on SSE2 (x86-64 builds), for luma within 0..255.
-void LimitChromaVector(const std::int16_t luma_left[64], const std::int16_t luma_right[64],
-                       std::int16_t ry[64], std::int16_t by[64]);
-#endif
+// The same on SSE2, for luma within 0..255.
+void LimitChromaSse2(const std::int16_t luma_left[64], const std::int16_t luma_right[64],
+                     std::int16_t ry[64], std::int16_t by[64]);
 void LimitRY(std::int16_t& c, std::int16_t y);
 void LimitBY(std::int16_t& c, std::int16_t y);
 
 // --- Forward DCT and quantizer --------------------------------------------
 void ForwardDCT(std::int16_t block[64]);
-#if defined(__x86_64__) || defined(_M_X64)
-// The same on SSE2 (x86-64 builds), for samples clamped to -127..127.
-void ForwardDCTVector(std::int16_t block[64]);
-#endif
-#if defined(__x86_64__) || defined(_M_X64)
+// The same on SSE2, for samples clamped to -127..127.
+void ForwardDCTSse2(std::int16_t block[64]);
 // Two blocks of samples shifted by -level (16-bit), clamped to -127..127
-// and transformed as ForwardDCTVector does, at once, on AVX2 (when
-// CpuHasAvx2()); the samples are only read.
+// and transformed as ForwardDCTSse2 does, at once, on AVX2; the samples are
+// only read.
 void ForwardDCTPairAvx2(const std::int16_t* a, const std::int16_t* b, std::int16_t level,
                         std::int16_t a_out[64], std::int16_t b_out[64]);
 // The four blocks of an MCU (its 256 samples) as the encoder transforms
 // them: luma blocks 0 and 1 shifted by -128, all four clamped to -127..127
-// and transformed as ForwardDCTVector does, each into zigzag[b] in zigzag
-// order; on AVX-512BW (when CpuHasAvx512bw()).
-void ForwardDCTMcuAvx512(const std::int16_t* samples, std::int16_t* const zigzag[4]);
-#endif
+// and transformed by ForwardDCT, each into zigzag[b] in zigzag order. Then
+// on SSE2, AVX2 and AVX-512BW, with the same results.
+void TransformMcu(const std::int16_t* samples, std::int16_t* const zigzag[4]);
+void TransformMcuSse2(const std::int16_t* samples, std::int16_t* const zigzag[4]);
+void TransformMcuAvx2(const std::int16_t* samples, std::int16_t* const zigzag[4]);
+void TransformMcuAvx512bw(const std::int16_t* samples, std::int16_t* const zigzag[4]);
 // Divides by `quant`, writing the result back into `block` (natural order)
 // and into `out` at each coefficient's zigzag position.
 void QuantizeBlock(std::int16_t block[64], std::int16_t out[64], const format::QuantTable& quant);
-
-// The quantizer's steps as the vector quantizer takes them, prepared once
-// per attempt, in zigzag order: for each step's magnitude the two factors
-// that divide by it as multiply-highs, whether it is 1 (0xFFFF), and whether
-// the step is negative (0xFFFF; a step wraps after some forty coarsenings).
-struct QuantSteps {
-  alignas(64) std::uint16_t multiplier[64];
-  alignas(64) std::uint16_t shifter[64];
-  alignas(64) std::uint16_t unit[64];
-  alignas(64) std::uint16_t negative[64];
-  bool positive;  // every step above 1
-};
-QuantSteps PrepareSteps(const format::QuantTable& quant);
-#if defined(__x86_64__) || defined(_M_X64)
-// QuantizeBlock's results on SSE2, for a transformed block given in zigzag
-// order (|v| <= 3,276), into `out` (zigzag order). Returns the non-zero AC
-// coefficients as bits 1..63 (bit k for position k).
-std::uint64_t QuantizeBlockSse2(const std::int16_t zigzag[64], std::int16_t out[64],
-                                const QuantSteps& steps);
-// The same on AVX2 and on AVX-512BW, for processors that have them.
-std::uint64_t QuantizeBlockAvx2(const std::int16_t zigzag[64], std::int16_t out[64],
-                                const QuantSteps& steps);
-std::uint64_t QuantizeBlockAvx512(const std::int16_t zigzag[64], std::int16_t out[64],
-                                  const QuantSteps& steps);
-// QuantizeBlockAvx512 for steps that are all above 1 (steps.positive).
-std::uint64_t QuantizeBlockAvx512Positive(const std::int16_t zigzag[64], std::int16_t out[64],
-                                          const QuantSteps& steps);
-#endif
+// QuantizeBlock's results for a transformed block given in zigzag order
+// (|v| <= 3,276 for the vector forms), into `out` (zigzag order). Returns
+// the non-zero AC coefficients as bits 1..63 (bit k for position k). Then on
+// SSE2, AVX2 and AVX-512BW; the last for steps all above 1 (steps.positive).
+std::uint64_t QuantizeZigzag(const std::int16_t zigzag[64], std::int16_t out[64],
+                             const QuantSteps& steps);
+std::uint64_t QuantizeZigzagSse2(const std::int16_t zigzag[64], std::int16_t out[64],
+                                 const QuantSteps& steps);
+std::uint64_t QuantizeZigzagAvx2(const std::int16_t zigzag[64], std::int16_t out[64],
+                                 const QuantSteps& steps);
+std::uint64_t QuantizeZigzagAvx512bw(const std::int16_t zigzag[64], std::int16_t out[64],
+                                     const QuantSteps& steps);
+std::uint64_t QuantizeZigzagPositiveAvx512bw(const std::int16_t zigzag[64], std::int16_t out[64],
+                                             const QuantSteps& steps);
 
 // --- Huffman block encoder ------------------------------------------------
 // Writer contract: `p` is the current byte of the frame, `used` the bits
@@ -125,58 +109,48 @@ inline int DcAndEndBits(std::int16_t dc, std::int16_t& pred) {
 // A quick lower bound of the bits EncodeBlock would write for `coef` (each
 // AC coefficient at the shortest code of its size, sizes above 5 as 5, and
 // half a bit for each zero before the last one), or -1 when an AC
-// coefficient is beyond +-1,023 (EncodeBlock would refuse it). On AVX-512BW
-// where the processor has it (BlockBitsAtLeastAvx512, when
-// CpuHasAvx512BwCd()), else on SSE2 (x86-64 builds); the plain code is
-// BlockBitsAtLeastPlain.
+// coefficient is beyond +-1,023 (EncodeBlock would refuse it). Then on SSE2
+// and on AVX-512BW with CD.
 int BlockBitsAtLeast(const std::int16_t coef[64], std::uint64_t nonzero);
-int BlockBitsAtLeastPlain(const std::int16_t coef[64], std::uint64_t nonzero);
-#if defined(__x86_64__) || defined(_M_X64)
 int BlockBitsAtLeastSse2(const std::int16_t coef[64], std::uint64_t nonzero);
-#endif
+int BlockBitsAtLeastAvx512bw(const std::int16_t coef[64], std::uint64_t nonzero);
 // The bits EncodeBlock would write for `coef` with the DC predictor `pred`
 // (which it advances), or -1 when EncodeBlock would give a fatal result.
+// Then without a loop over the coefficients on AVX-512BW with CD, and on
+// AVX-512 with its byte permutes.
 int CountBlockBits(const std::int16_t coef[64], std::uint64_t nonzero, std::int16_t& pred);
-#if defined(__x86_64__) || defined(_M_X64)
-// The same without a loop over the coefficients, on AVX-512 with its byte
-// instructions (when CpuHasAvx512Bytes()).
-int CountBlockBitsAvx512(const std::int16_t coef[64], std::uint64_t nonzero, std::int16_t& pred);
-int BlockBitsAtLeastAvx512(const std::int16_t coef[64], std::uint64_t nonzero);
-// CountBlockBits on AVX-512BW and CD without the byte permutes (when
-// CpuHasAvx512BwCd()).
-int CountBlockBitsAvx512Words(const std::int16_t coef[64], std::uint64_t nonzero,
-                              std::int16_t& pred);
+int CountBlockBitsAvx512bw(const std::int16_t coef[64], std::uint64_t nonzero, std::int16_t& pred);
+int CountBlockBitsAvx512vbmi(const std::int16_t coef[64], std::uint64_t nonzero,
+                             std::int16_t& pred);
 // A transformed block (zigzag order) quantized into `out` as the AVX-512
 // quantizer does it, its non-zero AC coefficients into `nonzero`, and then
 // counted (CountBlockBits) or bounded (BlockBitsAtLeast) in the same pass.
-int QuantizeCountAvx512(const std::int16_t zigzag[64], std::int16_t out[64],
-                        const QuantSteps& steps, std::uint64_t& nonzero, std::int16_t& pred);
-int QuantizeBoundAvx512(const std::int16_t zigzag[64], std::int16_t out[64],
-                        const QuantSteps& steps, std::uint64_t& nonzero);
+int QuantizeCountAvx512vbmi(const std::int16_t zigzag[64], std::int16_t out[64],
+                            const QuantSteps& steps, std::uint64_t& nonzero, std::int16_t& pred);
+int QuantizeBoundAvx512vbmi(const std::int16_t zigzag[64], std::int16_t out[64],
+                            const QuantSteps& steps, std::uint64_t& nonzero);
 // Blocks first..last-1 of `transformed` quantized into `coef` and `nonzero`
 // and their bits added to `bits`: exactly (advancing `pred`, each block's
 // end recorded in `end_bits`), or by the quick bound when `end_bits` is
 // null; up to and including the block after which bits / 8 reaches
 // `room_bytes`. Returns the block after the last one counted (`last` when
 // none overflows), or -(i + 1) for a block i that cannot be counted (it is
-// quantized; `bits` stays before it).
-int QuantizeRunAvx512(const std::int16_t (*transformed)[64], std::int16_t (*coef)[64],
-                      std::uint64_t* nonzero, std::int32_t* end_bits, int first, int last,
-                      const QuantSteps& steps, std::int64_t& bits, std::int16_t& pred,
-                      std::int64_t room_bytes);
-// The same on AVX-512BW and CD without the byte permutes (when
-// CpuHasAvx512BwCd()).
-int QuantizeRunAvx512Words(const std::int16_t (*transformed)[64], std::int16_t (*coef)[64],
-                           std::uint64_t* nonzero, std::int32_t* end_bits, int first, int last,
-                           const QuantSteps& steps, std::int64_t& bits, std::int16_t& pred,
-                           std::int64_t room_bytes);
+// quantized; `bits` stays before it). On AVX-512BW with CD, and with the
+// byte permutes.
+int QuantizeRunAvx512bw(const std::int16_t (*transformed)[64], std::int16_t (*coef)[64],
+                        std::uint64_t* nonzero, std::int32_t* end_bits, int first, int last,
+                        const QuantSteps& steps, std::int64_t& bits, std::int16_t& pred,
+                        std::int64_t room_bytes);
+int QuantizeRunAvx512vbmi(const std::int16_t (*transformed)[64], std::int16_t (*coef)[64],
+                          std::uint64_t* nonzero, std::int32_t* end_bits, int first, int last,
+                          const QuantSteps& steps, std::int64_t& bits, std::int16_t& pred,
+                          std::int64_t room_bytes);
 // The codes a block's non-zero AC coefficients take, in zigzag order, on
-// AVX-512 (when CpuHasAvx512Bytes()): for each, zero_runs[i] ZRL codes, then
+// AVX-512 with its byte permutes: for each, zero_runs[i] ZRL codes, then
 // words[i], its code with its value bits appended, of lengths[i] bits. The
 // number of them, or -1 when one cannot be coded.
-int AcCodesAvx512(const std::int16_t coef[64], std::uint64_t nonzero, std::uint32_t words[64],
-                  std::uint8_t lengths[64], std::uint8_t zero_runs[64]);
-#endif
+int AcCodesAvx512vbmi(const std::int16_t coef[64], std::uint64_t nonzero, std::uint32_t words[64],
+                      std::uint8_t lengths[64], std::uint8_t zero_runs[64]);
 
 // --- Driver ----------------------------------------------------------------
 // Moves the writer to the first even frame offset after the luma section

@@ -1,12 +1,11 @@
 // Forward DCT and quantizer on AVX2. The DCT takes two blocks at once: block
 // a in the low 128 bits of every register, block b in the high 128 bits (the
 // pass itself is in forward_pass.h). Everything in this file is compiled for
-// AVX2 and runs only where CpuHasAvx2().
-#if defined(__x86_64__) || defined(_M_X64)
+// AVX2.
 #include <immintrin.h>
 
 #include "encode/encoder.h"
-#include "frame/vector_target.h"
+#include "simd/target.h"
 
 QUILL_TARGET_BEGIN("avx2")
 
@@ -36,7 +35,7 @@ void ForwardDCTPairAvx2(const std::int16_t* a, const std::int16_t* b, std::int16
   }
 }
 
-// The quantizer (QuantizeBlockSse2) on AVX2, sixteen coefficients at a time. For the non-zero bits
+// The quantizer (QuantizeZigzagSse2) on AVX2, sixteen coefficients at a time. For the non-zero bits
 // the in-lane pack leaves the quarters in the order 0, 2, 1, 3, which the
 // permutation puts back.
 namespace {
@@ -70,8 +69,8 @@ inline std::uint64_t NonZeroBits(__m256i a, __m256i b) {
 
 }  // namespace
 
-std::uint64_t QuantizeBlockAvx2(const std::int16_t zigzag[64], std::int16_t out[64],
-                                const QuantSteps& steps) {
+std::uint64_t QuantizeZigzagAvx2(const std::int16_t zigzag[64], std::int16_t out[64],
+                                 const QuantSteps& steps) {
   __m256i r[4];
   for (int i = 0; i < 2; ++i) {
     const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(zigzag + 16 * i));
@@ -89,7 +88,18 @@ std::uint64_t QuantizeBlockAvx2(const std::int16_t zigzag[64], std::int16_t out[
   return nonzero & ~std::uint64_t{1};
 }
 
+void TransformMcuAvx2(const std::int16_t* samples, std::int16_t* const zigzag[4]) {
+  alignas(32) std::int16_t pair[2][64];
+  for (int b = 0; b < 4; b += 2) {
+    const std::int16_t level = b < 2 ? 128 : 0;  // luma is level-shifted
+    ForwardDCTPairAvx2(samples + 64 * b, samples + 64 * (b + 1), level, pair[0], pair[1]);
+    for (int j = 0; j < 2; ++j) {
+#pragma GCC unroll 64
+      for (std::size_t k = 0; k < 64; ++k) zigzag[b + j][k] = pair[j][format::kZigzagToNatural[k]];
+    }
+  }
+}
+
 }  // namespace quill::encode
 
 QUILL_TARGET_END
-#endif

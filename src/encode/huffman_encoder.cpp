@@ -13,12 +13,10 @@
 // (category 3), 101 (value), 1010 (EOB): bytes 0x96 0x80, 2 bits used.
 #include <cstdlib>
 #include <cstring>
-#if defined(__x86_64__) || defined(_M_X64)
-#include <emmintrin.h>
-#endif
 
 #include "encode/encoder.h"
 #include "platform/platform.h"
+#include "simd/kernels.h"
 
 namespace quill::encode {
 
@@ -300,13 +298,13 @@ Result EncodeBlockGathered(const std::int16_t coef[64], std::uint64_t nonzero, B
   acc.Put(format::kDcCodeByCategory[static_cast<std::size_t>(category)]);
   if (d != 0) acc.Put(ValueBits(d, category), category);
 
-#if defined(__x86_64__) || defined(_M_X64)
-  // Blocks with many codes take them ready from AcCodesAvx512.
-  static const bool vector_codes = CpuHasAvx512Bytes();
-  if (vector_codes && __builtin_popcountll(nonzero) >= kManyCodes) {
+  // Blocks with many codes take them ready from the level's kernel, where
+  // it has one.
+  const auto ac_codes = simd::g_kernels.ac_codes;
+  if (ac_codes != nullptr && __builtin_popcountll(nonzero) >= kManyCodes) {
     alignas(64) std::uint32_t words[64];
     alignas(64) std::uint8_t lengths[64], zero_runs[64];
-    const int n = AcCodesAvx512(coef, nonzero, words, lengths, zero_runs);
+    const int n = ac_codes(coef, nonzero, words, lengths, zero_runs);
     if (n < 0) {
       *w.p = first;
       return EncodeBlockPlain(coef, w, end);
@@ -317,7 +315,6 @@ Result EncodeBlockGathered(const std::int16_t coef[64], std::uint64_t nonzero, B
     }
     nonzero = 0;
   }
-#endif
   // The runs of zeros are the gaps between the bits of `nonzero`. Each code
   // goes in with its value bits, up to 16 + 10 bits at once.
   int previous = 0;
@@ -414,7 +411,7 @@ static_assert([] {
 
 }  // namespace
 
-int BlockBitsAtLeastPlain(const std::int16_t coef[64], std::uint64_t nonzero) {
+int BlockBitsAtLeast(const std::int16_t coef[64], std::uint64_t nonzero) {
   // The DC code and value take 2 bits at least, the EOB 4.
   int bits = 2 + kEndOfBlockBits;
   int last = 0, count = 0;
@@ -428,45 +425,6 @@ int BlockBitsAtLeastPlain(const std::int16_t coef[64], std::uint64_t nonzero) {
     ++count;
   }
   return bits + (last - count) / 2;
-}
-
-#if defined(__x86_64__) || defined(_M_X64)
-int BlockBitsAtLeastSse2(const std::int16_t coef[64], std::uint64_t nonzero) {
-  // Per AC coefficient: 3 for non-zero (from the mask), then 1 more from
-  // magnitude 2, 2 more from 4, 8 and 16, as 16-bit lane counts.
-  __m128i extra = _mm_setzero_si128(), beyond = _mm_setzero_si128();
-  for (int i = 0; i < 64; i += 8) {
-    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + i));
-    if (i == 0) v = _mm_andnot_si128(_mm_cvtsi32_si128(0xFFFF), v);             // not the DC
-    const __m128i m = _mm_max_epi16(v, _mm_sub_epi16(_mm_setzero_si128(), v));  // |v|
-    const __m128i from2 = _mm_cmpgt_epi16(m, _mm_set1_epi16(1));
-    const __m128i from4 = _mm_cmpgt_epi16(m, _mm_set1_epi16(3));
-    const __m128i from8 = _mm_cmpgt_epi16(m, _mm_set1_epi16(7));
-    const __m128i from16 = _mm_cmpgt_epi16(m, _mm_set1_epi16(15));
-    beyond = _mm_or_si128(beyond, _mm_or_si128(_mm_cmpgt_epi16(m, _mm_set1_epi16(1023)),
-                                               _mm_cmplt_epi16(m, _mm_setzero_si128())));
-    // Masks are -1: subtracting counts them.
-    extra = _mm_sub_epi16(extra, from2);
-    extra = _mm_sub_epi16(extra, _mm_add_epi16(_mm_add_epi16(from4, from8), from16));
-    extra = _mm_sub_epi16(extra, _mm_add_epi16(_mm_add_epi16(from4, from8), from16));
-  }
-  if (_mm_movemask_epi8(beyond) != 0) return -1;
-  const __m128i sums = _mm_madd_epi16(extra, _mm_set1_epi16(1));  // at most 64 * 7 per block
-  const __m128i pairs = _mm_add_epi32(sums, _mm_shuffle_epi32(sums, 0x4E));
-  const int total = _mm_cvtsi128_si32(_mm_add_epi32(pairs, _mm_shuffle_epi32(pairs, 0xB1)));
-  const int count = __builtin_popcountll(nonzero);
-  const int last = nonzero == 0 ? 0 : 63 - __builtin_clzll(nonzero);
-  return 2 + kEndOfBlockBits + 3 * count + total + (last - count) / 2;
-}
-#endif
-
-int BlockBitsAtLeast(const std::int16_t coef[64], std::uint64_t nonzero) {
-#if defined(__x86_64__) || defined(_M_X64)
-  static const bool avx512 = CpuHasAvx512BwCd();
-  return avx512 ? BlockBitsAtLeastAvx512(coef, nonzero) : BlockBitsAtLeastSse2(coef, nonzero);
-#else
-  return BlockBitsAtLeastPlain(coef, nonzero);
-#endif
 }
 
 }  // namespace quill::encode

@@ -17,36 +17,23 @@
 // allocated is freed. An input MCU that does not lock leaves its output MCUs
 // zero; an A MCU below that does not lock counts as the last grid row.
 #include "frame/mcu.h"
-#include "mcu/average.h"
+#include "mcu/combine_mcu.h"
+#include "mcu/kernels.h"
 #include "quill32.h"
+#include "simd/kernels.h"
 
 namespace quill {
 namespace {
 
 constexpr int kCompleteRun = 160;
 
+}  // namespace
+
 void CombineMcu(McuSamples a, McuSamples b, const std::int16_t below[4][8], McuSamples top,
                 McuSamples bottom) {
-  // Whole rows of 8 at a time: row k of T from A row (k + 1) / 2 and B row
-  // k / 2; row k of U from A row 4 + (k + 1) / 2 and B row 4 + k / 2, its
-  // last row from A's next line and B row 7.
-  for (int block = 0; block < 4; ++block) {
-    const std::int16_t* ab = a[block];
-    const std::int16_t* bb = b[block];
-    for (int k = 0; k < 8; ++k) {
-      const std::int16_t* ra = ab + 8 * ((k + 1) / 2);
-      const std::int16_t* rb = bb + 8 * (k / 2);
-      AverageRow(ra, rb, top[block] + 8 * k);
-    }
-    for (int k = 0; k < 8; ++k) {
-      const std::int16_t* ra = k < 7 ? ab + 8 * (4 + (k + 1) / 2) : below[block];
-      const std::int16_t* rb = bb + 8 * (4 + k / 2);
-      AverageRow(ra, rb, bottom[block] + 8 * k);
-    }
-  }
+  CombineMcuWith<PlainRows>(a, b, below, top, bottom);
 }
 
-}  // namespace
 }  // namespace quill
 
 extern "C" int QUILL32_CALL COMBINEMCU(const HGLOBAL* grid_a, const HGLOBAL* grid_b, HGLOBAL* out) {
@@ -85,7 +72,7 @@ extern "C" int QUILL32_CALL COMBINEMCU(const HGLOBAL* grid_a, const HGLOBAL* gri
           }
         }
         if (under != nullptr) EndMcu(below_handle);
-        CombineMcu(a, b, below, top, bottom);
+        simd::g_kernels.combine_mcu(a, b, below, top, bottom);
       } else {
         ClearMcu(top);  // as allocated zero-filled
         ClearMcu(bottom);

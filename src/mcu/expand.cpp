@@ -12,32 +12,18 @@
 // allocated; an input MCU that does not lock leaves its two output MCUs
 // zero, and a right-hand neighbour that does not lock counts as the picture
 // edge. Every lock taken is released: the new MCUs are handed over unlocked.
-#include <initializer_list>
-
 #include "frame/mcu.h"
-#include "mcu/average.h"
+#include "mcu/expand_mcu.h"
+#include "mcu/kernels.h"
 #include "quill32.h"
+#include "simd/kernels.h"
 
 namespace quill {
-namespace {
 
-// The 16 samples of row r of a block pair after doubling (8 from `c`, then
-// averages with `next`).
 void ExpandMcu(McuSamples a, McuSamples right, McuSamples p, McuSamples q) {
-  for (int row = 0; row < 64; row += 8) {
-    // Luma: 16 samples across blocks 0 and 1, then the neighbour's first.
-    const std::int16_t luma_next =
-        right != nullptr ? right[kLumaLeft][row] : a[kLumaRight][row + 7];
-    DoubleRow(a[kLumaLeft] + row, a[kLumaRight][row], p[kLumaLeft] + row, p[kLumaRight] + row);
-    DoubleRow(a[kLumaRight] + row, luma_next, q[kLumaLeft] + row, q[kLumaRight] + row);
-    for (int b : {kRedDiff, kBlueDiff}) {
-      const std::int16_t next = right != nullptr ? right[b][row] : a[b][row + 7];
-      DoubleRow(a[b] + row, next, p[b] + row, q[b] + row);
-    }
-  }
+  ExpandMcuWith<PlainRows>(a, right, p, q);
 }
 
-}  // namespace
 }  // namespace quill
 
 extern "C" int QUILL32_CALL EXPANDMCU(const HGLOBAL* grid, HGLOBAL* out) {
@@ -60,7 +46,7 @@ extern "C" int QUILL32_CALL EXPANDMCU(const HGLOBAL* grid, HGLOBAL* out) {
       if (a != nullptr && p != nullptr && q != nullptr) {
         const HGLOBAL right_handle = j + 1 < columns ? grid[i * columns + j + 1] : nullptr;
         McuSamples right = right_handle != nullptr ? BeginMcu(right_handle) : nullptr;
-        ExpandMcu(a, right, p, q);
+        simd::g_kernels.expand_mcu(a, right, p, q);
         if (right != nullptr) EndMcu(right_handle);
       } else {
         ClearMcu(p);  // as allocated zero-filled

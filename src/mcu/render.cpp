@@ -24,8 +24,10 @@
 #include "frame/locked_block.h"
 #include "frame/mcu.h"
 #include "frame/state.h"
-#include "mcu/compose_row.h"
+#include "mcu/kernels.h"
+#include "mcu/render_mcu.h"
 #include "quill32.h"
+#include "simd/kernels.h"
 
 namespace quill {
 namespace {
@@ -33,18 +35,6 @@ namespace {
 constexpr std::uint32_t kDibHeaderBytes = 40;
 constexpr std::int32_t kGainPatternTwo = 0x40000000;   // 2.0f
 constexpr std::int32_t kGainPatternHalf = 0x3F000000;  // 0.5f
-
-struct ChromaTerms {
-  std::int16_t blue;   // dB
-  std::int32_t green;  // dB / -6 - dR / 2
-  std::int16_t red;    // dR
-};
-
-std::int16_t Trunc16(double v) {
-  // Values beyond 32 bits cannot arise from 16-bit samples and gains <= 2.
-  if (!(v > -2147483649.0 && v < 2147483648.0)) return 0;
-  return static_cast<std::int16_t>(static_cast<std::int32_t>(v));
-}
 
 // Compares the tone gain's bit pattern, read as a signed integer, with those
 // of 2.0 and 0.5, and stores the clamped value back: values above 2.0 and
@@ -57,23 +47,6 @@ void ClampToneGain() {
   } else if (pattern < kGainPatternHalf) {
     g_render_state.tone_gain = 0.5f;
   }
-}
-
-ChromaTerms Combine(std::int16_t d_blue, std::int16_t d_red) {
-  return {d_blue, d_blue / -6 - d_red / 2, d_red};
-}
-
-ChromaTerms TaggedTerms(std::int16_t v, std::int16_t u) {
-  return Combine(Trunc16(u * double{g_render_state.blue_gain}),
-                 Trunc16(v * double{g_render_state.red_gain}));
-}
-
-ChromaTerms LegacyTerms(std::int16_t v, std::int16_t u, double g) {
-  const std::int16_t rd = Trunc16((v * g) * 1.5);
-  const std::int16_t bd = Trunc16((g * u) * 2.0);
-  const std::int16_t d_red = Trunc16(((bd * -0.2) + (rd * 1.35)) + 0.5);
-  const std::int16_t d_blue = Trunc16(((1.9 * bd) - (0.1 * rd)) + 0.5);
-  return Combine(d_blue, d_red);
 }
 
 void PutLe32(std::uint8_t* at, std::uint32_t v) {
@@ -90,51 +63,12 @@ void WriteHeader(std::uint8_t* dib, std::int32_t width, std::int32_t height) {
   PutLe32(dib + 20, static_cast<std::uint32_t>(3 * width * height));
 }
 
-// How the chroma of one pair becomes its colour terms.
-enum class Conversion { kTaggedTwo, kTagged, kLegacy };
-
-template <Conversion kConversion>
-inline ChromaTerms Terms(std::int16_t v, std::int16_t u, double g) {
-  if constexpr (kConversion == Conversion::kTagged) {
-    return TaggedTerms(v, u);
-  } else {
-    return LegacyTerms(v, u, g);
-  }
-}
-
-// Converts one MCU into the 8 rows that start at rows[0..7] (each advanced
-// by 48 bytes).
-template <Conversion kConversion>
-void RenderMcu(McuSamples mcu, std::uint8_t* rows[8], double g) {
-  for (int r = 0; r < 8; ++r) {
-    RowTerms terms;
-    if constexpr (kConversion == Conversion::kTaggedTwo) {
-      TermsAtGainTwo(mcu[kBlueDiff] + 8 * r, mcu[kRedDiff] + 8 * r, terms);
-    } else {
-      for (int k = 0; k < 8; ++k) {
-        const ChromaTerms t =
-            Terms<kConversion>(mcu[kRedDiff][8 * r + k], mcu[kBlueDiff][8 * r + k], g);
-        terms.blue[k] = t.blue;
-        terms.green[k] = static_cast<std::int16_t>(t.green);  // |green| <= 5,461 + 16,384
-        terms.red[k] = t.red;
-      }
-    }
-    ComposeRow(mcu[kLumaLeft] + 8 * r, mcu[kLumaRight] + 8 * r, terms, rows[r]);
-    rows[r] += 48;
-  }
-}
+}  // namespace
 
 void RenderMcu(McuSamples mcu, std::uint8_t* rows[8], bool tagged, double g) {
-  if (!tagged) {
-    RenderMcu<Conversion::kLegacy>(mcu, rows, g);
-  } else if (g_render_state.red_gain == 2.0f && g_render_state.blue_gain == 2.0f) {
-    RenderMcu<Conversion::kTaggedTwo>(mcu, rows, g);
-  } else {
-    RenderMcu<Conversion::kTagged>(mcu, rows, g);
-  }
+  RenderMcuWith<PlainRows>(mcu, rows, tagged, g);
 }
 
-}  // namespace
 }  // namespace quill
 
 extern "C" int QUILL32_CALL TRANSMCU2BMP(HGLOBAL grid, HGLOBAL dib, int height, int width) {
@@ -169,7 +103,7 @@ extern "C" int QUILL32_CALL TRANSMCU2BMP(HGLOBAL grid, HGLOBAL dib, int height, 
         for (auto& row : rows) row += 48;  // skip the MCU's pixels
         continue;
       }
-      RenderMcu(mcu, rows, tagged, g);
+      simd::g_kernels.render_mcu(mcu, rows, tagged, g);
       EndMcu(handle);
     }
   }

@@ -15,9 +15,11 @@
 
 #include "frame/locked_block.h"
 #include "frame/mcu.h"
+#include "mcu/kernels.h"
 #include "picture/cross_sharpen.h"
 #include "picture/packed_dib.h"
 #include "quill32.h"
+#include "simd/kernels.h"
 
 namespace quill {
 namespace {
@@ -48,6 +50,12 @@ void Transfer(const HGLOBAL* slots, GridShape shape, std::int16_t* plane, Direct
 }
 
 }  // namespace
+
+void SharpenPlane(std::int16_t* first_row, std::size_t stride, int rows, int row_length,
+                  std::int16_t* above, std::int16_t* current) {
+  CrossSharpen(first_row, stride, rows, row_length, 1, CrossWeights{4, 16}, above, current);
+}
+
 }  // namespace quill
 
 extern "C" void QUILL32_CALL SHARPMCU(HGLOBAL grid, int rows, int /*reserved*/) {
@@ -68,12 +76,8 @@ extern "C" void QUILL32_CALL SHARPMCU(HGLOBAL grid, int rows, int /*reserved*/) 
   if (plane == nullptr || above == nullptr || current == nullptr) return;
 
   Transfer(slots, shape, plane, Direction::kGather);
-#if defined(__x86_64__) || defined(_M_X64)
-  CrossSharpenPlaneVector(plane, static_cast<std::size_t>(width), height, width, above, current);
-#else
-  CrossSharpen(plane, static_cast<std::size_t>(width), height, width, 1, CrossWeights{4, 16}, above,
-               current);
-#endif
+  simd::g_kernels.sharpen_plane(plane, static_cast<std::size_t>(width), height, width, above,
+                                current);
   Transfer(slots, shape, plane, Direction::kScatter);
   for (int i = 0; i < shape.slots(); ++i) GlobalUnlock(slots[i]);
 }

@@ -7,13 +7,12 @@
 // exactly as the plain code does; the 32 registers hold the whole transform
 // without spilling. Constants and ranges are those of the SSE2 transform.
 // The quantizer is the SSE2 one on 32 lanes.
-#if defined(__x86_64__) || defined(_M_X64)
 #include <immintrin.h>
 
 #include <array>
 
 #include "encode/encoder.h"
-#include "frame/vector_target.h"
+#include "simd/target.h"
 
 // Everything below is compiled for AVX-512BW and runs only
 // where the processor has it.
@@ -38,7 +37,7 @@ alignas(64) constexpr auto kZigzagIndices = [] {
 
 }  // namespace
 
-void ForwardDCTMcuAvx512(const std::int16_t* samples, std::int16_t* const zigzag[4]) {
+void TransformMcuAvx512bw(const std::int16_t* samples, std::int16_t* const zigzag[4]) {
   // Luma blocks 0 and 1 are level-shifted by -128, colour blocks 2 and 3 not.
   const __m512i level = _mm512_set_epi64(0, 0, 0, 0, 0x0080008000800080, 0x0080008000800080,
                                          0x0080008000800080, 0x0080008000800080);
@@ -77,15 +76,15 @@ void ForwardDCTMcuAvx512(const std::int16_t* samples, std::int16_t* const zigzag
   }
 }
 
-// The quantizer (QuantizeBlockSse2) on 32 lanes, as the AVX2 one does it.
-std::uint64_t QuantizeBlockAvx512(const std::int16_t zigzag[64], std::int16_t out[64],
-                                  const QuantSteps& steps) {
+// The quantizer (QuantizeZigzagSse2) on 32 lanes, as the AVX2 one does it.
+std::uint64_t QuantizeZigzagAvx512bw(const std::int16_t zigzag[64], std::int16_t out[64],
+                                     const QuantSteps& steps) {
   __m512i q[2];
   return QuantizeInRegisters<true>(zigzag, out, steps, q);
 }
 
-std::uint64_t QuantizeBlockAvx512Positive(const std::int16_t zigzag[64], std::int16_t out[64],
-                                          const QuantSteps& steps) {
+std::uint64_t QuantizeZigzagPositiveAvx512bw(const std::int16_t zigzag[64], std::int16_t out[64],
+                                             const QuantSteps& steps) {
   __m512i q[2];
   return QuantizeInRegisters<false>(zigzag, out, steps, q);
 }
@@ -93,4 +92,3 @@ std::uint64_t QuantizeBlockAvx512Positive(const std::int16_t zigzag[64], std::in
 }  // namespace quill::encode
 
 QUILL_TARGET_END
-#endif

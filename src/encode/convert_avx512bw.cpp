@@ -6,14 +6,13 @@
 // is the product its table holds), eight pixels to a register, truncated;
 // the colour differences and their bounds are then formed in 32-bit lanes
 // and stored as 16 bits.
-// Compiled for AVX-512BW; runs only where CpuHasAvx512bw().
-#if defined(__x86_64__) || defined(_M_X64)
+// Compiled for AVX-512BW.
 #include <immintrin.h>
 
 #include <array>
 
 #include "encode/encoder.h"
-#include "frame/vector_target.h"
+#include "simd/target.h"
 
 QUILL_TARGET_BEGIN("avx512bw")
 
@@ -75,7 +74,7 @@ inline __m256i Limit(__m256i c, __m256i bound) {
 
 }  // namespace
 
-void ConvertMcuAvx512(const std::uint8_t* const rows[8], McuSamples mcu) {
+void ConvertMcuAvx512bw(const std::uint8_t* const rows[8], McuSamples mcu) {
   const __m512i interleave = _mm512_load_si512(kInterleave.data());
   const __m512d green_factor = _mm512_set1_pd(0.6), red_factor = _mm512_set1_pd(0.3);
   const __m512d blue_factor = _mm512_set1_pd(0.1);
@@ -128,4 +127,3 @@ void ConvertMcuAvx512(const std::uint8_t* const rows[8], McuSamples mcu) {
 }  // namespace quill::encode
 
 QUILL_TARGET_END
-#endif

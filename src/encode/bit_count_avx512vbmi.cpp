@@ -3,19 +3,18 @@
 // in zigzag order, into the first lanes of two byte vectors; a lane's zero
 // run is its position less the one before, less one; its code is the table
 // entry for (size, run mod 16), with 11 bits of ZRL code for each 16 zeros
-// of the run before it. CountBlockBitsAvx512 sums the lengths (the DC
-// counted as CountBlockBits counts it); AcCodesAvx512 gives each code with
+// of the run before it. CountBlockBitsAvx512vbmi sums the lengths (the DC
+// counted as CountBlockBits counts it); AcCodesAvx512vbmi gives each code with
 // its value bits appended, for the writer to put in turn.
-#if defined(__x86_64__) || defined(_M_X64)
 #include <immintrin.h>
 
 #include <array>
 
 #include "encode/encoder.h"
-#include "frame/vector_target.h"
+#include "simd/target.h"
 
-// Everything in this file is compiled for AVX-512 with its byte permutes and
-// runs only where CpuHasAvx512Bytes().
+// Everything in this file is compiled for AVX-512 with its byte permutes
+// (the avx512vbmi level).
 QUILL_TARGET_BEGIN("avx512bw,avx512cd,avx512vbmi,avx512vbmi2,popcnt")
 
 #include "encode/count_run_avx512.h"
@@ -133,28 +132,29 @@ struct ByteCodes {
 
 }  // namespace
 
-int QuantizeRunAvx512(const std::int16_t (*transformed)[64], std::int16_t (*coef)[64],
-                      std::uint64_t* nonzero, std::int32_t* end_bits, int first, int last,
-                      const QuantSteps& steps, std::int64_t& bits, std::int16_t& pred,
-                      std::int64_t room_bytes) {
+int QuantizeRunAvx512vbmi(const std::int16_t (*transformed)[64], std::int16_t (*coef)[64],
+                          std::uint64_t* nonzero, std::int32_t* end_bits, int first, int last,
+                          const QuantSteps& steps, std::int64_t& bits, std::int16_t& pred,
+                          std::int64_t room_bytes) {
   return QuantizeRun<ByteCodes>(transformed, coef, nonzero, end_bits, first, last, steps, bits,
                                 pred, room_bytes);
 }
 
-int CountBlockBitsAvx512(const std::int16_t coef[64], std::uint64_t nonzero, std::int16_t& pred) {
+int CountBlockBitsAvx512vbmi(const std::int16_t coef[64], std::uint64_t nonzero,
+                             std::int16_t& pred) {
   __m512i low, high;
   Magnitudes(coef, low, high);
   return ByteCodes::Count(low, high, coef[0], nonzero, pred);
 }
 
-int QuantizeCountAvx512(const std::int16_t zigzag[64], std::int16_t out[64],
-                        const QuantSteps& steps, std::uint64_t& nonzero, std::int16_t& pred) {
+int QuantizeCountAvx512vbmi(const std::int16_t zigzag[64], std::int16_t out[64],
+                            const QuantSteps& steps, std::uint64_t& nonzero, std::int16_t& pred) {
   return steps.positive ? QuantizeCount<ByteCodes, false>(zigzag, out, steps, nonzero, pred)
                         : QuantizeCount<ByteCodes, true>(zigzag, out, steps, nonzero, pred);
 }
 
-int QuantizeBoundAvx512(const std::int16_t zigzag[64], std::int16_t out[64],
-                        const QuantSteps& steps, std::uint64_t& nonzero) {
+int QuantizeBoundAvx512vbmi(const std::int16_t zigzag[64], std::int16_t out[64],
+                            const QuantSteps& steps, std::uint64_t& nonzero) {
   return steps.positive ? QuantizeBound<false>(zigzag, out, steps, nonzero)
                         : QuantizeBound<true>(zigzag, out, steps, nonzero);
 }
@@ -176,8 +176,8 @@ inline __m512i Widen(__m512i x, int q) {
 
 }  // namespace
 
-int AcCodesAvx512(const std::int16_t coef[64], std::uint64_t nonzero, std::uint32_t words[64],
-                  std::uint8_t lengths[64], std::uint8_t zero_runs[64]) {
+int AcCodesAvx512vbmi(const std::int16_t coef[64], std::uint64_t nonzero, std::uint32_t words[64],
+                      std::uint8_t lengths[64], std::uint8_t zero_runs[64]) {
   __m512i low, high;
   Magnitudes(coef, low, high);
   const CodeLanes codes = DescribeCodes(low, high, nonzero);
@@ -218,4 +218,3 @@ int AcCodesAvx512(const std::int16_t coef[64], std::uint64_t nonzero, std::uint3
 }  // namespace quill::encode
 
 QUILL_TARGET_END
-#endif

@@ -1,12 +1,11 @@
 // The inverse DCT on AVX-512BW, four blocks at once: block b in the b-th
 // 128-bit quarter of every register (the transform itself is in
 // inverse_pass.h); the 32 registers hold it without spilling. Compiled for
-// AVX-512BW; runs only where CpuHasAvx512bw().
-#if defined(__x86_64__) || defined(_M_X64)
+// AVX-512BW.
 #include <immintrin.h>
 
 #include "decode/reconstruct.h"
-#include "frame/vector_target.h"
+#include "simd/target.h"
 
 QUILL_TARGET_BEGIN("avx512bw")
 
@@ -33,7 +32,7 @@ inline void TransposeQuarters(__m512i q[4]) {
 
 }  // namespace
 
-void InverseDCTQuadAvx512(Block* blocks) {
+void InverseDCTQuadAvx512bw(Block* blocks) {
   __m512i v[8];
   for (int h = 0; h < 2; ++h) {
     for (int b = 0; b < 4; ++b) v[4 * h + b] = _mm512_loadu_si512(blocks[b] + 32 * h);
@@ -46,7 +45,14 @@ void InverseDCTQuadAvx512(Block* blocks) {
   }
 }
 
+void InverseGroupAvx512bw(Block* blocks, const std::uint64_t positions[4]) {
+  if (OnlyFirstRow(positions[0] | positions[1] | positions[2] | positions[3])) {
+    for (int b = 0; b < 4; ++b) InverseDCTRows(blocks[b], 1);
+  } else {
+    InverseDCTQuadAvx512bw(blocks);
+  }
+}
+
 }  // namespace quill::decode
 
 QUILL_TARGET_END
-#endif

@@ -1,0 +1,88 @@
+// One MCU rendered into eight pixel rows, the colour conversion as
+// mcu/render.cpp describes it; written once for the row operations of
+// every level (mcu/compose_row.h, mcu/rows_sse2.h).
+#pragma once
+
+#include <cstdint>
+
+#include "frame/mcu.h"
+#include "frame/state.h"
+#include "mcu/compose_row.h"
+
+namespace quill {
+
+struct ChromaTerms {
+  std::int16_t blue;   // dB
+  std::int32_t green;  // dB / -6 - dR / 2
+  std::int16_t red;    // dR
+};
+
+inline std::int16_t Trunc16(double v) {
+  // Values beyond 32 bits cannot arise from 16-bit samples and gains <= 2.
+  if (!(v > -2147483649.0 && v < 2147483648.0)) return 0;
+  return static_cast<std::int16_t>(static_cast<std::int32_t>(v));
+}
+
+inline ChromaTerms Combine(std::int16_t d_blue, std::int16_t d_red) {
+  return {d_blue, d_blue / -6 - d_red / 2, d_red};
+}
+
+inline ChromaTerms TaggedTerms(std::int16_t v, std::int16_t u) {
+  return Combine(Trunc16(u * double{g_render_state.blue_gain}),
+                 Trunc16(v * double{g_render_state.red_gain}));
+}
+
+inline ChromaTerms LegacyTerms(std::int16_t v, std::int16_t u, double g) {
+  const std::int16_t rd = Trunc16((v * g) * 1.5);
+  const std::int16_t bd = Trunc16((g * u) * 2.0);
+  const std::int16_t d_red = Trunc16(((bd * -0.2) + (rd * 1.35)) + 0.5);
+  const std::int16_t d_blue = Trunc16(((1.9 * bd) - (0.1 * rd)) + 0.5);
+  return Combine(d_blue, d_red);
+}
+
+// How the chroma of one pair becomes its colour terms.
+enum class Conversion { kTaggedTwo, kTagged, kLegacy };
+
+template <Conversion kConversion>
+inline ChromaTerms Terms(std::int16_t v, std::int16_t u, double g) {
+  if constexpr (kConversion == Conversion::kTagged) {
+    return TaggedTerms(v, u);
+  } else {
+    return LegacyTerms(v, u, g);
+  }
+}
+
+// Converts one MCU into the 8 rows that start at rows[0..7] (each advanced
+// by 48 bytes).
+template <class Rows, Conversion kConversion>
+inline void RenderMcuAs(McuSamples mcu, std::uint8_t* rows[8], double g) {
+  for (int r = 0; r < 8; ++r) {
+    RowTerms terms;
+    if constexpr (kConversion == Conversion::kTaggedTwo) {
+      Rows::Terms(mcu[kBlueDiff] + 8 * r, mcu[kRedDiff] + 8 * r, terms);
+    } else {
+      for (int k = 0; k < 8; ++k) {
+        const ChromaTerms t =
+            Terms<kConversion>(mcu[kRedDiff][8 * r + k], mcu[kBlueDiff][8 * r + k], g);
+        terms.blue[k] = t.blue;
+        terms.green[k] = static_cast<std::int16_t>(t.green);  // |green| <= 5,461 + 16,384
+        terms.red[k] = t.red;
+      }
+    }
+    Rows::Compose(mcu[kLumaLeft] + 8 * r, mcu[kLumaRight] + 8 * r, terms, rows[r]);
+    rows[r] += 48;
+  }
+}
+
+template <class Rows>
+inline void RenderMcuWith(McuSamples mcu, std::uint8_t* rows[8], bool tagged, double g) {
+  if (!tagged) {
+    RenderMcuAs<Rows, Conversion::kLegacy>(mcu, rows, g);
+  } else if (g_render_state.red_gain == 2.0f && g_render_state.blue_gain == 2.0f) {
+    RenderMcuAs<Rows, Conversion::kTaggedTwo>(mcu, rows, g);
+  } else {
+    RenderMcuAs<Rows, Conversion::kTagged>(mcu, rows, g);
+  }
+}
+
+}  // namespace quill

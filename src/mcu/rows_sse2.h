@@ -1,0 +1,121 @@
+// The MCU road's row operations on SSE2 (mcu/average.h and
+// mcu/compose_row.h have the plain ones, with the same results): 16-bit
+// adds that wrap as the plain code does, averages with their sums in 32
+// bits, and a saturating pack that is exactly the clamp to 0..255.
+#pragma once
+
+#include <emmintrin.h>
+
+#include <cstdint>
+#include <cstring>
+
+#include "mcu/compose_row.h"
+
+namespace quill {
+
+// Average on eight lanes: sums in 32 bits; adding the sign bit before the
+// shift truncates toward zero.
+inline __m128i AverageLanes(__m128i a, __m128i b) {
+  __m128i sum[2] = {_mm_add_epi32(_mm_srai_epi32(_mm_unpacklo_epi16(a, a), 16),
+                                  _mm_srai_epi32(_mm_unpacklo_epi16(b, b), 16)),
+                    _mm_add_epi32(_mm_srai_epi32(_mm_unpackhi_epi16(a, a), 16),
+                                  _mm_srai_epi32(_mm_unpackhi_epi16(b, b), 16))};
+  for (__m128i& s : sum) s = _mm_srai_epi32(_mm_add_epi32(s, _mm_srli_epi32(s, 31)), 1);
+  return _mm_packs_epi32(sum[0], sum[1]);  // the averages fit 16 bits
+}
+
+inline void AverageRowSse2(const std::int16_t* a, const std::int16_t* b, std::int16_t* out) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                   AverageLanes(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a)),
+                                _mm_loadu_si128(reinterpret_cast<const __m128i*>(b))));
+}
+
+inline void DoubleRowSse2(const std::int16_t* c, std::int16_t next, std::int16_t* first,
+                          std::int16_t* second) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c));
+  const __m128i following = _mm_insert_epi16(_mm_srli_si128(v, 2), next, 7);
+  const __m128i average = AverageLanes(v, following);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(first), _mm_unpacklo_epi16(v, average));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(second), _mm_unpackhi_epi16(v, average));
+}
+
+// Sum of 16 lumas and 8 pair terms, each term serving two pixels, clamped.
+inline __m128i ComposeChannel(__m128i y_left, __m128i y_right, const std::int16_t* terms) {
+  const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(terms));
+  return _mm_packus_epi16(_mm_add_epi16(y_left, _mm_unpacklo_epi16(t, t)),
+                          _mm_add_epi16(y_right, _mm_unpackhi_epi16(t, t)));
+}
+
+inline void ComposeRowSse2(const std::int16_t* left, const std::int16_t* right, const RowTerms& t,
+                           std::uint8_t* out) {
+  const __m128i low_byte = _mm_set1_epi16(0xFF);
+  const __m128i y_left =
+      _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(left)), low_byte);
+  const __m128i y_right =
+      _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(right)), low_byte);
+  const __m128i b = ComposeChannel(y_left, y_right, t.blue);
+  const __m128i g = ComposeChannel(y_left, y_right, t.green);
+  const __m128i r = ComposeChannel(y_left, y_right, t.red);
+  // Interleave: (b, g) byte pairs and (r, 0) as 16-bit words give B G R 0
+  // per pixel in 32 bits; two pixels then make 6 bytes of a 64-bit word.
+  const __m128i bg_lo = _mm_unpacklo_epi8(b, g), bg_hi = _mm_unpackhi_epi8(b, g);
+  const __m128i r_lo = _mm_unpacklo_epi8(r, _mm_setzero_si128()),
+                r_hi = _mm_unpackhi_epi8(r, _mm_setzero_si128());
+  // Each 64-bit lane of BGR0 BGR0 drops its two zero bytes, then the upper
+  // lane's six bytes move down next to the lower lane's: 12 bytes of 4 pixels.
+  auto pack = [](__m128i four) {
+    const __m128i low3 = _mm_set1_epi64x(0xFFFFFF);
+    const __m128i lane =
+        _mm_or_si128(_mm_and_si128(four, low3), _mm_andnot_si128(low3, _mm_srli_epi64(four, 8)));
+    const __m128i low_lane = _mm_set_epi64x(0, -1);
+    return _mm_or_si128(_mm_and_si128(lane, low_lane),
+                        _mm_srli_si128(_mm_andnot_si128(low_lane, lane), 2));
+  };
+  const __m128i p0 = pack(_mm_unpacklo_epi16(bg_lo, r_lo)),
+                p1 = pack(_mm_unpackhi_epi16(bg_lo, r_lo));
+  const __m128i p2 = pack(_mm_unpacklo_epi16(bg_hi, r_hi)),
+                p3 = pack(_mm_unpackhi_epi16(bg_hi, r_hi));
+  // 16-byte stores, each one's last four bytes overwritten by the next; the
+  // last 12 bytes as 8 + 4, so nothing beyond the 48 is touched.
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), p0);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 12), p1);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 24), p2);
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 36), p3);
+  const int last = _mm_cvtsi128_si32(_mm_srli_si128(p3, 8));
+  std::memcpy(out + 44, &last, 4);
+}
+
+// TermsAtGainTwo on SSE2. Divisions truncate toward zero: x / 6 is the
+// multiply-high by 10,923 (= ceil(2^16 / 6)) plus one for negative x, x / 2
+// is (x + 1) >> 1 for negative x; both exact for every 16-bit x.
+inline void TermsAtGainTwoSse2(const std::int16_t* u, const std::int16_t* v, RowTerms& t) {
+  const __m128i vu = _mm_loadu_si128(reinterpret_cast<const __m128i*>(u));
+  const __m128i vv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v));
+  const __m128i blue = _mm_add_epi16(vu, vu), red = _mm_add_epi16(vv, vv);
+  const __m128i sixth =
+      _mm_sub_epi16(_mm_mulhi_epi16(blue, _mm_set1_epi16(10923)), _mm_srai_epi16(blue, 15));
+  const __m128i half = _mm_srai_epi16(_mm_add_epi16(red, _mm_srli_epi16(red, 15)), 1);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(t.blue), blue);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(t.red), red);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(t.green),
+                   _mm_sub_epi16(_mm_setzero_si128(), _mm_add_epi16(sixth, half)));
+}
+
+struct Sse2Rows {
+  static void Average(const std::int16_t* a, const std::int16_t* b, std::int16_t* out) {
+    AverageRowSse2(a, b, out);
+  }
+  static void Double(const std::int16_t* c, std::int16_t next, std::int16_t* first,
+                     std::int16_t* second) {
+    DoubleRowSse2(c, next, first, second);
+  }
+  static void Terms(const std::int16_t* u, const std::int16_t* v, RowTerms& t) {
+    TermsAtGainTwoSse2(u, v, t);
+  }
+  static void Compose(const std::int16_t* left, const std::int16_t* right, const RowTerms& t,
+                      std::uint8_t* out) {
+    ComposeRowSse2(left, right, t, out);
+  }
+};
+
+}  // namespace quill
