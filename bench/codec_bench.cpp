@@ -8,6 +8,7 @@
 #include "pictures.h"
 #include "quill32.h"
 #include "road.h"
+#include "vector_level.h"
 
 namespace {
 
@@ -111,4 +112,11 @@ BENCHMARK(BM_SharperImage)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  if (!SetVectorLevelFromEnvironment()) return 2;
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -17,6 +17,7 @@
 #include "pictures.h"
 #include "quill32.h"
 #include "road.h"
+#include "vector_level.h"
 
 namespace {
 
@@ -150,6 +151,7 @@ class MedianReporter : public benchmark::ConsoleReporter {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (!SetVectorLevelFromEnvironment()) return 2;
   const Job& easy = Jobs().at("first-attempt");
   const Job& hard = Jobs().at("hard");
   auto add = [](const char* name, auto fn) {

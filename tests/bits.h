@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "decode/frame_format.h"
+#include "format/frame_format.h"
 
 namespace quill::test {
 

@@ -17,7 +17,7 @@ endforeach()
 
 file(STRINGS ${DEF} def_lines REGEX "@[0-9]+")
 set(expected GlobalAlloc GlobalLock GlobalUnlock GlobalFree GlobalSize QuillSetMessageSink
-    QuillSetVectorLevel QuillVectorLevel)
+    QuillSetVectorLevel QuillVectorLevel QuillInspectFrame)
 foreach(line IN LISTS def_lines)
   string(REGEX REPLACE "^[ \t]*([A-Za-z0-9_]+).*" "\\1" name "${line}")
   list(APPEND expected "${name}")

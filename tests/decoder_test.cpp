@@ -5,6 +5,7 @@
 
 #include "bits.h"
 #include "decode/reconstruct.h"
+#include "decode/tone_curve.h"
 #include "frame/mcu.h"
 #include "frame/state.h"
 #include "host.h"
@@ -121,7 +122,7 @@ TEST(DecodeFrame, TaggedAndLegacyFramesOfOneBitstream) {
     EXPECT_EQ(decode::g_decoder.tone_low, 143);
     EXPECT_EQ(decode::g_decoder.tone_high, 143);
     EXPECT_EQ(g_render_state.tone_gain, 0.0f);
-    const auto expected = static_cast<std::int16_t>(format::kToneCurve[286] + 0.5);
+    const auto expected = static_cast<std::int16_t>(decode::kToneCurve[286] + 0.5);
     EXPECT_EQ(grid.Sample(0, 0, 0), expected);
     EXPECT_EQ(grid.Sample(599, 1, 63), expected);
     EXPECT_EQ(platform::LockCount(grid.slots[0]), 5);  // and twice more by the stretch

@@ -1,14 +1,16 @@
 // The format's tables against their printed values.
-#include "decode/frame_format.h"
+#include "format/frame_format.h"
 
 #include <cmath>
 
+#include "decode/tone_curve.h"
 #include "host.h"
 
 namespace quill::test {
 namespace {
 
 using namespace format;
+using decode::kToneCurve;
 
 TEST(FrameFormat, DecodeLimitsMatchThePrintedTable) {
   struct Row {

@@ -1,5 +1,6 @@
 // The legacy tone stretch: range search, widening, fitting, mapping.
 #include "decode/decoder.h"
+#include "decode/tone_curve.h"
 #include "frame/state.h"
 #include "grid.h"
 
@@ -15,7 +16,7 @@ struct StretchCase {
 };
 
 TEST(StretchTones, WorkedRanges) {
-  auto curve = [](int x) { return static_cast<int>(format::kToneCurve[x] + 0.5); };
+  auto curve = [](int x) { return static_cast<int>(decode::kToneCurve[x] + 0.5); };
   const StretchCase cases[] = {
       {"40..200",
        {{40, 31}, {200, 111}},

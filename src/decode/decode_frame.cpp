@@ -123,17 +123,7 @@ int DecodeBitstream(const std::uint8_t* bits, HGLOBAL* grid) {
   }
   if (!tagged) StretchTones(grid);
 
-  // The chroma section starts at the first even offset after the last luma
-  // byte: an odd last byte is followed directly, an even one by a fill byte.
-  const std::uint32_t offset = reader.position >> 3;
-  const std::uint32_t used = reader.position & 7;
-  std::uint32_t chroma = offset;
-  if (offset % 2 == 1) {
-    chroma = offset + 1;
-  } else if (used > 0) {
-    chroma = offset + 2;
-  }
-  reader.position = chroma * 8;
+  reader.position = static_cast<std::uint32_t>(format::ChromaStartBits(reader.position));
   g_dc_pred = 0;
 
   for (int i = 0; i < kGrid320x240.slots(); i += 2) {

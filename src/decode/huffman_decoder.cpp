@@ -17,7 +17,7 @@
 
 #include <cstring>
 
-#include "decode/frame_format.h"
+#include "format/frame_format.h"
 #include "platform/platform.h"
 
 namespace quill::decode {
@@ -147,11 +147,22 @@ std::uint16_t GetBits(int n, BitReader& reader) {
   return static_cast<std::uint16_t>(Take(w, 0, n));
 }
 
-std::int16_t DecodeDC(BitReader& reader) {
+namespace {
+
+// What the decoder met in a block, for the frame inspection; the decoding
+// itself takes NoEvents, which costs nothing.
+struct NoEvents {
+  void Unmatched() {}
+  void Overrun() {}
+};
+
+template <typename Events>
+inline std::int16_t DecodeDCWith(BitReader& reader, Events& events) {
   const std::uint64_t w = Window(reader);
   const Match m = kDcTable[w >> (64 - kDcLookBits)];
   if (m.length == format::kDcGiveUpLength) {
     reader.position += format::kDcGiveUpLength;
+    events.Unmatched();
     return 0;
   }
   const int category = m.symbol;
@@ -163,12 +174,19 @@ std::int16_t DecodeDC(BitReader& reader) {
   return static_cast<std::int16_t>(g_dc_pred);
 }
 
+}  // namespace
+
+std::int16_t DecodeDC(BitReader& reader) {
+  NoEvents none;
+  return DecodeDCWith(reader, none);
+}
+
 namespace {
 
 // The AC decoding loop; `put(k, value)` receives each coefficient at zigzag
 // position k (1..63). Positions not put are 0.
-template <typename Put>
-inline void DecodeCoefficients(BitReader& reader, Put put) {
+template <typename Put, typename Events = NoEvents>
+inline void DecodeCoefficients(BitReader& reader, Put put, Events&& events = Events{}) {
   // The window holds at least 57 valid bits; a code and its value bits take
   // at most 26 (an unmatched code 18), so it is read anew only once more than
   // 31 of them have been taken.
@@ -187,6 +205,7 @@ inline void DecodeCoefficients(BitReader& reader, Put put) {
       k += fast.run;
       if (k > 63) {
         taken += fast.code_length;
+        events.Overrun();
         break;
       }
       put(k, fast.value);
@@ -199,6 +218,7 @@ inline void DecodeCoefficients(BitReader& reader, Put put) {
       m = Search(format::kAcLimits, format::kAcSymbols, format::kAcGiveUpLength, w);
       if (m.length == format::kAcGiveUpLength) {
         reader.position += static_cast<std::uint32_t>(taken) + format::kAcGiveUpLength;
+        events.Unmatched();
         return;  // no end-of-block bits follow an unmatched code
       }
     }
@@ -207,7 +227,10 @@ inline void DecodeCoefficients(BitReader& reader, Put put) {
     taken += m.length;
     if (size > 0) {
       k += run;
-      if (k > 63) break;
+      if (k > 63) {
+        events.Overrun();
+        break;
+      }
       put(k, Extend(Take(w, m.length, size), size));
       taken += size;
       ++k;
@@ -246,6 +269,17 @@ std::uint64_t DecodeDequantizedBlock(std::int16_t block[64], BitReader& reader,
     put |= std::uint64_t{1} << k;
   });
   return put;
+}
+
+void InspectBlock(BitReader& reader, BlockCounts& counts) {
+  struct Counting {
+    BlockCounts& counts;
+    void Unmatched() { ++counts.unmatched_codes; }
+    void Overrun() { ++counts.overrunning_blocks; }
+  } events{counts};
+  DecodeDCWith(reader, events);
+  DecodeCoefficients(
+      reader, [](int, std::int32_t) {}, events);
 }
 
 std::uint8_t RowsOfZigzag(std::uint64_t positions) {

@@ -1,7 +1,7 @@
-#include "decode/frame_format.h"
+#include "decode/tone_curve.h"
 
-namespace quill::format {
+namespace quill::decode {
 const double kToneCurve[512] = {
 #include "decode/tone_curve_table.inc"
 };
-}  // namespace quill::format
+}  // namespace quill::decode

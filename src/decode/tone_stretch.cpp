@@ -13,6 +13,7 @@
 #include <cmath>
 
 #include "decode/decoder.h"
+#include "decode/tone_curve.h"
 #include "frame/mcu.h"
 #include "frame/state.h"
 
@@ -81,7 +82,7 @@ void StretchTones(HGLOBAL* grid) {
         std::int32_t x = static_cast<std::int16_t>(shifted * 2);
         if (x < 0) x = 0;
         if (x > 511) x = 511;
-        v = static_cast<std::int16_t>(format::kToneCurve[x] + 0.5);
+        v = static_cast<std::int16_t>(decode::kToneCurve[x] + 0.5);
       }
     }
   }

@@ -177,11 +177,10 @@ int CountLuma(QuantizedAttempt& a, std::int64_t& bits, bool& counting) {
   return kBlocks;
 }
 
-// Where an attempt's chroma section starts after luma of `bits` (AlignChroma:
-// the next even byte, with 0xAA between when luma ended inside an even byte).
+// Where an attempt's chroma section starts after luma of `bits` (where
+// AlignChroma moves the writer).
 std::int64_t ChromaStart(std::int64_t bits) {
-  const std::int64_t n = bits / 8;
-  return 8 * (n % 2 == 1 ? n + 1 : bits % 8 != 0 ? n + 2 : n);
+  return static_cast<std::int64_t>(format::ChromaStartBits(static_cast<std::uint64_t>(bits)));
 }
 
 // Where the writer of the blocks quantized in `a` stands before block i.

@@ -4,8 +4,8 @@
 #include <array>
 #include <cstdint>
 
-#include "decode/frame_format.h"
 #include "encode/quant_steps.h"
+#include "format/frame_format.h"
 #include "frame/mcu.h"
 
 namespace quill::encode {

@@ -9,7 +9,7 @@
 #include <array>
 #include <cstdint>
 
-#include "decode/frame_format.h"
+#include "format/frame_format.h"
 
 namespace quill::encode {
 namespace {

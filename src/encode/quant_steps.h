@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "decode/frame_format.h"
+#include "format/frame_format.h"
 
 namespace quill::encode {
 

@@ -40,6 +40,17 @@ constexpr std::uint8_t kFillAfterPartialByte = 0xAA;
 // legacy quality step 128 and up.
 constexpr int kMaxDecodeStep = 127;
 
+// The chroma section starts at the first even frame offset after the last
+// luma byte: a luma section that ends within an odd-offset byte is followed
+// directly, one that ends within an even-offset byte by a fill byte (0xAA),
+// one that fills its last byte exactly not at all. Both given and returned
+// in bits from the start of the bitstream (offset 2, which is even).
+constexpr std::uint64_t ChromaStartBits(std::uint64_t luma_bits) {
+  const std::uint64_t byte = luma_bits / 8;
+  return 8 * (byte % 2 == 1 ? byte + 1 : luma_bits % 8 != 0 ? byte + 2 : byte);
+}
+static_assert(ChromaStartBits(1) == 16 && ChromaStartBits(9) == 16 && ChromaStartBits(16) == 16);
+
 constexpr bool IsTagged(std::uint8_t tag) {
   return tag == kTagZ || tag == kTagY;
 }
@@ -196,9 +207,5 @@ constexpr DecodeLimits kAcLimits = MakeDecodeLimits(kAcCodesInOrder);
 // 11 bits, an AC code after 18.
 constexpr int kDcGiveUpLength = 11;
 constexpr int kAcGiveUpLength = 18;
-
-// Legacy tone curve: 255 * (i / 511)^(1 / 1.2) rounded to 4 decimals,
-// indexed by twice a stretched luma level.
-extern const double kToneCurve[512];
 
 }  // namespace quill::format

@@ -1,0 +1,68 @@
+// Frame inspection: what a frame holds and whether it is damaged, read with
+// the decoder's own block reader (InspectBlock reads each block exactly as
+// the decoder does) but without making samples. The decoder's DC predictor
+// is left as it was. The Linux library exports it; the DLLs keep to their
+// fifteen entry points.
+#if !defined(_WIN32)
+#include <cstring>
+
+#include "decode/huffman_decoder.h"
+#include "format/frame_format.h"
+#include "quill32_inspect.h"
+
+namespace quill::decode {
+namespace {
+
+constexpr int kBlocksPerSection = 1200;
+
+std::uint32_t FrameOffset(std::uint32_t bits) {
+  return format::kBitstreamOffset + (bits + 7) / 8;
+}
+
+}  // namespace
+
+void InspectFrame(const std::uint8_t* frame, QuillFrameInfo& info) {
+  std::memset(&info, 0, sizeof info);
+  info.tag = frame[format::kTagOffset];
+  info.tagged = format::IsTagged(info.tag) ? 1 : 0;
+  info.quality_step = frame[1];
+  info.step_in_range = info.quality_step + info.tagged <= format::kMaxDecodeStep ? 1 : 0;
+  for (int i = 0; i < format::kFrameBytes; ++i)
+    info.frame_sum = static_cast<std::uint8_t>(info.frame_sum + frame[i]);
+
+  const std::int32_t pred_before = g_dc_pred;
+  BitReader reader{frame + format::kBitstreamOffset, format::kFrameBytes - format::kBitstreamOffset,
+                   0};
+  BlockCounts counts;
+  g_dc_pred = 0;
+  for (int i = 0; i < kBlocksPerSection; ++i) InspectBlock(reader, counts);
+  info.luma_end = FrameOffset(reader.position);
+  reader.position = static_cast<std::uint32_t>(format::ChromaStartBits(reader.position));
+  g_dc_pred = 0;
+  for (int i = 0; i < kBlocksPerSection; ++i) InspectBlock(reader, counts);
+  info.bitstream_end = FrameOffset(reader.position);
+  g_dc_pred = pred_before;
+
+  info.unmatched_codes = counts.unmatched_codes;
+  info.overrunning_blocks = counts.overrunning_blocks;
+  info.clear_of_tag = info.bitstream_end <= format::kTagOffset - 2 ? 1 : 0;
+  if (!info.step_in_range) info.damage |= QUILL32_DAMAGE_QUALITY_STEP;
+  if (info.unmatched_codes > 0) info.damage |= QUILL32_DAMAGE_UNMATCHED_CODES;
+  if (info.overrunning_blocks > 0) info.damage |= QUILL32_DAMAGE_OVERRUNNING_BLOCKS;
+  if (!info.clear_of_tag) info.damage |= QUILL32_DAMAGE_INTO_TAG;
+  if (info.tagged && info.frame_sum == format::kAvoidedFrameSum)
+    info.damage |= QUILL32_DAMAGE_AVOIDED_SUM;
+}
+
+}  // namespace quill::decode
+
+extern "C" int QuillInspectFrame(const void* frame, size_t bytes, QuillFrameInfo* info) {
+  if (info == nullptr) return 0;
+  if (frame == nullptr || bytes != static_cast<size_t>(quill::format::kFrameBytes)) {
+    std::memset(info, 0, sizeof *info);
+    return 0;
+  }
+  quill::decode::InspectFrame(static_cast<const std::uint8_t*>(frame), *info);
+  return 1;
+}
+#endif
