@@ -151,8 +151,3 @@ int DecodeFrame(const std::uint8_t* frame, HGLOBAL* grid) {
 }
 
 }  // namespace quill::decode
-
-extern "C" int QUILL32_CALL LPYUV2DIB(const void* frame, HGLOBAL* grid) {
-  if (frame == nullptr || grid == nullptr) return 0;
-  return quill::decode::DecodeFrame(static_cast<const std::uint8_t*>(frame), grid) != 0 ? 1 : 0;
-}

@@ -474,20 +474,20 @@ int EncodeFrame(std::uint8_t* frame, const HGLOBAL* grid) {
 
 }  // namespace quill::encode
 
-extern "C" int QUILL32_CALL CompressBmp(HGLOBAL frame, HGLOBAL dib) {
-  using namespace quill;
-  LockedBlock out(frame);
-  LockedBlock picture(dib);
-  if (!out.Holds(format::kFrameBytes) || !picture.Holds(QUILL32_DIB_320x240_BYTES)) return 0;
-  HGLOBAL* grid = encode::g_encode_grid;
+namespace quill::encode {
+
+int CompressPicture(std::uint8_t* frame, const std::uint8_t* dib) {
+  HGLOBAL* grid = g_encode_grid;
   // Unzeroed: the conversion writes every sample.
   AllocateMcus(grid, kGrid320x240.slots(), /*zeroed=*/false);
   if (std::find(grid, grid + kGrid320x240.slots(), nullptr) != grid + kGrid320x240.slots()) {
     FreeBlocks(grid, kGrid320x240.slots());
     return 0;
   }
-  encode::TRANSBMP2MCU(picture.bytes(), grid);
-  const int result = encode::EncodeFrame(out.bytes(), grid);
+  TRANSBMP2MCU(dib, grid);
+  const int result = EncodeFrame(frame, grid);
   FreeBlocks(grid, kGrid320x240.slots());
   return result != 0 ? 1 : 0;
 }
+
+}  // namespace quill::encode

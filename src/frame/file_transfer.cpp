@@ -6,6 +6,7 @@
 // remainder, as the 16-bit file functions always have.
 #include <cstdint>
 
+#include "frame/entry_points.h"
 #include "frame/locked_block.h"
 #include "quill32.h"
 
@@ -58,22 +59,22 @@ bool WriteAll(HFILE file, const std::uint8_t* data, std::uint32_t length) {
 
 }  // namespace
 
-extern "C" {
+namespace quill {
 
-int QUILL32_CALL ReadYUV(HGLOBAL frame, LPCSTR path) {
+int ReadFrameFile(HGLOBAL frame, LPCSTR path) {
   HeldFile file(_lopen(path, OF_READ));
   if (!file.ok()) return 0;
   const LONG length = _llseek(file.get(), 0, FILE_END);
   if (length <= 0 || static_cast<SIZE_T>(length) > GlobalSize(frame)) return 0;
   if (_llseek(file.get(), 0, FILE_BEGIN) != 0) return 0;
-  quill::LockedBlock block(frame);
+  LockedBlock block(frame);
   if (!block.Holds(static_cast<std::size_t>(length))) return 0;
   const UINT read = _lread(file.get(), block.bytes(), static_cast<UINT>(length));
   return read == static_cast<UINT>(length) ? static_cast<int>(length) : 0;
 }
 
-int QUILL32_CALL Save2BMP(HGLOBAL dib, DWORD length, LPCSTR path) {
-  quill::LockedBlock block(dib);
+int SavePictureFile(HGLOBAL dib, DWORD length, LPCSTR path) {
+  LockedBlock block(dib);
   if (block.bytes() == nullptr || length > block.size()) return 0;
   HeldFile file(_lcreat(path, 0));
   if (!file.ok()) return 0;
@@ -87,4 +88,4 @@ int QUILL32_CALL Save2BMP(HGLOBAL dib, DWORD length, LPCSTR path) {
   return written && closed ? 1 : 0;
 }
 
-}  // extern "C"
+}  // namespace quill

@@ -4,10 +4,13 @@
 // too small for its shape frees just the MCUs it holds.
 #include <algorithm>
 
+#include "frame/entry_points.h"
 #include "frame/mcu.h"
 #include "quill32.h"
 
-extern "C" HGLOBAL QUILL32_CALL FreeMCU(HGLOBAL grid, int rows, int columns) {
+namespace quill {
+
+HGLOBAL FreeGrid(HGLOBAL grid, int rows, int columns) {
   const bool known_shape = (rows == 30 && columns == 20) || (rows == 30 && columns == 40) ||
                            (rows == 60 && columns == 40);
   if (known_shape) {
@@ -19,3 +22,5 @@ extern "C" HGLOBAL QUILL32_CALL FreeMCU(HGLOBAL grid, int rows, int columns) {
   }
   return GlobalFree(grid);
 }
+
+}  // namespace quill

@@ -16,6 +16,7 @@
 // slots are untouched, and the one block of the failed pair that was
 // allocated is freed. An input MCU that does not lock leaves its output MCUs
 // zero; an A MCU below that does not lock counts as the last grid row.
+#include "frame/entry_points.h"
 #include "frame/mcu.h"
 #include "mcu/combine_mcu.h"
 #include "mcu/kernels.h"
@@ -34,11 +35,7 @@ void CombineMcu(McuSamples a, McuSamples b, const std::int16_t below[4][8], McuS
   CombineMcuWith<PlainRows>(a, b, below, top, bottom);
 }
 
-}  // namespace quill
-
-extern "C" int QUILL32_CALL COMBINEMCU(const HGLOBAL* grid_a, const HGLOBAL* grid_b, HGLOBAL* out) {
-  using namespace quill;
-  if (grid_a == nullptr || grid_b == nullptr || out == nullptr) return 0;
+int CombineGrids(const HGLOBAL* grid_a, const HGLOBAL* grid_b, HGLOBAL* out) {
   const int columns = kGrid640x240.columns;
   // The new MCUs, top and bottom of each position in turn. After a failed
   // pair the rest were never needed: they go back with the pair.
@@ -83,3 +80,5 @@ extern "C" int QUILL32_CALL COMBINEMCU(const HGLOBAL* grid_a, const HGLOBAL* gri
   }
   return kCompleteRun;
 }
+
+}  // namespace quill

@@ -12,6 +12,7 @@
 // allocated; an input MCU that does not lock leaves its two output MCUs
 // zero, and a right-hand neighbour that does not lock counts as the picture
 // edge. Every lock taken is released: the new MCUs are handed over unlocked.
+#include "frame/entry_points.h"
 #include "frame/mcu.h"
 #include "mcu/expand_mcu.h"
 #include "mcu/kernels.h"
@@ -24,11 +25,7 @@ void ExpandMcu(McuSamples a, McuSamples right, McuSamples p, McuSamples q) {
   ExpandMcuWith<PlainRows>(a, right, p, q);
 }
 
-}  // namespace quill
-
-extern "C" int QUILL32_CALL EXPANDMCU(const HGLOBAL* grid, HGLOBAL* out) {
-  using namespace quill;
-  if (grid == nullptr || out == nullptr) return 0;
+int ExpandGrid(const HGLOBAL* grid, HGLOBAL* out) {
   const int columns = kGrid320x240.columns;
   // The new MCUs in the order they are entered, two per position.
   HGLOBAL fresh[2 * kGrid320x240.slots()];
@@ -59,3 +56,5 @@ extern "C" int QUILL32_CALL EXPANDMCU(const HGLOBAL* grid, HGLOBAL* out) {
   }
   return 0;
 }
+
+}  // namespace quill

@@ -21,6 +21,7 @@
 #include <bit>
 #include <cstring>
 
+#include "frame/entry_points.h"
 #include "frame/locked_block.h"
 #include "frame/mcu.h"
 #include "frame/state.h"
@@ -69,10 +70,7 @@ void RenderMcu(McuSamples mcu, std::uint8_t* rows[8], bool tagged, double g) {
   RenderMcuWith<PlainRows>(mcu, rows, tagged, g);
 }
 
-}  // namespace quill
-
-extern "C" int QUILL32_CALL TRANSMCU2BMP(HGLOBAL grid, HGLOBAL dib, int height, int width) {
-  using namespace quill;
+int RenderGrid(HGLOBAL grid, HGLOBAL dib, int height, int width) {
   const auto h = static_cast<std::int16_t>(height);
   const auto w = static_cast<std::int16_t>(width);
   const bool small = h == 240 && w == 320;
@@ -109,3 +107,5 @@ extern "C" int QUILL32_CALL TRANSMCU2BMP(HGLOBAL grid, HGLOBAL dib, int height, 
   }
   return h / 8;
 }
+
+}  // namespace quill

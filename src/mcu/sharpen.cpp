@@ -13,6 +13,7 @@
 // unchanged. An MCU that does not lock reads as zeros and is not written.
 #include <initializer_list>
 
+#include "frame/entry_points.h"
 #include "frame/locked_block.h"
 #include "frame/mcu.h"
 #include "mcu/kernels.h"
@@ -56,10 +57,7 @@ void SharpenPlane(std::int16_t* first_row, std::size_t stride, int rows, int row
   CrossSharpen(first_row, stride, rows, row_length, 1, CrossWeights{4, 16}, above, current);
 }
 
-}  // namespace quill
-
-extern "C" void QUILL32_CALL SHARPMCU(HGLOBAL grid, int rows, int /*reserved*/) {
-  using namespace quill;
+void SharpenGrid(HGLOBAL grid, int rows) {
   if (rows != 60 && rows != 30) return;
   const GridShape shape = rows == 60 ? kGrid640x480 : kGrid320x240;
   const int width = 16 * shape.columns, height = 8 * shape.rows;
@@ -81,3 +79,5 @@ extern "C" void QUILL32_CALL SHARPMCU(HGLOBAL grid, int rows, int /*reserved*/) 
   Transfer(slots, shape, plane, Direction::kScatter);
   for (int i = 0; i < shape.slots(); ++i) GlobalUnlock(slots[i]);
 }
+
+}  // namespace quill

@@ -6,6 +6,7 @@
 // clamped to 0..255. Means are of bytes, rounded down, per colour byte.
 #include <algorithm>
 
+#include "frame/entry_points.h"
 #include "picture/packed_dib.h"
 #include "quill32.h"
 
@@ -13,8 +14,9 @@ namespace {
 constexpr std::size_t kFieldRowBytes = 960, kOutRowBytes = 1920;
 }  // namespace
 
-extern "C" int QUILL32_CALL CombineImage(HGLOBAL output, HGLOBAL first, HGLOBAL second) {
-  using namespace quill;
+namespace quill {
+
+int CombineFields(HGLOBAL output, HGLOBAL first, HGLOBAL second) {
   LockedBlock out(output);
   LockedBlock a(first);
   if (second == nullptr) {
@@ -57,3 +59,5 @@ extern "C" int QUILL32_CALL CombineImage(HGLOBAL output, HGLOBAL first, HGLOBAL 
   }
   return 1;
 }
+
+}  // namespace quill

@@ -12,6 +12,7 @@
 //
 // Example: a white pixel on black becomes 15 at its place, 10 on the ring
 // next to it, 6 on the next and 2 on the outer ring.
+#include "frame/entry_points.h"
 #include "picture/packed_dib.h"
 #include "quill32.h"
 
@@ -26,10 +27,7 @@ void AddRow(std::int32_t* sums, const std::uint8_t* row, std::size_t n, int sign
 }
 
 }  // namespace
-}  // namespace quill
-
-extern "C" int QUILL32_CALL FilterImage(HGLOBAL picture) {
-  using namespace quill;
+int SmoothPicture(HGLOBAL picture) {
   LockedBlock block(picture);
   PictureSize size;
   if (!FilterablePicture(block, size)) return 0;
@@ -75,3 +73,5 @@ extern "C" int QUILL32_CALL FilterImage(HGLOBAL picture) {
   std::memcpy(row(kBorder), filtered + n * kBorder, n * static_cast<std::size_t>(h - 2 * kBorder));
   return 1;
 }
+
+}  // namespace quill

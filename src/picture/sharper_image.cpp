@@ -3,12 +3,14 @@
 // stands out by enough above its four neighbours. The outermost rows and
 // columns keep their values. Worked values, all four neighbours equal: 100
 // among 80 becomes 124; 117 among 100 becomes 137; 116 among 100 stays.
+#include "frame/entry_points.h"
 #include "picture/cross_sharpen.h"
 #include "picture/packed_dib.h"
 #include "quill32.h"
 
-extern "C" int QUILL32_CALL SharperImage(HGLOBAL picture) {
-  using namespace quill;
+namespace quill {
+
+int SharpenPicture(HGLOBAL picture) {
   constexpr CrossWeights kPictureWeights{3, 12};
   LockedBlock block(picture);
   PictureSize size;
@@ -22,3 +24,5 @@ extern "C" int QUILL32_CALL SharperImage(HGLOBAL picture) {
                current.as<std::uint8_t>());
   return 0;
 }
+
+}  // namespace quill

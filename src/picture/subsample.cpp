@@ -4,6 +4,7 @@
 // works on pixels; any other scale copies just the input's header.
 #include <bit>
 
+#include "frame/entry_points.h"
 #include "picture/packed_dib.h"
 #include "quill32.h"
 
@@ -12,8 +13,9 @@ constexpr std::uint32_t kHalfPattern = 0x3F000000;  // 0.5f
 constexpr std::size_t kInRowBytes = 1920, kOutRowBytes = 960;
 }  // namespace
 
-extern "C" int QUILL32_CALL SubSample(HGLOBAL output, HGLOBAL input, float scale) {
-  using namespace quill;
+namespace quill {
+
+int SubsamplePicture(HGLOBAL output, HGLOBAL input, float scale) {
   const bool halve = std::bit_cast<std::uint32_t>(scale) == kHalfPattern;
   LockedBlock out(output);
   LockedBlock in(input);
@@ -39,3 +41,5 @@ extern "C" int QUILL32_CALL SubSample(HGLOBAL output, HGLOBAL input, float scale
   }
   return 1;
 }
+
+}  // namespace quill
