@@ -8,6 +8,7 @@
 #include "decode/reconstruct.h"
 #include "grid.h"
 #include "pictures.h"
+#include "reference_blocks.h"
 
 namespace quill::test {
 namespace {
@@ -57,15 +58,15 @@ PlainDecode DecodePlainly(const std::vector<std::uint8_t>& frame) {
     std::int16_t coef[64];
     std::array<std::int16_t, 64> block;
     decode::DecodeBlock(coef, reader);
-    decode::Dezigzag(coef, block.data());
-    decode::Dequantize(block.data(), quant);
+    Dezigzag(coef, block.data());
+    Dequantize(block.data(), quant);
     for (int r = 0; r < 8; ++r) PlainPass(block.data() + 8 * r, 1, 11);
     for (int c = 0; c < 8; ++c) PlainPass(block.data() + c, 8, 18);
     if (luma) {
-      decode::ShiftBlock(block.data(), 128);
-      if (tagged) decode::ClampBlock(block.data(), 0, 255);
+      ShiftBlock(block.data(), 128);
+      if (tagged) ClampBlock(block.data(), 0, 255);
     } else {
-      decode::ClampBlock(block.data(), -128, 127);
+      ClampBlock(block.data(), -128, 127);
     }
     return block;
   };

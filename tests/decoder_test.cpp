@@ -10,6 +10,7 @@
 #include "frame/state.h"
 #include "host.h"
 #include "quill32.h"
+#include "reference_blocks.h"
 
 namespace quill::test {
 namespace {
@@ -31,7 +32,7 @@ TEST(Reconstruct, DequantizedCoefficientWrapsIn16Bits) {
   format::QuantTable quant{};
   quant.fill(1);
   quant[5] = 1000;
-  decode::Dequantize(block, quant);
+  Dequantize(block, quant);
   EXPECT_EQ(block[5], -25536);
 }
 
@@ -51,14 +52,14 @@ TEST(Reconstruct, ExtremeBlocksWrapWithoutFault) {
 TEST(Reconstruct, ShiftAndClamp) {
   decode::Block block;
   for (int i = 0; i < 64; ++i) block[i] = static_cast<std::int16_t>(i * 10 - 300);
-  decode::ShiftBlock(block, 128);
+  ShiftBlock(block, 128);
   EXPECT_EQ(block[0], -172);
-  decode::ClampBlock(block, 0, 255);
+  ClampBlock(block, 0, 255);
   EXPECT_EQ(block[0], 0);
   EXPECT_EQ(block[63], 255);
   EXPECT_EQ(block[30], 128);
   decode::Block wraps = {32767};
-  decode::ShiftBlock(wraps, 1);
+  ShiftBlock(wraps, 1);
   EXPECT_EQ(wraps[0], -32768);
 }
 

@@ -7,6 +7,7 @@
 #include "grid.h"
 #include "host.h"
 #include "pictures.h"
+#include "reference_blocks.h"
 
 namespace quill::test {
 namespace {
@@ -78,9 +79,9 @@ TEST(LimitChroma, SingleSampleBounds) {
   for (const auto& c : cases) {
     auto v = static_cast<std::int16_t>(c.c);
     if (c.red) {
-      encode::LimitRY(v, static_cast<std::int16_t>(c.y));
+      LimitRY(v, static_cast<std::int16_t>(c.y));
     } else {
-      encode::LimitBY(v, static_cast<std::int16_t>(c.y));
+      LimitBY(v, static_cast<std::int16_t>(c.y));
     }
     EXPECT_EQ(v, c.expected) << (c.red ? "R" : "B") << " c " << c.c << " y " << c.y;
   }
@@ -97,12 +98,12 @@ TEST(LimitChroma, BothSweepsEqualTheSingleSampleLimitsInTurn) {
       }
       encode::LimitChroma(left, right, ry, by);
       for (int k = 0; k < 64; ++k) {
-        encode::LimitRY(ry_ref[k], left[k]);
-        encode::LimitBY(by_ref[k], left[k]);
+        LimitRY(ry_ref[k], left[k]);
+        LimitBY(by_ref[k], left[k]);
       }
       for (int k = 0; k < 64; ++k) {
-        encode::LimitRY(ry_ref[k], right[k]);
-        encode::LimitBY(by_ref[k], right[k]);
+        LimitRY(ry_ref[k], right[k]);
+        LimitBY(by_ref[k], right[k]);
       }
       ASSERT_TRUE(std::equal(ry, ry + 64, ry_ref)) << c << " " << base;
       ASSERT_TRUE(std::equal(by, by + 64, by_ref)) << c << " " << base;
@@ -120,8 +121,8 @@ TEST(ForwardDCT, FlatBlocks) {
        {Case{200, 576, 192}, Case{0, -1016, -339}, Case{1, -1016, -339}, Case{255, 1016, 339}}) {
     std::int16_t block[64], out[64];
     for (auto& s : block) s = static_cast<std::int16_t>(c.luma);
-    decode::ShiftBlock(block, -128);
-    decode::ClampBlock(block, -127, 127);
+    ShiftBlock(block, -128);
+    ClampBlock(block, -127, 127);
     encode::ForwardDCT(block);
     EXPECT_EQ(block[0], c.dc) << c.luma;
     for (int i = 1; i < 64; ++i) EXPECT_EQ(block[i], 0);

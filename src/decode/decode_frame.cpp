@@ -78,13 +78,6 @@ bool AllocateGrid(HGLOBAL* grid) {
 
 }  // namespace
 
-void FreeDecodeGrid(HGLOBAL* grid, int last) {
-  for (int i = 0; i <= last; ++i) {
-    GlobalFree(grid[i]);
-    grid[i] = nullptr;
-  }
-}
-
 void CountTones(const std::int16_t block[64]) {
   for (int i = 0; i < 64; ++i) {
     const std::int16_t v = block[i];

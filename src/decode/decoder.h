@@ -26,8 +26,6 @@ constexpr int kToneFirstBlockColumn = 6, kToneLastBlockColumn = 34;
 // 1 when decoded into 600 new MCUs in `grid`; 0 when refused or memory ran out.
 int DecodeFrame(const std::uint8_t* frame, HGLOBAL* grid);
 int DecodeBitstream(const std::uint8_t* bits, HGLOBAL* grid);
-// Frees the MCUs in slots 0..last and sets those slots to null.
-void FreeDecodeGrid(HGLOBAL* grid, int last);
 // Adds a reconstructed luma block's samples in 0..255 to the tone histogram.
 void CountTones(const std::int16_t block[64]);
 // Stretches the luma of a legacy frame's grid over its tone range.

@@ -1,5 +1,5 @@
 // Block reconstruction: quantized coefficients (zigzag order) become 8x8
-// samples (natural order). ShiftBlock and ClampBlock serve the encoder too.
+// samples (natural order).
 #pragma once
 
 #include <cstdint>
@@ -10,10 +10,6 @@ namespace quill::decode {
 
 using Block = std::int16_t[64];
 
-// block[natural index of k] = coef[k].
-void Dezigzag(const std::int16_t coef[64], Block block);
-// block[i] *= quant[i], kept as 16 bits (the product wraps).
-void Dequantize(Block block, const format::QuantTable& quant);
 // In place, natural order; see inverse_dct.cpp.
 void InverseDCT(Block block);
 // The same, told which rows may be non-zero (bit r for row r; the others
@@ -39,9 +35,5 @@ void InverseGroup(Block* blocks, const std::uint64_t positions[4]);
 void InverseGroupSse2(Block* blocks, const std::uint64_t positions[4]);
 void InverseGroupAvx2(Block* blocks, const std::uint64_t positions[4]);
 void InverseGroupAvx512bw(Block* blocks, const std::uint64_t positions[4]);
-// Adds delta to every sample in 16-bit arithmetic.
-void ShiftBlock(Block block, std::int16_t delta);
-// Limits every sample to low..high.
-void ClampBlock(Block block, std::int16_t low, std::int16_t high);
 
 }  // namespace quill::decode

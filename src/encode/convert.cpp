@@ -74,24 +74,6 @@ std::int16_t Limit(std::int16_t c, std::int16_t bound) {
 
 }  // namespace
 
-void LimitRY(std::int16_t& c, std::int16_t y) {
-  const float x = RedBound(y);
-  if (c >= 0 && double{x} - c < 0) {
-    c = static_cast<std::int16_t>(x);
-  } else if (c < 0 && c + double{x} < 0) {
-    c = static_cast<std::int16_t>(-x);
-  }
-}
-
-void LimitBY(std::int16_t& c, std::int16_t y) {
-  const float x = BlueBound(y);
-  if (c >= 0 && double{x} - c < 0) {
-    c = static_cast<std::int16_t>(x);
-  } else if (c < 0 && c + double{x} < 0) {
-    c = static_cast<std::int16_t>(-x);
-  }
-}
-
 void ClampMCU(std::int16_t luma_left[64], std::int16_t luma_right[64], std::int16_t ry[64],
               std::int16_t by[64]) {
   for (int k = 0; k < 64; ++k) {

@@ -33,8 +33,6 @@ void LimitChroma(const std::int16_t luma_left[64], const std::int16_t luma_right
 // The same on SSE2, for luma within 0..255.
 void LimitChromaSse2(const std::int16_t luma_left[64], const std::int16_t luma_right[64],
                      std::int16_t ry[64], std::int16_t by[64]);
-void LimitRY(std::int16_t& c, std::int16_t y);
-void LimitBY(std::int16_t& c, std::int16_t y);
 
 // --- Forward DCT and quantizer --------------------------------------------
 void ForwardDCT(std::int16_t block[64]);

@@ -6,6 +6,7 @@
 
 #include "encode/encoder.h"
 #include "encode/forward_pass.h"
+#include "simd/divide_sse2.h"
 
 namespace quill::encode {
 namespace {
@@ -39,11 +40,6 @@ void ForwardDCTSse2(std::int16_t block[64]) {
 // 26,215, shifted by 2, plus one for negative values: exact for all of them.
 namespace {
 
-inline __m128i DivideBy10(__m128i t) {
-  const __m128i q = _mm_srai_epi16(_mm_mulhi_epi16(t, _mm_set1_epi16(26215)), 2);
-  return _mm_sub_epi16(q, _mm_srai_epi16(t, 15));
-}
-
 // trunc(10v / q) for the eight coefficients at zigzag positions i..i+7.
 inline __m128i Tenths(__m128i v, const QuantSteps& steps, int i) {
   auto load = [](const std::uint16_t* p) {
@@ -76,11 +72,11 @@ std::uint64_t QuantizeZigzagSse2(const std::int16_t zigzag[64], std::int16_t out
     const __m128i positive = _mm_cmpgt_epi16(v, _mm_setzero_si128());
     const __m128i five =
         _mm_sub_epi16(_mm_and_si128(positive, _mm_set1_epi16(10)), _mm_set1_epi16(5));
-    r[i] = DivideBy10(_mm_add_epi16(Tenths(v, steps, 8 * i), five));
+    r[i] = DivideBy10Sse2(_mm_add_epi16(Tenths(v, steps, 8 * i), five));
   }
   for (int i = 4; i < 8; ++i) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(zigzag + 8 * i));
-    r[i] = DivideBy10(Tenths(v, steps, 8 * i));
+    r[i] = DivideBy10Sse2(Tenths(v, steps, 8 * i));
   }
   std::uint64_t nonzero = 0;
   for (int i = 0; i < 8; ++i) _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8 * i), r[i]);

@@ -6,6 +6,7 @@
 // remainder, as the 16-bit file functions always have.
 #include <cstdint>
 
+#include "format/little_endian.h"
 #include "frame/entry_points.h"
 #include "frame/locked_block.h"
 #include "quill32.h"
@@ -15,16 +16,6 @@ namespace {
 constexpr UINT kPieceBytes = 0xFFFE;
 constexpr std::uint32_t kBmpFileHeaderBytes = 14;
 constexpr std::uint32_t kBmpPixelOffset = 54;  // 14-byte file header + 40-byte info header
-
-void PutLe16(std::uint8_t* at, std::uint32_t value) {
-  at[0] = static_cast<std::uint8_t>(value);
-  at[1] = static_cast<std::uint8_t>(value >> 8);
-}
-
-void PutLe32(std::uint8_t* at, std::uint32_t value) {
-  PutLe16(at, value & 0xFFFFu);
-  PutLe16(at + 2, value >> 16);
-}
 
 // Closes the file when the scope ends.
 class HeldFile {

@@ -21,6 +21,7 @@
 #include <bit>
 #include <cstring>
 
+#include "format/little_endian.h"
 #include "frame/entry_points.h"
 #include "frame/locked_block.h"
 #include "frame/mcu.h"
@@ -48,10 +49,6 @@ void ClampToneGain() {
   } else if (pattern < kGainPatternHalf) {
     g_render_state.tone_gain = 0.5f;
   }
-}
-
-void PutLe32(std::uint8_t* at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
 void WriteHeader(std::uint8_t* dib, std::int32_t width, std::int32_t height) {

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "picture/cross_sharpen.h"
+#include "simd/divide_sse2.h"
 
 namespace quill {
 
@@ -52,8 +53,8 @@ inline void CrossSharpenEightWide(const std::int16_t* above, const std::int16_t*
 // The same for eight samples whose five inputs are all within 0..2,047, as
 // decoded pictures are: then -5 - 4S and 16v + 5 fit 16 bits, and so does
 // everything after, so the work stays on eight 16-bit lanes, each division
-// by 10 a multiply-high (exact for every 16-bit value: see DivideBy10 in the
-// encoder's quantizer). Other samples go the wide way.
+// by 10 a multiply-high (exact for every 16-bit value: see simd/divide_sse2.h). Other samples go
+// the wide way.
 inline void CrossSharpenEight(const std::int16_t* above, const std::int16_t* current,
                               const std::int16_t* below, std::int16_t* out, int i) {
   auto load = [](const std::int16_t* p) {
@@ -69,13 +70,9 @@ inline void CrossSharpenEight(const std::int16_t* above, const std::int16_t* cur
     CrossSharpenEightWide(above, current, below, out, i);
     return;
   }
-  auto divide_by_10 = [](__m128i t) {
-    const __m128i q = _mm_srai_epi16(_mm_mulhi_epi16(t, _mm_set1_epi16(26215)), 2);
-    return _mm_sub_epi16(q, _mm_srai_epi16(t, 15));
-  };
   const __m128i sum = _mm_add_epi16(_mm_add_epi16(up, down), _mm_add_epi16(left, right));
-  const __m128i t1 = divide_by_10(_mm_sub_epi16(_mm_set1_epi16(-5), _mm_slli_epi16(sum, 2)));
-  const __m128i t2 = divide_by_10(_mm_add_epi16(_mm_slli_epi16(v, 4), _mm_set1_epi16(5)));
+  const __m128i t1 = DivideBy10Sse2(_mm_sub_epi16(_mm_set1_epi16(-5), _mm_slli_epi16(sum, 2)));
+  const __m128i t2 = DivideBy10Sse2(_mm_add_epi16(_mm_slli_epi16(v, 4), _mm_set1_epi16(5)));
   __m128i c = _mm_add_epi16(t1, t2);
   c = _mm_andnot_si128(_mm_cmplt_epi16(c, _mm_set1_epi16(20)), c);  // below 20: dropped
   const __m128i result = _mm_add_epi16(v, c);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "format/little_endian.h"
 #include "frame/locked_block.h"
 
 namespace quill {
@@ -13,16 +14,6 @@ namespace quill {
 constexpr std::size_t kDibHeaderBytes = 40;
 constexpr std::size_t kWidthOffset = 4, kHeightOffset = 8, kBitCountOffset = 14,
                       kSizeImageOffset = 20;
-
-inline std::int32_t GetLe32(const std::uint8_t* at) {
-  std::uint32_t v;
-  std::memcpy(&v, at, 4);
-  return static_cast<std::int32_t>(v);
-}
-
-inline void PutLe32(std::uint8_t* at, std::uint32_t v) {
-  std::memcpy(at, &v, 4);
-}
 
 struct PictureSize {
   int width;
