@@ -52,7 +52,7 @@ PlainDecode DecodePlainly(const std::vector<std::uint8_t>& frame) {
   const bool tagged = format::IsTagged(frame[format::kTagOffset]);
   const int step = frame[1] + (tagged ? 1 : 0);
   const auto quant = format::CoarsenedQuant(step > 1 ? step - 1 : 0);
-  decode::BitReader reader{frame.data() + 2, 24574, 0};
+  decode::BitReader reader{frame.data() + 2, 24574, 0, 0};
   PlainDecode out;
   auto next = [&](bool luma) {
     std::int16_t coef[64];
@@ -70,11 +70,10 @@ PlainDecode DecodePlainly(const std::vector<std::uint8_t>& frame) {
     }
     return block;
   };
-  decode::g_dc_pred = 0;
   for (int i = 0; i < 1200; ++i) out.luma.push_back(next(true));
   const std::uint32_t offset = reader.position / 8, used = reader.position % 8;
   reader.position = 8 * (offset % 2 ? offset + 1 : used ? offset + 2 : offset);
-  decode::g_dc_pred = 0;
+  reader.dc_pred = 0;
   for (int i = 0; i < 600; ++i) {
     out.blue.push_back(next(false));
     out.red.push_back(next(false));

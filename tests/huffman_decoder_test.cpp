@@ -80,20 +80,21 @@ struct SerialDecoder {
 struct Decoded {
   std::int16_t coef[64];
   std::uint32_t position;
+  std::int32_t pred;  // the predictor after the block
 };
 
 Decoded DecodeOne(const std::vector<std::uint8_t>& bytes, std::int32_t pred = 0) {
-  BitReader reader{bytes.data(), static_cast<std::uint32_t>(bytes.size()), 0};
-  decode::g_dc_pred = pred;
+  BitReader reader{bytes.data(), static_cast<std::uint32_t>(bytes.size()), 0, pred};
   Decoded d{};
   decode::DecodeBlock(d.coef, reader);
   d.position = reader.position;
+  d.pred = reader.dc_pred;
   return d;
 }
 
 TEST(GetBits, ReadsAcrossBytesAndRestsAtByteStarts) {
   const std::vector<std::uint8_t> bytes = {0b10110011, 0b01011100};
-  BitReader reader{bytes.data(), 2, 0};
+  BitReader reader{bytes.data(), 2, 0, 0};
   EXPECT_EQ(decode::GetBits(0, reader), 0);
   EXPECT_EQ(reader.position, 0u);
   EXPECT_EQ(decode::GetBits(3, reader), 0b101);
@@ -109,7 +110,7 @@ TEST(GetBits, SixteenOrMoreShowsFatalErrorAndConsumesNothing) {
     if (std::string(text) == "Fatal Error" && std::string(caption) == "MSG") ++shown;
   });
   const std::vector<std::uint8_t> bytes = {0xFF, 0xFF, 0xFF};
-  BitReader reader{bytes.data(), 3, 0};
+  BitReader reader{bytes.data(), 3, 0, 0};
   EXPECT_EQ(decode::GetBits(16, reader), 0);
   EXPECT_EQ(decode::GetBits(20, reader), 0);
   QuillSetMessageSink(nullptr);
@@ -146,7 +147,7 @@ TEST(DecodeBlock, DcEdgeCases) {
     for (const auto& [bits, n] : c.bits) p.Put(bits, n);
     const Decoded d = DecodeOne(p.bytes(), c.pred);
     EXPECT_EQ(d.coef[0], c.dc);
-    EXPECT_EQ(decode::g_dc_pred, c.pred_after);
+    EXPECT_EQ(d.pred, c.pred_after);
     EXPECT_EQ(d.position, c.position);
   }
 }
@@ -229,14 +230,13 @@ TEST(DecodeBlock, AgreesWithTheBitSerialDecoderOnRandomBits) {
       if (bias == 2) b &= static_cast<std::uint8_t>(rng());
     }
     SerialDecoder serial{bytes};
-    BitReader reader{bytes.data(), static_cast<std::uint32_t>(bytes.size()), 0};
-    decode::g_dc_pred = 0;
+    BitReader reader{bytes.data(), static_cast<std::uint32_t>(bytes.size()), 0, 0};
     for (int block = 0; block < 40; ++block) {
       std::int16_t expected[64], actual[64];
       serial.Block(expected);
       decode::DecodeBlock(actual, reader);
       ASSERT_EQ(reader.position, serial.position) << "trial " << trial << " block " << block;
-      ASSERT_EQ(decode::g_dc_pred, serial.pred);
+      ASSERT_EQ(reader.dc_pred, serial.pred);
       for (int k = 0; k < 64; ++k) ASSERT_EQ(actual[k], expected[k]) << k;
     }
   }

@@ -49,10 +49,10 @@ TEST(StretchTones, WorkedRanges) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    std::memset(decode::g_decoder.histogram, 0, sizeof decode::g_decoder.histogram);
-    for (const auto& [bin, count] : c.bins) decode::g_decoder.histogram[bin] = count;
-    decode::g_decoder.tone_low = c.tone_low;
-    decode::g_decoder.tone_high = c.tone_high;
+    decode::DecoderState state{};
+    for (const auto& [bin, count] : c.bins) state.histogram[bin] = count;
+    state.tone_low = c.tone_low;
+    state.tone_high = c.tone_high;
     std::vector<std::int16_t> before;
     for (const auto& [v, after] : c.samples) before.push_back(static_cast<std::int16_t>(v));
     if (before.empty()) before.push_back(0);
@@ -60,7 +60,7 @@ TEST(StretchTones, WorkedRanges) {
       return block < 2 ? before[static_cast<std::size_t>(index) % before.size()] : 5;
     });
     auto slots = grid.Slots();
-    decode::StretchTones(slots.data());
+    decode::StretchTones(slots.data(), state);
     EXPECT_EQ(g_render_state.tone_gain, c.gain);
     for (std::size_t i = 0; i < c.samples.size(); ++i) {
       EXPECT_EQ(grid.Sample(599, 1, static_cast<int>(i)), c.samples[i].second)
@@ -72,18 +72,18 @@ TEST(StretchTones, WorkedRanges) {
 }
 
 TEST(StretchTones, RangeEndsFoundByTheRunningCounts) {
-  std::memset(decode::g_decoder.histogram, 0, sizeof decode::g_decoder.histogram);
-  decode::g_decoder.histogram[200] = 40000;  // low 16 bits: -25,536
-  decode::g_decoder.histogram[190] = 25566;  // running sum 30: not yet
-  decode::g_decoder.histogram[180] = 200;
-  decode::g_decoder.histogram[50] = 31;
-  decode::g_decoder.tone_low = 50;
-  decode::g_decoder.tone_high = 200;
+  decode::DecoderState state{};
+  state.histogram[200] = 40000;  // low 16 bits: -25,536
+  state.histogram[190] = 25566;  // running sum 30: not yet
+  state.histogram[180] = 200;
+  state.histogram[50] = 31;
+  state.tone_low = 50;
+  state.tone_high = 200;
   TestGrid grid(kGrid320x240, [](int, int, int) -> std::int16_t { return 0; });
   auto slots = grid.Slots();
-  decode::StretchTones(slots.data());
-  EXPECT_EQ(decode::g_decoder.tone_low, 50);
-  EXPECT_EQ(decode::g_decoder.tone_high, 180);
+  decode::StretchTones(slots.data(), state);
+  EXPECT_EQ(state.tone_low, 50);
+  EXPECT_EQ(state.tone_high, 180);
 }
 
 }  // namespace

@@ -19,8 +19,6 @@
 
 namespace quill::decode {
 
-DecoderState g_decoder{0, format::kBaseQuant, {}, 255, 0};
-
 namespace {
 
 constexpr std::uint32_t kBitstreamBytes = format::kFrameBytes - format::kBitstreamOffset;
@@ -33,10 +31,10 @@ constexpr int kLumaBlockColumns = 40;
 constexpr int kGroup = 4;
 using BlockGroup = Block[kGroup];
 
-inline void DecodeGroup(BlockGroup blocks, BitReader& reader) {
+inline void DecodeGroup(BlockGroup blocks, BitReader& reader, const format::QuantTable& quant) {
   std::uint64_t positions[kGroup];
   for (int b = 0; b < kGroup; ++b) {
-    positions[b] = DecodeDequantizedBlock(blocks[b], reader, g_decoder.quant);
+    positions[b] = DecodeDequantizedBlock(blocks[b], reader, quant);
   }
   simd::g_kernels.inverse_group(blocks, positions);
 }
@@ -78,49 +76,48 @@ bool AllocateGrid(HGLOBAL* grid) {
 
 }  // namespace
 
-void CountTones(const std::int16_t block[64]) {
+void CountTones(const std::int16_t block[64], DecoderState& state) {
   for (int i = 0; i < 64; ++i) {
     const std::int16_t v = block[i];
     if (v < 0 || v > 255) continue;
-    ++g_decoder.histogram[v];
-    if (v < g_decoder.tone_low) g_decoder.tone_low = v;
-    if (v > g_decoder.tone_high) g_decoder.tone_high = v;
+    ++state.histogram[v];
+    if (v < state.tone_low) state.tone_low = v;
+    if (v > state.tone_high) state.tone_high = v;
   }
 }
 
-int DecodeBitstream(const std::uint8_t* bits, HGLOBAL* grid) {
+int DecodeBitstream(const std::uint8_t* bits, HGLOBAL* grid, DecoderState& state) {
   const bool tagged = g_render_state.tagged_frame != 0;
-  g_decoder.tone_low = 255;
-  g_decoder.tone_high = 0;
-  std::memset(g_decoder.histogram, 0, sizeof g_decoder.histogram);
+  state.tone_low = 255;
+  state.tone_high = 0;
+  std::memset(state.histogram, 0, sizeof state.histogram);
   if (!AllocateGrid(grid)) return 0;
 
-  BitReader reader{bits, kBitstreamBytes, 0};
+  BitReader reader{bits, kBitstreamBytes, 0, 0};
   alignas(64) BlockGroup blocks;
   static_assert(kLumaBlockColumns % kGroup == 0 && kGrid320x240.slots() % 2 == 0);
 
-  g_dc_pred = 0;
   for (int row = 0; row < kGrid320x240.rows; ++row) {
     for (int first = 0; first < kLumaBlockColumns; first += kGroup) {
-      DecodeGroup(blocks, reader);
+      DecodeGroup(blocks, reader, state.quant);
       for (int b = 0; b < kGroup; ++b) {
         const int j = first + b;
         McuSamples mcu = LockMcu(grid[row * kGrid320x240.columns + j / 2]);
         StoreLuma(blocks[b], mcu[j % 2], tagged);
         if (!tagged && row >= kToneFirstBlockRow && row <= kToneLastBlockRow &&
             j >= kToneFirstBlockColumn && j <= kToneLastBlockColumn) {
-          CountTones(mcu[j % 2]);
+          CountTones(mcu[j % 2], state);
         }
       }
     }
   }
-  if (!tagged) StretchTones(grid);
+  if (!tagged) StretchTones(grid, state);
 
   reader.position = static_cast<std::uint32_t>(format::ChromaStartBits(reader.position));
-  g_dc_pred = 0;
+  reader.dc_pred = 0;
 
   for (int i = 0; i < kGrid320x240.slots(); i += 2) {
-    DecodeGroup(blocks, reader);
+    DecodeGroup(blocks, reader, state.quant);
     for (int m = 0; m < 2; ++m) {
       McuSamples mcu = LockMcu(grid[i + m]);
       StoreChroma(blocks[2 * m], mcu[kBlueDiff]);
@@ -137,10 +134,15 @@ int DecodeFrame(const std::uint8_t* frame, HGLOBAL* grid) {
   g_render_state.blue_gain = g_render_state.red_gain;
 
   const unsigned quality_word = frame[0] | (unsigned{frame[1]} << 8);
-  g_decoder.step = static_cast<std::int16_t>((quality_word >> 8) + (tagged ? 1 : 0));
-  if (g_decoder.step > format::kMaxDecodeStep) return 0;
-  g_decoder.quant = format::CoarsenedQuant(g_decoder.step > 1 ? g_decoder.step - 1 : 0);
-  return DecodeBitstream(frame + format::kBitstreamOffset, grid);
+  DecoderState state;
+  state.step = static_cast<std::int16_t>((quality_word >> 8) + (tagged ? 1 : 0));
+  if (state.step > format::kMaxDecodeStep) return 0;
+  state.quant = QuantOfStep(state.step);
+  return DecodeBitstream(frame + format::kBitstreamOffset, grid, state);
+}
+
+format::QuantTable QuantOfStep(int step) {
+  return format::CoarsenedQuant(step > 1 ? step - 1 : 0);
 }
 
 }  // namespace quill::decode

@@ -8,7 +8,7 @@
 
 namespace quill::decode {
 
-// Working state of the last decode (process-wide; calls must not overlap).
+// One decode's working state, made by DecodeFrame for the call.
 struct DecoderState {
   std::int16_t step;             // quality word >> 8, plus 1 for a tagged frame
   format::QuantTable quant;      // base table coarsened step - 1 times
@@ -16,7 +16,6 @@ struct DecoderState {
   std::int32_t tone_low;         // 255 and 0 at the start of every decode
   std::int32_t tone_high;
 };
-extern DecoderState g_decoder;
 
 // Central region of a legacy frame whose luma sets the tone range: luma block
 // rows 6..24 and block columns 6..34 (picture rows 48..199, columns 48..279).
@@ -25,10 +24,13 @@ constexpr int kToneFirstBlockColumn = 6, kToneLastBlockColumn = 34;
 
 // 1 when decoded into 600 new MCUs in `grid`; 0 when refused or memory ran out.
 int DecodeFrame(const std::uint8_t* frame, HGLOBAL* grid);
-int DecodeBitstream(const std::uint8_t* bits, HGLOBAL* grid);
+int DecodeBitstream(const std::uint8_t* bits, HGLOBAL* grid, DecoderState& state);
+// The quantizer of a frame's decode step (quality word >> 8, plus 1 when
+// tagged): the base table coarsened step - 1 times (none for steps 0 and 1).
+format::QuantTable QuantOfStep(int step);
 // Adds a reconstructed luma block's samples in 0..255 to the tone histogram.
-void CountTones(const std::int16_t block[64]);
+void CountTones(const std::int16_t block[64], DecoderState& state);
 // Stretches the luma of a legacy frame's grid over its tone range.
-void StretchTones(HGLOBAL* grid);
+void StretchTones(HGLOBAL* grid, DecoderState& state);
 
 }  // namespace quill::decode

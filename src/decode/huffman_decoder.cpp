@@ -22,8 +22,6 @@
 
 namespace quill::decode {
 
-std::int32_t g_dc_pred = 0;
-
 namespace {
 
 using format::DecodeLimits;
@@ -167,11 +165,11 @@ inline std::int16_t DecodeDCWith(BitReader& reader, Events& events) {
   }
   const int category = m.symbol;
   reader.position += m.length + static_cast<std::uint32_t>(category);
-  if (category == 0) return static_cast<std::int16_t>(g_dc_pred);
+  if (category == 0) return static_cast<std::int16_t>(reader.dc_pred);
   std::int32_t difference = Extend(Take(w, m.length, category), category);
   if (difference == kDcDifferenceReadAs615) difference = 615;
-  g_dc_pred = static_cast<std::int16_t>(g_dc_pred + difference);
-  return static_cast<std::int16_t>(g_dc_pred);
+  reader.dc_pred = static_cast<std::int16_t>(reader.dc_pred + difference);
+  return static_cast<std::int16_t>(reader.dc_pred);
 }
 
 }  // namespace

@@ -14,20 +14,20 @@ namespace quill::decode {
 // most significant first. Past the limit the reader delivers zero bits and
 // never touches memory, so a damaged frame decodes to the end without
 // leaving the frame; `position` keeps counting.
+// `dc_pred` is the predictor of the section being read: the previous
+// block's DC (0 at the start of each section).
 struct BitReader {
   const std::uint8_t* bits;
   std::uint32_t limit;
   std::uint32_t position;
+  std::int32_t dc_pred;
 };
 
 // The next n bits, first bit most significant; n = 0 gives 0. n >= 16 shows
 // "Fatal Error" and gives 0 without consuming anything.
 std::uint16_t GetBits(int n, BitReader& reader);
 
-// DC predictor of the section being decoded: the previous block's DC.
-extern std::int32_t g_dc_pred;
-
-// The block's DC coefficient, from its difference to g_dc_pred (which it
+// The block's DC coefficient, from its difference to reader.dc_pred (which it
 // updates). An unmatched code consumes 11 bits and gives 0, predictor kept.
 std::int16_t DecodeDC(BitReader& reader);
 // Fills zigzag positions 1..63. An unmatched code consumes 18 bits and ends
@@ -49,7 +49,7 @@ struct BlockCounts {
   int unmatched_codes = 0;
   int overrunning_blocks = 0;
 };
-// Reads one block as DecodeBlock does (g_dc_pred too), counting into `counts`.
+// Reads one block as DecodeBlock does (reader.dc_pred too), counting into `counts`.
 void InspectBlock(BitReader& reader, BlockCounts& counts);
 // The rows (bit r for row r) that hold any of the zigzag positions given.
 std::uint8_t RowsOfZigzag(std::uint64_t positions);

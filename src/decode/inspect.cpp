@@ -1,7 +1,6 @@
 // Frame inspection: what a frame holds and whether it is damaged, read with
 // the decoder's own block reader (InspectBlock reads each block exactly as
-// the decoder does) but without making samples. The decoder's DC predictor
-// is left as it was. The Linux library exports it; the DLLs keep to their
+// the decoder does) but without making samples. The Linux library exports it; the DLLs keep to their
 // fifteen entry points.
 #if !defined(_WIN32)
 #include <cstring>
@@ -30,18 +29,15 @@ void InspectFrame(const std::uint8_t* frame, QuillFrameInfo& info) {
   for (int i = 0; i < format::kFrameBytes; ++i)
     info.frame_sum = static_cast<std::uint8_t>(info.frame_sum + frame[i]);
 
-  const std::int32_t pred_before = g_dc_pred;
   BitReader reader{frame + format::kBitstreamOffset, format::kFrameBytes - format::kBitstreamOffset,
-                   0};
+                   0, 0};
   BlockCounts counts;
-  g_dc_pred = 0;
   for (int i = 0; i < kBlocksPerSection; ++i) InspectBlock(reader, counts);
   info.luma_end = FrameOffset(reader.position);
   reader.position = static_cast<std::uint32_t>(format::ChromaStartBits(reader.position));
-  g_dc_pred = 0;
+  reader.dc_pred = 0;
   for (int i = 0; i < kBlocksPerSection; ++i) InspectBlock(reader, counts);
   info.bitstream_end = FrameOffset(reader.position);
-  g_dc_pred = pred_before;
 
   info.unmatched_codes = counts.unmatched_codes;
   info.overrunning_blocks = counts.overrunning_blocks;

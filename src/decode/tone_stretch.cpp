@@ -32,13 +32,13 @@ std::int32_t TruncToInt32(double v) {
 
 }  // namespace
 
-void StretchTones(HGLOBAL* grid) {
-  std::int32_t low = g_decoder.tone_low < 0 ? 0 : g_decoder.tone_low;
-  std::int32_t high = g_decoder.tone_high > 255 ? 255 : g_decoder.tone_high;
+void StretchTones(HGLOBAL* grid, DecoderState& state) {
+  std::int32_t low = state.tone_low < 0 ? 0 : state.tone_low;
+  std::int32_t high = state.tone_high > 255 ? 255 : state.tone_high;
 
   std::int16_t sum = 0;
   for (int bin = low; bin <= 255; ++bin) {
-    sum = static_cast<std::int16_t>(sum + static_cast<std::int16_t>(g_decoder.histogram[bin]));
+    sum = static_cast<std::int16_t>(sum + static_cast<std::int16_t>(state.histogram[bin]));
     if (sum > kLowCountThreshold) {
       low = bin;
       break;
@@ -46,14 +46,14 @@ void StretchTones(HGLOBAL* grid) {
   }
   sum = 0;
   for (int bin = high; bin >= 0; --bin) {
-    sum = static_cast<std::int16_t>(sum + static_cast<std::int16_t>(g_decoder.histogram[bin]));
+    sum = static_cast<std::int16_t>(sum + static_cast<std::int16_t>(state.histogram[bin]));
     if (sum > kHighCountThreshold) {
       high = bin;
       break;
     }
   }
-  g_decoder.tone_low = low;
-  g_decoder.tone_high = high;
+  state.tone_low = low;
+  state.tone_high = high;
 
   const std::int32_t width = high - low;
   std::int32_t d = TruncToInt32(low - width * 0.5 + 0.5);
