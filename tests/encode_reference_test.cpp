@@ -35,12 +35,12 @@ Encoded PlainEncode(const std::vector<std::uint8_t>& dib, std::vector<std::uint8
   for (int step = 0;; ++step) {
     f[0] = 0;
     f[1] = static_cast<std::uint8_t>(step);
-    encode::BitWriter w{f + 2, 0};
+    encode::BitWriter w{f + 2, 0, 0};
     f[2] = 0;
     Result r = encode::kDone;
     for (int section = 0; section < 2 && r == encode::kDone; ++section) {
       if (section == 1) encode::AlignChroma(w, f + 2);
-      encode::g_dc_pred = 0;
+      w.dc_pred = 0;
       for (int i = 0; i < 600 && r == encode::kDone; ++i) {
         for (int b : section == 0 ? std::array{0, 1} : std::array{3, 2}) {
           std::int16_t block[64], coef[64];

@@ -170,7 +170,7 @@ TEST(Quantizer, NoStepBecomesZeroBeforeTheRefusedQualityStep) {
 
 struct Writer {
   std::vector<std::uint8_t> frame = std::vector<std::uint8_t>(format::kFrameBytes, 0);
-  BitWriter w{frame.data() + 2, 0};
+  BitWriter w{frame.data() + 2, 0, 0};
   const std::uint8_t* end = frame.data() + format::kTagOffset;
   std::string Bits() const {
     std::string s;
@@ -279,7 +279,7 @@ TEST(EncodeBlock, WritesTheFormatsBits) {
     Writer wr;
     std::int16_t coef[64] = {};
     for (const auto& [k, v] : c.coefs) coef[k] = static_cast<std::int16_t>(v);
-    encode::g_dc_pred = static_cast<std::int16_t>(c.pred);
+    wr.w.dc_pred = static_cast<std::int16_t>(c.pred);
     EXPECT_EQ(encode::EncodeBlock(coef, wr.w, wr.end), encode::kDone);
     EXPECT_EQ(wr.Bits(), c.bits);
   }
@@ -288,7 +288,6 @@ TEST(EncodeBlock, WritesTheFormatsBits) {
 TEST(EncodeBlock, DcPlusFiveIntoAnEmptyFrame) {
   Writer wr;
   std::int16_t coef[64] = {5};
-  encode::g_dc_pred = 0;
   ASSERT_EQ(encode::EncodeBlock(coef, wr.w, wr.end), encode::kDone);
   EXPECT_EQ(wr.frame[2], 0x96);
   EXPECT_EQ(wr.frame[3], 0x80);
@@ -317,10 +316,10 @@ TEST(EncodeBlock, FatalValuesAndTheirMessages) {
     shown.clear();
     Writer wr;
     std::int16_t coef[64] = {static_cast<std::int16_t>(c.dc), static_cast<std::int16_t>(c.ac)};
-    encode::g_dc_pred = static_cast<std::int16_t>(c.pred);
+    wr.w.dc_pred = static_cast<std::int16_t>(c.pred);
     EXPECT_EQ(encode::EncodeBlock(coef, wr.w, wr.end), c.result) << c.dc << " " << c.ac;
     EXPECT_EQ(shown, c.messages);
-    EXPECT_EQ(encode::g_dc_pred, c.dc);  // the predictor takes the value before any test
+    EXPECT_EQ(wr.w.dc_pred, c.dc);  // the predictor takes the value before any test
   }
   shown.clear();
   Writer wr;
@@ -359,7 +358,7 @@ TEST(PutBits, RestsOnAFullByteAndTestsRoomAtOffset24573) {
   };
   for (const auto& r : rooms) {
     Writer room;
-    room.w = {room.frame.data() + r.offset, static_cast<std::uint8_t>(r.used)};
+    room.w = {room.frame.data() + r.offset, static_cast<std::uint8_t>(r.used), 0};
     EXPECT_EQ(encode::PutBits(1, r.n, room.w, room.end), r.result)
         << r.offset << "+" << r.used << "+" << r.n;
   }
@@ -381,7 +380,7 @@ TEST(AlignChroma, FillByteRules) {
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.n << "+" << c.used);
     std::vector<std::uint8_t> bytes(1000, 0x77);
-    BitWriter w{bytes.data() + c.n, static_cast<std::uint8_t>(c.used)};
+    BitWriter w{bytes.data() + c.n, static_cast<std::uint8_t>(c.used), 0};
     bytes[static_cast<std::size_t>(c.n)] = 0;
     encode::AlignChroma(w, bytes.data());
     EXPECT_EQ(w.p - bytes.data(), c.chroma_offset);

@@ -179,23 +179,20 @@ TEST(GatheredWriter, WritesAndCountsWhatTheBytewiseWriterWrites) {
     for (auto& x : a) x = static_cast<std::uint8_t>(rng());
     a[start] &= static_cast<std::uint8_t>(0xFF00 >> used);  // free low bits are 0
     b = a;
-    encode::BitWriter wa{a.data() + start, used}, wb{b.data() + start, used};
+    encode::BitWriter wa{a.data() + start, used, pred}, wb{b.data() + start, used, pred};
     messages = 0;
-    encode::g_dc_pred = pred;
     const auto ra = encode::EncodeBlock(coef, wa, a.data() + 24575);
     const int messages_a = messages;
-    const std::int16_t pred_a = encode::g_dc_pred;
     messages = 0;
-    encode::g_dc_pred = pred;
     std::uint64_t nonzero = 0;
     for (int k = 1; k < 64; ++k) nonzero |= std::uint64_t{other[k] != 0} << k;
     const auto rb = encode::EncodeBlockGathered(other, nonzero, wb, b.data() + 24575);
     ASSERT_EQ(ra, rb) << trial;
     ASSERT_EQ(messages_a, messages) << trial;
-    ASSERT_EQ(pred_a, encode::g_dc_pred) << trial;
+    ASSERT_EQ(wa.dc_pred, wb.dc_pred) << trial;
     std::int16_t counted_pred = pred;
     const int counted = encode::CountBlockBits(other, nonzero, counted_pred);
-    ASSERT_EQ(counted_pred, encode::g_dc_pred) << trial;
+    ASSERT_EQ(counted_pred, wb.dc_pred) << trial;
     for (const simd::Kernels* k : EveryLevel()) {
       std::int16_t level_pred = pred;
       ASSERT_EQ(k->count_bits(other, nonzero, level_pred), counted) << trial;

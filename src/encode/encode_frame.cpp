@@ -44,7 +44,6 @@
 
 namespace quill::encode {
 
-format::QuantTable g_encode_quant = format::kBaseQuant;
 // Early in the luma section (1,100 of 2,400 blocks), a quick bound is likely
 // to show the next overflow too; beyond 85% of the blocks (2,040), the next
 // attempt is likely to fit or to be the last one to fail. A first attempt
@@ -60,21 +59,19 @@ constexpr int kQualityWordStep = 256;
 // encoder gives up rather than write one.
 constexpr int kRefusedQualityStep = 127;
 
-HGLOBAL g_encode_grid[600];
-
 // Transformed blocks in coding order, each in zigzag order: 1,200 luma,
 // then 1,200 chroma.
-std::int16_t g_transformed[2 * kBlocks][64];
+using TransformedBlocks = std::int16_t[2 * kBlocks][64];
 
-void TransformGrid(const HGLOBAL* grid) {
+void TransformGrid(const HGLOBAL* grid, TransformedBlocks& transformed) {
   const auto transform = simd::g_kernels.transform_mcu;
   int luma = 0, chroma = kBlocks;
   for (int i = 0; i < kGrid320x240.slots(); ++i) {
     McuSamples mcu = BeginMcu(grid[i]);
     // Blocks 0, 1 (luma), 2 (R - Y), 3 (B - Y); the chroma section codes
     // (B - Y)/2 before (R - Y)/2.
-    std::int16_t* const out[4] = {g_transformed[luma], g_transformed[luma + 1],
-                                  g_transformed[chroma + 1], g_transformed[chroma]};
+    std::int16_t* const out[4] = {transformed[luma], transformed[luma + 1], transformed[chroma + 1],
+                                  transformed[chroma]};
     transform(mcu[0], out);
     luma += 2;
     chroma += 2;
@@ -97,10 +94,17 @@ struct QuantizedAttempt {
   int exact_blocks;
   int blocks;
 };
-QuantizedAttempt g_attempts[2];  // this attempt and the one before
-
-// Copies of the frame for attempts written before they are known to fit.
-std::uint8_t g_copies[2][format::kFrameBytes];
+// The encoder's large working blocks, owned by the one call that runs (calls
+// never overlap): static, so that a call neither allocates 1 MiB nor takes
+// it from the host's stack.
+struct EncoderScratch {
+  HGLOBAL grid[600];
+  TransformedBlocks transformed;
+  QuantizedAttempt attempts[2];  // this attempt and the one before
+  // Copies of the frame for attempts written before they are known to fit.
+  std::uint8_t copies[2][format::kFrameBytes];
+};
+EncoderScratch g_scratch;
 
 enum class Verdict { kOverflows, kFits, kUnsure };
 
@@ -111,14 +115,15 @@ constexpr int kRoomBytes = format::kTagOffset - 2 - format::kBitstreamOffset;  /
 // One attempt's quantizer, prepared for the level's quantizers.
 class Quantizer {
  public:
-  explicit Quantizer(const format::QuantTable& quant)
-      : steps_(PrepareSteps(quant)),
+  Quantizer(const format::QuantTable& quant, const TransformedBlocks& transformed)
+      : transformed_(transformed),
+        steps_(PrepareSteps(quant)),
         quantize_(steps_.positive ? simd::g_kernels.quantize_positive : simd::g_kernels.quantize) {}
 
   // Quantizes transformed block i into `coef`; gives its non-zero AC
   // coefficients as bits 1..63.
   std::uint64_t operator()(int i, std::int16_t coef[64]) const {
-    return quantize_(g_transformed[i], coef, steps_);
+    return quantize_(transformed_[i], coef, steps_);
   }
 
   // Quantizes blocks first..last-1 into `a` and adds their bits to `bits`:
@@ -131,6 +136,7 @@ class Quantizer {
           std::int16_t& pred) const;
 
  private:
+  const TransformedBlocks& transformed_;
   QuantSteps steps_;
   decltype(simd::Kernels::quantize) quantize_;
 };
@@ -139,7 +145,7 @@ int Quantizer::Run(QuantizedAttempt& a, int first, int last, bool exact, std::in
                    std::int16_t& pred) const {
   const simd::Kernels& k = simd::g_kernels;
   if (k.quantize_run != nullptr) {
-    return k.quantize_run(g_transformed, a.coef, a.nonzero, exact ? a.end_bits : nullptr, first,
+    return k.quantize_run(transformed_, a.coef, a.nonzero, exact ? a.end_bits : nullptr, first,
                           last, steps_, bits, pred, kRoomBytes);
   }
   for (int i = first; i < last; ++i) {
@@ -275,53 +281,52 @@ bool CountPositions(QuantizedAttempt& a) {
 }
 
 // The writer's position in the bitstream, in bits.
-std::int64_t WriterBits(const std::uint8_t* bitstream) {
-  return 8 * (g_writer.p - bitstream) + g_writer.used;
+std::int64_t WriterBits(const BitWriter& w, const std::uint8_t* bitstream) {
+  return 8 * (w.p - bitstream) + w.used;
 }
 
 // Writes blocks first..last-1 of `a` with the writer where it stands (the
 // alignment before block kBlocks included), recording where each ends; with
 // a quantizer, each block is quantized into `a` just before it is written.
 // On a failure `a.blocks` becomes the number of blocks tried.
-Result WriteBlocks(std::uint8_t* frame, QuantizedAttempt& a, const Quantizer* quantize, int first,
-                   int last) {
+Result WriteBlocks(BitWriter& w, std::uint8_t* frame, QuantizedAttempt& a,
+                   const Quantizer* quantize, int first, int last) {
   const std::uint8_t* end = frame + format::kTagOffset;
   const std::uint8_t* bitstream = frame + format::kBitstreamOffset;
   for (int i = first; i < last; ++i) {
     if (i == kBlocks) {
-      AlignChroma(g_writer, bitstream);
-      a.chroma_start_bits = static_cast<std::int32_t>(WriterBits(bitstream));
-      g_dc_pred = 0;
+      AlignChroma(w, bitstream);
+      a.chroma_start_bits = static_cast<std::int32_t>(WriterBits(w, bitstream));
+      w.dc_pred = 0;
     }
     if (quantize != nullptr) a.nonzero[i] = (*quantize)(i, a.coef[i]);
-    if (const Result r = EncodeBlockGathered(a.coef[i], a.nonzero[i], g_writer, end); r != kDone) {
+    if (const Result r = EncodeBlockGathered(a.coef[i], a.nonzero[i], w, end); r != kDone) {
       a.blocks = i + 1;
       return r;
     }
-    a.end_bits[i] = static_cast<std::int32_t>(WriterBits(bitstream));
+    a.end_bits[i] = static_cast<std::int32_t>(WriterBits(w, bitstream));
     a.exact_blocks = i + 1;
   }
   return kDone;
 }
 
 // The quality word, and the writer at the start of an empty bitstream.
-void StartAttempt(std::uint8_t* frame, int quality_word) {
+void StartAttempt(BitWriter& w, std::uint8_t* frame, int quality_word) {
   frame[0] = static_cast<std::uint8_t>(quality_word);
   frame[1] = static_cast<std::uint8_t>(quality_word >> 8);
   std::uint8_t* bitstream = frame + format::kBitstreamOffset;
-  g_writer = {bitstream, 0};
+  w = {bitstream, 0, 0};
   *bitstream = 0;
-  g_dc_pred = 0;
 }
 
 // Writes an attempt into the frame: the blocks quantized in `a` or, given a
 // quantizer, each block quantized into `a` just before it is written.
-Result WriteAttempt(std::uint8_t* frame, int quality_word, QuantizedAttempt& a,
+Result WriteAttempt(BitWriter& w, std::uint8_t* frame, int quality_word, QuantizedAttempt& a,
                     const Quantizer* quantize = nullptr) {
-  StartAttempt(frame, quality_word);
+  StartAttempt(w, frame, quality_word);
   const int blocks = quantize != nullptr ? 2 * kBlocks : a.blocks;
   a.exact_blocks = 0;
-  if (const Result r = WriteBlocks(frame, a, quantize, 0, blocks); r != kDone) return r;
+  if (const Result r = WriteBlocks(w, frame, a, quantize, 0, blocks); r != kDone) return r;
   if (quantize != nullptr) a.blocks = blocks;
   // Only an attempt counted to the end is complete; one cut short overflows
   // by its count before its last block is done.
@@ -335,19 +340,19 @@ Result WriteAttempt(std::uint8_t* frame, int quality_word, QuantizedAttempt& a,
 // at the last block that begins within the covered bytes, once it knows
 // where that block begins and the DC before it. Where `f`'s positions cannot
 // be counted, it is written whole.
-void WriteFailureUnder(std::uint8_t* frame, int quality_word, QuantizedAttempt& f,
+void WriteFailureUnder(BitWriter& w, std::uint8_t* frame, int quality_word, QuantizedAttempt& f,
                        std::int64_t covered) {
   if (f.exact_blocks < f.blocks && !CountPositions(f)) {
-    WriteAttempt(frame, quality_word, f);
+    WriteAttempt(w, frame, quality_word, f);
     return;
   }
   int b = f.exact_blocks - 1;
   while (b > 0 && StartBits(f, b) / 8 > covered) --b;
   const std::int64_t start = StartBits(f, b);
-  g_writer = {frame + format::kBitstreamOffset + start / 8, static_cast<std::uint8_t>(start % 8)};
-  *g_writer.p = 0;  // its bits before `start` are the later attempt's to write
-  g_dc_pred = b == 0 || b == kBlocks ? std::int16_t{0} : f.coef[b - 1][0];
-  WriteBlocks(frame, f, nullptr, b, f.blocks);
+  w = {frame + format::kBitstreamOffset + start / 8, static_cast<std::uint8_t>(start % 8),
+       b == 0 || b == kBlocks ? std::int16_t{0} : f.coef[b - 1][0]};
+  *w.p = 0;  // its bits before `start` are the later attempt's to write
+  WriteBlocks(w, frame, f, nullptr, b, f.blocks);
 }
 
 }  // namespace
@@ -379,8 +384,11 @@ int Finish(std::uint8_t* frame) {
 }  // namespace
 
 int EncodeFrame(std::uint8_t* frame, const HGLOBAL* grid) {
-  TransformGrid(grid);
-  g_encode_quant = format::kBaseQuant;
+  EncoderScratch& scratch = g_scratch;
+  TransformGrid(grid, scratch.transformed);
+  // This call's writer (with its DC predictor) and quantizer.
+  BitWriter writer{nullptr, 0, 0};
+  format::QuantTable quant = format::kBaseQuant;
   // A failed attempt may reach into the tag byte; a failed call leaves it as it was.
   const std::uint8_t tag_before = frame[format::kTagOffset];
   // The bytes as the attempts so far leave them: the frame itself, or a
@@ -393,9 +401,9 @@ int EncodeFrame(std::uint8_t* frame, const HGLOBAL* grid) {
   int overflow_block = 2 * kBlocks;
   Result r = kDone;
   for (int step = 0;; ++step) {
-    QuantizedAttempt& attempt = g_attempts[step % 2];
-    QuantizedAttempt& before = g_attempts[(step + 1) % 2];
-    const Quantizer quantize(g_encode_quant);
+    QuantizedAttempt& attempt = scratch.attempts[step % 2];
+    QuantizedAttempt& before = scratch.attempts[(step + 1) % 2];
+    const Quantizer quantize(quant, scratch.transformed);
     const bool last_step = step + 1 == kRefusedQualityStep;
     const int quality_word = step * kQualityWordStep;
     if (step == 0) {
@@ -404,36 +412,37 @@ int EncodeFrame(std::uint8_t* frame, const HGLOBAL* grid) {
       // the room, it is only counted from there on.
       const AttemptPolicy& policy = g_attempt_policy;
       const int check = std::min(policy.first_check_block, 2 * kBlocks);
-      StartAttempt(state, quality_word);
-      r = WriteBlocks(state, attempt, &quantize, 0, check);
-      const std::int64_t bits = WriterBits(state + format::kBitstreamOffset);
+      StartAttempt(writer, state, quality_word);
+      r = WriteBlocks(writer, state, attempt, &quantize, 0, check);
+      const std::int64_t bits = WriterBits(writer, state + format::kBitstreamOffset);
       if (r != kDone || check == 2 * kBlocks) {
         if (r == kDone) attempt.blocks = check;
       } else if (bits * 2 * kBlocks * 100 <=
                  std::int64_t{8} * kRoomBytes * check * policy.first_share_percent) {
-        r = WriteBlocks(state, attempt, &quantize, check, 2 * kBlocks);
+        r = WriteBlocks(writer, state, attempt, &quantize, check, 2 * kBlocks);
         if (r == kDone) attempt.blocks = 2 * kBlocks;
       } else {
-        const Verdict verdict = QuantizeAttempt(quantize, attempt, false, {check, bits, g_dc_pred});
+        const Verdict verdict =
+            QuantizeAttempt(quantize, attempt, false, {check, bits, writer.dc_pred});
         if (verdict == Verdict::kOverflows) {
           overflow_block = attempt.blocks;
           unwritten_failure = true;
-          format::Coarsen(g_encode_quant);
+          format::Coarsen(quant);
           continue;
         }
-        r = WriteAttempt(state, quality_word, attempt);
+        r = WriteAttempt(writer, state, quality_word, attempt);
       }
       overflow_block = attempt.blocks;
     } else if (overflow_block >= g_attempt_policy.write_ahead_from) {
-      std::uint8_t* copy = g_copies[state == g_copies[0] ? 1 : 0];
+      std::uint8_t* copy = scratch.copies[state == scratch.copies[0] ? 1 : 0];
       std::memcpy(copy, state, format::kFrameBytes);
-      r = WriteAttempt(copy, quality_word, attempt, &quantize);
+      r = WriteAttempt(writer, copy, quality_word, attempt, &quantize);
       overflow_block = attempt.blocks;
       if (r == kDone && unwritten_failure) {
         // The counted failure's bytes go behind this attempt's: beyond the
         // byte the writer stands on, then this attempt's over the rest.
-        const std::ptrdiff_t last = g_writer.p - copy;
-        WriteFailureUnder(state, quality_word - kQualityWordStep, before,
+        const std::ptrdiff_t last = writer.p - copy;
+        WriteFailureUnder(writer, state, quality_word - kQualityWordStep, before,
                           last - format::kBitstreamOffset);
         std::memcpy(state, copy, static_cast<std::size_t>(last + 1));
       } else {
@@ -448,7 +457,7 @@ int EncodeFrame(std::uint8_t* frame, const HGLOBAL* grid) {
       if (verdict == Verdict::kOverflows && !last_step) {
         overflow_block = attempt.blocks;
         unwritten_failure = true;
-        format::Coarsen(g_encode_quant);
+        format::Coarsen(quant);
         continue;
       }
       if (unwritten_failure) {
@@ -456,13 +465,13 @@ int EncodeFrame(std::uint8_t* frame, const HGLOBAL* grid) {
         // last byte this attempt surely writes, when it is counted to the end.
         const std::int64_t covered =
             verdict == Verdict::kFits ? (std::int64_t{attempt.total_bits} - 1) / 8 : -1;
-        WriteFailureUnder(state, quality_word - kQualityWordStep, before, covered);
+        WriteFailureUnder(writer, state, quality_word - kQualityWordStep, before, covered);
       }
       unwritten_failure = false;
-      r = WriteAttempt(state, quality_word, attempt);
+      r = WriteAttempt(writer, state, quality_word, attempt);
     }
     if (r != kBufferFull || last_step) break;
-    format::Coarsen(g_encode_quant);
+    format::Coarsen(quant);
   }
   if (state != frame) std::memcpy(frame, state, format::kFrameBytes);
   if (r != kDone) {
@@ -477,7 +486,7 @@ int EncodeFrame(std::uint8_t* frame, const HGLOBAL* grid) {
 namespace quill::encode {
 
 int CompressPicture(std::uint8_t* frame, const std::uint8_t* dib) {
-  HGLOBAL* grid = g_encode_grid;
+  HGLOBAL* grid = g_scratch.grid;
   // Unzeroed: the conversion writes every sample.
   AllocateMcus(grid, kGrid320x240.slots(), /*zeroed=*/false);
   if (std::find(grid, grid + kGrid320x240.slots(), nullptr) != grid + kGrid320x240.slots()) {

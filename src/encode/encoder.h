@@ -74,12 +74,13 @@ std::uint64_t QuantizeZigzagPositiveAvx512bw(const std::int16_t zigzag[64], std:
 // already in it (0..8; its free low bits are 0). `end` is the frame's last
 // byte. Every write reports kBufferFull as soon as the pointer reaches
 // end - 2 (frame offset 24,573) or beyond, after storing the byte there.
+// `dc_pred` is the DC predictor of the section being written (the previous
+// block's DC; 0 at the start of each section).
 struct BitWriter {
   std::uint8_t* p;
   std::uint8_t used;
+  std::int16_t dc_pred;
 };
-extern BitWriter g_writer;
-extern std::int16_t g_dc_pred;
 
 Result PutBits(std::uint32_t bits, int n, BitWriter& w, const std::uint8_t* end);
 Result PutDCCode(int category, BitWriter& w, const std::uint8_t* end);
@@ -168,8 +169,6 @@ struct AttemptPolicy {
   int first_share_percent;
 };
 extern AttemptPolicy g_attempt_policy;
-// The quantizer of the last attempt.
-extern format::QuantTable g_encode_quant;
 // Encodes the grid into the 24,576 bytes at `frame`; 1 on success, 0 when a
 // block cannot be coded or the frame would need a quality step of 127.
 int EncodeFrame(std::uint8_t* frame, const HGLOBAL* grid);

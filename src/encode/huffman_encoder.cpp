@@ -20,9 +20,6 @@
 
 namespace quill::encode {
 
-BitWriter g_writer{nullptr, 0};
-std::int16_t g_dc_pred = 0;
-
 namespace {
 
 constexpr std::int32_t kMaxDcDifference = 2047;
@@ -101,8 +98,8 @@ Result PutDCCode(int category, BitWriter& w, const std::uint8_t* end) {
 }
 
 Result EncodeDC(std::int16_t dc, BitWriter& w, const std::uint8_t* end) {
-  const std::int32_t d = std::int32_t{dc} - g_dc_pred;
-  g_dc_pred = dc;
+  const std::int32_t d = std::int32_t{dc} - w.dc_pred;
+  w.dc_pred = dc;
   const std::int32_t magnitude = std::abs(d);
   if (magnitude > kMaxDcDifference) return kFatal;
   const int category = BitLength(static_cast<std::uint32_t>(magnitude));
@@ -287,7 +284,7 @@ Result EncodeBlockPlain(const std::int16_t coef[64], BitWriter& w, const std::ui
 
 Result EncodeBlockGathered(const std::int16_t coef[64], std::uint64_t nonzero, BitWriter& w,
                            const std::uint8_t* end) {
-  const std::int32_t d = std::int32_t{coef[0]} - g_dc_pred;
+  const std::int32_t d = std::int32_t{coef[0]} - w.dc_pred;
   const std::uint32_t dc_magnitude = static_cast<std::uint32_t>(d < 0 ? -d : d);
   if (w.used >= 8 || end - w.p <= 2 + kMaxBlockBytes || dc_magnitude > kMaxDcDifference)
     return EncodeBlockPlain(coef, w, end);
@@ -340,7 +337,7 @@ Result EncodeBlockGathered(const std::int16_t coef[64], std::uint64_t nonzero, B
   }
   acc.Put(ac[format::kEndOfBlock]);
   acc.Finish(w);
-  g_dc_pred = coef[0];
+  w.dc_pred = coef[0];
   return kDone;
 }
 
