@@ -82,6 +82,7 @@ TEST_F(Cli, ErrorsNameTheFileAndTheProblem) {
       {"decode " + Path("short.yuv"), 1,
        "short.yuv: is 1000 bytes; a frame is exactly 24576 bytes"},
       {"decode " + Path("missing.yuv"), 1, "missing.yuv: cannot be read"},
+      {"decode /dev/zero", 1, "/dev/zero: is more than 24576 bytes; a frame is exactly"},
       {"decode " + Path("refused.yuv") + " -o " + Path("r.png"), 1,
        "quality step 127 is out of range"},
       {"encode " + Path("junk.png") + " -o " + Path("j.yuv"), 1,

@@ -67,6 +67,8 @@ void Reporter::DrawProgressLocked() {
 }
 
 void Reporter::PrintLocked(const Outcome& outcome) {
+  // What fails once the run is interrupted fails because of it: not counted.
+  if (outcome.failed && g_interrupted.load() != 0) return;
   if (outcome.failed) ++failed_;
   const bool notes = !quiet_ && !outcome.notes.empty();
   if (!outcome.errors.empty() || notes || !outcome.report.empty()) ClearProgressLocked();

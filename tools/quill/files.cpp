@@ -68,7 +68,7 @@ void Walk(const fs::path& folder, const std::vector<std::string>& extensions,
 bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
   while (size > 0) {
     const ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EINTR && g_interrupted.load() == 0) continue;
     if (n <= 0) return false;
     data += n;
     size -= static_cast<std::size_t>(n);
@@ -98,7 +98,7 @@ std::string DisplayName(const std::string& path) {
 }
 
 bool ReadInput(const std::string& path, std::size_t limit, std::vector<std::uint8_t>& bytes,
-               std::uint64_t& size, std::string& error) {
+               std::uint64_t& size, bool& cut_off, std::string& error) {
   const bool stdio = path == kStdio;
   const int fd = stdio ? 0 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
@@ -122,27 +122,23 @@ bool ReadInput(const std::string& path, std::size_t limit, std::vector<std::uint
     return false;
   }
   const bool regular = S_ISREG(st.st_mode);
+  cut_off = false;
   if (regular && static_cast<std::uint64_t>(st.st_size) > limit) {
     size = static_cast<std::uint64_t>(st.st_size);
     bytes.clear();
     return true;
   }
-  // Regular files are read to their size; pipes and devices to their end,
-  // counting (not keeping) what passes the limit.
-  bytes.resize(regular ? static_cast<std::size_t>(st.st_size)
-                       : std::min<std::size_t>(limit, 1 << 16));
+  const std::size_t want = regular ? static_cast<std::size_t>(st.st_size) : limit + 1;
+  bytes.resize(std::min<std::size_t>(want, regular ? want : 1 << 16));
   size = 0;
-  for (;;) {
-    if (size == bytes.size()) {
-      if (regular) break;
-      if (bytes.size() < limit) {
-        bytes.resize(std::min(limit, 2 * bytes.size()));
-      }
+  while (size < want) {
+    if (size == bytes.size()) bytes.resize(std::min(want, 2 * bytes.size()));
+    // Ctrl-C must stop a slow or endless stream at once.
+    if (g_interrupted.load() != 0) {
+      error = "interrupted";
+      return false;
     }
-    std::uint8_t discard[1 << 14];
-    std::uint8_t* into = size < bytes.size() ? bytes.data() + size : discard;
-    const std::size_t room = size < bytes.size() ? bytes.size() - size : sizeof discard;
-    const ssize_t n = ::read(fd, into, room);
+    const ssize_t n = ::read(fd, bytes.data() + size, bytes.size() - size);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       error = ErrnoText("cannot be read");
@@ -151,8 +147,14 @@ bool ReadInput(const std::string& path, std::size_t limit, std::vector<std::uint
     if (n == 0) break;
     size += static_cast<std::uint64_t>(n);
   }
-  bytes.resize(std::min<std::uint64_t>(size, bytes.size()));
+  cut_off = !regular && size > limit;
+  bytes.resize(size);
   return true;
+}
+
+std::string SizeText(std::uint64_t size, bool cut_off, std::size_t limit) {
+  return cut_off ? "is more than " + std::to_string(limit) + " bytes"
+                 : "is " + std::to_string(size) + " bytes";
 }
 
 std::vector<Input> ExpandInputs(

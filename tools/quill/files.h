@@ -27,11 +27,15 @@ enum class SyncMode {
 // The name a path is reported by ("standard input" for "-").
 std::string DisplayName(const std::string& path);
 
-// Reads a whole input ("-" is standard input). At most `limit` bytes are
-// kept; `size` is the input's full size even when it is larger. False with
-// `error` (errno text included) when it cannot be read or is a folder.
+// Reads a whole input ("-" is standard input). `size` is a regular file's
+// full size (nothing is read past `limit`); a pipe or device is read to its
+// end or to `limit` + 1 bytes, where it is cut off (`cut_off`): an endless
+// stream is never read forever. False with `error` (errno text included)
+// when it cannot be read, is a folder, or the run was interrupted.
 bool ReadInput(const std::string& path, std::size_t limit, std::vector<std::uint8_t>& bytes,
-               std::uint64_t& size, std::string& error);
+               std::uint64_t& size, bool& cut_off, std::string& error);
+// "is N bytes", or "is more than LIMIT bytes" for a stream cut off.
+std::string SizeText(std::uint64_t size, bool cut_off, std::size_t limit);
 
 // Expands folders among `args`: walked (sorted, hidden names skipped) for
 // files whose extension is one of `extensions` when `recursive`, an error

@@ -128,9 +128,10 @@ bool ReadPicture(const std::string& path, Picture& picture, std::string& error) 
   constexpr std::size_t kLimit = std::size_t{800} << 20;
   std::vector<std::uint8_t> file;
   std::uint64_t size = 0;
-  if (!ReadInput(path, kLimit, file, size, error)) return false;
+  bool cut_off = false;
+  if (!ReadInput(path, kLimit, file, size, cut_off, error)) return false;
   if (size > kLimit) {
-    error = "is " + std::to_string(size) + " bytes, too large for a picture";
+    error = SizeText(size, cut_off, kLimit) + ", too large for a picture";
     return false;
   }
   if (file.size() >= 2 && file[0] == 'B' && file[1] == 'M') return ParseBmp(file, picture, error);

@@ -514,8 +514,10 @@ int Main(int argc, char** argv) {
                            : sharpen_cmd->parsed() ? "sharpen"
                            : subsample->parsed()   ? "subsample"
                                                    : "combine";
-    return PictureOperation(op, inputs, out_path, op_format, op_no_clobber, kSyncModes.at(op_sync),
-                            png_level);
+    const int status = PictureOperation(op, inputs, out_path, op_format, op_no_clobber,
+                                        kSyncModes.at(op_sync), png_level);
+    if (g_interrupted.load() != 0) DieOfInterruption();
+    return status;
   } catch (const UsageError& e) {
     std::cerr << "quill: " << e.text << "\n";
     return 2;
