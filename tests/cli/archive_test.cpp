@@ -320,16 +320,56 @@ TEST_F(Cli, ProgressOnATerminalOnlyAndClearedBeforeOtherLines) {
   EXPECT_EQ(quiet.out, "");
 }
 
-TEST_F(Cli, InterruptedBatchesLeaveNoTemporaries) {
-  const std::string inputs = Links("busy.yuv", 130);
-  const std::string out = Path("out");
-  const Result r = Shell(std::string(QUILL_CLI) + " decode -q -j 1" + inputs + " -d " + out +
-                         " & pid=$!; until ls " + out +
-                         "/*.png >/dev/null 2>&1; do sleep 0.01; "
-                         "done; kill -INT $pid; wait $pid; echo $?");
-  // Interrupted (130), or done before the signal came (0).
-  EXPECT_TRUE(r.out == "130\n" || r.out == "0\n") << r.out << r.err;
+TEST_F(Cli, AGoneReaderEndsTheRunAsSigpipeWouldWithoutTemporaries) {
+  const std::string inputs = Links("busy.yuv", 1000);
+  for (const std::string& args : {"info" + inputs, "decode -q --json -j 1" + inputs + " -d out"}) {
+    SCOPED_TRACE(args.substr(0, 20));
+    const Result r = Shell("cd " + Path("") + " && { " + QUILL_CLI + " " + args +
+                           "; echo $? > status; } | head -c 10 >/dev/null");
+    EXPECT_EQ(Read(Path("status")), (std::vector<char>{'1', '4', '1', '\n'}));
+    EXPECT_EQ(r.err, "");
+  }
   for (const auto& name : Leftovers("out")) EXPECT_NE(name[0], '.') << name;
+}
+
+TEST_F(Cli, InterruptedBatchesLeaveNoTemporaries) {
+  const std::string batch = "decode -q -j 1" + Links("busy.yuv", 130) + " -d " + Path("out");
+  struct Case {
+    std::string before, args, signal;
+    std::vector<std::string> statuses;
+    int outputs;  // -1: any number
+  };
+  const Case cases[] = {
+      // Interrupted (143), or done before the signal came (0).
+      {"", batch, "TERM", {"143", "0"}, -1},
+      // Ignored by the parent (a background job ignores INT; nohup HUP).
+      {"", batch, "INT", {"0"}, 130},
+      {"nohup ", batch, "HUP", {"0"}, 130},
+      // A stream that never ends is left at once; the outputs finished more
+      // than a second before are kept.
+      {"sleep 30 | ",
+       "decode -q -j 1 " + Path("in/0.yuv") + " " + Path("in/1.yuv") + " /dev/stdin -d " +
+           Path("out"),
+       "TERM", {"143"}, 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.before + c.signal);
+    fs::remove_all(Path("out"));
+    const auto start = std::chrono::steady_clock::now();
+    const Result r = Shell(c.before + QUILL_CLI + " " + c.args +
+                           " & pid=$!; for i in $(seq 1000); do ls " + Path("out") +
+                           "/*.png >/dev/null 2>&1 && break; sleep 0.01; done; kill -" + c.signal +
+                           " $pid; wait $pid; echo $?");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
+    EXPECT_NE(std::find(c.statuses.begin(), c.statuses.end(), r.out.substr(0, r.out.size() - 1)),
+              c.statuses.end())
+        << r.out << r.err;
+    const auto names = Leftovers("out");
+    for (const auto& name : names) EXPECT_NE(name[0], '.') << name;
+    if (c.outputs >= 0) {
+      EXPECT_EQ(names.size(), static_cast<std::size_t>(c.outputs));
+    }
+  }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <thread>
 
@@ -68,7 +69,9 @@ void Reporter::DrawProgressLocked() {
 
 void Reporter::PrintLocked(const Outcome& outcome) {
   // What fails once the run is interrupted fails because of it: not counted.
-  if (outcome.failed && g_interrupted.load() != 0) return;
+  // Once standard output's reader is gone the run ends silently, as tools
+  // killed by SIGPIPE do.
+  if ((outcome.failed && g_interrupted.load() != 0) || g_interrupted.load() == SIGPIPE) return;
   if (outcome.failed) ++failed_;
   const bool notes = !quiet_ && !outcome.notes.empty();
   if (!outcome.errors.empty() || notes || !outcome.report.empty()) ClearProgressLocked();
@@ -80,7 +83,7 @@ void Reporter::PrintLocked(const Outcome& outcome) {
     } else {
       WriteLine(stdout, outcome.report);
     }
-    std::fflush(stdout);
+    if (std::fflush(stdout) != 0 && errno == EPIPE) return InterruptBy(SIGPIPE);
   }
   for (const auto& e : outcome.errors) WriteLine(stderr, "quill: " + e);
   if (notes)
@@ -116,6 +119,7 @@ int Reporter::Finish(const std::string& noun) {
   for (auto& [index, outcome] : waiting_) PrintLocked(outcome);
   waiting_.clear();
   ClearProgressLocked();
+  if (g_interrupted.load() == SIGPIPE) return 1;
   if (json_) std::fputs(first_object_ ? "]\n" : "\n]\n", stdout);
   std::fflush(stdout);
   const std::size_t all = total_ + unnumbered_;
@@ -131,7 +135,21 @@ void CatchInterruptions() {
   struct sigaction action {};
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
-  for (int s : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(s, &action, nullptr);
+  // A signal the parent ignores (nohup, trap '' INT, a background job)
+  // stays ignored.
+  for (int s : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction inherited {};
+    if (::sigaction(s, nullptr, &inherited) == 0 && inherited.sa_handler != SIG_IGN)
+      ::sigaction(s, &action, nullptr);
+  }
+  // A closed reader shows as EPIPE on a write, handled as an interruption
+  // so that the temporaries are removed first.
+  ::signal(SIGPIPE, SIG_IGN);
+}
+
+void InterruptBy(int signal) {
+  int none = 0;
+  g_interrupted.compare_exchange_strong(none, signal);
 }
 
 void DieOfInterruption() {

@@ -51,10 +51,13 @@ class Reporter {
   std::chrono::steady_clock::time_point start_, last_draw_;
 };
 
-// Set by SIGINT, SIGTERM or SIGHUP: no new input is started, outputs not yet
-// in place are removed.
+// Set by SIGINT, SIGTERM or SIGHUP, or to SIGPIPE when standard output's
+// reader has gone: no new input is started, outputs not yet in place are
+// removed.
 extern std::atomic<int> g_interrupted;
 void CatchInterruptions();
+// Interrupts the run as `signal` would have, unless it is already.
+void InterruptBy(int signal);
 // Ends the process as the interrupting signal would have, after the cleanup.
 [[noreturn]] void DieOfInterruption();
 

@@ -1,6 +1,7 @@
 #include "files.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -374,6 +375,7 @@ void Committer::Submit(std::vector<StagedOutput> batch) {
 
 bool WriteStdout(const std::uint8_t* data, std::size_t size, std::string& error) {
   if (!WriteAll(1, data, size)) {
+    if (errno == EPIPE) InterruptBy(SIGPIPE);
     error = ErrnoText("standard output cannot be written");
     return false;
   }

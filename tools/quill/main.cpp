@@ -3,6 +3,7 @@
 // operations. Data and reports go to standard output; messages, warnings and
 // progress to standard error. Exit status: 0 all inputs done, 1 some input
 // failed, 2 usage error. Batches run on every processor (-j).
+#include <signal.h>
 #include <unistd.h>
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -215,7 +216,8 @@ int FinishBatch(Reporter& reporter, const std::vector<std::string>& early) {
   }
   const int status = reporter.Finish("input");
   if (g_interrupted.load() != 0) {
-    std::cerr << "quill: interrupted; outputs not yet in place were removed\n";
+    if (g_interrupted.load() != SIGPIPE)
+      std::cerr << "quill: interrupted; outputs not yet in place were removed\n";
     DieOfInterruption();
   }
   return status;
@@ -338,7 +340,7 @@ int Info(const BatchOptions& o) {
     }
     reporter.Deliver(i, std::move(outcome));
   });
-  if (damaged.load() > 0) {
+  if (damaged.load() > 0 && g_interrupted.load() == 0) {
     std::cerr << "quill: " << damaged.load() << " of " << plan.inputs.size() << " frames damaged\n";
   }
   const int status = FinishBatch(reporter, early);
