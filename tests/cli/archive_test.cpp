@@ -308,6 +308,8 @@ TEST_F(Cli, ProgressOnATerminalOnlyAndClearedBeforeOtherLines) {
   const Result tty = Shell("script -qefc '" + std::string(QUILL_CLI) + " " + run + "' /dev/null");
   ASSERT_EQ(tty.status, 0) << tty.err;
   EXPECT_NE(tty.out.find("/60] "), std::string::npos) << "no progress drawn";
+  // Finished work counts before its output is in place (and noted).
+  EXPECT_LT(tty.out.find("/60] "), tty.out.find(" -> ")) << tty.out;
   std::size_t from = 0;
   for (std::size_t nl; (nl = tty.out.find('\n', from)) != std::string::npos; from = nl + 1) {
     std::string line = tty.out.substr(from, nl - from);
@@ -345,16 +347,17 @@ TEST_F(Cli, InterruptedBatchesLeaveNoTemporaries) {
       // Ignored by the parent (a background job ignores INT; nohup HUP).
       {"", batch, "INT", {"0"}, 130},
       {"nohup ", batch, "HUP", {"0"}, 130},
-      // A stream that never ends is left at once; the outputs finished more
-      // than a second before are kept.
-      {"sleep 30 | ",
-       "decode -q -j 1 " + Path("in/0.yuv") + " " + Path("in/1.yuv") + " /dev/stdin -d " +
-           Path("out"),
+      // A stream that never ends (the shell holds the pipe open) is left at
+      // once; the outputs finished more than a second before are kept.
+      {"exec 3<>" + Path("pipe") + "; ",
+       "decode -q -j 1 " + Path("in/0.yuv") + " " + Path("in/1.yuv") + " " + Path("pipe") +
+           " -d " + Path("out"),
        "TERM", {"143"}, 2},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.before + c.signal);
     fs::remove_all(Path("out"));
+    ::mkfifo(Path("pipe").c_str(), 0600);
     const auto start = std::chrono::steady_clock::now();
     const Result r = Shell(c.before + QUILL_CLI + " " + c.args +
                            " & pid=$!; for i in $(seq 1000); do ls " + Path("out") +

@@ -55,14 +55,14 @@ void Reporter::ClearProgressLocked() {
 
 void Reporter::DrawProgressLocked() {
   const auto now = std::chrono::steady_clock::now();
-  if (!progress_ || delivered_ == total_ || now - last_draw_ < std::chrono::milliseconds(100))
+  if (!progress_ || done_ == total_ || now - last_draw_ < std::chrono::milliseconds(100))
     return;
   last_draw_ = now;
   const double seconds = std::chrono::duration<double>(now - start_).count();
-  const double rate = seconds > 0 ? static_cast<double>(delivered_) / seconds : 0;
+  const double rate = seconds > 0 ? static_cast<double>(done_) / seconds : 0;
   char line[128];
-  std::snprintf(line, sizeof line, "\r\033[K[%zu/%zu] %.0f/s, ETA %s", delivered_, total_, rate,
-                rate > 0 ? Clock(static_cast<double>(total_ - delivered_) / rate).c_str() : "?");
+  std::snprintf(line, sizeof line, "\r\033[K[%zu/%zu] %.0f/s, ETA %s", done_, total_, rate,
+                rate > 0 ? Clock(static_cast<double>(total_ - done_) / rate).c_str() : "?");
   std::fputs(line, stderr);
   drawn_ = true;
 }
@@ -90,9 +90,15 @@ void Reporter::PrintLocked(const Outcome& outcome) {
     for (const auto& n : outcome.notes) WriteLine(stderr, n);
 }
 
-void Reporter::Deliver(std::size_t index, Outcome outcome) {
+void Reporter::Finished() {
   const std::lock_guard<std::mutex> lock(mutex_);
-  ++delivered_;
+  ++done_;
+  DrawProgressLocked();
+}
+
+void Reporter::Deliver(std::size_t index, Outcome outcome, bool counted) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  if (!counted) ++done_;
   if (index != next_) {
     waiting_.emplace(index, std::move(outcome));
   } else {

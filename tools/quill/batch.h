@@ -30,7 +30,10 @@ class Reporter {
   // `json`: reports are the objects of one JSON array.
   Reporter(std::size_t total, bool quiet, bool json);
   // Prints the outcome of input `index` once those before it are printed.
-  void Deliver(std::size_t index, Outcome outcome);
+  // `counted`: Finished() already counted it in the progress.
+  void Deliver(std::size_t index, Outcome outcome, bool counted = false);
+  // Counts an input whose output is written but not yet in place.
+  void Finished();
   // An input that failed before it was numbered (a folder without -r).
   void FailUnnumbered(const std::string& file, const std::string& problem);
   // Closes the JSON array, clears the progress line and prints the summary
@@ -44,7 +47,7 @@ class Reporter {
   void DrawProgressLocked();
 
   std::mutex mutex_;
-  std::size_t total_, unnumbered_ = 0, next_ = 0, delivered_ = 0;
+  std::size_t total_, unnumbered_ = 0, next_ = 0, done_ = 0;
   bool quiet_, json_, progress_, drawn_ = false, first_object_ = true;
   int failed_ = 0;
   std::map<std::size_t, Outcome> waiting_;

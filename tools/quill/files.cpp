@@ -248,19 +248,41 @@ void OutputBatch::Stage(const std::string& path, const std::uint8_t* data, std::
     done(Status::kFailed, error);
     return;
   }
-  staged_.push_back({std::move(temp), path, temp_st.st_dev, std::move(done)});
-  staged_bytes_ += size;
-  if (staged_.size() >= kBatchFiles || staged_bytes_ >= kBatchBytes) Commit();
+  bool full = false;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (staged_.empty()) oldest_ = std::chrono::steady_clock::now();
+    staged_.push_back({std::move(temp), path, temp_st.st_dev, std::move(done)});
+    staged_bytes_ += size;
+    full = staged_.size() >= kBatchFiles || staged_bytes_ >= kBatchBytes;
+  }
+  if (full) Commit();
+}
+
+std::vector<StagedOutput> OutputBatch::Take() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<StagedOutput> taken = std::move(staged_);
+  staged_.clear();
+  staged_bytes_ = 0;
+  return taken;
+}
+
+std::vector<StagedOutput> OutputBatch::TakeOlderThan(std::chrono::steady_clock::duration age) {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (staged_.empty() || std::chrono::steady_clock::now() - oldest_ < age) return {};
+  }
+  return Take();
 }
 
 void OutputBatch::Commit() {
+  std::vector<StagedOutput> taken = Take();
+  if (taken.empty()) return;
   if (committer_ != nullptr) {
-    committer_->Submit(std::move(staged_));
+    committer_->Submit(std::move(taken));
   } else {
-    PutInPlace(staged_, sync_, no_clobber_);
+    PutInPlace(taken, sync_, no_clobber_);
   }
-  staged_.clear();
-  staged_bytes_ = 0;
 }
 
 void PutInPlace(std::vector<StagedOutput>& outputs, SyncMode sync, bool no_clobber) {
@@ -332,6 +354,7 @@ struct Committer::State {
   std::mutex mutex;
   std::condition_variable changed;
   std::deque<std::vector<StagedOutput>> waiting;
+  std::vector<OutputBatch*> batches;
   bool closing = false;
   std::thread thread;
 };
@@ -340,7 +363,15 @@ Committer::Committer(SyncMode sync, bool no_clobber) : state_(new State(sync, no
   state_->thread = std::thread([s = state_] {
     std::unique_lock<std::mutex> lock(s->mutex);
     for (;;) {
-      s->changed.wait(lock, [s] { return s->closing || !s->waiting.empty(); });
+      s->changed.wait_for(lock, std::chrono::milliseconds(200),
+                          [s] { return s->closing || !s->waiting.empty(); });
+      if (s->waiting.empty() && !s->closing) {
+        for (OutputBatch* b : s->batches) {
+          std::vector<StagedOutput> old = b->TakeOlderThan(std::chrono::seconds(1));
+          if (!old.empty()) s->waiting.push_back(std::move(old));
+        }
+        continue;
+      }
       if (s->waiting.empty()) return;
       std::vector<StagedOutput> batch = std::move(s->waiting.front());
       s->waiting.pop_front();
@@ -364,6 +395,16 @@ Committer::~Committer() {
   state_->changed.notify_all();
   state_->thread.join();
   delete state_;
+}
+
+void Committer::Register(OutputBatch* batch) {
+  const std::lock_guard<std::mutex> lock(state_->mutex);
+  state_->batches.push_back(batch);
+}
+
+void Committer::Unregister(OutputBatch* batch) {
+  const std::lock_guard<std::mutex> lock(state_->mutex);
+  std::erase(state_->batches, batch);
 }
 
 void Committer::Submit(std::vector<StagedOutput> batch) {

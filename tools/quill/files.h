@@ -8,8 +8,10 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -87,8 +89,13 @@ void PutInPlace(std::vector<StagedOutput>& outputs, SyncMode sync, bool no_clobb
 // Removes the temporaries without calling `done`.
 void DiscardStaged(std::vector<StagedOutput>& outputs);
 
+class OutputBatch;
+
 // Puts batches in place on a thread of its own, so that the workers go on
 // while the disk syncs. At most two batches wait; Submit blocks beyond that.
+// It also takes the outputs of a registered batch staged more than a second
+// ago, so that finished work reaches its place even while its worker is
+// slow or waits on a stream, and an interruption keeps it.
 class Committer {
  public:
   Committer(SyncMode sync, bool no_clobber);
@@ -96,6 +103,8 @@ class Committer {
   Committer(const Committer&) = delete;
   Committer& operator=(const Committer&) = delete;
   void Submit(std::vector<StagedOutput> batch);
+  void Register(OutputBatch* batch);
+  void Unregister(OutputBatch* batch);
 
  private:
   struct State;
@@ -109,8 +118,13 @@ class OutputBatch {
   using Status = StagedOutput::Status;
   using Done = StagedOutput::Done;
   OutputBatch(SyncMode sync, bool no_clobber, Committer* committer = nullptr)
-      : sync_(sync), no_clobber_(no_clobber), committer_(committer) {}
-  ~OutputBatch() { DiscardStaged(staged_); }
+      : sync_(sync), no_clobber_(no_clobber), committer_(committer) {
+    if (committer_ != nullptr) committer_->Register(this);
+  }
+  ~OutputBatch() {
+    if (committer_ != nullptr) committer_->Unregister(this);
+    DiscardStaged(staged_);
+  }
   OutputBatch(const OutputBatch&) = delete;
   OutputBatch& operator=(const OutputBatch&) = delete;
 
@@ -120,13 +134,20 @@ class OutputBatch {
   // batch is full.
   void Stage(const std::string& path, const std::uint8_t* data, std::size_t size, Done done);
   void Commit();
+  // The staged outputs when the oldest was staged at least `age` ago, else
+  // none; for the committer's thread.
+  std::vector<StagedOutput> TakeOlderThan(std::chrono::steady_clock::duration age);
 
  private:
+  std::vector<StagedOutput> Take();
+
   SyncMode sync_;
   bool no_clobber_;
   Committer* committer_;
+  std::mutex mutex_;  // the committer's thread takes old outputs too
   std::vector<StagedOutput> staged_;
   std::size_t staged_bytes_ = 0;
+  std::chrono::steady_clock::time_point oldest_;
 };
 
 // Writes bytes to standard output; false with `error` on a short write.

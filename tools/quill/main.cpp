@@ -153,6 +153,7 @@ void Emit(std::size_t index, const std::string& target, std::vector<std::uint8_t
     return;
   }
   auto shared = std::make_shared<Outcome>(std::move(outcome));
+  reporter.Finished();
   batch.Stage(target, bytes.data(), bytes.size(),
               [index, target, shared, &reporter, finish](OutputBatch::Status status,
                                                          const std::string& error) {
@@ -164,7 +165,7 @@ void Emit(std::size_t index, const std::string& target, std::vector<std::uint8_t
                   o.notes.push_back("quill: " + target + ": exists; left as it is (--no-clobber)");
                 }
                 finish(o, status == OutputBatch::Status::kWritten, error);
-                reporter.Deliver(index, std::move(o));
+                reporter.Deliver(index, std::move(o), true);
               });
 }
 
