@@ -143,6 +143,11 @@ TEST_F(Cli, SuccessfulWritesLeaveOnlyTheOutput) {
       Quill("decode " + Sample("testcard.yuv") + " -d " + Path("out") + " --format bmp");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Leftovers("out"), std::vector<std::string>{"testcard.bmp"});
+  // The longest name a folder takes (255 bytes) works too.
+  const std::string longest = std::string(251, 'n') + ".png";
+  const Result named = Quill("decode " + Sample("testcard.yuv") + " -o " + Path("out/" + longest));
+  ASSERT_EQ(named.status, 0) << named.err;
+  EXPECT_EQ(Leftovers("out").size(), 2u);
 }
 
 TEST_F(Cli, InfoReportsEveryFrameAsJson) {

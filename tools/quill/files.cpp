@@ -219,11 +219,9 @@ void CaptureUmask() {
 void OutputBatch::Stage(const std::string& path, const std::uint8_t* data, std::size_t size,
                         Done done) {
   const std::string folder = FolderOf(path);
-  // Hidden, beside the output (GCC 12 at -O3 warns falsely on "." + name).
-  std::string hidden(1, '.');
-  hidden += fs::path(path).filename().string();
-  hidden += ".XXXXXX";
-  std::string temp = (fs::path(folder) / hidden).string();
+  // Hidden, beside the output, and short: a name derived from the output's
+  // would pass NAME_MAX for outputs of 249 bytes or more.
+  std::string temp = (fs::path(folder) / ".quill-XXXXXX").string();
   const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) {
     done(Status::kFailed, ErrnoText("cannot write into " + folder));
