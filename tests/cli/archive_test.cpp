@@ -227,6 +227,8 @@ TEST_F(Cli, BadPathsAndOptionsFailWithoutAborting) {
       {"decode " + Sample("testcard.yuv") + " --png-level 13", 2, "quill: --png-level"},
       {"decode " + Sample("testcard.yuv") + " --sync often", 2, "quill: --sync"},
       {"decode - -d " + Path("out"), 2, "standard input needs -o"},
+      {"decode " + Sample("testcard.yuv") + " -o ''", 2, "--output: is empty; it must name a file"},
+      {"encode " + Sample("testcard.bmp") + " -d ''", 2, "--dir: is empty; it must name a folder"},
       {"decode - - -o " + Path("x.png"), 2, "standard input (-) can be read once"},
       {"decode " + Sample("testcard.yuv") + " --json -o -", 2, "--json and -o -"},
       {"decode " + Sample("testcard.yuv") + " -o " + Path("x.png") + " --format bmp", 2,

@@ -48,6 +48,15 @@ struct BatchOptions {
   SyncMode sync() const { return kSyncModes.at(sync_name); }
 };
 
+// An empty name would silently mean "no -o" or "no -d".
+CLI::Validator NotEmpty(const std::string& what) {
+  return CLI::Validator(
+      [what](std::string& value) {
+        return value.empty() ? "is empty; it must name " + what : std::string();
+      },
+      "");
+}
+
 void AddBatchOptions(CLI::App* cmd, BatchOptions& o, bool writes) {
   cmd->add_option("-j,--jobs", o.jobs, "Inputs worked on at once (default: processors online)")
       ->check(CLI::Range(1, 4096));
@@ -55,9 +64,11 @@ void AddBatchOptions(CLI::App* cmd, BatchOptions& o, bool writes) {
   cmd->add_flag("--json", o.json, "Report on standard output as a JSON array");
   if (!writes) return;
   auto* out =
-      cmd->add_option("-o,--output", o.out, "Output file for one input; - for standard output");
+      cmd->add_option("-o,--output", o.out, "Output file for one input; - for standard output")
+          ->check(NotEmpty("a file (or - for standard output)"));
   cmd->add_option("-d,--dir", o.dir, "Folder for the outputs, named after the inputs")
-      ->excludes(out);
+      ->excludes(out)
+      ->check(NotEmpty("a folder"));
   cmd->add_flag("-n,--no-clobber", o.no_clobber, "Leave existing outputs as they are");
   cmd->add_option("--sync", o.sync_name,
                   "How outputs reach the disk before they are renamed into place: batch (one "
