@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <fstream>
 
 #include "files.h"
 #include "png_writer.h"
@@ -139,6 +140,15 @@ bool ReadPicture(const std::string& path, Picture& picture, std::string& error) 
     return ParsePng(file, picture, error);
   error = "is neither a BMP nor a PNG file";
   return false;
+}
+
+bool LooksLikePicture(const std::string& path) {
+  std::uint8_t head[8] = {};
+  std::ifstream in(path, std::ios::binary);
+  in.read(reinterpret_cast<char*>(head), sizeof head);
+  const std::streamsize n = in.gcount();
+  return (n >= 2 && head[0] == 'B' && head[1] == 'M') ||
+         (n == 8 && png_sig_cmp(head, 0, 8) == 0);
 }
 
 Picture MakePicture(int width, int height, std::vector<std::uint8_t> dib) {

@@ -140,10 +140,18 @@ bool MakeOutputFolders(const BatchOptions& o, const Plan& plan) {
   return true;
 }
 
-// Refuses an output that would replace one of the inputs.
-bool OverwritesInput(const Plan& plan, const std::string& target) {
-  FileId id;
-  return target != kStdio && IdOf(target, id) && plan.input_ids.count(id) > 0;
+// Refuses, before any work, an output that would replace one of the inputs.
+// An input that would be its own output because it is of the wrong kind
+// (`encode x.yuv`) is let through: its reading fails with what it is.
+void RefuseOverwrites(const Plan& plan, bool pictures_in) {
+  for (std::size_t i = 0; i < plan.targets.size(); ++i) {
+    const std::string& target = plan.targets[i];
+    FileId id, own;
+    if (target == kStdio || !IdOf(target, id) || plan.input_ids.count(id) == 0) continue;
+    const bool itself = IdOf(plan.inputs[i].path, own) && !(own < id) && !(id < own);
+    if (pictures_in && itself && !LooksLikePicture(plan.inputs[i].path)) continue;
+    throw UsageError{target + ": is also an input; refusing to overwrite it"};
+  }
 }
 
 // Puts `bytes` at `target` (or on standard output) and delivers the outcome
@@ -203,17 +211,9 @@ void DeliverKept(Reporter& reporter, std::size_t index, const std::string& file,
   reporter.Deliver(index, std::move(outcome));
 }
 
-// Refuses (and reports) an output that would replace an input, or one that
-// -n keeps; true when it did.
-bool Refused(const Plan& plan, const BatchOptions& o, Reporter& reporter, std::size_t index,
+// Reports an output that -n keeps; true when it did.
+bool Refused(const BatchOptions& o, Reporter& reporter, std::size_t index,
              const std::string& file, const std::string& target) {
-  if (OverwritesInput(plan, target)) {
-    Outcome outcome;
-    outcome.failed = true;
-    outcome.errors.push_back(target + ": is also an input; refusing to overwrite it");
-    reporter.Deliver(index, std::move(outcome));
-    return true;
-  }
   if (KeptByNoClobber(o.no_clobber, target)) {
     DeliverKept(reporter, index, file, target, o.json);
     return true;
@@ -261,13 +261,14 @@ int Decode(const BatchOptions& o, const std::string& format_name, bool format_gi
     FileId id;
     if (IdOf(field2, id)) plan.input_ids.insert(id);
   }
+  RefuseOverwrites(plan, false);
   if (!MakeOutputFolders(o, plan)) return 1;
   Reporter reporter(plan.inputs.size(), o.quiet, o.json);
   RunBatch(plan.inputs.size(), o.jobs, o.sync(), o.no_clobber,
            [&](std::size_t i, OutputBatch& batch) {
              const std::string file = DisplayName(plan.inputs[i].path);
              const std::string& target = plan.targets[i];
-             if (Refused(plan, o, reporter, i, file, target)) return;
+             if (Refused(o, reporter, i, file, target)) return;
              std::vector<std::uint8_t> frame;
              std::string error;
              if (!LoadFrame(plan.inputs[i].path, frame, error))
@@ -298,13 +299,14 @@ int Decode(const BatchOptions& o, const std::string& format_name, bool format_gi
 int Encode(const BatchOptions& o) {
   std::vector<std::string> early;
   Plan plan = MakePlan(o, {".bmp", ".png"}, ".yuv", early);
+  RefuseOverwrites(plan, true);
   if (!MakeOutputFolders(o, plan)) return 1;
   Reporter reporter(plan.inputs.size(), o.quiet, o.json);
   RunBatch(plan.inputs.size(), o.jobs, o.sync(), o.no_clobber,
            [&](std::size_t i, OutputBatch& batch) {
              const std::string file = DisplayName(plan.inputs[i].path);
              const std::string& target = plan.targets[i];
-             if (Refused(plan, o, reporter, i, file, target)) return;
+             if (Refused(o, reporter, i, file, target)) return;
              Picture picture;
              std::vector<std::uint8_t> frame;
              std::string error;
@@ -377,7 +379,7 @@ int PictureOperation(const std::string& op, const std::vector<std::string>& inpu
   for (const auto& in : inputs) {
     FileId a, b;
     if (out_path != kStdio && IdOf(in, a) && IdOf(out_path, b) && !(a < b) && !(b < a))
-      return fail(out_path, "is also an input; refusing to overwrite it");
+      throw UsageError{out_path + ": is also an input; refusing to overwrite it"};
   }
   if (KeptByNoClobber(no_clobber, out_path)) {
     std::cerr << "quill: " << out_path << ": exists; left as it is (--no-clobber)\n";
