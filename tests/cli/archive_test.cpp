@@ -230,6 +230,7 @@ TEST_F(Cli, BadPathsAndOptionsFailWithoutAborting) {
       {"decode " + Sample("testcard.yuv") + " -o ''", 2, "--output: is empty; it must name a file"},
       {"encode " + Sample("testcard.bmp") + " -d ''", 2, "--dir: is empty; it must name a folder"},
       {"decode - - -o " + Path("x.png"), 2, "standard input (-) can be read once"},
+      {"decode - --size 640x480 --field2 - -o " + Path("x.png"), 2, "can be read once"},
       {"decode " + Sample("testcard.yuv") + " --json -o -", 2, "--json and -o -"},
       {"decode " + Sample("testcard.yuv") + " -o " + Path("x.png") + " --format bmp", 2,
        "does not match"},
@@ -296,6 +297,26 @@ TEST_F(Cli, DamagedFramesWarnOrFailWithStrict) {
   EXPECT_NE(strict.err.find("1 of 2 inputs failed"), std::string::npos);
   EXPECT_FALSE(fs::exists(Path("s/noise.png")));
   EXPECT_TRUE(fs::exists(Path("s/busy.png")));
+  // The second field of a 640x480 picture is checked as inputs are.
+  Write("short.yuv", std::vector<char>(10));
+  struct Case {
+    std::string options, field2;
+    int status;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"", Path("noise.yuv"), 0, "quill: " + Path("noise.yuv") + ": warning: damaged ("},
+      {"--strict", Path("noise.yuv"), 1, "quill: " + Path("noise.yuv") + ": is damaged ("},
+      {"", Path("short.yuv"), 1, "quill: " + Path("short.yuv") + ": is 10 bytes; a frame is"},
+      {"--strict", Path("short.yuv"), 1, "quill: 2 of 2 inputs failed"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options + " " + c.field2);
+    const Result r = Quill("decode " + c.options + " --size 640x480 " + Sample("busy.yuv") +
+                           " --field2 " + c.field2 + " -o " + Path("tall.png"));
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+  }
 }
 
 TEST_F(Cli, ProgressOnATerminalOnlyAndClearedBeforeOtherLines) {

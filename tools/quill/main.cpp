@@ -252,11 +252,24 @@ int Decode(const BatchOptions& o, const std::string& format_name, bool format_gi
   DecodeOptions options;
   options.large = size == "640x480";
   options.sharpen = sharpen;
+  // The second field is checked like an input: its failure is counted, and
+  // fails the frame it completes; its damage is a warning, or with --strict
+  // a failure.
+  const std::string field2_name = DisplayName(field2);
+  std::string field2_error, field2_note;
   if (!field2.empty()) {
-    std::string error;
-    if (!LoadFrame(field2, options.field2, error)) {
-      std::cerr << "quill: second field " << DisplayName(field2) << ": " << error << "\n";
-      return 1;
+    if (field2 == kStdio && o.args[0] == kStdio)
+      throw UsageError{"standard input (-) can be read once"};
+    if (!LoadFrame(field2, options.field2, field2_error) && g_interrupted.load() != 0)
+      DieOfInterruption();
+    const FrameReport check = field2_error.empty() ? CheckFrame(options.field2) : FrameReport{};
+    if (field2_error.empty() && check.damaged()) {
+      if (strict) {
+        field2_error = "is damaged (" + Problems(check) + ")";
+      } else {
+        field2_note = "quill: " + field2_name + ": warning: damaged (" + Problems(check) +
+                      "); decoded as it is";
+      }
     }
     FileId id;
     if (IdOf(field2, id)) plan.input_ids.insert(id);
@@ -264,17 +277,23 @@ int Decode(const BatchOptions& o, const std::string& format_name, bool format_gi
   RefuseOverwrites(plan, false);
   if (!MakeOutputFolders(o, plan)) return 1;
   Reporter reporter(plan.inputs.size(), o.quiet, o.json);
+  if (!field2_error.empty()) reporter.FailUnnumbered(field2_name, field2_error);
   RunBatch(plan.inputs.size(), o.jobs, o.sync(), o.no_clobber,
            [&](std::size_t i, OutputBatch& batch) {
              const std::string file = DisplayName(plan.inputs[i].path);
              const std::string& target = plan.targets[i];
              if (Refused(o, reporter, i, file, target)) return;
+             if (!field2_error.empty())
+               return DeliverFailure(reporter, i, file,
+                                     "not decoded: its second field " + field2_name + " failed",
+                                     o.json, target);
              std::vector<std::uint8_t> frame;
              std::string error;
              if (!LoadFrame(plan.inputs[i].path, frame, error))
                return DeliverFailure(reporter, i, file, error, o.json, target);
              const FrameReport check = CheckFrame(frame);
              Outcome outcome;
+             if (!field2_note.empty()) outcome.notes.push_back(field2_note);
              if (check.damaged()) {
                if (strict)
                  return DeliverFailure(reporter, i, file, "is damaged (" + Problems(check) + ")",
