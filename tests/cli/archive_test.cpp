@@ -154,6 +154,17 @@ TEST_F(Cli, FoldersAreWalkedWithRecursiveOnly) {
   EXPECT_TRUE(fs::exists(Path("out/top.png")));
   EXPECT_TRUE(fs::exists(Path("out/2024/may/one.png")));
   EXPECT_FALSE(fs::exists(Path("out/2024/.hidden.png")));
+  // A file where a mirrored folder goes fails only the outputs below it.
+  fs::create_directories(Path("blocked"));
+  Write("blocked/2024", {'x'});
+  const Result blocked = Quill("decode -r " + Path("archive") + " -d " + Path("blocked"));
+  EXPECT_EQ(blocked.status, 1);
+  EXPECT_NE(blocked.err.find("one.YUV: not written: " + Path("blocked/2024/may") +
+                             ": cannot be created: Not a directory"),
+            std::string::npos)
+      << blocked.err;
+  EXPECT_NE(blocked.err.find("quill: 1 of 2 inputs failed"), std::string::npos);
+  EXPECT_TRUE(fs::exists(Path("blocked/top.png")));
   const Result info = Quill("info -r " + Path("archive"));
   EXPECT_EQ(info.status, 0);
   EXPECT_EQ(std::count(info.out.begin(), info.out.end(), '\n'), 2);

@@ -82,6 +82,7 @@ struct Plan {
   std::vector<Input> inputs;
   std::vector<std::string> targets;  // "-" for standard output
   std::set<FileId> input_ids;
+  std::map<std::string, std::string> bad_folders;  // folder -> why it cannot be made
 };
 
 Plan MakePlan(const BatchOptions& o, const std::vector<std::string>& extensions,
@@ -124,20 +125,16 @@ Plan MakePlan(const BatchOptions& o, const std::vector<std::string>& extensions,
   return plan;
 }
 
-// Makes the output folders (-d, and the folders below it that -r mirrors);
-// false after printing why.
-bool MakeOutputFolders(const BatchOptions& o, const Plan& plan) {
-  if (o.dir.empty()) return true;
+// Makes the output folders (-d, and the folders below it that -r mirrors).
+// One that cannot be made fails only the inputs whose outputs go there.
+void MakeOutputFolders(const BatchOptions& o, Plan& plan) {
+  if (o.dir.empty()) return;
   std::set<std::string> folders = {o.dir};
   for (const auto& t : plan.targets) folders.insert(fs::path(t).parent_path().string());
   for (const auto& f : folders) {
     std::string error;
-    if (!MakeFolder(f, error)) {
-      std::cerr << "quill: " << f << ": " << error << "\n";
-      return false;
-    }
+    if (!MakeFolder(f, error)) plan.bad_folders.emplace(f, f + ": " + error);
   }
-  return true;
 }
 
 // Refuses, before any work, an output that would replace one of the inputs.
@@ -211,9 +208,15 @@ void DeliverKept(Reporter& reporter, std::size_t index, const std::string& file,
   reporter.Deliver(index, std::move(outcome));
 }
 
-// Reports an output that -n keeps; true when it did.
-bool Refused(const BatchOptions& o, Reporter& reporter, std::size_t index,
+// Reports an output whose folder could not be made, or one that -n keeps;
+// true when it did.
+bool Refused(const Plan& plan, const BatchOptions& o, Reporter& reporter, std::size_t index,
              const std::string& file, const std::string& target) {
+  const auto bad = plan.bad_folders.find(fs::path(target).parent_path().string());
+  if (bad != plan.bad_folders.end()) {
+    DeliverFailure(reporter, index, file, "not written: " + bad->second, o.json, target);
+    return true;
+  }
   if (KeptByNoClobber(o.no_clobber, target)) {
     DeliverKept(reporter, index, file, target, o.json);
     return true;
@@ -275,14 +278,14 @@ int Decode(const BatchOptions& o, const std::string& format_name, bool format_gi
     if (IdOf(field2, id)) plan.input_ids.insert(id);
   }
   RefuseOverwrites(plan, false);
-  if (!MakeOutputFolders(o, plan)) return 1;
+  MakeOutputFolders(o, plan);
   Reporter reporter(plan.inputs.size(), o.quiet, o.json);
   if (!field2_error.empty()) reporter.FailUnnumbered(field2_name, field2_error);
   RunBatch(plan.inputs.size(), o.jobs, o.sync(), o.no_clobber,
            [&](std::size_t i, OutputBatch& batch) {
              const std::string file = DisplayName(plan.inputs[i].path);
              const std::string& target = plan.targets[i];
-             if (Refused(o, reporter, i, file, target)) return;
+             if (Refused(plan, o, reporter, i, file, target)) return;
              if (!field2_error.empty())
                return DeliverFailure(reporter, i, file,
                                      "not decoded: its second field " + field2_name + " failed",
@@ -319,13 +322,13 @@ int Encode(const BatchOptions& o) {
   std::vector<std::string> early;
   Plan plan = MakePlan(o, {".bmp", ".png"}, ".yuv", early);
   RefuseOverwrites(plan, true);
-  if (!MakeOutputFolders(o, plan)) return 1;
+  MakeOutputFolders(o, plan);
   Reporter reporter(plan.inputs.size(), o.quiet, o.json);
   RunBatch(plan.inputs.size(), o.jobs, o.sync(), o.no_clobber,
            [&](std::size_t i, OutputBatch& batch) {
              const std::string file = DisplayName(plan.inputs[i].path);
              const std::string& target = plan.targets[i];
-             if (Refused(o, reporter, i, file, target)) return;
+             if (Refused(plan, o, reporter, i, file, target)) return;
              Picture picture;
              std::vector<std::uint8_t> frame;
              std::string error;
