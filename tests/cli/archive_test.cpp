@@ -3,6 +3,7 @@
 // output modes and refusals, JSON that parsers accept, damaged frames,
 // progress on a terminal only, and interruption.
 #include <png.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cstring>
@@ -168,6 +169,23 @@ TEST_F(Cli, FoldersAreWalkedWithRecursiveOnly) {
   const Result info = Quill("info -r " + Path("archive"));
   EXPECT_EQ(info.status, 0);
   EXPECT_EQ(std::count(info.out.begin(), info.out.end(), '\n'), 2);
+  // A folder that cannot be walked (its path is past PATH_MAX) is reported
+  // in its place, and in the JSON array.
+  const std::string n(200, 'd');
+  int fd = ::open(Path("archive/2024").c_str(), O_RDONLY);
+  for (int i = 0; i < 24; ++i) {
+    ::mkdirat(fd, n.c_str(), 0755);
+    const int below = ::openat(fd, n.c_str(), O_RDONLY);
+    ::close(fd);
+    fd = below;
+  }
+  ::close(fd);
+  const Result deep = Quill("decode --json -r " + Path("archive") + " -d " + Path("deep"));
+  Shell("rm -rf " + Path("archive/2024/" + n));  // too deep for fs::remove_all
+  EXPECT_EQ(deep.status, 1);
+  EXPECT_LT(deep.out.find("cannot be walked: File name too long"), deep.out.find("one.YUV"));
+  EXPECT_EQ(std::count(deep.out.begin(), deep.out.end(), '{'), 3) << deep.out;
+  EXPECT_LT(deep.err.find("cannot be walked"), deep.err.find("one.YUV ->")) << deep.err;
 }
 
 TEST_F(Cli, OutputModesFollowTheUmaskOrTheReplacedFile) {

@@ -34,7 +34,7 @@ class Reporter {
   void Deliver(std::size_t index, Outcome outcome, bool counted = false);
   // Counts an input whose output is written but not yet in place.
   void Finished();
-  // An input that failed before it was numbered (a folder without -r).
+  // An input that failed before it was numbered (the second field).
   void FailUnnumbered(const std::string& file, const std::string& problem);
   // Closes the JSON array, clears the progress line and prints the summary
   // ("N of M inputs failed", with `noun` for "inputs"); the exit status.

@@ -43,15 +43,14 @@ bool HasExtension(const fs::path& p, const std::vector<std::string>& extensions)
 }
 
 // Walks `folder` depth first, each folder's entries in name order.
-void Walk(const fs::path& folder, const std::vector<std::string>& extensions,
-          std::vector<fs::path>& found,
-          const std::function<void(const std::string&, const std::string&)>& fail) {
+void Walk(const fs::path& folder, const std::string& root,
+          const std::vector<std::string>& extensions, std::vector<Input>& found) {
   std::error_code ec;
   fs::directory_iterator it(folder, ec), end;
   std::vector<fs::directory_entry> entries;
   for (; !ec && it != end; it.increment(ec)) entries.push_back(*it);
   if (ec) {
-    fail(folder.string(), "cannot be walked: " + ec.message());
+    found.push_back({folder.string(), root, "cannot be walked: " + ec.message()});
     return;
   }
   std::sort(entries.begin(), entries.end());
@@ -59,9 +58,9 @@ void Walk(const fs::path& folder, const std::vector<std::string>& extensions,
     if (e.path().filename().string().starts_with(".")) continue;
     std::error_code type_ec;
     if (e.is_directory(type_ec) && !e.is_symlink(type_ec)) {
-      Walk(e.path(), extensions, found, fail);
+      Walk(e.path(), root, extensions, found);
     } else if (e.is_regular_file(type_ec) && HasExtension(e.path(), extensions)) {
-      found.push_back(e.path());
+      found.push_back({e.path().string(), root, ""});
     }
   }
 }
@@ -158,24 +157,18 @@ std::string SizeText(std::uint64_t size, bool cut_off, std::size_t limit) {
                  : "is " + std::to_string(size) + " bytes";
 }
 
-std::vector<Input> ExpandInputs(
-    const std::vector<std::string>& args, bool recursive,
-    const std::vector<std::string>& extensions,
-    const std::function<void(const std::string&, const std::string&)>& fail) {
+std::vector<Input> ExpandInputs(const std::vector<std::string>& args, bool recursive,
+                                const std::vector<std::string>& extensions) {
   std::vector<Input> inputs;
   for (const auto& arg : args) {
     std::error_code ec;
     if (arg == kStdio || !fs::is_directory(arg, ec)) {
-      inputs.push_back({arg, ""});
-      continue;
+      inputs.push_back({arg, "", ""});
+    } else if (!recursive) {
+      inputs.push_back({arg, "", "is a folder (give -r to walk it)"});
+    } else {
+      Walk(arg, arg, extensions, inputs);
     }
-    if (!recursive) {
-      fail(arg, "is a folder (give -r to walk it)");
-      continue;
-    }
-    std::vector<fs::path> found;
-    Walk(arg, extensions, found, fail);
-    for (auto& p : found) inputs.push_back({p.string(), arg});
   }
   return inputs;
 }

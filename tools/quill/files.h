@@ -40,17 +40,17 @@ bool ReadInput(const std::string& path, std::size_t limit, std::vector<std::uint
 std::string SizeText(std::uint64_t size, bool cut_off, std::size_t limit);
 
 // Expands folders among `args`: walked (sorted, hidden names skipped) for
-// files whose extension is one of `extensions` when `recursive`, an error
-// otherwise. `root` of each input is the folder it was found under ("" for
-// inputs named directly). Errors go to `fail` with the path.
+// files whose extension is one of `extensions` when `recursive`. `root` of
+// each input is the folder it was found under ("" for inputs named
+// directly). A folder without `recursive`, or one that cannot be walked, is
+// an input with its `error`, in its place, so that it is reported there.
 struct Input {
   std::string path;
   std::string root;
+  std::string error;
 };
-std::vector<Input> ExpandInputs(
-    const std::vector<std::string>& args, bool recursive,
-    const std::vector<std::string>& extensions,
-    const std::function<void(const std::string&, const std::string&)>& fail);
+std::vector<Input> ExpandInputs(const std::vector<std::string>& args, bool recursive,
+                                const std::vector<std::string>& extensions);
 
 // The output for an input: DIR/<path below its root>/<stem><ext> with a
 // folder, else next to the input.

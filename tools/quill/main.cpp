@@ -86,22 +86,23 @@ struct Plan {
 };
 
 Plan MakePlan(const BatchOptions& o, const std::vector<std::string>& extensions,
-              const std::string& ext, std::vector<std::string>& early) {
+              const std::string& ext) {
   Plan plan;
-  plan.inputs = ExpandInputs(o.args, o.recursive, extensions,
-                             [&](const std::string& file, const std::string& problem) {
-                               early.push_back(file + ": " + problem);
-                             });
+  plan.inputs = ExpandInputs(o.args, o.recursive, extensions);
   std::size_t stdio_inputs = 0;
   for (const auto& in : plan.inputs) stdio_inputs += in.path == kStdio;
   if (stdio_inputs > 1) throw UsageError{"standard input (-) can be read once"};
   if (stdio_inputs > 0 && !o.dir.empty())
     throw UsageError{"-d names outputs after their inputs; standard input needs -o"};
-  if (!o.out.empty() && plan.inputs.size() + early.size() > 1)
+  if (!o.out.empty() && plan.inputs.size() > 1)
     throw UsageError{"-o takes one input; use -d for several"};
   std::map<std::string, std::size_t> claimed;
   for (std::size_t i = 0; i < plan.inputs.size(); ++i) {
     const Input& in = plan.inputs[i];
+    if (!in.error.empty()) {
+      plan.targets.emplace_back();  // nothing is written for it
+      continue;
+    }
     std::string target = !o.out.empty()      ? o.out
                          : in.path == kStdio ? std::string(kStdio)
                                              : OutputPath(in, o.dir, ext);
@@ -130,7 +131,8 @@ Plan MakePlan(const BatchOptions& o, const std::vector<std::string>& extensions,
 void MakeOutputFolders(const BatchOptions& o, Plan& plan) {
   if (o.dir.empty()) return;
   std::set<std::string> folders = {o.dir};
-  for (const auto& t : plan.targets) folders.insert(fs::path(t).parent_path().string());
+  for (const auto& t : plan.targets)
+    if (!t.empty()) folders.insert(fs::path(t).parent_path().string());
   for (const auto& f : folders) {
     std::string error;
     if (!MakeFolder(f, error)) plan.bad_folders.emplace(f, f + ": " + error);
@@ -224,11 +226,7 @@ bool Refused(const Plan& plan, const BatchOptions& o, Reporter& reporter, std::s
   return false;
 }
 
-int FinishBatch(Reporter& reporter, const std::vector<std::string>& early) {
-  for (const auto& e : early) {
-    const auto colon = e.rfind(": ");
-    reporter.FailUnnumbered(e.substr(0, colon), e.substr(colon + 2));
-  }
+int FinishBatch(Reporter& reporter) {
   const int status = reporter.Finish("input");
   if (g_interrupted.load() != 0) {
     if (g_interrupted.load() != SIGPIPE)
@@ -250,8 +248,7 @@ int Decode(const BatchOptions& o, const std::string& format_name, bool format_gi
                      " does not match the output's extension"};
   if (!field2.empty() && (size != "640x480" || o.args.size() != 1))
     throw UsageError{"--field2 needs --size 640x480 and one frame"};
-  std::vector<std::string> early;
-  Plan plan = MakePlan(o, {".yuv"}, fmt == ImageFormat::kPng ? ".png" : ".bmp", early);
+  Plan plan = MakePlan(o, {".yuv"}, fmt == ImageFormat::kPng ? ".png" : ".bmp");
   DecodeOptions options;
   options.large = size == "640x480";
   options.sharpen = sharpen;
@@ -285,6 +282,8 @@ int Decode(const BatchOptions& o, const std::string& format_name, bool format_gi
            [&](std::size_t i, OutputBatch& batch) {
              const std::string file = DisplayName(plan.inputs[i].path);
              const std::string& target = plan.targets[i];
+             if (!plan.inputs[i].error.empty())
+               return DeliverFailure(reporter, i, file, plan.inputs[i].error, o.json, target);
              if (Refused(plan, o, reporter, i, file, target)) return;
              if (!field2_error.empty())
                return DeliverFailure(reporter, i, file,
@@ -315,12 +314,11 @@ int Decode(const BatchOptions& o, const std::string& format_name, bool format_gi
                     if (o.json) out.report = WriteJson(file, target, written, err, &check);
                   });
            });
-  return FinishBatch(reporter, early);
+  return FinishBatch(reporter);
 }
 
 int Encode(const BatchOptions& o) {
-  std::vector<std::string> early;
-  Plan plan = MakePlan(o, {".bmp", ".png"}, ".yuv", early);
+  Plan plan = MakePlan(o, {".bmp", ".png"}, ".yuv");
   RefuseOverwrites(plan, true);
   MakeOutputFolders(o, plan);
   Reporter reporter(plan.inputs.size(), o.quiet, o.json);
@@ -328,6 +326,8 @@ int Encode(const BatchOptions& o) {
            [&](std::size_t i, OutputBatch& batch) {
              const std::string file = DisplayName(plan.inputs[i].path);
              const std::string& target = plan.targets[i];
+             if (!plan.inputs[i].error.empty())
+               return DeliverFailure(reporter, i, file, plan.inputs[i].error, o.json, target);
              if (Refused(plan, o, reporter, i, file, target)) return;
              Picture picture;
              std::vector<std::uint8_t> frame;
@@ -344,15 +344,12 @@ int Encode(const BatchOptions& o) {
                     if (o.json) out.report = WriteJson(file, target, written, err, &check);
                   });
            });
-  return FinishBatch(reporter, early);
+  return FinishBatch(reporter);
 }
 
 int Info(const BatchOptions& o) {
-  std::vector<std::string> early;
   Plan plan;
-  plan.inputs = ExpandInputs(
-      o.args, o.recursive, {".yuv"},
-      [&](const std::string& f, const std::string& p) { early.push_back(f + ": " + p); });
+  plan.inputs = ExpandInputs(o.args, o.recursive, {".yuv"});
   std::size_t stdio_inputs = 0;
   for (const auto& in : plan.inputs) stdio_inputs += in.path == kStdio;
   if (stdio_inputs > 1) throw UsageError{"standard input (-) can be read once"};
@@ -363,7 +360,8 @@ int Info(const BatchOptions& o) {
     std::vector<std::uint8_t> frame;
     std::string error;
     Outcome outcome;
-    if (!LoadFrame(path, frame, error)) {
+    if (!plan.inputs[i].error.empty() || !LoadFrame(path, frame, error)) {
+      if (error.empty()) error = plan.inputs[i].error;
       outcome.failed = true;
       outcome.errors.push_back(DisplayName(path) + ": " + error);
       if (o.json)
@@ -379,7 +377,7 @@ int Info(const BatchOptions& o) {
   if (damaged.load() > 0 && g_interrupted.load() == 0) {
     std::cerr << "quill: " << damaged.load() << " of " << plan.inputs.size() << " frames damaged\n";
   }
-  const int status = FinishBatch(reporter, early);
+  const int status = FinishBatch(reporter);
   return damaged.load() > 0 ? 1 : status;
 }
 
