@@ -125,6 +125,12 @@ TEST_F(Cli, StreamsAndPipes) {
       {"cat " + Sample("testcard.bmp") + " | ", "encode - -o - > " + Path("e.yuv"), Path("e.yuv"),
        Sample("testcard.yuv")},
       {"cat " + Path("ref.bmp") + " | ", "smooth - - > " + Path("f.png"), Path("f.png"), ""},
+      // Devices and pipes are written to directly, in the --format asked.
+      {"", "decode " + Sample("busy.yuv") + " -o /dev/stdout > " + Path("g.png"), Path("g.png"),
+       Path("ref.png")},
+      {"", "decode " + Sample("busy.yuv") + " --format bmp -o /dev/null", "", ""},
+      {"", "smooth " + Path("ref.bmp") + " /dev/stdout | cat > " + Path("h.png"), Path("h.png"),
+       ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.before + c.args);

@@ -405,13 +405,38 @@ void Committer::Submit(std::vector<StagedOutput> batch) {
   state_->changed.notify_all();
 }
 
-bool WriteStdout(const std::uint8_t* data, std::size_t size, std::string& error) {
-  if (!WriteAll(1, data, size)) {
-    if (errno == EPIPE) InterruptBy(SIGPIPE);
-    error = ErrnoText("standard output cannot be written");
+bool IsStreamOutput(const std::string& path) {
+  struct stat st {};
+  return path == kStdio ||
+         (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode));
+}
+
+std::string StdoutAsDash(const std::string& path) {
+  // Through its name it may be a regular file, which would get a temporary
+  // in /dev and a rename over the name.
+  return path == "/dev/stdout" || path == "/dev/fd/1" ? std::string(kStdio) : path;
+}
+
+bool WriteStream(const std::string& path, const std::uint8_t* data, std::size_t size,
+                 std::string& error) {
+  const bool stdio = path == kStdio;
+  const int fd = stdio ? 1 : ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = ErrnoText("cannot be written");
     return false;
   }
-  return true;
+  bool ok = false;
+  if (::isatty(fd)) {
+    error = "is a terminal; refusing to write binary data to it";
+  } else if (!(ok = WriteAll(fd, data, size))) {
+    if (errno == EPIPE) InterruptBy(SIGPIPE);
+    error = ErrnoText(stdio ? "standard output cannot be written" : "cannot be written");
+  }
+  if (!stdio && ::close(fd) != 0 && ok) {
+    ok = false;
+    error = ErrnoText("cannot be written");
+  }
+  return ok;
 }
 
 }  // namespace quill::cli

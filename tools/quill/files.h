@@ -150,7 +150,14 @@ class OutputBatch {
   std::chrono::steady_clock::time_point oldest_;
 };
 
-// Writes bytes to standard output; false with `error` on a short write.
-bool WriteStdout(const std::uint8_t* data, std::size_t size, std::string& error);
+// Outputs written directly, without a temporary and a rename: "-", and an
+// existing file that is neither a regular file nor a folder (/dev/null, a
+// pipe). "/dev/stdout" is taken as "-".
+bool IsStreamOutput(const std::string& path);
+std::string StdoutAsDash(const std::string& path);
+// Writes bytes to a stream output; false with `error` on a short write, or
+// when it is a terminal. A gone reader (EPIPE) interrupts the run.
+bool WriteStream(const std::string& path, const std::uint8_t* data, std::size_t size,
+                 std::string& error);
 
 }  // namespace quill::cli

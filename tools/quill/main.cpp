@@ -146,7 +146,7 @@ void RefuseOverwrites(const Plan& plan, bool pictures_in) {
   for (std::size_t i = 0; i < plan.targets.size(); ++i) {
     const std::string& target = plan.targets[i];
     FileId id, own;
-    if (target == kStdio || !IdOf(target, id) || plan.input_ids.count(id) == 0) continue;
+    if (IsStreamOutput(target) || !IdOf(target, id) || plan.input_ids.count(id) == 0) continue;
     const bool itself = IdOf(plan.inputs[i].path, own) && !(own < id) && !(id < own);
     if (pictures_in && itself && !LooksLikePicture(plan.inputs[i].path)) continue;
     throw UsageError{target + ": is also an input; refusing to overwrite it"};
@@ -159,9 +159,9 @@ void RefuseOverwrites(const Plan& plan, bool pictures_in) {
 void Emit(std::size_t index, const std::string& target, std::vector<std::uint8_t> bytes,
           Outcome outcome, OutputBatch& batch, Reporter& reporter,
           std::function<void(Outcome&, bool, const std::string&)> finish) {
-  if (target == kStdio) {
+  if (IsStreamOutput(target)) {
     std::string error;
-    const bool ok = WriteStdout(bytes.data(), bytes.size(), error);
+    const bool ok = WriteStream(target, bytes.data(), bytes.size(), error);
     if (!ok) {
       outcome.failed = true;
       outcome.errors.push_back(error);
@@ -199,7 +199,7 @@ void DeliverFailure(Reporter& reporter, std::size_t index, const std::string& fi
 
 bool KeptByNoClobber(bool no_clobber, const std::string& target) {
   std::error_code ec;
-  return no_clobber && target != kStdio && fs::exists(fs::symlink_status(target, ec));
+  return no_clobber && !IsStreamOutput(target) && fs::exists(fs::symlink_status(target, ec));
 }
 
 void DeliverKept(Reporter& reporter, std::size_t index, const std::string& file,
@@ -240,9 +240,10 @@ int Decode(const BatchOptions& o, const std::string& format_name, bool format_gi
            const std::string& size, bool sharpen, const std::string& field2, bool strict,
            int png_level) {
   ImageFormat fmt = format_name == "bmp" ? ImageFormat::kBmp : ImageFormat::kPng;
-  if (!o.out.empty() && o.out != kStdio && !FormatOfPath(o.out, fmt))
+  const bool stream = !o.out.empty() && IsStreamOutput(o.out);
+  if (!o.out.empty() && !stream && !FormatOfPath(o.out, fmt))
     throw UsageError{o.out + ": the output must end in .png or .bmp"};
-  if (!o.out.empty() && o.out != kStdio && format_given &&
+  if (!o.out.empty() && !stream && format_given &&
       format_name != (fmt == ImageFormat::kBmp ? "bmp" : "png"))
     throw UsageError{o.out + ": --format " + format_name +
                      " does not match the output's extension"};
@@ -386,7 +387,8 @@ int PictureOperation(const std::string& op, const std::vector<std::string>& inpu
                      const std::string& out_path, const std::string& format_name, bool no_clobber,
                      SyncMode sync, int png_level) {
   ImageFormat fmt = format_name == "bmp" ? ImageFormat::kBmp : ImageFormat::kPng;
-  if (out_path != kStdio && !FormatOfPath(out_path, fmt))
+  const bool stream = IsStreamOutput(out_path);
+  if (!stream && !FormatOfPath(out_path, fmt))
     throw UsageError{out_path + ": the output must end in .png or .bmp"};
   if (out_path == kStdio && ::isatty(1))
     throw UsageError{"refusing to write binary data to a terminal; redirect standard output"};
@@ -398,7 +400,7 @@ int PictureOperation(const std::string& op, const std::vector<std::string>& inpu
   };
   for (const auto& in : inputs) {
     FileId a, b;
-    if (out_path != kStdio && IdOf(in, a) && IdOf(out_path, b) && !(a < b) && !(b < a))
+    if (!stream && IdOf(in, a) && IdOf(out_path, b) && !(a < b) && !(b < a))
       throw UsageError{out_path + ": is also an input; refusing to overwrite it"};
   }
   if (KeptByNoClobber(no_clobber, out_path)) {
@@ -425,8 +427,10 @@ int PictureOperation(const std::string& op, const std::vector<std::string>& inpu
   if (!ok) return fail(DisplayName(inputs[0]), error);
   std::vector<std::uint8_t> bytes;
   if (!PictureFile(result, fmt, png_level, bytes, error)) return fail(out_path, error);
-  if (out_path == kStdio)
-    return WriteStdout(bytes.data(), bytes.size(), error) ? 0 : fail("-", error);
+  if (stream) {
+    if (WriteStream(out_path, bytes.data(), bytes.size(), error)) return 0;
+    return g_interrupted.load() == SIGPIPE ? 1 : fail(out_path, error);
+  }
   int status = 0;
   OutputBatch batch(sync, no_clobber);
   batch.Stage(out_path, bytes.data(), bytes.size(),
@@ -528,6 +532,7 @@ int Main(int argc, char** argv) {
   }
   CaptureUmask();
   CatchInterruptions();
+  for (std::string* out : {&dec.out, &enc.out, &out_path}) *out = StdoutAsDash(*out);
   try {
     if (decode->parsed()) {
       dec.quiet = quiet;
