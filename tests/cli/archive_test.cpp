@@ -2,8 +2,8 @@
 // the decoded pixels, batches on several threads, streams and folders,
 // output modes and refusals, JSON that parsers accept, damaged frames,
 // progress on a terminal only, and interruption.
-#include <png.h>
 #include <fcntl.h>
+#include <png.h>
 #include <sys/stat.h>
 
 #include <cstring>
@@ -408,19 +408,21 @@ TEST_F(Cli, InterruptedBatchesLeaveNoTemporaries) {
       // A stream that never ends (the shell holds the pipe open) is left at
       // once; the outputs finished more than a second before are kept.
       {"exec 3<>" + Path("pipe") + "; ",
-       "decode -q -j 1 " + Path("in/0.yuv") + " " + Path("in/1.yuv") + " " + Path("pipe") +
-           " -d " + Path("out"),
-       "TERM", {"143"}, 2},
+       "decode -q -j 1 " + Path("in/0.yuv") + " " + Path("in/1.yuv") + " " + Path("pipe") + " -d " +
+           Path("out"),
+       "TERM",
+       {"143"},
+       2},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.before + c.signal);
     fs::remove_all(Path("out"));
     ::mkfifo(Path("pipe").c_str(), 0600);
     const auto start = std::chrono::steady_clock::now();
-    const Result r = Shell(c.before + QUILL_CLI + " " + c.args +
-                           " & pid=$!; for i in $(seq 1000); do ls " + Path("out") +
-                           "/*.png >/dev/null 2>&1 && break; sleep 0.01; done; kill -" + c.signal +
-                           " $pid; wait $pid; echo $?");
+    const Result r =
+        Shell(c.before + QUILL_CLI + " " + c.args + " & pid=$!; for i in $(seq 1000); do ls " +
+              Path("out") + "/*.png >/dev/null 2>&1 && break; sleep 0.01; done; kill -" + c.signal +
+              " $pid; wait $pid; echo $?");
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
     EXPECT_NE(std::find(c.statuses.begin(), c.statuses.end(), r.out.substr(0, r.out.size() - 1)),
               c.statuses.end())

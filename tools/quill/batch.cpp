@@ -55,8 +55,7 @@ void Reporter::ClearProgressLocked() {
 
 void Reporter::DrawProgressLocked() {
   const auto now = std::chrono::steady_clock::now();
-  if (!progress_ || done_ == total_ || now - last_draw_ < std::chrono::milliseconds(100))
-    return;
+  if (!progress_ || done_ == total_ || now - last_draw_ < std::chrono::milliseconds(100)) return;
   last_draw_ = now;
   const double seconds = std::chrono::duration<double>(now - start_).count();
   const double rate = seconds > 0 ? static_cast<double>(done_) / seconds : 0;

@@ -147,8 +147,7 @@ bool LooksLikePicture(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   in.read(reinterpret_cast<char*>(head), sizeof head);
   const std::streamsize n = in.gcount();
-  return (n >= 2 && head[0] == 'B' && head[1] == 'M') ||
-         (n == 8 && png_sig_cmp(head, 0, 8) == 0);
+  return (n >= 2 && head[0] == 'B' && head[1] == 'M') || (n == 8 && png_sig_cmp(head, 0, 8) == 0);
 }
 
 Picture MakePicture(int width, int height, std::vector<std::uint8_t> dib) {
