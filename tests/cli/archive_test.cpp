@@ -423,7 +423,7 @@ TEST_F(Cli, InterruptedBatchesLeaveNoTemporaries) {
         Shell(c.before + QUILL_CLI + " " + c.args + " & pid=$!; for i in $(seq 1000); do ls " +
               Path("out") + "/*.png >/dev/null 2>&1 && break; sleep 0.01; done; kill -" + c.signal +
               " $pid; wait $pid; echo $?");
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
     EXPECT_NE(std::find(c.statuses.begin(), c.statuses.end(), r.out.substr(0, r.out.size() - 1)),
               c.statuses.end())
         << r.out << r.err;
