@@ -2,6 +2,7 @@
 // the decoded pixels, batches on several threads, streams and folders,
 // output modes and refusals, JSON that parsers accept, damaged frames,
 // progress on a terminal only, and interruption.
+#include <fcntl.h>
 #include <png.h>
 #include <sys/stat.h>
 
@@ -124,6 +125,12 @@ TEST_F(Cli, StreamsAndPipes) {
       {"cat " + Sample("testcard.bmp") + " | ", "encode - -o - > " + Path("e.yuv"), Path("e.yuv"),
        Sample("testcard.yuv")},
       {"cat " + Path("ref.bmp") + " | ", "smooth - - > " + Path("f.png"), Path("f.png"), ""},
+      // Devices and pipes are written to directly, in the --format asked.
+      {"", "decode " + Sample("busy.yuv") + " -o /dev/stdout > " + Path("g.png"), Path("g.png"),
+       Path("ref.png")},
+      {"", "decode " + Sample("busy.yuv") + " --format bmp -o /dev/null", "", ""},
+      {"", "smooth " + Path("ref.bmp") + " /dev/stdout | cat > " + Path("h.png"), Path("h.png"),
+       ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.before + c.args);
@@ -154,9 +161,37 @@ TEST_F(Cli, FoldersAreWalkedWithRecursiveOnly) {
   EXPECT_TRUE(fs::exists(Path("out/top.png")));
   EXPECT_TRUE(fs::exists(Path("out/2024/may/one.png")));
   EXPECT_FALSE(fs::exists(Path("out/2024/.hidden.png")));
+  // A file where a mirrored folder goes fails only the outputs below it.
+  fs::create_directories(Path("blocked"));
+  Write("blocked/2024", {'x'});
+  const Result blocked = Quill("decode -r " + Path("archive") + " -d " + Path("blocked"));
+  EXPECT_EQ(blocked.status, 1);
+  EXPECT_NE(blocked.err.find("one.YUV: not written: " + Path("blocked/2024/may") +
+                             ": cannot be created: Not a directory"),
+            std::string::npos)
+      << blocked.err;
+  EXPECT_NE(blocked.err.find("quill: 1 of 2 inputs failed"), std::string::npos);
+  EXPECT_TRUE(fs::exists(Path("blocked/top.png")));
   const Result info = Quill("info -r " + Path("archive"));
   EXPECT_EQ(info.status, 0);
   EXPECT_EQ(std::count(info.out.begin(), info.out.end(), '\n'), 2);
+  // A folder that cannot be walked (its path is past PATH_MAX) is reported
+  // in its place, and in the JSON array.
+  const std::string n(200, 'd');
+  int fd = ::open(Path("archive/2024").c_str(), O_RDONLY);
+  for (int i = 0; i < 24; ++i) {
+    ::mkdirat(fd, n.c_str(), 0755);
+    const int below = ::openat(fd, n.c_str(), O_RDONLY);
+    ::close(fd);
+    fd = below;
+  }
+  ::close(fd);
+  const Result deep = Quill("decode --json -r " + Path("archive") + " -d " + Path("deep"));
+  Shell("rm -rf " + Path("archive/2024/" + n));  // too deep for fs::remove_all
+  EXPECT_EQ(deep.status, 1);
+  EXPECT_LT(deep.out.find("cannot be walked: File name too long"), deep.out.find("one.YUV"));
+  EXPECT_EQ(std::count(deep.out.begin(), deep.out.end(), '{'), 3) << deep.out;
+  EXPECT_LT(deep.err.find("cannot be walked"), deep.err.find("one.YUV ->")) << deep.err;
 }
 
 TEST_F(Cli, OutputModesFollowTheUmaskOrTheReplacedFile) {
@@ -227,7 +262,10 @@ TEST_F(Cli, BadPathsAndOptionsFailWithoutAborting) {
       {"decode " + Sample("testcard.yuv") + " --png-level 13", 2, "quill: --png-level"},
       {"decode " + Sample("testcard.yuv") + " --sync often", 2, "quill: --sync"},
       {"decode - -d " + Path("out"), 2, "standard input needs -o"},
+      {"decode " + Sample("testcard.yuv") + " -o ''", 2, "--output: is empty; it must name a file"},
+      {"encode " + Sample("testcard.bmp") + " -d ''", 2, "--dir: is empty; it must name a folder"},
       {"decode - - -o " + Path("x.png"), 2, "standard input (-) can be read once"},
+      {"decode - --size 640x480 --field2 - -o " + Path("x.png"), 2, "can be read once"},
       {"decode " + Sample("testcard.yuv") + " --json -o -", 2, "--json and -o -"},
       {"decode " + Sample("testcard.yuv") + " -o " + Path("x.png") + " --format bmp", 2,
        "does not match"},
@@ -294,6 +332,26 @@ TEST_F(Cli, DamagedFramesWarnOrFailWithStrict) {
   EXPECT_NE(strict.err.find("1 of 2 inputs failed"), std::string::npos);
   EXPECT_FALSE(fs::exists(Path("s/noise.png")));
   EXPECT_TRUE(fs::exists(Path("s/busy.png")));
+  // The second field of a 640x480 picture is checked as inputs are.
+  Write("short.yuv", std::vector<char>(10));
+  struct Case {
+    std::string options, field2;
+    int status;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"", Path("noise.yuv"), 0, "quill: " + Path("noise.yuv") + ": warning: damaged ("},
+      {"--strict", Path("noise.yuv"), 1, "quill: " + Path("noise.yuv") + ": is damaged ("},
+      {"", Path("short.yuv"), 1, "quill: " + Path("short.yuv") + ": is 10 bytes; a frame is"},
+      {"--strict", Path("short.yuv"), 1, "quill: 2 of 2 inputs failed"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options + " " + c.field2);
+    const Result r = Quill("decode " + c.options + " --size 640x480 " + Sample("busy.yuv") +
+                           " --field2 " + c.field2 + " -o " + Path("tall.png"));
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+  }
 }
 
 TEST_F(Cli, ProgressOnATerminalOnlyAndClearedBeforeOtherLines) {
@@ -308,6 +366,8 @@ TEST_F(Cli, ProgressOnATerminalOnlyAndClearedBeforeOtherLines) {
   const Result tty = Shell("script -qefc '" + std::string(QUILL_CLI) + " " + run + "' /dev/null");
   ASSERT_EQ(tty.status, 0) << tty.err;
   EXPECT_NE(tty.out.find("/60] "), std::string::npos) << "no progress drawn";
+  // Finished work counts before its output is in place (and noted).
+  EXPECT_LT(tty.out.find("/60] "), tty.out.find(" -> ")) << tty.out;
   std::size_t from = 0;
   for (std::size_t nl; (nl = tty.out.find('\n', from)) != std::string::npos; from = nl + 1) {
     std::string line = tty.out.substr(from, nl - from);
@@ -320,16 +380,59 @@ TEST_F(Cli, ProgressOnATerminalOnlyAndClearedBeforeOtherLines) {
   EXPECT_EQ(quiet.out, "");
 }
 
-TEST_F(Cli, InterruptedBatchesLeaveNoTemporaries) {
-  const std::string inputs = Links("busy.yuv", 130);
-  const std::string out = Path("out");
-  const Result r = Shell(std::string(QUILL_CLI) + " decode -q -j 1" + inputs + " -d " + out +
-                         " & pid=$!; until ls " + out +
-                         "/*.png >/dev/null 2>&1; do sleep 0.01; "
-                         "done; kill -INT $pid; wait $pid; echo $?");
-  // Interrupted (130), or done before the signal came (0).
-  EXPECT_TRUE(r.out == "130\n" || r.out == "0\n") << r.out << r.err;
+TEST_F(Cli, AGoneReaderEndsTheRunAsSigpipeWouldWithoutTemporaries) {
+  const std::string inputs = Links("busy.yuv", 1000);
+  for (const std::string& args : {"info" + inputs, "decode -q --json -j 1" + inputs + " -d out"}) {
+    SCOPED_TRACE(args.substr(0, 20));
+    const Result r = Shell("cd " + Path("") + " && { " + QUILL_CLI + " " + args +
+                           "; echo $? > status; } | head -c 10 >/dev/null");
+    EXPECT_EQ(Read(Path("status")), (std::vector<char>{'1', '4', '1', '\n'}));
+    EXPECT_EQ(r.err, "");
+  }
   for (const auto& name : Leftovers("out")) EXPECT_NE(name[0], '.') << name;
+}
+
+TEST_F(Cli, InterruptedBatchesLeaveNoTemporaries) {
+  const std::string batch = "decode -q -j 1" + Links("busy.yuv", 130) + " -d " + Path("out");
+  struct Case {
+    std::string before, args, signal;
+    std::vector<std::string> statuses;
+    int outputs;  // -1: any number
+  };
+  const Case cases[] = {
+      // Interrupted (143), or done before the signal came (0).
+      {"", batch, "TERM", {"143", "0"}, -1},
+      // Ignored by the parent (a background job ignores INT; nohup HUP).
+      {"", batch, "INT", {"0"}, 130},
+      {"nohup ", batch, "HUP", {"0"}, 130},
+      // A stream that never ends (the shell holds the pipe open) is left at
+      // once; the outputs finished more than a second before are kept.
+      {"exec 3<>" + Path("pipe") + "; ",
+       "decode -q -j 1 " + Path("in/0.yuv") + " " + Path("in/1.yuv") + " " + Path("pipe") + " -d " +
+           Path("out"),
+       "TERM",
+       {"143"},
+       2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.before + c.signal);
+    fs::remove_all(Path("out"));
+    ::mkfifo(Path("pipe").c_str(), 0600);
+    const auto start = std::chrono::steady_clock::now();
+    const Result r =
+        Shell(c.before + QUILL_CLI + " " + c.args + " & pid=$!; for i in $(seq 1000); do ls " +
+              Path("out") + "/*.png >/dev/null 2>&1 && break; sleep 0.01; done; kill -" + c.signal +
+              " $pid; wait $pid; echo $?");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
+    EXPECT_NE(std::find(c.statuses.begin(), c.statuses.end(), r.out.substr(0, r.out.size() - 1)),
+              c.statuses.end())
+        << r.out << r.err;
+    const auto names = Leftovers("out");
+    for (const auto& name : names) EXPECT_NE(name[0], '.') << name;
+    if (c.outputs >= 0) {
+      EXPECT_EQ(names.size(), static_cast<std::size_t>(c.outputs));
+    }
+  }
 }
 
 }  // namespace

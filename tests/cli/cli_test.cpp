@@ -82,6 +82,7 @@ TEST_F(Cli, ErrorsNameTheFileAndTheProblem) {
       {"decode " + Path("short.yuv"), 1,
        "short.yuv: is 1000 bytes; a frame is exactly 24576 bytes"},
       {"decode " + Path("missing.yuv"), 1, "missing.yuv: cannot be read"},
+      {"decode /dev/zero", 1, "/dev/zero: is more than 24576 bytes; a frame is exactly"},
       {"decode " + Path("refused.yuv") + " -o " + Path("r.png"), 1,
        "quality step 127 is out of range"},
       {"encode " + Path("junk.png") + " -o " + Path("j.yuv"), 1,
@@ -95,8 +96,9 @@ TEST_F(Cli, ErrorsNameTheFileAndTheProblem) {
        "is 640x480; fields of 320x240 are combined"},
       {"subsample " + Sample("testcard.bmp") + " " + Path("s.png"), 1,
        "is 320x240; subsampling takes 640x480"},
-      {"smooth " + Sample("testcard.bmp") + " " + Sample("testcard.bmp"), 1, "is also an input"},
-      {"encode " + Path("small.bmp") + " -o " + Path("small.bmp"), 1, "is also an input"},
+      {"smooth " + Sample("testcard.bmp") + " " + Sample("testcard.bmp"), 2, "is also an input"},
+      {"encode " + Path("small.bmp") + " -o " + Path("small.bmp"), 2, "is also an input"},
+      {"encode " + Path("short.yuv"), 1, "short.yuv: is neither a BMP nor a PNG file"},
       {"decode " + Sample("testcard.yuv") + " -o " + Path("out.jpg"), 2,
        "must end in .png or .bmp"},
       {"decode " + Sample("testcard.yuv") + " " + Sample("busy.yuv") + " -o " + Path("x.png"), 2,
@@ -142,6 +144,11 @@ TEST_F(Cli, SuccessfulWritesLeaveOnlyTheOutput) {
       Quill("decode " + Sample("testcard.yuv") + " -d " + Path("out") + " --format bmp");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Leftovers("out"), std::vector<std::string>{"testcard.bmp"});
+  // The longest name a folder takes (255 bytes) works too.
+  const std::string longest = std::string(251, 'n') + ".png";
+  const Result named = Quill("decode " + Sample("testcard.yuv") + " -o " + Path("out/" + longest));
+  ASSERT_EQ(named.status, 0) << named.err;
+  EXPECT_EQ(Leftovers("out").size(), 2u);
 }
 
 TEST_F(Cli, InfoReportsEveryFrameAsJson) {

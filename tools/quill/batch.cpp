@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <thread>
 
@@ -54,19 +55,22 @@ void Reporter::ClearProgressLocked() {
 
 void Reporter::DrawProgressLocked() {
   const auto now = std::chrono::steady_clock::now();
-  if (!progress_ || delivered_ == total_ || now - last_draw_ < std::chrono::milliseconds(100))
-    return;
+  if (!progress_ || done_ == total_ || now - last_draw_ < std::chrono::milliseconds(100)) return;
   last_draw_ = now;
   const double seconds = std::chrono::duration<double>(now - start_).count();
-  const double rate = seconds > 0 ? static_cast<double>(delivered_) / seconds : 0;
+  const double rate = seconds > 0 ? static_cast<double>(done_) / seconds : 0;
   char line[128];
-  std::snprintf(line, sizeof line, "\r\033[K[%zu/%zu] %.0f/s, ETA %s", delivered_, total_, rate,
-                rate > 0 ? Clock(static_cast<double>(total_ - delivered_) / rate).c_str() : "?");
+  std::snprintf(line, sizeof line, "\r\033[K[%zu/%zu] %.0f/s, ETA %s", done_, total_, rate,
+                rate > 0 ? Clock(static_cast<double>(total_ - done_) / rate).c_str() : "?");
   std::fputs(line, stderr);
   drawn_ = true;
 }
 
 void Reporter::PrintLocked(const Outcome& outcome) {
+  // What fails once the run is interrupted fails because of it: not counted.
+  // Once standard output's reader is gone the run ends silently, as tools
+  // killed by SIGPIPE do.
+  if ((outcome.failed && g_interrupted.load() != 0) || g_interrupted.load() == SIGPIPE) return;
   if (outcome.failed) ++failed_;
   const bool notes = !quiet_ && !outcome.notes.empty();
   if (!outcome.errors.empty() || notes || !outcome.report.empty()) ClearProgressLocked();
@@ -78,16 +82,22 @@ void Reporter::PrintLocked(const Outcome& outcome) {
     } else {
       WriteLine(stdout, outcome.report);
     }
-    std::fflush(stdout);
+    if (std::fflush(stdout) != 0 && errno == EPIPE) return InterruptBy(SIGPIPE);
   }
   for (const auto& e : outcome.errors) WriteLine(stderr, "quill: " + e);
   if (notes)
     for (const auto& n : outcome.notes) WriteLine(stderr, n);
 }
 
-void Reporter::Deliver(std::size_t index, Outcome outcome) {
+void Reporter::Finished() {
   const std::lock_guard<std::mutex> lock(mutex_);
-  ++delivered_;
+  ++done_;
+  DrawProgressLocked();
+}
+
+void Reporter::Deliver(std::size_t index, Outcome outcome, bool counted) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  if (!counted) ++done_;
   if (index != next_) {
     waiting_.emplace(index, std::move(outcome));
   } else {
@@ -114,6 +124,7 @@ int Reporter::Finish(const std::string& noun) {
   for (auto& [index, outcome] : waiting_) PrintLocked(outcome);
   waiting_.clear();
   ClearProgressLocked();
+  if (g_interrupted.load() == SIGPIPE) return 1;
   if (json_) std::fputs(first_object_ ? "]\n" : "\n]\n", stdout);
   std::fflush(stdout);
   const std::size_t all = total_ + unnumbered_;
@@ -129,7 +140,21 @@ void CatchInterruptions() {
   struct sigaction action {};
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
-  for (int s : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(s, &action, nullptr);
+  // A signal the parent ignores (nohup, trap '' INT, a background job)
+  // stays ignored.
+  for (int s : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction inherited {};
+    if (::sigaction(s, nullptr, &inherited) == 0 && inherited.sa_handler != SIG_IGN)
+      ::sigaction(s, &action, nullptr);
+  }
+  // A closed reader shows as EPIPE on a write, handled as an interruption
+  // so that the temporaries are removed first.
+  ::signal(SIGPIPE, SIG_IGN);
+}
+
+void InterruptBy(int signal) {
+  int none = 0;
+  g_interrupted.compare_exchange_strong(none, signal);
 }
 
 void DieOfInterruption() {

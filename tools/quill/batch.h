@@ -30,8 +30,11 @@ class Reporter {
   // `json`: reports are the objects of one JSON array.
   Reporter(std::size_t total, bool quiet, bool json);
   // Prints the outcome of input `index` once those before it are printed.
-  void Deliver(std::size_t index, Outcome outcome);
-  // An input that failed before it was numbered (a folder without -r).
+  // `counted`: Finished() already counted it in the progress.
+  void Deliver(std::size_t index, Outcome outcome, bool counted = false);
+  // Counts an input whose output is written but not yet in place.
+  void Finished();
+  // An input that failed before it was numbered (the second field).
   void FailUnnumbered(const std::string& file, const std::string& problem);
   // Closes the JSON array, clears the progress line and prints the summary
   // ("N of M inputs failed", with `noun` for "inputs"); the exit status.
@@ -44,17 +47,20 @@ class Reporter {
   void DrawProgressLocked();
 
   std::mutex mutex_;
-  std::size_t total_, unnumbered_ = 0, next_ = 0, delivered_ = 0;
+  std::size_t total_, unnumbered_ = 0, next_ = 0, done_ = 0;
   bool quiet_, json_, progress_, drawn_ = false, first_object_ = true;
   int failed_ = 0;
   std::map<std::size_t, Outcome> waiting_;
   std::chrono::steady_clock::time_point start_, last_draw_;
 };
 
-// Set by SIGINT, SIGTERM or SIGHUP: no new input is started, outputs not yet
-// in place are removed.
+// Set by SIGINT, SIGTERM or SIGHUP, or to SIGPIPE when standard output's
+// reader has gone: no new input is started, outputs not yet in place are
+// removed.
 extern std::atomic<int> g_interrupted;
 void CatchInterruptions();
+// Interrupts the run as `signal` would have, unless it is already.
+void InterruptBy(int signal);
 // Ends the process as the interrupting signal would have, after the cleanup.
 [[noreturn]] void DieOfInterruption();
 

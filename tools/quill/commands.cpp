@@ -67,9 +67,10 @@ bool Render(HGLOBAL grid, int width, int height, Picture& picture, std::string& 
 
 bool LoadFrame(const std::string& path, std::vector<std::uint8_t>& frame, std::string& error) {
   std::uint64_t size = 0;
-  if (!ReadInput(path, kFrameBytes, frame, size, error)) return false;
+  bool cut_off = false;
+  if (!ReadInput(path, kFrameBytes, frame, size, cut_off, error)) return false;
   if (size != kFrameBytes) {
-    error = "is " + std::to_string(size) + " bytes; a frame is exactly 24576 bytes";
+    error = SizeText(size, cut_off, kFrameBytes) + "; a frame is exactly 24576 bytes";
     return false;
   }
   return true;

@@ -1,6 +1,7 @@
 #include "files.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -42,15 +43,14 @@ bool HasExtension(const fs::path& p, const std::vector<std::string>& extensions)
 }
 
 // Walks `folder` depth first, each folder's entries in name order.
-void Walk(const fs::path& folder, const std::vector<std::string>& extensions,
-          std::vector<fs::path>& found,
-          const std::function<void(const std::string&, const std::string&)>& fail) {
+void Walk(const fs::path& folder, const std::string& root,
+          const std::vector<std::string>& extensions, std::vector<Input>& found) {
   std::error_code ec;
   fs::directory_iterator it(folder, ec), end;
   std::vector<fs::directory_entry> entries;
   for (; !ec && it != end; it.increment(ec)) entries.push_back(*it);
   if (ec) {
-    fail(folder.string(), "cannot be walked: " + ec.message());
+    found.push_back({folder.string(), root, "cannot be walked: " + ec.message()});
     return;
   }
   std::sort(entries.begin(), entries.end());
@@ -58,9 +58,9 @@ void Walk(const fs::path& folder, const std::vector<std::string>& extensions,
     if (e.path().filename().string().starts_with(".")) continue;
     std::error_code type_ec;
     if (e.is_directory(type_ec) && !e.is_symlink(type_ec)) {
-      Walk(e.path(), extensions, found, fail);
+      Walk(e.path(), root, extensions, found);
     } else if (e.is_regular_file(type_ec) && HasExtension(e.path(), extensions)) {
-      found.push_back(e.path());
+      found.push_back({e.path().string(), root, ""});
     }
   }
 }
@@ -68,7 +68,7 @@ void Walk(const fs::path& folder, const std::vector<std::string>& extensions,
 bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
   while (size > 0) {
     const ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EINTR && g_interrupted.load() == 0) continue;
     if (n <= 0) return false;
     data += n;
     size -= static_cast<std::size_t>(n);
@@ -98,7 +98,7 @@ std::string DisplayName(const std::string& path) {
 }
 
 bool ReadInput(const std::string& path, std::size_t limit, std::vector<std::uint8_t>& bytes,
-               std::uint64_t& size, std::string& error) {
+               std::uint64_t& size, bool& cut_off, std::string& error) {
   const bool stdio = path == kStdio;
   const int fd = stdio ? 0 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
@@ -122,27 +122,23 @@ bool ReadInput(const std::string& path, std::size_t limit, std::vector<std::uint
     return false;
   }
   const bool regular = S_ISREG(st.st_mode);
+  cut_off = false;
   if (regular && static_cast<std::uint64_t>(st.st_size) > limit) {
     size = static_cast<std::uint64_t>(st.st_size);
     bytes.clear();
     return true;
   }
-  // Regular files are read to their size; pipes and devices to their end,
-  // counting (not keeping) what passes the limit.
-  bytes.resize(regular ? static_cast<std::size_t>(st.st_size)
-                       : std::min<std::size_t>(limit, 1 << 16));
+  const std::size_t want = regular ? static_cast<std::size_t>(st.st_size) : limit + 1;
+  bytes.resize(std::min<std::size_t>(want, regular ? want : 1 << 16));
   size = 0;
-  for (;;) {
-    if (size == bytes.size()) {
-      if (regular) break;
-      if (bytes.size() < limit) {
-        bytes.resize(std::min(limit, 2 * bytes.size()));
-      }
+  while (size < want) {
+    if (size == bytes.size()) bytes.resize(std::min(want, 2 * bytes.size()));
+    // Ctrl-C must stop a slow or endless stream at once.
+    if (g_interrupted.load() != 0) {
+      error = "interrupted";
+      return false;
     }
-    std::uint8_t discard[1 << 14];
-    std::uint8_t* into = size < bytes.size() ? bytes.data() + size : discard;
-    const std::size_t room = size < bytes.size() ? bytes.size() - size : sizeof discard;
-    const ssize_t n = ::read(fd, into, room);
+    const ssize_t n = ::read(fd, bytes.data() + size, bytes.size() - size);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       error = ErrnoText("cannot be read");
@@ -151,28 +147,28 @@ bool ReadInput(const std::string& path, std::size_t limit, std::vector<std::uint
     if (n == 0) break;
     size += static_cast<std::uint64_t>(n);
   }
-  bytes.resize(std::min<std::uint64_t>(size, bytes.size()));
+  cut_off = !regular && size > limit;
+  bytes.resize(size);
   return true;
 }
 
-std::vector<Input> ExpandInputs(
-    const std::vector<std::string>& args, bool recursive,
-    const std::vector<std::string>& extensions,
-    const std::function<void(const std::string&, const std::string&)>& fail) {
+std::string SizeText(std::uint64_t size, bool cut_off, std::size_t limit) {
+  return cut_off ? "is more than " + std::to_string(limit) + " bytes"
+                 : "is " + std::to_string(size) + " bytes";
+}
+
+std::vector<Input> ExpandInputs(const std::vector<std::string>& args, bool recursive,
+                                const std::vector<std::string>& extensions) {
   std::vector<Input> inputs;
   for (const auto& arg : args) {
     std::error_code ec;
     if (arg == kStdio || !fs::is_directory(arg, ec)) {
-      inputs.push_back({arg, ""});
-      continue;
+      inputs.push_back({arg, "", ""});
+    } else if (!recursive) {
+      inputs.push_back({arg, "", "is a folder (give -r to walk it)"});
+    } else {
+      Walk(arg, arg, extensions, inputs);
     }
-    if (!recursive) {
-      fail(arg, "is a folder (give -r to walk it)");
-      continue;
-    }
-    std::vector<fs::path> found;
-    Walk(arg, extensions, found, fail);
-    for (auto& p : found) inputs.push_back({p.string(), arg});
   }
   return inputs;
 }
@@ -216,11 +212,9 @@ void CaptureUmask() {
 void OutputBatch::Stage(const std::string& path, const std::uint8_t* data, std::size_t size,
                         Done done) {
   const std::string folder = FolderOf(path);
-  // Hidden, beside the output (GCC 12 at -O3 warns falsely on "." + name).
-  std::string hidden(1, '.');
-  hidden += fs::path(path).filename().string();
-  hidden += ".XXXXXX";
-  std::string temp = (fs::path(folder) / hidden).string();
+  // Hidden, beside the output, and short: a name derived from the output's
+  // would pass NAME_MAX for outputs of 249 bytes or more.
+  std::string temp = (fs::path(folder) / ".quill-XXXXXX").string();
   const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) {
     done(Status::kFailed, ErrnoText("cannot write into " + folder));
@@ -245,19 +239,41 @@ void OutputBatch::Stage(const std::string& path, const std::uint8_t* data, std::
     done(Status::kFailed, error);
     return;
   }
-  staged_.push_back({std::move(temp), path, temp_st.st_dev, std::move(done)});
-  staged_bytes_ += size;
-  if (staged_.size() >= kBatchFiles || staged_bytes_ >= kBatchBytes) Commit();
+  bool full = false;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (staged_.empty()) oldest_ = std::chrono::steady_clock::now();
+    staged_.push_back({std::move(temp), path, temp_st.st_dev, std::move(done)});
+    staged_bytes_ += size;
+    full = staged_.size() >= kBatchFiles || staged_bytes_ >= kBatchBytes;
+  }
+  if (full) Commit();
+}
+
+std::vector<StagedOutput> OutputBatch::Take() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<StagedOutput> taken = std::move(staged_);
+  staged_.clear();
+  staged_bytes_ = 0;
+  return taken;
+}
+
+std::vector<StagedOutput> OutputBatch::TakeOlderThan(std::chrono::steady_clock::duration age) {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (staged_.empty() || std::chrono::steady_clock::now() - oldest_ < age) return {};
+  }
+  return Take();
 }
 
 void OutputBatch::Commit() {
+  std::vector<StagedOutput> taken = Take();
+  if (taken.empty()) return;
   if (committer_ != nullptr) {
-    committer_->Submit(std::move(staged_));
+    committer_->Submit(std::move(taken));
   } else {
-    PutInPlace(staged_, sync_, no_clobber_);
+    PutInPlace(taken, sync_, no_clobber_);
   }
-  staged_.clear();
-  staged_bytes_ = 0;
 }
 
 void PutInPlace(std::vector<StagedOutput>& outputs, SyncMode sync, bool no_clobber) {
@@ -329,6 +345,7 @@ struct Committer::State {
   std::mutex mutex;
   std::condition_variable changed;
   std::deque<std::vector<StagedOutput>> waiting;
+  std::vector<OutputBatch*> batches;
   bool closing = false;
   std::thread thread;
 };
@@ -337,7 +354,15 @@ Committer::Committer(SyncMode sync, bool no_clobber) : state_(new State(sync, no
   state_->thread = std::thread([s = state_] {
     std::unique_lock<std::mutex> lock(s->mutex);
     for (;;) {
-      s->changed.wait(lock, [s] { return s->closing || !s->waiting.empty(); });
+      s->changed.wait_for(lock, std::chrono::milliseconds(200),
+                          [s] { return s->closing || !s->waiting.empty(); });
+      if (s->waiting.empty() && !s->closing) {
+        for (OutputBatch* b : s->batches) {
+          std::vector<StagedOutput> old = b->TakeOlderThan(std::chrono::seconds(1));
+          if (!old.empty()) s->waiting.push_back(std::move(old));
+        }
+        continue;
+      }
       if (s->waiting.empty()) return;
       std::vector<StagedOutput> batch = std::move(s->waiting.front());
       s->waiting.pop_front();
@@ -363,6 +388,16 @@ Committer::~Committer() {
   delete state_;
 }
 
+void Committer::Register(OutputBatch* batch) {
+  const std::lock_guard<std::mutex> lock(state_->mutex);
+  state_->batches.push_back(batch);
+}
+
+void Committer::Unregister(OutputBatch* batch) {
+  const std::lock_guard<std::mutex> lock(state_->mutex);
+  std::erase(state_->batches, batch);
+}
+
 void Committer::Submit(std::vector<StagedOutput> batch) {
   std::unique_lock<std::mutex> lock(state_->mutex);
   state_->changed.wait(lock, [this] { return state_->waiting.size() < 2; });
@@ -370,12 +405,38 @@ void Committer::Submit(std::vector<StagedOutput> batch) {
   state_->changed.notify_all();
 }
 
-bool WriteStdout(const std::uint8_t* data, std::size_t size, std::string& error) {
-  if (!WriteAll(1, data, size)) {
-    error = ErrnoText("standard output cannot be written");
+bool IsStreamOutput(const std::string& path) {
+  struct stat st {};
+  return path == kStdio ||
+         (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode));
+}
+
+std::string StdoutAsDash(const std::string& path) {
+  // Through its name it may be a regular file, which would get a temporary
+  // in /dev and a rename over the name.
+  return path == "/dev/stdout" || path == "/dev/fd/1" ? std::string(kStdio) : path;
+}
+
+bool WriteStream(const std::string& path, const std::uint8_t* data, std::size_t size,
+                 std::string& error) {
+  const bool stdio = path == kStdio;
+  const int fd = stdio ? 1 : ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = ErrnoText("cannot be written");
     return false;
   }
-  return true;
+  bool ok = false;
+  if (::isatty(fd)) {
+    error = "is a terminal; refusing to write binary data to it";
+  } else if (!(ok = WriteAll(fd, data, size))) {
+    if (errno == EPIPE) InterruptBy(SIGPIPE);
+    error = ErrnoText(stdio ? "standard output cannot be written" : "cannot be written");
+  }
+  if (!stdio && ::close(fd) != 0 && ok) {
+    ok = false;
+    error = ErrnoText("cannot be written");
+  }
+  return ok;
 }
 
 }  // namespace quill::cli

@@ -8,8 +8,10 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -27,24 +29,28 @@ enum class SyncMode {
 // The name a path is reported by ("standard input" for "-").
 std::string DisplayName(const std::string& path);
 
-// Reads a whole input ("-" is standard input). At most `limit` bytes are
-// kept; `size` is the input's full size even when it is larger. False with
-// `error` (errno text included) when it cannot be read or is a folder.
+// Reads a whole input ("-" is standard input). `size` is a regular file's
+// full size (nothing is read past `limit`); a pipe or device is read to its
+// end or to `limit` + 1 bytes, where it is cut off (`cut_off`): an endless
+// stream is never read forever. False with `error` (errno text included)
+// when it cannot be read, is a folder, or the run was interrupted.
 bool ReadInput(const std::string& path, std::size_t limit, std::vector<std::uint8_t>& bytes,
-               std::uint64_t& size, std::string& error);
+               std::uint64_t& size, bool& cut_off, std::string& error);
+// "is N bytes", or "is more than LIMIT bytes" for a stream cut off.
+std::string SizeText(std::uint64_t size, bool cut_off, std::size_t limit);
 
 // Expands folders among `args`: walked (sorted, hidden names skipped) for
-// files whose extension is one of `extensions` when `recursive`, an error
-// otherwise. `root` of each input is the folder it was found under ("" for
-// inputs named directly). Errors go to `fail` with the path.
+// files whose extension is one of `extensions` when `recursive`. `root` of
+// each input is the folder it was found under ("" for inputs named
+// directly). A folder without `recursive`, or one that cannot be walked, is
+// an input with its `error`, in its place, so that it is reported there.
 struct Input {
   std::string path;
   std::string root;
+  std::string error;
 };
-std::vector<Input> ExpandInputs(
-    const std::vector<std::string>& args, bool recursive,
-    const std::vector<std::string>& extensions,
-    const std::function<void(const std::string&, const std::string&)>& fail);
+std::vector<Input> ExpandInputs(const std::vector<std::string>& args, bool recursive,
+                                const std::vector<std::string>& extensions);
 
 // The output for an input: DIR/<path below its root>/<stem><ext> with a
 // folder, else next to the input.
@@ -83,8 +89,13 @@ void PutInPlace(std::vector<StagedOutput>& outputs, SyncMode sync, bool no_clobb
 // Removes the temporaries without calling `done`.
 void DiscardStaged(std::vector<StagedOutput>& outputs);
 
+class OutputBatch;
+
 // Puts batches in place on a thread of its own, so that the workers go on
 // while the disk syncs. At most two batches wait; Submit blocks beyond that.
+// It also takes the outputs of a registered batch staged more than a second
+// ago, so that finished work reaches its place even while its worker is
+// slow or waits on a stream, and an interruption keeps it.
 class Committer {
  public:
   Committer(SyncMode sync, bool no_clobber);
@@ -92,6 +103,8 @@ class Committer {
   Committer(const Committer&) = delete;
   Committer& operator=(const Committer&) = delete;
   void Submit(std::vector<StagedOutput> batch);
+  void Register(OutputBatch* batch);
+  void Unregister(OutputBatch* batch);
 
  private:
   struct State;
@@ -105,8 +118,13 @@ class OutputBatch {
   using Status = StagedOutput::Status;
   using Done = StagedOutput::Done;
   OutputBatch(SyncMode sync, bool no_clobber, Committer* committer = nullptr)
-      : sync_(sync), no_clobber_(no_clobber), committer_(committer) {}
-  ~OutputBatch() { DiscardStaged(staged_); }
+      : sync_(sync), no_clobber_(no_clobber), committer_(committer) {
+    if (committer_ != nullptr) committer_->Register(this);
+  }
+  ~OutputBatch() {
+    if (committer_ != nullptr) committer_->Unregister(this);
+    DiscardStaged(staged_);
+  }
   OutputBatch(const OutputBatch&) = delete;
   OutputBatch& operator=(const OutputBatch&) = delete;
 
@@ -116,16 +134,30 @@ class OutputBatch {
   // batch is full.
   void Stage(const std::string& path, const std::uint8_t* data, std::size_t size, Done done);
   void Commit();
+  // The staged outputs when the oldest was staged at least `age` ago, else
+  // none; for the committer's thread.
+  std::vector<StagedOutput> TakeOlderThan(std::chrono::steady_clock::duration age);
 
  private:
+  std::vector<StagedOutput> Take();
+
   SyncMode sync_;
   bool no_clobber_;
   Committer* committer_;
+  std::mutex mutex_;  // the committer's thread takes old outputs too
   std::vector<StagedOutput> staged_;
   std::size_t staged_bytes_ = 0;
+  std::chrono::steady_clock::time_point oldest_;
 };
 
-// Writes bytes to standard output; false with `error` on a short write.
-bool WriteStdout(const std::uint8_t* data, std::size_t size, std::string& error);
+// Outputs written directly, without a temporary and a rename: "-", and an
+// existing file that is neither a regular file nor a folder (/dev/null, a
+// pipe). "/dev/stdout" is taken as "-".
+bool IsStreamOutput(const std::string& path);
+std::string StdoutAsDash(const std::string& path);
+// Writes bytes to a stream output; false with `error` on a short write, or
+// when it is a terminal. A gone reader (EPIPE) interrupts the run.
+bool WriteStream(const std::string& path, const std::uint8_t* data, std::size_t size,
+                 std::string& error);
 
 }  // namespace quill::cli

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <fstream>
 
 #include "files.h"
 #include "png_writer.h"
@@ -128,9 +129,10 @@ bool ReadPicture(const std::string& path, Picture& picture, std::string& error) 
   constexpr std::size_t kLimit = std::size_t{800} << 20;
   std::vector<std::uint8_t> file;
   std::uint64_t size = 0;
-  if (!ReadInput(path, kLimit, file, size, error)) return false;
+  bool cut_off = false;
+  if (!ReadInput(path, kLimit, file, size, cut_off, error)) return false;
   if (size > kLimit) {
-    error = "is " + std::to_string(size) + " bytes, too large for a picture";
+    error = SizeText(size, cut_off, kLimit) + ", too large for a picture";
     return false;
   }
   if (file.size() >= 2 && file[0] == 'B' && file[1] == 'M') return ParseBmp(file, picture, error);
@@ -138,6 +140,14 @@ bool ReadPicture(const std::string& path, Picture& picture, std::string& error) 
     return ParsePng(file, picture, error);
   error = "is neither a BMP nor a PNG file";
   return false;
+}
+
+bool LooksLikePicture(const std::string& path) {
+  std::uint8_t head[8] = {};
+  std::ifstream in(path, std::ios::binary);
+  in.read(reinterpret_cast<char*>(head), sizeof head);
+  const std::streamsize n = in.gcount();
+  return (n >= 2 && head[0] == 'B' && head[1] == 'M') || (n == 8 && png_sig_cmp(head, 0, 8) == 0);
 }
 
 Picture MakePicture(int width, int height, std::vector<std::uint8_t> dib) {

@@ -24,6 +24,9 @@ bool FormatOfPath(const std::string& path, ImageFormat& format);
 // false with `error` saying what is wrong.
 bool ReadPicture(const std::string& path, Picture& picture, std::string& error);
 
+// Whether a file begins as a BMP or a PNG does (false when unreadable).
+bool LooksLikePicture(const std::string& path);
+
 // A packed DIB of the given size made from it.
 Picture MakePicture(int width, int height, std::vector<std::uint8_t> dib);
 

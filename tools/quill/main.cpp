@@ -3,6 +3,7 @@
 // operations. Data and reports go to standard output; messages, warnings and
 // progress to standard error. Exit status: 0 all inputs done, 1 some input
 // failed, 2 usage error. Batches run on every processor (-j).
+#include <signal.h>
 #include <unistd.h>
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -47,6 +48,15 @@ struct BatchOptions {
   SyncMode sync() const { return kSyncModes.at(sync_name); }
 };
 
+// An empty name would silently mean "no -o" or "no -d".
+CLI::Validator NotEmpty(const std::string& what) {
+  return CLI::Validator(
+      [what](std::string& value) {
+        return value.empty() ? "is empty; it must name " + what : std::string();
+      },
+      "");
+}
+
 void AddBatchOptions(CLI::App* cmd, BatchOptions& o, bool writes) {
   cmd->add_option("-j,--jobs", o.jobs, "Inputs worked on at once (default: processors online)")
       ->check(CLI::Range(1, 4096));
@@ -54,9 +64,11 @@ void AddBatchOptions(CLI::App* cmd, BatchOptions& o, bool writes) {
   cmd->add_flag("--json", o.json, "Report on standard output as a JSON array");
   if (!writes) return;
   auto* out =
-      cmd->add_option("-o,--output", o.out, "Output file for one input; - for standard output");
+      cmd->add_option("-o,--output", o.out, "Output file for one input; - for standard output")
+          ->check(NotEmpty("a file (or - for standard output)"));
   cmd->add_option("-d,--dir", o.dir, "Folder for the outputs, named after the inputs")
-      ->excludes(out);
+      ->excludes(out)
+      ->check(NotEmpty("a folder"));
   cmd->add_flag("-n,--no-clobber", o.no_clobber, "Leave existing outputs as they are");
   cmd->add_option("--sync", o.sync_name,
                   "How outputs reach the disk before they are renamed into place: batch (one "
@@ -70,25 +82,27 @@ struct Plan {
   std::vector<Input> inputs;
   std::vector<std::string> targets;  // "-" for standard output
   std::set<FileId> input_ids;
+  std::map<std::string, std::string> bad_folders;  // folder -> why it cannot be made
 };
 
 Plan MakePlan(const BatchOptions& o, const std::vector<std::string>& extensions,
-              const std::string& ext, std::vector<std::string>& early) {
+              const std::string& ext) {
   Plan plan;
-  plan.inputs = ExpandInputs(o.args, o.recursive, extensions,
-                             [&](const std::string& file, const std::string& problem) {
-                               early.push_back(file + ": " + problem);
-                             });
+  plan.inputs = ExpandInputs(o.args, o.recursive, extensions);
   std::size_t stdio_inputs = 0;
   for (const auto& in : plan.inputs) stdio_inputs += in.path == kStdio;
   if (stdio_inputs > 1) throw UsageError{"standard input (-) can be read once"};
   if (stdio_inputs > 0 && !o.dir.empty())
     throw UsageError{"-d names outputs after their inputs; standard input needs -o"};
-  if (!o.out.empty() && plan.inputs.size() + early.size() > 1)
+  if (!o.out.empty() && plan.inputs.size() > 1)
     throw UsageError{"-o takes one input; use -d for several"};
   std::map<std::string, std::size_t> claimed;
   for (std::size_t i = 0; i < plan.inputs.size(); ++i) {
     const Input& in = plan.inputs[i];
+    if (!in.error.empty()) {
+      plan.targets.emplace_back();  // nothing is written for it
+      continue;
+    }
     std::string target = !o.out.empty()      ? o.out
                          : in.path == kStdio ? std::string(kStdio)
                                              : OutputPath(in, o.dir, ext);
@@ -112,26 +126,31 @@ Plan MakePlan(const BatchOptions& o, const std::vector<std::string>& extensions,
   return plan;
 }
 
-// Makes the output folders (-d, and the folders below it that -r mirrors);
-// false after printing why.
-bool MakeOutputFolders(const BatchOptions& o, const Plan& plan) {
-  if (o.dir.empty()) return true;
+// Makes the output folders (-d, and the folders below it that -r mirrors).
+// One that cannot be made fails only the inputs whose outputs go there.
+void MakeOutputFolders(const BatchOptions& o, Plan& plan) {
+  if (o.dir.empty()) return;
   std::set<std::string> folders = {o.dir};
-  for (const auto& t : plan.targets) folders.insert(fs::path(t).parent_path().string());
+  for (const auto& t : plan.targets)
+    if (!t.empty()) folders.insert(fs::path(t).parent_path().string());
   for (const auto& f : folders) {
     std::string error;
-    if (!MakeFolder(f, error)) {
-      std::cerr << "quill: " << f << ": " << error << "\n";
-      return false;
-    }
+    if (!MakeFolder(f, error)) plan.bad_folders.emplace(f, f + ": " + error);
   }
-  return true;
 }
 
-// Refuses an output that would replace one of the inputs.
-bool OverwritesInput(const Plan& plan, const std::string& target) {
-  FileId id;
-  return target != kStdio && IdOf(target, id) && plan.input_ids.count(id) > 0;
+// Refuses, before any work, an output that would replace one of the inputs.
+// An input that would be its own output because it is of the wrong kind
+// (`encode x.yuv`) is let through: its reading fails with what it is.
+void RefuseOverwrites(const Plan& plan, bool pictures_in) {
+  for (std::size_t i = 0; i < plan.targets.size(); ++i) {
+    const std::string& target = plan.targets[i];
+    FileId id, own;
+    if (IsStreamOutput(target) || !IdOf(target, id) || plan.input_ids.count(id) == 0) continue;
+    const bool itself = IdOf(plan.inputs[i].path, own) && !(own < id) && !(id < own);
+    if (pictures_in && itself && !LooksLikePicture(plan.inputs[i].path)) continue;
+    throw UsageError{target + ": is also an input; refusing to overwrite it"};
+  }
 }
 
 // Puts `bytes` at `target` (or on standard output) and delivers the outcome
@@ -140,9 +159,9 @@ bool OverwritesInput(const Plan& plan, const std::string& target) {
 void Emit(std::size_t index, const std::string& target, std::vector<std::uint8_t> bytes,
           Outcome outcome, OutputBatch& batch, Reporter& reporter,
           std::function<void(Outcome&, bool, const std::string&)> finish) {
-  if (target == kStdio) {
+  if (IsStreamOutput(target)) {
     std::string error;
-    const bool ok = WriteStdout(bytes.data(), bytes.size(), error);
+    const bool ok = WriteStream(target, bytes.data(), bytes.size(), error);
     if (!ok) {
       outcome.failed = true;
       outcome.errors.push_back(error);
@@ -152,6 +171,7 @@ void Emit(std::size_t index, const std::string& target, std::vector<std::uint8_t
     return;
   }
   auto shared = std::make_shared<Outcome>(std::move(outcome));
+  reporter.Finished();
   batch.Stage(target, bytes.data(), bytes.size(),
               [index, target, shared, &reporter, finish](OutputBatch::Status status,
                                                          const std::string& error) {
@@ -163,7 +183,7 @@ void Emit(std::size_t index, const std::string& target, std::vector<std::uint8_t
                   o.notes.push_back("quill: " + target + ": exists; left as it is (--no-clobber)");
                 }
                 finish(o, status == OutputBatch::Status::kWritten, error);
-                reporter.Deliver(index, std::move(o));
+                reporter.Deliver(index, std::move(o), true);
               });
 }
 
@@ -179,7 +199,7 @@ void DeliverFailure(Reporter& reporter, std::size_t index, const std::string& fi
 
 bool KeptByNoClobber(bool no_clobber, const std::string& target) {
   std::error_code ec;
-  return no_clobber && target != kStdio && fs::exists(fs::symlink_status(target, ec));
+  return no_clobber && !IsStreamOutput(target) && fs::exists(fs::symlink_status(target, ec));
 }
 
 void DeliverKept(Reporter& reporter, std::size_t index, const std::string& file,
@@ -190,15 +210,13 @@ void DeliverKept(Reporter& reporter, std::size_t index, const std::string& file,
   reporter.Deliver(index, std::move(outcome));
 }
 
-// Refuses (and reports) an output that would replace an input, or one that
-// -n keeps; true when it did.
+// Reports an output whose folder could not be made, or one that -n keeps;
+// true when it did.
 bool Refused(const Plan& plan, const BatchOptions& o, Reporter& reporter, std::size_t index,
              const std::string& file, const std::string& target) {
-  if (OverwritesInput(plan, target)) {
-    Outcome outcome;
-    outcome.failed = true;
-    outcome.errors.push_back(target + ": is also an input; refusing to overwrite it");
-    reporter.Deliver(index, std::move(outcome));
+  const auto bad = plan.bad_folders.find(fs::path(target).parent_path().string());
+  if (bad != plan.bad_folders.end()) {
+    DeliverFailure(reporter, index, file, "not written: " + bad->second, o.json, target);
     return true;
   }
   if (KeptByNoClobber(o.no_clobber, target)) {
@@ -208,14 +226,11 @@ bool Refused(const Plan& plan, const BatchOptions& o, Reporter& reporter, std::s
   return false;
 }
 
-int FinishBatch(Reporter& reporter, const std::vector<std::string>& early) {
-  for (const auto& e : early) {
-    const auto colon = e.rfind(": ");
-    reporter.FailUnnumbered(e.substr(0, colon), e.substr(colon + 2));
-  }
+int FinishBatch(Reporter& reporter) {
   const int status = reporter.Finish("input");
   if (g_interrupted.load() != 0) {
-    std::cerr << "quill: interrupted; outputs not yet in place were removed\n";
+    if (g_interrupted.load() != SIGPIPE)
+      std::cerr << "quill: interrupted; outputs not yet in place were removed\n";
     DieOfInterruption();
   }
   return status;
@@ -225,41 +240,63 @@ int Decode(const BatchOptions& o, const std::string& format_name, bool format_gi
            const std::string& size, bool sharpen, const std::string& field2, bool strict,
            int png_level) {
   ImageFormat fmt = format_name == "bmp" ? ImageFormat::kBmp : ImageFormat::kPng;
-  if (!o.out.empty() && o.out != kStdio && !FormatOfPath(o.out, fmt))
+  const bool stream = !o.out.empty() && IsStreamOutput(o.out);
+  if (!o.out.empty() && !stream && !FormatOfPath(o.out, fmt))
     throw UsageError{o.out + ": the output must end in .png or .bmp"};
-  if (!o.out.empty() && o.out != kStdio && format_given &&
+  if (!o.out.empty() && !stream && format_given &&
       format_name != (fmt == ImageFormat::kBmp ? "bmp" : "png"))
     throw UsageError{o.out + ": --format " + format_name +
                      " does not match the output's extension"};
   if (!field2.empty() && (size != "640x480" || o.args.size() != 1))
     throw UsageError{"--field2 needs --size 640x480 and one frame"};
-  std::vector<std::string> early;
-  Plan plan = MakePlan(o, {".yuv"}, fmt == ImageFormat::kPng ? ".png" : ".bmp", early);
+  Plan plan = MakePlan(o, {".yuv"}, fmt == ImageFormat::kPng ? ".png" : ".bmp");
   DecodeOptions options;
   options.large = size == "640x480";
   options.sharpen = sharpen;
+  // The second field is checked like an input: its failure is counted, and
+  // fails the frame it completes; its damage is a warning, or with --strict
+  // a failure.
+  const std::string field2_name = DisplayName(field2);
+  std::string field2_error, field2_note;
   if (!field2.empty()) {
-    std::string error;
-    if (!LoadFrame(field2, options.field2, error)) {
-      std::cerr << "quill: second field " << DisplayName(field2) << ": " << error << "\n";
-      return 1;
+    if (field2 == kStdio && o.args[0] == kStdio)
+      throw UsageError{"standard input (-) can be read once"};
+    if (!LoadFrame(field2, options.field2, field2_error) && g_interrupted.load() != 0)
+      DieOfInterruption();
+    const FrameReport check = field2_error.empty() ? CheckFrame(options.field2) : FrameReport{};
+    if (field2_error.empty() && check.damaged()) {
+      if (strict) {
+        field2_error = "is damaged (" + Problems(check) + ")";
+      } else {
+        field2_note = "quill: " + field2_name + ": warning: damaged (" + Problems(check) +
+                      "); decoded as it is";
+      }
     }
     FileId id;
     if (IdOf(field2, id)) plan.input_ids.insert(id);
   }
-  if (!MakeOutputFolders(o, plan)) return 1;
+  RefuseOverwrites(plan, false);
+  MakeOutputFolders(o, plan);
   Reporter reporter(plan.inputs.size(), o.quiet, o.json);
+  if (!field2_error.empty()) reporter.FailUnnumbered(field2_name, field2_error);
   RunBatch(plan.inputs.size(), o.jobs, o.sync(), o.no_clobber,
            [&](std::size_t i, OutputBatch& batch) {
              const std::string file = DisplayName(plan.inputs[i].path);
              const std::string& target = plan.targets[i];
+             if (!plan.inputs[i].error.empty())
+               return DeliverFailure(reporter, i, file, plan.inputs[i].error, o.json, target);
              if (Refused(plan, o, reporter, i, file, target)) return;
+             if (!field2_error.empty())
+               return DeliverFailure(reporter, i, file,
+                                     "not decoded: its second field " + field2_name + " failed",
+                                     o.json, target);
              std::vector<std::uint8_t> frame;
              std::string error;
              if (!LoadFrame(plan.inputs[i].path, frame, error))
                return DeliverFailure(reporter, i, file, error, o.json, target);
              const FrameReport check = CheckFrame(frame);
              Outcome outcome;
+             if (!field2_note.empty()) outcome.notes.push_back(field2_note);
              if (check.damaged()) {
                if (strict)
                  return DeliverFailure(reporter, i, file, "is damaged (" + Problems(check) + ")",
@@ -278,18 +315,20 @@ int Decode(const BatchOptions& o, const std::string& format_name, bool format_gi
                     if (o.json) out.report = WriteJson(file, target, written, err, &check);
                   });
            });
-  return FinishBatch(reporter, early);
+  return FinishBatch(reporter);
 }
 
 int Encode(const BatchOptions& o) {
-  std::vector<std::string> early;
-  Plan plan = MakePlan(o, {".bmp", ".png"}, ".yuv", early);
-  if (!MakeOutputFolders(o, plan)) return 1;
+  Plan plan = MakePlan(o, {".bmp", ".png"}, ".yuv");
+  RefuseOverwrites(plan, true);
+  MakeOutputFolders(o, plan);
   Reporter reporter(plan.inputs.size(), o.quiet, o.json);
   RunBatch(plan.inputs.size(), o.jobs, o.sync(), o.no_clobber,
            [&](std::size_t i, OutputBatch& batch) {
              const std::string file = DisplayName(plan.inputs[i].path);
              const std::string& target = plan.targets[i];
+             if (!plan.inputs[i].error.empty())
+               return DeliverFailure(reporter, i, file, plan.inputs[i].error, o.json, target);
              if (Refused(plan, o, reporter, i, file, target)) return;
              Picture picture;
              std::vector<std::uint8_t> frame;
@@ -306,15 +345,12 @@ int Encode(const BatchOptions& o) {
                     if (o.json) out.report = WriteJson(file, target, written, err, &check);
                   });
            });
-  return FinishBatch(reporter, early);
+  return FinishBatch(reporter);
 }
 
 int Info(const BatchOptions& o) {
-  std::vector<std::string> early;
   Plan plan;
-  plan.inputs = ExpandInputs(
-      o.args, o.recursive, {".yuv"},
-      [&](const std::string& f, const std::string& p) { early.push_back(f + ": " + p); });
+  plan.inputs = ExpandInputs(o.args, o.recursive, {".yuv"});
   std::size_t stdio_inputs = 0;
   for (const auto& in : plan.inputs) stdio_inputs += in.path == kStdio;
   if (stdio_inputs > 1) throw UsageError{"standard input (-) can be read once"};
@@ -325,7 +361,8 @@ int Info(const BatchOptions& o) {
     std::vector<std::uint8_t> frame;
     std::string error;
     Outcome outcome;
-    if (!LoadFrame(path, frame, error)) {
+    if (!plan.inputs[i].error.empty() || !LoadFrame(path, frame, error)) {
+      if (error.empty()) error = plan.inputs[i].error;
       outcome.failed = true;
       outcome.errors.push_back(DisplayName(path) + ": " + error);
       if (o.json)
@@ -338,10 +375,10 @@ int Info(const BatchOptions& o) {
     }
     reporter.Deliver(i, std::move(outcome));
   });
-  if (damaged.load() > 0) {
+  if (damaged.load() > 0 && g_interrupted.load() == 0) {
     std::cerr << "quill: " << damaged.load() << " of " << plan.inputs.size() << " frames damaged\n";
   }
-  const int status = FinishBatch(reporter, early);
+  const int status = FinishBatch(reporter);
   return damaged.load() > 0 ? 1 : status;
 }
 
@@ -350,7 +387,8 @@ int PictureOperation(const std::string& op, const std::vector<std::string>& inpu
                      const std::string& out_path, const std::string& format_name, bool no_clobber,
                      SyncMode sync, int png_level) {
   ImageFormat fmt = format_name == "bmp" ? ImageFormat::kBmp : ImageFormat::kPng;
-  if (out_path != kStdio && !FormatOfPath(out_path, fmt))
+  const bool stream = IsStreamOutput(out_path);
+  if (!stream && !FormatOfPath(out_path, fmt))
     throw UsageError{out_path + ": the output must end in .png or .bmp"};
   if (out_path == kStdio && ::isatty(1))
     throw UsageError{"refusing to write binary data to a terminal; redirect standard output"};
@@ -362,8 +400,8 @@ int PictureOperation(const std::string& op, const std::vector<std::string>& inpu
   };
   for (const auto& in : inputs) {
     FileId a, b;
-    if (out_path != kStdio && IdOf(in, a) && IdOf(out_path, b) && !(a < b) && !(b < a))
-      return fail(out_path, "is also an input; refusing to overwrite it");
+    if (!stream && IdOf(in, a) && IdOf(out_path, b) && !(a < b) && !(b < a))
+      throw UsageError{out_path + ": is also an input; refusing to overwrite it"};
   }
   if (KeptByNoClobber(no_clobber, out_path)) {
     std::cerr << "quill: " << out_path << ": exists; left as it is (--no-clobber)\n";
@@ -389,8 +427,10 @@ int PictureOperation(const std::string& op, const std::vector<std::string>& inpu
   if (!ok) return fail(DisplayName(inputs[0]), error);
   std::vector<std::uint8_t> bytes;
   if (!PictureFile(result, fmt, png_level, bytes, error)) return fail(out_path, error);
-  if (out_path == kStdio)
-    return WriteStdout(bytes.data(), bytes.size(), error) ? 0 : fail("-", error);
+  if (stream) {
+    if (WriteStream(out_path, bytes.data(), bytes.size(), error)) return 0;
+    return g_interrupted.load() == SIGPIPE ? 1 : fail(out_path, error);
+  }
   int status = 0;
   OutputBatch batch(sync, no_clobber);
   batch.Stage(out_path, bytes.data(), bytes.size(),
@@ -492,6 +532,7 @@ int Main(int argc, char** argv) {
   }
   CaptureUmask();
   CatchInterruptions();
+  for (std::string* out : {&dec.out, &enc.out, &out_path}) *out = StdoutAsDash(*out);
   try {
     if (decode->parsed()) {
       dec.quiet = quiet;
@@ -514,8 +555,10 @@ int Main(int argc, char** argv) {
                            : sharpen_cmd->parsed() ? "sharpen"
                            : subsample->parsed()   ? "subsample"
                                                    : "combine";
-    return PictureOperation(op, inputs, out_path, op_format, op_no_clobber, kSyncModes.at(op_sync),
-                            png_level);
+    const int status = PictureOperation(op, inputs, out_path, op_format, op_no_clobber,
+                                        kSyncModes.at(op_sync), png_level);
+    if (g_interrupted.load() != 0) DieOfInterruption();
+    return status;
   } catch (const UsageError& e) {
     std::cerr << "quill: " << e.text << "\n";
     return 2;
