@@ -191,6 +191,14 @@ TEST_F(Cli, InfoReportsEveryFrameAsJson) {
 
 TEST_F(Cli, HelpVersionAndQuiet) {
   EXPECT_EQ(Quill("--version").status, 0);
+  // The vector level from the environment: named in --version, an unknown
+  // name refused before any work.
+  const Result plain = Quill("--version", "QUILL32_VECTOR_LEVEL=plain ");
+  EXPECT_NE(plain.out.find("\nvector level: plain\n"), std::string::npos) << plain.out;
+  const Result unknown = Quill("info " + Sample("testcard.yuv"), "QUILL32_VECTOR_LEVEL=fast ");
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_NE(unknown.err.find("QUILL32_VECTOR_LEVEL=fast: no such vector level"), std::string::npos);
+  EXPECT_EQ(unknown.out, "");
   for (const std::string& args :
        {"-q decode " + Sample("testcard.yuv") + " -o " + Path("a.png"),
         "decode " + Sample("testcard.yuv") + " -o " + Path("b.png") + " -q"}) {

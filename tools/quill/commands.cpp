@@ -4,6 +4,7 @@
 
 #include "files.h"
 #include "host_block.h"
+#include "quill32_inspect.h"
 
 namespace quill::cli {
 namespace {
@@ -192,6 +193,35 @@ bool CombinePictures(const Picture& first, const Picture& second, Picture& out,
   }
   out = MakePicture(640, 480, output.Bytes(kDib640));
   return true;
+}
+
+// The library inspects; the problems are put in words here.
+FrameReport CheckFrame(const std::vector<std::uint8_t>& frame) {
+  QuillFrameInfo info;
+  {
+    const std::lock_guard<std::mutex> lock(g_library);
+    QuillInspectFrame(frame.data(), frame.size(), &info);
+  }
+  FrameReport r;
+  r.tagged = info.tagged != 0;
+  r.tag = info.tag;
+  r.quality_step = info.quality_step;
+  r.step_in_range = info.step_in_range != 0;
+  r.luma_end = info.luma_end;
+  r.bitstream_end = info.bitstream_end;
+  r.unmatched_codes = info.unmatched_codes;
+  r.overrunning_blocks = info.overrunning_blocks;
+  r.clear_of_tag = info.clear_of_tag != 0;
+  r.frame_sum = info.frame_sum;
+  if (info.damage & QUILL32_DAMAGE_QUALITY_STEP)
+    r.problems.push_back("quality step out of the decoder's range");
+  if (info.damage & QUILL32_DAMAGE_UNMATCHED_CODES)
+    r.problems.push_back(std::to_string(r.unmatched_codes) + " unmatched codes");
+  if (info.damage & QUILL32_DAMAGE_OVERRUNNING_BLOCKS)
+    r.problems.push_back(std::to_string(r.overrunning_blocks) + " blocks run past their end");
+  if (info.damage & QUILL32_DAMAGE_INTO_TAG) r.problems.push_back("bitstream runs into the tag");
+  if (info.damage & QUILL32_DAMAGE_AVOIDED_SUM) r.problems.push_back("frame sum 0x55 under a tag");
+  return r;
 }
 
 }  // namespace quill::cli

@@ -1,5 +1,5 @@
-// What `quill info` tells of a frame, found by walking its bitstream with
-// the format's code tables (no pictures are made).
+// What `quill info` tells of a frame: the library's inspection of it (no
+// picture is made), the problems in words.
 #pragma once
 
 #include <cstdint>

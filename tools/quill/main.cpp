@@ -21,6 +21,7 @@
 #include "files.h"
 #include "json.h"
 #include "png_writer.h"
+#include "quill32_vector.h"
 #include "reports.h"
 
 namespace {
@@ -453,14 +454,28 @@ const char* UnknownSubcommand(int argc, char** argv, const std::vector<std::stri
   return nullptr;
 }
 
+// The library's vector level from QUILL32_VECTOR_LEVEL (capped at the
+// processor's best, as the library caps it); false for a name that is none.
+bool SetVectorLevel() {
+  const char* wanted = std::getenv("QUILL32_VECTOR_LEVEL");
+  if (wanted == nullptr || *wanted == 0 || QuillSetVectorLevel(wanted) != nullptr) return true;
+  std::fprintf(stderr,
+               "quill: QUILL32_VECTOR_LEVEL=%s: no such vector level "
+               "(plain, sse2, avx2, avx512bw or avx512vbmi)\n",
+               wanted);
+  return false;
+}
+
 int Main(int argc, char** argv) {
+  if (!SetVectorLevel()) return 2;
   CLI::App app{"quill: encode, decode and check QUILL32 frames (320x240 pictures in 24,576 bytes)",
                "quill"};
   app.failure_message([](const CLI::App*, const CLI::Error& e) {
     return std::string("quill: ") + e.what() + "\nRun with --help for more information.\n";
   });
   app.option_defaults()->always_capture_default();
-  app.set_version_flag("--version", kVersion);
+  app.set_version_flag("--version",
+                       std::string(kVersion) + "\nvector level: " + QuillVectorLevel());
   app.require_subcommand(1);
   app.fallthrough();  // -q works after the subcommand too
   bool quiet = false;
