@@ -15,24 +15,25 @@
 
 #include "decode/huffman_decoder.h"
 #include "decode/reconstruct.h"
+#include "format/dct_constants.h"
 
 namespace quill::decode {
 namespace {
 
 using U = std::uint32_t;
 
-constexpr U kFix_0_298631336 = 2446;
-constexpr U kFix_0_390180644 = 3196;
-constexpr U kFix_0_541196100 = 4433;
-constexpr U kFix_0_765366865 = 6270;
-constexpr U kFix_0_899976223 = 7373;
-constexpr U kFix_1_175875602 = 9633;
-constexpr U kFix_1_501321110 = 12299;
-constexpr U kFix_1_847759065 = 15137;
-constexpr U kFix_1_961570560 = 16069;
-constexpr U kFix_2_053119869 = 16819;
-constexpr U kFix_2_562915447 = 20995;
-constexpr U kFix_3_072711026 = 25172;
+constexpr U kFix_0_298631336 = dct::kFix0_298631336;
+constexpr U kFix_0_390180644 = dct::kFix0_390180644;
+constexpr U kFix_0_541196100 = dct::kFix0_541196100;
+constexpr U kFix_0_765366865 = dct::kFix0_765366865;
+constexpr U kFix_0_899976223 = dct::kFix0_899976223;
+constexpr U kFix_1_175875602 = dct::kFix1_175875602;
+constexpr U kFix_1_501321110 = dct::kFix1_501321110;
+constexpr U kFix_1_847759065 = dct::kFix1_847759065;
+constexpr U kFix_1_961570560 = dct::kFix1_961570560;
+constexpr U kFix_2_053119869 = dct::kFix2_053119869;
+constexpr U kFix_2_562915447 = dct::kFix2_562915447;
+constexpr U kFix_3_072711026 = dct::kFix3_072711026;
 
 inline std::int16_t Descale(U sum, U bias, int shift) {
   return static_cast<std::int16_t>(static_cast<std::int32_t>(sum + bias) >> shift);

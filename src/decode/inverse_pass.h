@@ -15,6 +15,7 @@
 #pragma once
 
 #include "decode/lanes.h"
+#include "format/dct_constants.h"
 
 namespace quill::decode {
 namespace {
@@ -27,22 +28,24 @@ inline void InversePass(typename S::V x[8]) {
   using lanes::Pair;
   using W = lanes::Wide<S>;
   // Even part: t2, t3 from (x2, x6); t0, t1 from (x0, x4).
-  const W t2 = MulAdd<S>(x[2], x[6], Pair<S>(4433, 4433 - 15137));
-  const W t3 = MulAdd<S>(x[2], x[6], Pair<S>(4433 + 6270, 4433));
-  const W t0 = MulAdd<S>(x[0], x[4], Pair<S>(8192, 8192));
-  const W t1 = MulAdd<S>(x[0], x[4], Pair<S>(8192, -8192));
+  const W t2 = MulAdd<S>(x[2], x[6], Pair<S>(dct::kEvenSum, dct::kEvenMinus));
+  const W t3 = MulAdd<S>(x[2], x[6], Pair<S>(dct::kEvenPlus, dct::kEvenSum));
+  const W t0 = MulAdd<S>(x[0], x[4], Pair<S>(dct::kOne, dct::kOne));
+  const W t1 = MulAdd<S>(x[0], x[4], Pair<S>(dct::kOne, -dct::kOne));
   const W e10 = lanes::Add<S>(t0, t3), e13 = lanes::Sub<S>(t0, t3);
   const W e11 = lanes::Add<S>(t1, t2), e12 = lanes::Sub<S>(t1, t2);
 
   // Odd part from (x1, x3) and (x5, x7).
-  const W o0 = MulAdd<S>(x[1], x[3], Pair<S>(2260, -6436), x[5], x[7],
-                         Pair<S>(9633, -11363));  // 2446 - 7373 - 16069 + 9633 = -11363 for x7
-  const W o1 = MulAdd<S>(x[1], x[3], Pair<S>(6437, -11362), x[5], x[7],
-                         Pair<S>(2261, 9633));  // 16819 - 20995 - 3196 + 9633 = 2261 for x5
-  const W o2 = MulAdd<S>(x[1], x[3], Pair<S>(9633, -2259), x[5], x[7],
-                         Pair<S>(-11362, -6436));  // 25172 - 20995 - 16069 + 9633 = -2259 for x3
-  const W o3 = MulAdd<S>(x[1], x[3], Pair<S>(11363, 9633), x[5], x[7],
-                         Pair<S>(6437, 2260));  // 12299 - 7373 - 3196 + 9633 = 11363 for x1
+  // (dct::kOdd0..3 for x7, x5, x3, x1: format/dct_constants.h).
+  using namespace dct;
+  const W o0 =
+      MulAdd<S>(x[1], x[3], Pair<S>(kOddLessA, kOddLessC), x[5], x[7], Pair<S>(kOddCommon, kOdd0));
+  const W o1 =
+      MulAdd<S>(x[1], x[3], Pair<S>(kOddLessD, kOddLessB), x[5], x[7], Pair<S>(kOdd1, kOddCommon));
+  const W o2 =
+      MulAdd<S>(x[1], x[3], Pair<S>(kOddCommon, kOdd2), x[5], x[7], Pair<S>(kOddLessB, kOddLessC));
+  const W o3 =
+      MulAdd<S>(x[1], x[3], Pair<S>(kOdd3, kOddCommon), x[5], x[7], Pair<S>(kOddLessD, kOddLessA));
 
   using lanes::DescaleWrapPack;
   x[0] = DescaleWrapPack<S, kShift>(lanes::Add<S>(e10, o3));

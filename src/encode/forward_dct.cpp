@@ -17,22 +17,23 @@
 #include <algorithm>
 
 #include "encode/encoder.h"
+#include "format/dct_constants.h"
 
 namespace quill::encode {
 namespace {
 
-constexpr std::int32_t F1 = 4433;    // FIX(0.541196100)
-constexpr std::int32_t F2 = 6270;    // FIX(0.765366865)
-constexpr std::int32_t F3 = 15137;   // FIX(1.847759065)
-constexpr std::int32_t F4 = 9633;    // FIX(1.175875602)
-constexpr std::int32_t F5 = 2446;    // FIX(0.298631336)
-constexpr std::int32_t F6 = 16819;   // FIX(2.053119869)
-constexpr std::int32_t F7 = 25172;   // FIX(3.072711026)
-constexpr std::int32_t F8 = 12299;   // FIX(1.501321110)
-constexpr std::int32_t F9 = 7373;    // FIX(0.899976223)
-constexpr std::int32_t F10 = 20995;  // FIX(2.562915447)
-constexpr std::int32_t F11 = 16069;  // FIX(1.961570560)
-constexpr std::int32_t F12 = 3196;   // FIX(0.390180644)
+constexpr std::int32_t F1 = dct::kFix0_541196100;   // FIX(0.541196100)
+constexpr std::int32_t F2 = dct::kFix0_765366865;   // FIX(0.765366865)
+constexpr std::int32_t F3 = dct::kFix1_847759065;   // FIX(1.847759065)
+constexpr std::int32_t F4 = dct::kFix1_175875602;   // FIX(1.175875602)
+constexpr std::int32_t F5 = dct::kFix0_298631336;   // FIX(0.298631336)
+constexpr std::int32_t F6 = dct::kFix2_053119869;   // FIX(2.053119869)
+constexpr std::int32_t F7 = dct::kFix3_072711026;   // FIX(3.072711026)
+constexpr std::int32_t F8 = dct::kFix1_501321110;   // FIX(1.501321110)
+constexpr std::int32_t F9 = dct::kFix0_899976223;   // FIX(0.899976223)
+constexpr std::int32_t F10 = dct::kFix2_562915447;  // FIX(2.562915447)
+constexpr std::int32_t F11 = dct::kFix1_961570560;  // FIX(1.961570560)
+constexpr std::int32_t F12 = dct::kFix0_390180644;  // FIX(0.390180644)
 
 constexpr int kFirstTruncatedPosition = 32;
 

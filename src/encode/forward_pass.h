@@ -16,6 +16,7 @@
 #include <cstdint>
 
 #include "decode/lanes.h"
+#include "format/dct_constants.h"
 
 namespace quill::encode {
 namespace {
@@ -37,12 +38,19 @@ inline void ForwardPass(typename S::V x[8]) {
   const V t10 = S::Add16(t0, t3), t13 = S::Sub16(t0, t3);
   const V t11 = S::Add16(t1, t2), t12 = S::Sub16(t1, t2);
 
-  const lanes::Wide<S> e2 = MulAdd<S>(t12, t13, Pair<S>(4433, 4433 + 6270));   // z + t13*F2
-  const lanes::Wide<S> e6 = MulAdd<S>(t12, t13, Pair<S>(4433 - 15137, 4433));  // z - t12*F3
-  const lanes::Wide<S> o1 = MulAdd<S>(t4, t5, Pair<S>(2260, 6437), t6, t7, Pair<S>(9633, 11363));
-  const lanes::Wide<S> o3 = MulAdd<S>(t4, t5, Pair<S>(-6436, -11362), t6, t7, Pair<S>(-2259, 9633));
-  const lanes::Wide<S> o5 = MulAdd<S>(t4, t5, Pair<S>(9633, 2261), t6, t7, Pair<S>(-11362, 6437));
-  const lanes::Wide<S> o7 = MulAdd<S>(t4, t5, Pair<S>(-11363, 9633), t6, t7, Pair<S>(-6436, 2260));
+  const lanes::Wide<S> e2 =
+      MulAdd<S>(t12, t13, Pair<S>(dct::kEvenSum, dct::kEvenPlus));  // z + t13*F2
+  const lanes::Wide<S> e6 =
+      MulAdd<S>(t12, t13, Pair<S>(dct::kEvenMinus, dct::kEvenSum));  // z - t12*F3
+  using namespace dct;
+  const lanes::Wide<S> o1 =
+      MulAdd<S>(t4, t5, Pair<S>(kOddLessA, kOddLessD), t6, t7, Pair<S>(kOddCommon, kOdd3));
+  const lanes::Wide<S> o3 =
+      MulAdd<S>(t4, t5, Pair<S>(kOddLessC, kOddLessB), t6, t7, Pair<S>(kOdd2, kOddCommon));
+  const lanes::Wide<S> o5 =
+      MulAdd<S>(t4, t5, Pair<S>(kOddCommon, kOdd1), t6, t7, Pair<S>(kOddLessB, kOddLessD));
+  const lanes::Wide<S> o7 =
+      MulAdd<S>(t4, t5, Pair<S>(kOdd0, kOddCommon), t6, t7, Pair<S>(kOddLessC, kOddLessA));
 
   // E0 = t10 + t11 and E4 = t10 - t11 in 16 bits: 4 E in the row pass,
   // (E + 16) >> 5 in the column pass.
