@@ -84,20 +84,22 @@ void ForwardDCT(std::int16_t block[64]) {
   for (int c = 0; c < 8; ++c) Transform<8, true>(block + c);
 }
 
+namespace {
+
+// A coefficient v divided by its step q at zigzag position z: rounded with
+// halves away from zero in the first positions, truncated in the others.
+inline std::int16_t QuantizeValue(std::int32_t v, std::int32_t q, int z) {
+  if (z >= kFirstTruncatedPosition) return static_cast<std::int16_t>(v / q);
+  const auto tenths = static_cast<std::int16_t>(10 * v / q + (v > 0 ? 5 : -5));
+  return static_cast<std::int16_t>(tenths / 10);
+}
+
+}  // namespace
+
 void QuantizeBlock(std::int16_t block[64], std::int16_t out[64], const format::QuantTable& quant) {
   for (int i = 0; i < 64; ++i) {
-    const std::int32_t v = block[i];
-    const std::int32_t q = quant[i];
     const int z = format::kNaturalToZigzag[i];
-    std::int32_t r;
-    if (z >= kFirstTruncatedPosition) {
-      r = v / q;
-    } else {
-      const auto tenths = static_cast<std::int16_t>(10 * v / q + (v > 0 ? 5 : -5));
-      r = tenths / 10;
-    }
-    block[i] = static_cast<std::int16_t>(r);
-    out[z] = static_cast<std::int16_t>(r);
+    block[i] = out[z] = QuantizeValue(block[i], quant[i], z);
   }
 }
 
@@ -105,17 +107,8 @@ std::uint64_t QuantizeZigzag(const std::int16_t zigzag[64], std::int16_t out[64]
                              const QuantSteps& steps) {
   std::uint64_t nonzero = 0;
   for (int k = 0; k < 64; ++k) {
-    const std::int32_t v = zigzag[k];
-    const std::int32_t q = steps.step[k];
-    std::int32_t r;
-    if (k >= kFirstTruncatedPosition) {
-      r = v / q;
-    } else {
-      const auto tenths = static_cast<std::int16_t>(10 * v / q + (v > 0 ? 5 : -5));
-      r = tenths / 10;
-    }
-    out[k] = static_cast<std::int16_t>(r);
-    if (k > 0 && r != 0) nonzero |= std::uint64_t{1} << k;
+    out[k] = QuantizeValue(zigzag[k], steps.step[k], k);
+    if (k > 0 && out[k] != 0) nonzero |= std::uint64_t{1} << k;
   }
   return nonzero;
 }
