@@ -12,6 +12,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
+
+#include "quill32_vector.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -120,18 +123,14 @@ __attribute__((target("avx2"))) std::size_t PaethFilterAvx2(const std::uint8_t* 
 }  // namespace
 
 VectorLevel PngVectorLevel() {
+  // The filter follows the library's vector level (the processor's best, or
+  // what QUILL32_VECTOR_LEVEL set), so that one probe and one setting serve
+  // the whole tool; every AVX2 processor has SSSE3.
   static const VectorLevel level = [] {
-    VectorLevel best = VectorLevel::kPlain;
-#if defined(__x86_64__) || defined(__i386__)
-    if (__builtin_cpu_supports("sse2")) best = VectorLevel::kSse2;
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("ssse3"))
-      best = VectorLevel::kAvx2;
-#endif
-    const char* asked = std::getenv("QUILL32_VECTOR_LEVEL");
-    VectorLevel cap = best;
-    if (asked != nullptr && std::strcmp(asked, "plain") == 0) cap = VectorLevel::kPlain;
-    if (asked != nullptr && std::strcmp(asked, "sse2") == 0) cap = VectorLevel::kSse2;
-    return std::min(best, cap);
+    const std::string name = QuillVectorLevel();
+    if (name == "plain") return VectorLevel::kPlain;
+    if (name == "sse2") return VectorLevel::kSse2;
+    return VectorLevel::kAvx2;
   }();
   return level;
 }
