@@ -33,8 +33,8 @@ typedef struct QuillFrameInfo {
   uint8_t tag;            /* the last byte */
   int quality_step;       /* byte 1 */
   int step_in_range;      /* 1 when the decoder takes the quality step */
-  uint32_t luma_end;      /* frame offset after the last luma byte */
-  uint32_t bitstream_end; /* frame offset after the last chroma byte */
+  uint32_t luma_end;      /* frame offset after the last luma byte (at most 24,576) */
+  uint32_t bitstream_end; /* frame offset after the last chroma byte (at most 24,576) */
   int unmatched_codes;    /* codes that match nothing (the decoder gives up on the block) */
   int overrunning_blocks; /* blocks whose runs pass position 63 */
   int clear_of_tag;       /* 1 when the bitstream ends before offset 24,573 */

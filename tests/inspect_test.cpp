@@ -50,6 +50,10 @@ TEST(InspectFrame, NamesEachKindOfDamage) {
   QuillInspectFrame(ones.data(), ones.size(), &info);
   EXPECT_NE(info.damage & QUILL32_DAMAGE_UNMATCHED_CODES, 0u);
   EXPECT_GT(info.unmatched_codes, 0);
+  const std::vector<std::uint8_t> zeros(24576);  // read off the frame: ends at its end
+  QuillInspectFrame(zeros.data(), zeros.size(), &info);
+  EXPECT_EQ(info.bitstream_end, 24576u);
+  EXPECT_EQ(info.damage, QUILL32_DAMAGE_INTO_TAG);
   QuillInspectFrame(sum.data(), sum.size(), &info);
   EXPECT_EQ(info.frame_sum, 0x55);
   EXPECT_EQ(info.damage, QUILL32_DAMAGE_AVOIDED_SUM);

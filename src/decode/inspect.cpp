@@ -14,8 +14,11 @@ namespace {
 
 constexpr int kBlocksPerSection = 1200;
 
+// The frame offset after the byte that holds the last bit read; a bitstream
+// that the reader followed off the frame (reading zeros) ends at its end.
 std::uint32_t FrameOffset(std::uint32_t bits) {
-  return format::kBitstreamOffset + (bits + 7) / 8;
+  const std::uint32_t end = format::kBitstreamOffset + (bits + 7) / 8;
+  return end < format::kFrameBytes ? end : format::kFrameBytes;
 }
 
 }  // namespace

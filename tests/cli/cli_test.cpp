@@ -83,6 +83,10 @@ TEST_F(Cli, ErrorsNameTheFileAndTheProblem) {
        "short.yuv: is 1000 bytes; a frame is exactly 24576 bytes"},
       {"decode " + Path("missing.yuv"), 1, "missing.yuv: cannot be read"},
       {"decode /dev/zero", 1, "/dev/zero: is more than 24576 bytes; a frame is exactly"},
+      {"encode /dev/zero -o " + Path("z.yuv"), 1, "/dev/zero: is neither a BMP nor a PNG file"},
+      {"info /proc/version", 1, "/proc/version: is "},  // read, though it says it is empty
+      {"info " + Sample("testcard.yuv") + " >/dev/full", 1,
+       "standard output: write error: No space left on device"},
       {"decode " + Path("refused.yuv") + " -o " + Path("r.png"), 1,
        "quality step 127 is out of range"},
       {"encode " + Path("junk.png") + " -o " + Path("j.yuv"), 1,

@@ -98,7 +98,7 @@ std::string DisplayName(const std::string& path) {
 }
 
 bool ReadInput(const std::string& path, std::size_t limit, std::vector<std::uint8_t>& bytes,
-               std::uint64_t& size, bool& cut_off, std::string& error) {
+               std::uint64_t& size, bool& cut_off, std::string& error, const HeadCheck& head) {
   const bool stdio = path == kStdio;
   const int fd = stdio ? 0 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
@@ -121,7 +121,9 @@ bool ReadInput(const std::string& path, std::size_t limit, std::vector<std::uint
     error = "is a folder";
     return false;
   }
-  const bool regular = S_ISREG(st.st_mode);
+  // Files of pseudo file systems (/proc) say they are empty: read them as
+  // streams.
+  const bool regular = S_ISREG(st.st_mode) && st.st_size > 0;
   cut_off = false;
   if (regular && static_cast<std::uint64_t>(st.st_size) > limit) {
     size = static_cast<std::uint64_t>(st.st_size);
@@ -145,7 +147,12 @@ bool ReadInput(const std::string& path, std::size_t limit, std::vector<std::uint
       return false;
     }
     if (n == 0) break;
+    const bool had_head = size >= head.bytes;
     size += static_cast<std::uint64_t>(n);
+    if (head.check != nullptr && !had_head && size >= head.bytes &&
+        !head.check(bytes.data(), error)) {
+      return false;
+    }
   }
   cut_off = !regular && size > limit;
   bytes.resize(size);

@@ -34,8 +34,15 @@ std::string DisplayName(const std::string& path);
 // end or to `limit` + 1 bytes, where it is cut off (`cut_off`): an endless
 // stream is never read forever. False with `error` (errno text included)
 // when it cannot be read, is a folder, or the run was interrupted.
+// A look at the first `bytes` bytes of an input, once they are read: false
+// (with `error`) stops the reading there.
+struct HeadCheck {
+  std::size_t bytes = 0;
+  bool (*check)(const std::uint8_t* head, std::string& error) = nullptr;
+};
 bool ReadInput(const std::string& path, std::size_t limit, std::vector<std::uint8_t>& bytes,
-               std::uint64_t& size, bool& cut_off, std::string& error);
+               std::uint64_t& size, bool& cut_off, std::string& error,
+               const HeadCheck& head = {});
 // "is N bytes", or "is more than LIMIT bytes" for a stream cut off.
 std::string SizeText(std::uint64_t size, bool cut_off, std::size_t limit);
 

@@ -130,7 +130,13 @@ bool ReadPicture(const std::string& path, Picture& picture, std::string& error) 
   std::vector<std::uint8_t> file;
   std::uint64_t size = 0;
   bool cut_off = false;
-  if (!ReadInput(path, kLimit, file, size, cut_off, error)) return false;
+  // A stream that does not start as a BMP or a PNG is not read to its end.
+  const HeadCheck head{8, [](const std::uint8_t* h, std::string& e) {
+                         if ((h[0] == 'B' && h[1] == 'M') || png_sig_cmp(h, 0, 8) == 0) return true;
+                         e = "is neither a BMP nor a PNG file";
+                         return false;
+                       }};
+  if (!ReadInput(path, kLimit, file, size, cut_off, error, head)) return false;
   if (size > kLimit) {
     error = SizeText(size, cut_off, kLimit) + ", too large for a picture";
     return false;

@@ -10,7 +10,9 @@
 #endif
 
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <map>
@@ -591,7 +593,15 @@ int main(int argc, char** argv) {
   ::mallopt(M_TRIM_THRESHOLD, 64 << 20);
 #endif
   try {
-    return Main(argc, argv);
+    const int status = Main(argc, argv);
+    // Reports and help that could not be written are lost output: say so, as
+    // coreutils does (a gone reader has already ended the run as SIGPIPE).
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+      std::fprintf(stderr, "quill: standard output: write error: %s\n",
+                   errno != 0 ? std::strerror(errno) : "unknown error");
+      return 1;
+    }
+    return status;
   } catch (const std::exception& e) {
     std::cerr << "quill: " << e.what() << "\n";
   } catch (...) {

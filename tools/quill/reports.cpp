@@ -49,8 +49,7 @@ std::string InfoText(const std::string& file, const FrameReport& r) {
      << r.quality_step << ", bitstream ends at " << r.bitstream_end << ", frame sum 0x" << std::hex
      << int{r.frame_sum} << std::dec;
   if (r.damaged()) {
-    os << ", DAMAGED:";
-    for (const auto& p : r.problems) os << " " << p << ";";
+    os << ", DAMAGED: " << Problems(r);
   } else {
     os << ", ok";
   }
