@@ -85,6 +85,7 @@ TEST_F(Cli, ErrorsNameTheFileAndTheProblem) {
       {"decode /dev/zero", 1, "/dev/zero: is more than 24576 bytes; a frame is exactly"},
       {"encode /dev/zero -o " + Path("z.yuv"), 1, "/dev/zero: is neither a BMP nor a PNG file"},
       {"info /proc/version", 1, "/proc/version: is "},  // read, though it says it is empty
+      {"info \"$(printf 'new\\nline.yuv')\"", 1, "new\\x0Aline.yuv: cannot be read"},
       {"info " + Sample("testcard.yuv") + " >/dev/full", 1,
        "standard output: write error: No space left on device"},
       {"decode " + Path("refused.yuv") + " -o " + Path("r.png"), 1,

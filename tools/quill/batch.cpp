@@ -17,8 +17,22 @@ void OnSignal(int signal) {
   g_interrupted.store(signal);
 }
 
+// One text line, its control characters (which a file name may hold: a
+// newline would split the line, an escape sequence reach the terminal)
+// written as \xHH.
 void WriteLine(std::FILE* stream, const std::string& line) {
-  std::string whole = line;
+  std::string whole;
+  whole.reserve(line.size() + 1);
+  for (const char c : line) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7F) {
+      whole += c;
+      continue;
+    }
+    char escaped[5];
+    std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+    whole += escaped;
+  }
   whole += '\n';
   std::fwrite(whole.data(), 1, whole.size(), stream);
 }
