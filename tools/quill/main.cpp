@@ -322,6 +322,10 @@ int Decode(const BatchOptions& o, const std::string& format_name, bool format_gi
 }
 
 int Encode(const BatchOptions& o) {
+  // A frame under a picture's name would be taken for a picture.
+  ImageFormat picture_format;
+  if (!o.out.empty() && !IsStreamOutput(o.out) && FormatOfPath(o.out, picture_format))
+    throw UsageError{o.out + ": encode writes a frame, not a picture (name it .yuv)"};
   Plan plan = MakePlan(o, {".bmp", ".png"}, ".yuv");
   RefuseOverwrites(plan, true);
   MakeOutputFolders(o, plan);
