@@ -352,6 +352,16 @@ TEST_F(Cli, DamagedFramesWarnOrFailWithStrict) {
     EXPECT_EQ(r.status, c.status);
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
   }
+  // And in the picture's JSON entry: its damage, or why it failed.
+  const Result damaged = Quill("decode --json --size 640x480 " + Sample("busy.yuv") + " --field2 " +
+                               Path("noise.yuv") + " -o " + Path("tall.png"));
+  EXPECT_NE(damaged.out.find("\"damaged\": true, \"problems\": [\"second field " +
+                             Path("noise.yuv")),
+            std::string::npos)
+      << damaged.out;
+  const Result failed = Quill("decode --json --size 640x480 " + Sample("busy.yuv") +
+                              " --field2 " + Path("short.yuv") + " -o " + Path("tall.png"));
+  EXPECT_NE(failed.out.find("failed (is 10 bytes;"), std::string::npos) << failed.out;
 }
 
 TEST_F(Cli, ProgressOnATerminalOnlyAndClearedBeforeOtherLines) {

@@ -261,6 +261,7 @@ int Decode(const BatchOptions& o, const std::string& format_name, bool format_gi
   // a failure.
   const std::string field2_name = DisplayName(field2);
   std::string field2_error, field2_note;
+  std::vector<std::string> field2_problems;  // its damage, in the picture's report
   if (!field2.empty()) {
     if (field2 == kStdio && o.args[0] == kStdio)
       throw UsageError{"standard input (-) can be read once"};
@@ -273,6 +274,8 @@ int Decode(const BatchOptions& o, const std::string& format_name, bool format_gi
       } else {
         field2_note = "quill: " + field2_name + ": warning: damaged (" + Problems(check) +
                       "); decoded as it is";
+        for (const auto& p : check.problems)
+          field2_problems.push_back("second field " + field2_name + ": " + p);
       }
     }
     FileId id;
@@ -291,13 +294,14 @@ int Decode(const BatchOptions& o, const std::string& format_name, bool format_gi
              if (Refused(plan, o, reporter, i, file, target)) return;
              if (!field2_error.empty())
                return DeliverFailure(reporter, i, file,
-                                     "not decoded: its second field " + field2_name + " failed",
+                                     "not decoded: its second field " + field2_name +
+                                         " failed (" + field2_error + ")",
                                      o.json, target);
              std::vector<std::uint8_t> frame;
              std::string error;
              if (!LoadFrame(plan.inputs[i].path, frame, error))
                return DeliverFailure(reporter, i, file, error, o.json, target);
-             const FrameReport check = CheckFrame(frame);
+             FrameReport check = CheckFrame(frame);
              Outcome outcome;
              if (!field2_note.empty()) outcome.notes.push_back(field2_note);
              if (check.damaged()) {
@@ -307,6 +311,8 @@ int Decode(const BatchOptions& o, const std::string& format_name, bool format_gi
                outcome.notes.push_back("quill: " + file + ": warning: damaged (" + Problems(check) +
                                        "); decoded as it is");
              }
+             check.problems.insert(check.problems.end(), field2_problems.begin(),
+                                   field2_problems.end());
              Picture picture;
              std::vector<std::uint8_t> bytes;
              if (!DecodeFrame(frame, options, picture, error) ||
