@@ -5,7 +5,7 @@
 
 #include "fuzz_support.h"
 #include "quill32.h"
-#include "quill32_inspect.h"
+#include "quill32_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   quill::fuzz::Bytes in(data, size);
@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   GlobalUnlock(frame);
   if (CompressBmp(frame, dib) == 1) {
     QuillFrameInfo info;
-    QuillInspectFrame(GlobalLock(frame), GlobalSize(frame), &info);
+    QuillCheckFrame(GlobalLock(frame), GlobalSize(frame), &info);
     GlobalUnlock(frame);
     if (info.damage != 0 || !info.tagged) {
       std::fprintf(stderr, "encoder wrote a frame that does not decode cleanly\n");

@@ -17,7 +17,7 @@ endforeach()
 
 file(STRINGS ${DEF} def_lines REGEX "@[0-9]+")
 set(expected GlobalAlloc GlobalLock GlobalUnlock GlobalFree GlobalSize QuillSetMessageSink
-    QuillSetVectorLevel QuillVectorLevel QuillInspectFrame)
+    QuillSetVectorLevel QuillVectorLevel QuillCheckFrame)
 foreach(line IN LISTS def_lines)
   string(REGEX REPLACE "^[ \t]*([A-Za-z0-9_]+).*" "\\1" name "${line}")
   list(APPEND expected "${name}")

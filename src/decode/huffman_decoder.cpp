@@ -147,7 +147,7 @@ std::uint16_t GetBits(int n, BitReader& reader) {
 
 namespace {
 
-// What the decoder met in a block, for the frame inspection; the decoding
+// What the decoder met in a block, for the frame check; the decoding
 // itself takes NoEvents, which costs nothing.
 struct NoEvents {
   void Unmatched() {}
@@ -269,7 +269,7 @@ std::uint64_t DecodeDequantizedBlock(std::int16_t block[64], BitReader& reader,
   return put;
 }
 
-void InspectBlock(BitReader& reader, BlockCounts& counts) {
+void CheckBlock(BitReader& reader, BlockCounts& counts) {
   struct Counting {
     BlockCounts& counts;
     void Unmatched() { ++counts.unmatched_codes; }

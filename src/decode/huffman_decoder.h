@@ -42,7 +42,7 @@ void DecodeBlock(std::int16_t coef[64], BitReader& reader);
 // 0 always); the others are 0.
 std::uint64_t DecodeDequantizedBlock(std::int16_t block[64], BitReader& reader,
                                      const format::QuantTable& quant);
-// What the frame inspection counts while it reads blocks as DecodeBlock
+// What the frame check counts while it reads blocks as DecodeBlock
 // does: codes that match nothing (the DC's, and the AC code that ends the
 // block) and blocks whose runs pass position 63.
 struct BlockCounts {
@@ -50,7 +50,7 @@ struct BlockCounts {
   int overrunning_blocks = 0;
 };
 // Reads one block as DecodeBlock does (reader.dc_pred too), counting into `counts`.
-void InspectBlock(BitReader& reader, BlockCounts& counts);
+void CheckBlock(BitReader& reader, BlockCounts& counts);
 // The rows (bit r for row r) that hold any of the zigzag positions given.
 std::uint8_t RowsOfZigzag(std::uint64_t positions);
 

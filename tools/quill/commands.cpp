@@ -4,7 +4,7 @@
 
 #include "files.h"
 #include "host_block.h"
-#include "quill32_inspect.h"
+#include "quill32_check.h"
 
 namespace quill::cli {
 namespace {
@@ -195,12 +195,12 @@ bool CombinePictures(const Picture& first, const Picture& second, Picture& out,
   return true;
 }
 
-// The library inspects; the problems are put in words here.
+// The library checks the frame; the problems are put in words here.
 FrameReport CheckFrame(const std::vector<std::uint8_t>& frame) {
   QuillFrameInfo info;
   {
     const std::lock_guard<std::mutex> lock(g_library);
-    QuillInspectFrame(frame.data(), frame.size(), &info);
+    QuillCheckFrame(frame.data(), frame.size(), &info);
   }
   FrameReport r;
   r.tagged = info.tagged != 0;

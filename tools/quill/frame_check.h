@@ -1,4 +1,4 @@
-// What `quill info` tells of a frame: the library's inspection of it (no
+// What `quill info` tells of a frame: the library's check of it (no
 // picture is made), the problems in words.
 #pragma once
 

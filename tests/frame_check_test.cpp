@@ -1,7 +1,7 @@
-// Frame inspection through the public call: the samples' known facts, the
+// Frame check through the public call: the samples' known facts, the
 // kinds of damage, and refused arguments.
 #include "host.h"
-#include "quill32_inspect.h"
+#include "quill32_check.h"
 
 namespace quill::test {
 namespace {
@@ -10,7 +10,7 @@ std::vector<std::uint8_t> Sample(const char* name) {
   return ReadFile(std::string(QUILL32_SOURCE_DIR) + "/samples/" + name);
 }
 
-TEST(InspectFrame, TellsWhatTheSamplesHold) {
+TEST(CheckFrame, TellsWhatTheSamplesHold) {
   struct Case {
     const char* file;
     int tagged, step;
@@ -22,7 +22,7 @@ TEST(InspectFrame, TellsWhatTheSamplesHold) {
   for (const Case& c : cases) {
     const auto frame = Sample(c.file);
     QuillFrameInfo info;
-    ASSERT_EQ(QuillInspectFrame(frame.data(), frame.size(), &info), 1) << c.file;
+    ASSERT_EQ(QuillCheckFrame(frame.data(), frame.size(), &info), 1) << c.file;
     EXPECT_EQ(info.tagged, c.tagged) << c.file;
     EXPECT_EQ(info.tag, frame.back()) << c.file;
     EXPECT_EQ(info.quality_step, c.step) << c.file;
@@ -36,7 +36,7 @@ TEST(InspectFrame, TellsWhatTheSamplesHold) {
   }
 }
 
-TEST(InspectFrame, NamesEachKindOfDamage) {
+TEST(CheckFrame, NamesEachKindOfDamage) {
   const auto card = Sample("testcard.yuv");
   auto step = card, ones = card, sum = card;
   step[1] = 200;                                                    // refused quality step
@@ -45,28 +45,28 @@ TEST(InspectFrame, NamesEachKindOfDamage) {
   for (std::uint8_t b : sum) total += b;
   sum[24000] = static_cast<std::uint8_t>(sum[24000] + 0x55 - total);  // behind the bitstream
   QuillFrameInfo info;
-  QuillInspectFrame(step.data(), step.size(), &info);
+  QuillCheckFrame(step.data(), step.size(), &info);
   EXPECT_EQ(info.damage, QUILL32_DAMAGE_QUALITY_STEP);
-  QuillInspectFrame(ones.data(), ones.size(), &info);
+  QuillCheckFrame(ones.data(), ones.size(), &info);
   EXPECT_NE(info.damage & QUILL32_DAMAGE_UNMATCHED_CODES, 0u);
   EXPECT_GT(info.unmatched_codes, 0);
   const std::vector<std::uint8_t> zeros(24576);  // read off the frame: ends at its end
-  QuillInspectFrame(zeros.data(), zeros.size(), &info);
+  QuillCheckFrame(zeros.data(), zeros.size(), &info);
   EXPECT_EQ(info.bitstream_end, 24576u);
   EXPECT_EQ(info.damage, QUILL32_DAMAGE_INTO_TAG);
-  QuillInspectFrame(sum.data(), sum.size(), &info);
+  QuillCheckFrame(sum.data(), sum.size(), &info);
   EXPECT_EQ(info.frame_sum, 0x55);
   EXPECT_EQ(info.damage, QUILL32_DAMAGE_AVOIDED_SUM);
 }
 
-TEST(InspectFrame, RefusesWhatIsNoFrame) {
+TEST(CheckFrame, RefusesWhatIsNoFrame) {
   const auto card = Sample("testcard.yuv");
   QuillFrameInfo info;
   info.tagged = 7;
-  EXPECT_EQ(QuillInspectFrame(card.data(), card.size() - 1, &info), 0);
+  EXPECT_EQ(QuillCheckFrame(card.data(), card.size() - 1, &info), 0);
   EXPECT_EQ(info.tagged, 0) << "zeroed";
-  EXPECT_EQ(QuillInspectFrame(nullptr, card.size(), &info), 0);
-  EXPECT_EQ(QuillInspectFrame(card.data(), card.size(), nullptr), 0);
+  EXPECT_EQ(QuillCheckFrame(nullptr, card.size(), &info), 0);
+  EXPECT_EQ(QuillCheckFrame(card.data(), card.size(), nullptr), 0);
 }
 
 }  // namespace

@@ -1,11 +1,11 @@
-/* QUILL32 frame inspection (the Linux library only).
+/* QUILL32 frame check (the Linux library only).
  *
  * Reads a frame as the decoder reads it, without making a picture, and tells
  * what it holds and whether it is damaged. Like every call into the library,
  * not while another call runs.
  */
-#ifndef QUILL32_INSPECT_H
-#define QUILL32_INSPECT_H
+#ifndef QUILL32_CHECK_H
+#define QUILL32_CHECK_H
 
 #if !defined(_WIN32)
 #include <stddef.h>
@@ -16,9 +16,9 @@ extern "C" {
 #endif
 
 #if defined(QUILL32_BUILDING)
-#define QUILL32_INSPECT_PUBLIC __attribute__((visibility("default")))
+#define QUILL32_CHECK_PUBLIC __attribute__((visibility("default")))
 #else
-#define QUILL32_INSPECT_PUBLIC
+#define QUILL32_CHECK_PUBLIC
 #endif
 
 /* Why a frame is damaged (bits of QuillFrameInfo.damage). */
@@ -42,12 +42,12 @@ typedef struct QuillFrameInfo {
   unsigned damage;        /* QUILL32_DAMAGE_* bits; 0: not damaged */
 } QuillFrameInfo;
 
-/* Inspects the `bytes` bytes at `frame` into `info`: 1 on success; 0 (info
+/* Checks the `bytes` bytes at `frame`, the results into `info`: 1 on success; 0 (info
  * zeroed, when given) for a null pointer or a size other than 24,576. */
-QUILL32_INSPECT_PUBLIC int QuillInspectFrame(const void* frame, size_t bytes, QuillFrameInfo* info);
+QUILL32_CHECK_PUBLIC int QuillCheckFrame(const void* frame, size_t bytes, QuillFrameInfo* info);
 
 #ifdef __cplusplus
 }
 #endif
 #endif /* !_WIN32 */
-#endif /* QUILL32_INSPECT_H */
+#endif /* QUILL32_CHECK_H */

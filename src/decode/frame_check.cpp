@@ -1,5 +1,5 @@
-// Frame inspection: what a frame holds and whether it is damaged, read with
-// the decoder's own block reader (InspectBlock reads each block exactly as
+// Frame check: what a frame holds and whether it is damaged, read with
+// the decoder's own block reader (CheckBlock reads each block exactly as
 // the decoder does) but without making samples. The Linux library exports it; the DLLs keep to their
 // fifteen entry points.
 #if !defined(_WIN32)
@@ -7,7 +7,7 @@
 
 #include "decode/huffman_decoder.h"
 #include "format/frame_format.h"
-#include "quill32_inspect.h"
+#include "quill32_check.h"
 
 namespace quill::decode {
 namespace {
@@ -23,7 +23,7 @@ std::uint32_t FrameOffset(std::uint32_t bits) {
 
 }  // namespace
 
-void InspectFrame(const std::uint8_t* frame, QuillFrameInfo& info) {
+void CheckFrame(const std::uint8_t* frame, QuillFrameInfo& info) {
   std::memset(&info, 0, sizeof info);
   info.tag = frame[format::kTagOffset];
   info.tagged = format::IsTagged(info.tag) ? 1 : 0;
@@ -35,11 +35,11 @@ void InspectFrame(const std::uint8_t* frame, QuillFrameInfo& info) {
   BitReader reader{frame + format::kBitstreamOffset, format::kFrameBytes - format::kBitstreamOffset,
                    0, 0};
   BlockCounts counts;
-  for (int i = 0; i < kBlocksPerSection; ++i) InspectBlock(reader, counts);
+  for (int i = 0; i < kBlocksPerSection; ++i) CheckBlock(reader, counts);
   info.luma_end = FrameOffset(reader.position);
   reader.position = static_cast<std::uint32_t>(format::ChromaStartBits(reader.position));
   reader.dc_pred = 0;
-  for (int i = 0; i < kBlocksPerSection; ++i) InspectBlock(reader, counts);
+  for (int i = 0; i < kBlocksPerSection; ++i) CheckBlock(reader, counts);
   info.bitstream_end = FrameOffset(reader.position);
 
   info.unmatched_codes = counts.unmatched_codes;
@@ -55,13 +55,13 @@ void InspectFrame(const std::uint8_t* frame, QuillFrameInfo& info) {
 
 }  // namespace quill::decode
 
-extern "C" int QuillInspectFrame(const void* frame, size_t bytes, QuillFrameInfo* info) {
+extern "C" int QuillCheckFrame(const void* frame, size_t bytes, QuillFrameInfo* info) {
   if (info == nullptr) return 0;
   if (frame == nullptr || bytes != static_cast<size_t>(quill::format::kFrameBytes)) {
     std::memset(info, 0, sizeof *info);
     return 0;
   }
-  quill::decode::InspectFrame(static_cast<const std::uint8_t*>(frame), *info);
+  quill::decode::CheckFrame(static_cast<const std::uint8_t*>(frame), *info);
   return 1;
 }
 #endif
