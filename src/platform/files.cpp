@@ -26,6 +26,7 @@ UINT TransferAll(Transfer transfer, UINT bytes) {
   return done;
 }
 
+#if defined(QUILL32_TEST_HOOKS)
 std::vector<UINT>* g_write_sizes = nullptr;
 long g_transfer_limit = -1;
 
@@ -34,9 +35,19 @@ UINT Limited(UINT bytes) {
              ? static_cast<UINT>(g_transfer_limit)
              : bytes;
 }
+void Record(UINT bytes) {
+  if (g_write_sizes != nullptr) g_write_sizes->push_back(bytes);
+}
+#else
+UINT Limited(UINT bytes) {
+  return bytes;
+}
+void Record(UINT) {}
+#endif
 
 }  // namespace
 
+#if defined(QUILL32_TEST_HOOKS)
 namespace quill::platform {
 void RecordWriteSizes(std::vector<UINT>* sizes) {
   g_write_sizes = sizes;
@@ -46,6 +57,7 @@ void LimitFileTransfers(long bytes) {
   g_transfer_limit = bytes;
 }
 }  // namespace quill::platform
+#endif
 
 HFILE _lopen(LPCSTR path, int /*mode*/) {
   if (path == nullptr) return HFILE_ERROR;
@@ -72,7 +84,7 @@ UINT _lread(HFILE file, LPVOID buffer, UINT bytes) {
 }
 
 UINT _lwrite(HFILE file, const char* buffer, UINT bytes) {
-  if (g_write_sizes != nullptr) g_write_sizes->push_back(bytes);
+  Record(bytes);
   return TransferAll([&](UINT at, UINT n) { return ::write(file, buffer + at, n); },
                      Limited(bytes));
 }

@@ -63,8 +63,10 @@ TableLock g_table_lock;
 // Guarded by g_table_lock.
 std::uint32_t g_free_head = kNoSlot;
 std::size_t g_live = 0;
+#if defined(QUILL32_TEST_HOOKS)
 long g_allowed_allocations = -1;
 std::size_t g_allocation_calls = 0;
+#endif
 
 #if defined(__SANITIZE_ADDRESS__)
 #define QUILL32_KEEP_SMALL_BUFFERS 0
@@ -129,10 +131,14 @@ Slot* Resolve(HGLOBAL handle) {
   return &slot;
 }
 
+// Test builds can make allocations fail (FailAllocationsAfter) and count them.
 bool TakeAllocationAllowance() {
+#if defined(QUILL32_TEST_HOOKS)
+  ++g_allocation_calls;
   if (g_allowed_allocations < 0) return true;
   if (g_allowed_allocations == 0) return false;
   --g_allowed_allocations;
+#endif
   return true;
 }
 
@@ -156,7 +162,6 @@ std::uint32_t TakeSlot() {
 
 // GlobalAlloc and GlobalFree with the table lock held.
 HGLOBAL AllocateHeld(UINT flags, SIZE_T bytes) {
-  ++g_allocation_calls;
   if (!TakeAllocationAllowance()) return nullptr;
   unsigned char* data = nullptr;
   if (bytes > 0) {
@@ -250,6 +255,7 @@ void* Reach(HGLOBAL block, std::size_t min_bytes) {
   return slot->data;
 }
 
+#if defined(QUILL32_TEST_HOOKS)
 void FailAllocationsAfter(long successes) {
   std::lock_guard<TableLock> guard(g_table_lock);
   g_allowed_allocations = successes < 0 ? -1 : successes;
@@ -269,5 +275,6 @@ int LockCount(HGLOBAL block) {
   Slot* slot = Resolve(block);
   return slot == nullptr ? -1 : slot->locks.load();
 }
+#endif
 
 }  // namespace quill::platform

@@ -49,7 +49,8 @@ void FreeBlocks(const HGLOBAL* blocks, std::size_t n);
 // call, whose net effect on the lock count is none.
 void* Reach(HGLOBAL block, std::size_t min_bytes);
 
-// Test and diagnostics hooks of the memory table (not exported).
+// Test hooks of the memory table and the files, in test builds only
+// (QUILL32_TEST_HOOKS; never exported).
 // Allocations after the next `successes` ones fail until reset with -1.
 void FailAllocationsAfter(long successes);
 std::size_t LiveBlocks();
