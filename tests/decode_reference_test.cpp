@@ -57,7 +57,7 @@ PlainDecode DecodePlainly(const std::vector<std::uint8_t>& frame) {
   auto next = [&](bool luma) {
     std::int16_t coef[64];
     std::array<std::int16_t, 64> block;
-    decode::DecodeBlock(coef, reader);
+    DecodeBlock(coef, reader);
     Dezigzag(coef, block.data());
     Dequantize(block.data(), quant);
     for (int r = 0; r < 8; ++r) PlainPass(block.data() + 8 * r, 1, 11);

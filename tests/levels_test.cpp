@@ -8,6 +8,7 @@
 #include "pictures.h"
 #include "quill32.h"
 #include "quill32_vector.h"
+#include "reference_blocks.h"
 #include "road.h"
 #include "simd/kernels.h"
 
@@ -144,7 +145,7 @@ TEST(VectorLevels, QuantizersOfEveryLevelMatchThePlainQuantizer) {
       for (int i = 0; i < 64; ++i)
         block[i] = static_cast<std::int16_t>(static_cast<int>(rng() % (2 * spread + 1)) - spread);
       for (std::size_t k = 0; k < 64; ++k) zigzag[k] = block[format::kZigzagToNatural[k]];
-      encode::QuantizeBlock(block, plain, quant);
+      QuantizeBlock(block, plain, quant);
       for (const simd::Kernels* k : tables) {
         const auto quantize = steps.positive ? k->quantize_positive : k->quantize;
         const std::uint64_t nonzero = quantize(zigzag, out, steps);

@@ -5,9 +5,20 @@
 
 #include <cstdint>
 
+#include "decode/huffman_decoder.h"
 #include "format/frame_format.h"
 
 namespace quill::test {
+
+// One block's 64 coefficients in zigzag order, as the decoder reads them
+// (its dequantizing reader with every step 1).
+inline void DecodeBlock(std::int16_t coef[64], decode::BitReader& reader) {
+  format::QuantTable ones;
+  ones.fill(1);
+  std::int16_t block[64];
+  decode::DecodeDequantizedBlock(block, reader, ones);
+  for (int k = 0; k < 64; ++k) coef[k] = block[format::kZigzagToNatural[k]];
+}
 
 // block[natural index of k] = coef[k].
 inline void Dezigzag(const std::int16_t coef[64], std::int16_t block[64]) {
@@ -30,6 +41,20 @@ inline void ClampBlock(std::int16_t block[64], std::int16_t low, std::int16_t hi
   for (int i = 0; i < 64; ++i) {
     if (block[i] < low) block[i] = low;
     if (block[i] > high) block[i] = high;
+  }
+}
+
+// Divides by `quant`, writing the result back into `block` (natural order)
+// and into `out` at each coefficient's zigzag position: the first 32 zigzag
+// positions rounded with halves away from zero, the others truncated.
+inline void QuantizeBlock(std::int16_t block[64], std::int16_t out[64],
+                          const format::QuantTable& quant) {
+  for (int i = 0; i < 64; ++i) {
+    const std::int32_t v = block[i], q = quant[i];
+    const int z = format::kNaturalToZigzag[i];
+    const std::int32_t r =
+        z >= 32 ? v / q : static_cast<std::int16_t>(10 * v / q + (v > 0 ? 5 : -5)) / 10;
+    block[i] = out[z] = static_cast<std::int16_t>(r);
   }
 }
 

@@ -10,6 +10,7 @@
 #include "host.h"
 #include "mcu/rows_sse2.h"
 #include "picture/cross_sharpen_sse2.h"
+#include "reference_blocks.h"
 #include "simd/level.h"
 
 namespace quill::test {
@@ -175,7 +176,7 @@ TEST(VectorPaths, QuantizerMatchesThePlainCode) {
                                  : static_cast<std::int16_t>(static_cast<int>(rng() % 61) - 30);
         }
         for (std::size_t k = 0; k < 64; ++k) zigzag[k] = block[format::kZigzagToNatural[k]];
-        encode::QuantizeBlock(block, plain, quant);
+        QuantizeBlock(block, plain, quant);
         const std::uint64_t nonzero = quantize(zigzag, vector, steps);
         ASSERT_TRUE(std::equal(plain, plain + 64, vector))
             << name << " coarsenings " << n << " trial " << trial;
@@ -220,7 +221,7 @@ TEST(VectorPaths, RunsOfBlocksQuantizedAndCountedMatchTheSteps) {
           std::int16_t block[64];
           for (std::size_t k = 0; k < 64; ++k)
             block[format::kZigzagToNatural[k]] = transformed[b][k];
-          encode::QuantizeBlock(block, plain_coef[b], quant);
+          QuantizeBlock(block, plain_coef[b], quant);
           std::uint64_t nonzero = 0;
           for (int k = 1; k < 64; ++k) nonzero |= std::uint64_t{plain_coef[b][k] != 0} << k;
           const int bits = exact ? encode::CountBlockBits(plain_coef[b], nonzero, plain_pred)
@@ -265,28 +266,44 @@ TEST(VectorPaths, QuantizingAndCountingInOnePassMatchesTheSteps) {
     const auto quant = format::CoarsenedQuant(n);
     const encode::QuantSteps steps = encode::PrepareSteps(quant);
     for (int trial = 0; trial < 100; ++trial) {
-      alignas(64) std::int16_t block[64], zigzag[64], plain[64], fused[64];
+      alignas(64) std::int16_t block[64], zigzag[64], plain[64];
       for (int i = 0; i < 64; ++i) {
         const int spread = trial % 2 == 0 ? 3276 : 200;
         block[i] = static_cast<std::int16_t>(static_cast<int>(rng() % (2 * spread + 1)) - spread);
       }
       for (std::size_t k = 0; k < 64; ++k) zigzag[k] = block[format::kZigzagToNatural[k]];
-      encode::QuantizeBlock(block, plain, quant);
+      QuantizeBlock(block, plain, quant);
       std::uint64_t nonzero = 0;
       for (int k = 1; k < 64; ++k) nonzero |= std::uint64_t{plain[k] != 0} << k;
       const auto pred = static_cast<std::int16_t>(static_cast<int>(rng() % 400) - 200);
       std::int16_t plain_pred = pred, fused_pred = pred;
       const int bits = encode::CountBlockBits(plain, nonzero, plain_pred);
+      // The block as a run of one: counted exactly, then bounded.
+      const std::int16_t(*one)[64] = &zigzag;
+      alignas(64) std::int16_t fused[1][64];
       std::uint64_t fused_nonzero = 0;
-      ASSERT_EQ(encode::QuantizeCountAvx512vbmi(zigzag, fused, steps, fused_nonzero, fused_pred),
-                bits)
+      std::int32_t end = 0;
+      std::int64_t fused_bits = 0;
+      const int next = encode::QuantizeRunAvx512vbmi(one, fused, &fused_nonzero, &end, 0, 1, steps,
+                                                     fused_bits, fused_pred, 1 << 20);
+      ASSERT_EQ(next, bits < 0 ? -1 : 1) << n << " " << trial;
+      ASSERT_TRUE(std::equal(plain, plain + 64, fused[0])) << n << " " << trial;
+      if (bits >= 0) {
+        ASSERT_EQ(fused_bits, bits) << n << " " << trial;
+        ASSERT_EQ(end, bits);
+        ASSERT_EQ(fused_pred, plain_pred);
+        ASSERT_EQ(fused_nonzero, nonzero);
+      }
+      const int at_least = encode::BlockBitsAtLeast(plain, nonzero);
+      std::int64_t bound_bits = 0;
+      std::int16_t bound_pred = pred;
+      ASSERT_EQ(encode::QuantizeRunAvx512vbmi(one, fused, &fused_nonzero, nullptr, 0, 1, steps,
+                                              bound_bits, bound_pred, 1 << 20),
+                at_least < 0 ? -1 : 1)
           << n << " " << trial;
-      ASSERT_EQ(fused_pred, plain_pred);
-      ASSERT_EQ(fused_nonzero, nonzero);
-      ASSERT_TRUE(std::equal(plain, plain + 64, fused));
-      ASSERT_EQ(encode::QuantizeBoundAvx512vbmi(zigzag, fused, steps, fused_nonzero),
-                encode::BlockBitsAtLeast(plain, nonzero))
-          << n << " " << trial;
+      if (at_least >= 0) {
+        ASSERT_EQ(bound_bits, at_least) << n << " " << trial;
+      }
     }
   }
 }

@@ -18,7 +18,6 @@
 #include <cstring>
 
 #include "format/frame_format.h"
-#include "platform/platform.h"
 
 namespace quill::decode {
 
@@ -132,21 +131,6 @@ inline std::uint32_t Take(std::uint64_t w, int skip, int n) {
 
 constexpr std::int32_t kDcDifferenceReadAs615 = -1022;
 
-}  // namespace
-
-std::uint16_t GetBits(int n, BitReader& reader) {
-  if (n >= 16) {
-    MessageBoxA(nullptr, "Fatal Error", "MSG", MB_OK);
-    return 0;
-  }
-  if (n <= 0) return 0;
-  const std::uint64_t w = Window(reader);
-  reader.position += static_cast<std::uint32_t>(n);
-  return static_cast<std::uint16_t>(Take(w, 0, n));
-}
-
-namespace {
-
 // What the decoder met in a block, for the frame check; the decoding
 // itself takes NoEvents, which costs nothing.
 struct NoEvents {
@@ -244,17 +228,6 @@ inline void DecodeCoefficients(BitReader& reader, Put put, Events&& events = Eve
 }
 
 }  // namespace
-
-void DecodeAC(std::int16_t coef[64], BitReader& reader) {
-  std::memset(coef + 1, 0, 63 * sizeof(std::int16_t));
-  DecodeCoefficients(reader,
-                     [coef](int k, std::int32_t v) { coef[k] = static_cast<std::int16_t>(v); });
-}
-
-void DecodeBlock(std::int16_t coef[64], BitReader& reader) {
-  coef[0] = DecodeDC(reader);
-  DecodeAC(coef, reader);
-}
 
 std::uint64_t DecodeDequantizedBlock(std::int16_t block[64], BitReader& reader,
                                      const format::QuantTable& quant) {

@@ -23,33 +23,26 @@ struct BitReader {
   std::int32_t dc_pred;
 };
 
-// The next n bits, first bit most significant; n = 0 gives 0. n >= 16 shows
-// "Fatal Error" and gives 0 without consuming anything.
-std::uint16_t GetBits(int n, BitReader& reader);
-
 // The block's DC coefficient, from its difference to reader.dc_pred (which it
 // updates). An unmatched code consumes 11 bits and gives 0, predictor kept.
 std::int16_t DecodeDC(BitReader& reader);
-// Fills zigzag positions 1..63. An unmatched code consumes 18 bits and ends
-// the block; a block that runs to position 64 is followed by 4 bits of EOB,
-// which are consumed.
-void DecodeAC(std::int16_t coef[64], BitReader& reader);
-void DecodeBlock(std::int16_t coef[64], BitReader& reader);
 
-// DecodeBlock, Dezigzag and Dequantize in one: the block's coefficients in
-// natural order, each multiplied by its step (16-bit wrap). Returns the
+// One block: its DC (DecodeDC), then zigzag positions 1..63 (an unmatched
+// code consumes 18 bits and ends the block; a block that runs to position 64
+// is followed by 4 bits of EOB, which are consumed), in natural order, each
+// multiplied by its step (16-bit wrap). Returns the
 // zigzag positions that may hold non-zero values (bit k for position k, bit
 // 0 always); the others are 0.
 std::uint64_t DecodeDequantizedBlock(std::int16_t block[64], BitReader& reader,
                                      const format::QuantTable& quant);
-// What the frame check counts while it reads blocks as DecodeBlock
+// What the frame check counts while it reads blocks as DecodeDequantizedBlock
 // does: codes that match nothing (the DC's, and the AC code that ends the
 // block) and blocks whose runs pass position 63.
 struct BlockCounts {
   int unmatched_codes = 0;
   int overrunning_blocks = 0;
 };
-// Reads one block as DecodeBlock does (reader.dc_pred too), counting into `counts`.
+// Reads one block as DecodeDequantizedBlock does (reader.dc_pred too), counting into `counts`.
 void CheckBlock(BitReader& reader, BlockCounts& counts);
 // The rows (bit r for row r) that hold any of the zigzag positions given.
 std::uint8_t RowsOfZigzag(std::uint64_t positions);

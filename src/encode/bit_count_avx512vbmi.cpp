@@ -147,18 +147,6 @@ int CountBlockBitsAvx512vbmi(const std::int16_t coef[64], std::uint64_t nonzero,
   return ByteCodes::Count(low, high, coef[0], nonzero, pred);
 }
 
-int QuantizeCountAvx512vbmi(const std::int16_t zigzag[64], std::int16_t out[64],
-                            const QuantSteps& steps, std::uint64_t& nonzero, std::int16_t& pred) {
-  return steps.positive ? QuantizeCount<ByteCodes, false>(zigzag, out, steps, nonzero, pred)
-                        : QuantizeCount<ByteCodes, true>(zigzag, out, steps, nonzero, pred);
-}
-
-int QuantizeBoundAvx512vbmi(const std::int16_t zigzag[64], std::int16_t out[64],
-                            const QuantSteps& steps, std::uint64_t& nonzero) {
-  return steps.positive ? QuantizeBound<false>(zigzag, out, steps, nonzero)
-                        : QuantizeBound<true>(zigzag, out, steps, nonzero);
-}
-
 namespace {
 
 // The codes of the AC table, in three 64-entry parts as the lengths.

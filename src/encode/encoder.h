@@ -51,11 +51,10 @@ void TransformMcu(const std::int16_t* samples, std::int16_t* const zigzag[4]);
 void TransformMcuSse2(const std::int16_t* samples, std::int16_t* const zigzag[4]);
 void TransformMcuAvx2(const std::int16_t* samples, std::int16_t* const zigzag[4]);
 void TransformMcuAvx512bw(const std::int16_t* samples, std::int16_t* const zigzag[4]);
-// Divides by `quant`, writing the result back into `block` (natural order)
-// and into `out` at each coefficient's zigzag position.
-void QuantizeBlock(std::int16_t block[64], std::int16_t out[64], const format::QuantTable& quant);
-// QuantizeBlock's results for a transformed block given in zigzag order
-// (|v| <= 3,276 for the vector forms), into `out` (zigzag order). Returns
+// A transformed block given in zigzag order (|v| <= 3,276 for the vector
+// forms) divided by its steps into `out` (zigzag order): the first 32
+// positions rounded with halves away from zero ((trunc(10 v / q) +- 5) / 10),
+// the others truncated toward zero. Returns
 // the non-zero AC coefficients as bits 1..63 (bit k for position k). Then on
 // SSE2, AVX2 and AVX-512BW; the last for steps all above 1 (steps.positive).
 std::uint64_t QuantizeZigzag(const std::int16_t zigzag[64], std::int16_t out[64],
@@ -121,13 +120,6 @@ int CountBlockBits(const std::int16_t coef[64], std::uint64_t nonzero, std::int1
 int CountBlockBitsAvx512bw(const std::int16_t coef[64], std::uint64_t nonzero, std::int16_t& pred);
 int CountBlockBitsAvx512vbmi(const std::int16_t coef[64], std::uint64_t nonzero,
                              std::int16_t& pred);
-// A transformed block (zigzag order) quantized into `out` as the AVX-512
-// quantizer does it, its non-zero AC coefficients into `nonzero`, and then
-// counted (CountBlockBits) or bounded (BlockBitsAtLeast) in the same pass.
-int QuantizeCountAvx512vbmi(const std::int16_t zigzag[64], std::int16_t out[64],
-                            const QuantSteps& steps, std::uint64_t& nonzero, std::int16_t& pred);
-int QuantizeBoundAvx512vbmi(const std::int16_t zigzag[64], std::int16_t out[64],
-                            const QuantSteps& steps, std::uint64_t& nonzero);
 // Blocks first..last-1 of `transformed` quantized into `coef` and `nonzero`
 // and their bits added to `bits`: exactly (advancing `pred`, each block's
 // end recorded in `end_bits`), or by the quick bound when `end_bits` is

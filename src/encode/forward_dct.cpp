@@ -96,13 +96,6 @@ inline std::int16_t QuantizeValue(std::int32_t v, std::int32_t q, int z) {
 
 }  // namespace
 
-void QuantizeBlock(std::int16_t block[64], std::int16_t out[64], const format::QuantTable& quant) {
-  for (int i = 0; i < 64; ++i) {
-    const int z = format::kNaturalToZigzag[i];
-    block[i] = out[z] = QuantizeValue(block[i], quant[i], z);
-  }
-}
-
 std::uint64_t QuantizeZigzag(const std::int16_t zigzag[64], std::int16_t out[64],
                              const QuantSteps& steps) {
   std::uint64_t nonzero = 0;

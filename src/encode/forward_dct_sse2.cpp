@@ -23,7 +23,7 @@ void ForwardDCTSse2(std::int16_t block[64]) {
   for (int r = 0; r < 8; ++r) _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * r), v[r]);
 }
 
-// QuantizeBlock on SSE2 for transformed blocks (|v| <= 3,276, which the
+// QuantizeZigzag on SSE2 for transformed blocks (|v| <= 3,276, which the
 // forward DCT of samples in -127..127 never leaves: its outputs stay within
 // +-1,100 or so), taken and given in zigzag order, so that the rounded
 // positions are the first four vectors and the truncated ones the last four.
