@@ -20,9 +20,10 @@ void TRANSBMP2MCU(const std::uint8_t* dib, const HGLOBAL* grid);
 // Builds one MCU from its eight picture rows (top first, each pointing at the
 // MCU's first pixel).
 void ConvertMCU(const std::uint8_t* const rows[8], McuSamples mcu);
-// The same on SSE2 and on AVX-512BW; the latter reads only the 48 bytes of
-// each row that belong to the MCU.
+// The same on SSE2, AVX2 and AVX-512BW; the last two read only the 48 bytes
+// of each row that belong to the MCU.
 void ConvertMcuSse2(const std::uint8_t* const rows[8], McuSamples mcu);
+void ConvertMcuAvx2(const std::uint8_t* const rows[8], McuSamples mcu);
 void ConvertMcuAvx512bw(const std::uint8_t* const rows[8], McuSamples mcu);
 // ConvertMCU up to the chroma limits: the samples, clamped.
 void ConvertPixels(const std::uint8_t* const rows[8], McuSamples mcu);
