@@ -97,10 +97,17 @@ TEST(EncodeFrame, EqualsThePlainAttemptLoopWhicheverWayAttemptsAreTried) {
   // a counted failure comes before an attempt written at once; the first
   // attempt counted from its first block, from block 1,300 (in the chroma
   // section), from the chroma section's start, or from block 240 whatever
-  // its share; the library's own choice.
-  const encode::AttemptPolicy policies[] = {
-      {0, 9999, 9999, 0}, {0, 0, 9999, 0},     {9999, 9999, 1, 0},  {9999, 2000, 1, 0},
-      {0, 2100, 1300, 0}, {900, 9999, 240, 0}, {9999, 1500, 7, 50}, encode::g_attempt_policy};
+  // its share, or from a later one of three checkpoints; the library's own
+  // choice.
+  const encode::AttemptPolicy policies[] = {{0, 9999, {9999, 9999, 9999}, 0},
+                                             {0, 0, {9999, 9999, 9999}, 0},
+                                             {9999, 9999, {1, 1, 1}, 0},
+                                             {9999, 2000, {1, 1, 1}, 0},
+                                             {0, 2100, {1300, 1300, 1300}, 0},
+                                             {900, 9999, {240, 240, 240}, 0},
+                                             {9999, 1500, {7, 7, 7}, 50},
+                                             {9999, 9999, {100, 700, 1800}, 90},
+                                             encode::g_attempt_policy};
   const encode::AttemptPolicy usual = encode::g_attempt_policy;
   std::set<int> steps;
   for (int amount = 0; amount <= 16; ++amount) {
@@ -117,7 +124,7 @@ TEST(EncodeFrame, EqualsThePlainAttemptLoopWhicheverWayAttemptsAreTried) {
       ASSERT_EQ(plain.result, library.result) << "noise " << amount;
       ASSERT_TRUE(plain.frame == library.frame)
           << "noise " << amount << " policy " << policy.bound_luma_below << "/"
-          << policy.write_ahead_from << "/" << policy.first_check_block << "/"
+          << policy.write_ahead_from << "/" << policy.first_check_blocks[0] << "/"
           << policy.first_share_percent;
     }
   }

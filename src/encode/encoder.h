@@ -148,17 +148,18 @@ int AcCodesAvx512vbmi(const std::int16_t coef[64], std::uint64_t nonzero, std::u
 // Moves the writer to the first even frame offset after the luma section
 // (counted from `bitstream`, frame offset 2), leaving 0xAA or 0x00 between.
 void AlignChroma(BitWriter& w, const std::uint8_t* bitstream);
-// How attempts are tried. The first is written as it is quantized; after
-// `first_check_block` blocks, if they took more than `first_share_percent`
-// percent of their share of the room, it is only counted from there on.
-// Each later one is tried by the block after which the attempt before it
-// overflowed: below `bound_luma_below` its luma is first summed by the
-// blocks' quick lower bounds; from `write_ahead_from` on it is written at
-// once, into a copy of the frame. Only the speed depends on them.
+// How attempts are tried. The first is written as it is quantized; at each
+// of `first_check_blocks`, if the blocks so far took more than
+// `first_share_percent` percent of their share of the room, it is only
+// counted from there on (and written on from there if the count shows it
+// fits). Each later one is tried by the block after which the attempt
+// before it overflowed: below `bound_luma_below` its luma is first summed
+// by the blocks' quick lower bounds; from `write_ahead_from` on it is
+// written at once, into a copy of the frame. Only the speed depends on them.
 struct AttemptPolicy {
   int bound_luma_below;
   int write_ahead_from;
-  int first_check_block;
+  std::array<int, 3> first_check_blocks;  // ascending
   int first_share_percent;
 };
 extern AttemptPolicy g_attempt_policy;
