@@ -11,6 +11,7 @@
 //
 // Example: into an empty frame, DC difference +5 and no AC gives 100
 // (category 3), 101 (value), 1010 (EOB): bytes 0x96 0x80, 2 bits used.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -341,9 +342,29 @@ Result EncodeBlockGathered(const std::int16_t coef[64], std::uint64_t nonzero, B
   return kDone;
 }
 
+namespace {
+
+// Bit length of 0..1,023.
+constexpr std::array<std::uint8_t, 1024> MakeSizes() {
+  std::array<std::uint8_t, 1024> sizes{};
+  for (std::size_t m = 1; m < sizes.size(); ++m)
+    sizes[m] = static_cast<std::uint8_t>(sizes[m >> 1] + 1);
+  return sizes;
+}
+constexpr auto kSizeOf = MakeSizes();
+static_assert(kSizeOf[1] == 1 && kSizeOf[2] == 2 && kSizeOf[1023] == 10);
+
+}  // namespace
+
+// Without a branch on the values (noisy blocks mix every size) and without
+// a bit scan (slow on some processors): sizes from a table, the magnitudes
+// ORed and tested once at the end (1,023 is all ones, so the OR exceeds it
+// exactly when one of them does).
 int CountBlockBits(const std::int16_t coef[64], std::uint64_t nonzero, std::int16_t& pred) {
   int bits = DcAndEndBits(coef[0], pred);
   if (bits < 0) return -1;
+  static_assert(kMaxAcMagnitude == 1023);
+  std::uint32_t magnitudes = 0;
   int previous = 0;
   while (nonzero != 0) {
     const int k = __builtin_ctzll(nonzero);
@@ -351,16 +372,12 @@ int CountBlockBits(const std::int16_t coef[64], std::uint64_t nonzero, std::int1
     const int run = k - previous - 1;
     previous = k;
     const std::int32_t v = coef[k];
-    bits += (run >> 4) * kZeroRunBits;
-    if (const SmallCode* small = FindSmallCode(run & 15, v)) {
-      bits += small->length;
-      continue;
-    }
-    const std::uint32_t magnitude = static_cast<std::uint32_t>(v < 0 ? -v : v);
-    if (magnitude > kMaxAcMagnitude) return -1;
-    bits += kAcBits[static_cast<std::size_t>(NonZeroBitLength(magnitude) * 16 + (run & 15))];
+    const auto magnitude = static_cast<std::uint32_t>(v < 0 ? -v : v);
+    magnitudes |= magnitude;
+    const std::size_t size = kSizeOf[std::min<std::uint32_t>(magnitude, kMaxAcMagnitude)];
+    bits += (run >> 4) * kZeroRunBits + kAcBits[size * 16 + static_cast<std::size_t>(run & 15)];
   }
-  return bits;
+  return magnitudes > kMaxAcMagnitude ? -1 : bits;
 }
 
 namespace {
