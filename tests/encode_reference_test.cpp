@@ -123,7 +123,7 @@ TEST(EncodeFrame, EqualsThePlainAttemptLoopWhicheverWayAttemptsAreTried) {
       encode::g_attempt_policy = usual;
       ASSERT_EQ(plain.result, library.result) << "noise " << amount;
       ASSERT_TRUE(plain.frame == library.frame)
-          << "noise " << amount << " policy " << policy.bound_luma_below << "/"
+          << "noise " << amount << " policy " << policy.bound_below << "/"
           << policy.write_ahead_from << "/" << policy.first_check_blocks[0] << "/"
           << policy.first_share_percent;
     }

@@ -20,8 +20,9 @@
 // into a copy of the frame (when the attempt before overflowed near the
 // end, so that this one is likely to fit or to be the last to fail), or
 // first quantized into a buffer of its own while its bits are counted
-// (after an early overflow, the luma by a quick lower bound of each block's
-// bits first). An attempt that the count shows to overflow is not written,
+// (after an early overflow, first summed by a quick lower bound of each
+// block's bits, which at some 80% of the real count shows the overflows of
+// attempts well beyond the room without counting them). An attempt that the count shows to overflow is not written,
 // unless it is the last one to fail: an attempt that fails stores every
 // byte from offset 2 up to offset 24,573, so the last failed attempt alone
 // decides the bytes that stay behind the successful one, and only those
@@ -44,14 +45,14 @@
 
 namespace quill::encode {
 
-// Early in the luma section (1,100 of 2,400 blocks), a quick bound is likely
-// to show the next overflow too; beyond 85% of the blocks (2,040), the next
+// After an overflow within the first 1,700 of 2,400 blocks, the quick
+// bounds are likely to show the next overflow too; beyond 85% of the blocks (2,040), the next
 // attempt is likely to fit or to be the last one to fail. A first attempt
 // whose first 120, 600 or 1,200 blocks (5%, 25%, the luma) take more than
 // 110% of their share of the room is likely to fail: pictures that fit at
 // once were seen to take below 60% there, those that do not above 140%.
 // Counting a block costs about a third of writing it.
-AttemptPolicy g_attempt_policy = {1100, 2040, {120, 600, 1200}, 110};
+AttemptPolicy g_attempt_policy = {1700, 2040, {120, 600, 1200}, 110};
 
 namespace {
 
@@ -166,25 +167,6 @@ int CountBits(const std::int16_t coef[64], std::uint64_t nonzero, std::int16_t& 
   return simd::g_kernels.count_bits(coef, nonzero, pred);
 }
 
-// Counts the luma blocks of `a` exactly; the first block after which the
-// luma overflows, or kBlocks.
-int CountLuma(QuantizedAttempt& a, std::int64_t& bits, bool& counting) {
-  std::int16_t pred = 0;
-  bits = 0;
-  for (int i = 0; i < kBlocks; ++i) {
-    const int block_bits = CountBits(a.coef[i], a.nonzero[i], pred);
-    if (block_bits < 0) {
-      counting = false;
-      return kBlocks;
-    }
-    bits += block_bits;
-    a.end_bits[i] = static_cast<std::int32_t>(bits);
-    a.exact_blocks = i + 1;
-    if (bits / 8 >= kRoomBytes) return i;
-  }
-  return kBlocks;
-}
-
 // Where an attempt's chroma section starts after luma of `bits` (where
 // AlignChroma moves the writer).
 std::int64_t ChromaStart(std::int64_t bits) {
@@ -212,32 +194,74 @@ Verdict QuantizeUncounted(const Quantizer& quantize, QuantizedAttempt& a, int fi
   return Verdict::kUnsure;
 }
 
+// Counts the blocks quantized in `a` exactly from the start, recording
+// where each ends, up to the block after which the attempt overflows (which
+// becomes `a.blocks`). kUnsure where the count cannot be sure (a block that
+// cannot be coded, or luma ending so near the end that the alignment, which
+// tests no room, reaches it).
+Verdict CountQuantized(QuantizedAttempt& a) {
+  std::int64_t bits = 0;
+  std::int16_t pred = 0;
+  a.exact_blocks = 0;
+  for (int i = 0; i < a.blocks; ++i) {
+    if (i == kBlocks) {
+      bits = ChromaStart(bits);
+      if (bits / 8 >= kRoomBytes) return Verdict::kUnsure;
+      a.chroma_start_bits = static_cast<std::int32_t>(bits);
+      pred = 0;
+    }
+    const int block_bits = CountBits(a.coef[i], a.nonzero[i], pred);
+    if (block_bits < 0) return Verdict::kUnsure;
+    bits += block_bits;
+    a.end_bits[i] = static_cast<std::int32_t>(bits);
+    a.exact_blocks = i + 1;
+    if (bits / 8 >= kRoomBytes) {
+      a.blocks = i + 1;
+      return Verdict::kOverflows;
+    }
+  }
+  a.total_bits = static_cast<std::int32_t>(bits);
+  return a.blocks == 2 * kBlocks ? Verdict::kFits : Verdict::kOverflows;
+}
+
+// Quantizes every block into `a`, summing the blocks' quick lower bounds as
+// it goes (the alignment after bounded luma is no further than after the
+// real luma, which takes at least as many bits); stops after the block that
+// shows an overflow by the bounds alone. Otherwise counts the attempt
+// exactly.
+Verdict QuantizeBounded(const Quantizer& quantize, QuantizedAttempt& a) {
+  std::int64_t bits = 0;
+  std::int16_t unused = 0;
+  a.exact_blocks = 0;
+  int next = quantize.Run(a, 0, kBlocks, false, bits, unused);
+  if (next < 0) return QuantizeUncounted(quantize, a, -next);
+  if (bits / 8 < kRoomBytes) {
+    bits = ChromaStart(bits);
+    next = bits / 8 < kRoomBytes ? quantize.Run(a, kBlocks, 2 * kBlocks, false, bits, unused)
+                                 : -kBlocks;
+    if (next < 0) return QuantizeUncounted(quantize, a, -next);
+  }
+  if (bits / 8 >= kRoomBytes) {
+    a.blocks = next;
+    return Verdict::kOverflows;
+  }
+  a.blocks = 2 * kBlocks;
+  return CountQuantized(a);
+}
+
 // Quantizes every block into `a` from `from.block` on, counting the bits of
 // the attempt as it goes; stops after the block that shows it overflows.
-// With `bound_luma` the luma blocks are first summed by their quick lower
-// bounds, which may show an overflow within the luma section early (and so
-// a plain one: the alignment is never reached); if they do not, the luma is
-// counted exactly before the chroma is.
-Verdict QuantizeAttempt(const Quantizer& quantize, QuantizedAttempt& a, bool bound_luma,
-                        CountStart from = {}) {
+Verdict QuantizeAttempt(const Quantizer& quantize, QuantizedAttempt& a, CountStart from = {}) {
   std::int64_t bits = from.bits;
   std::int16_t pred = from.pred;
-  a.exact_blocks = bound_luma ? 0 : from.block;
+  a.exact_blocks = from.block;
   if (from.block < kBlocks) {
-    const int next = quantize.Run(a, from.block, kBlocks, !bound_luma, bits, pred);
-    if (!bound_luma) a.exact_blocks = next < 0 ? -next - 1 : next;
+    const int next = quantize.Run(a, from.block, kBlocks, true, bits, pred);
+    a.exact_blocks = next < 0 ? -next - 1 : next;
     if (next < 0) return QuantizeUncounted(quantize, a, -next);
     if (bits / 8 >= kRoomBytes) {
       a.blocks = next;
       return Verdict::kOverflows;
-    }
-    if (bound_luma) {
-      bool counting = true;
-      if (const int last = CountLuma(a, bits, counting); last < kBlocks) {
-        a.blocks = last + 1;
-        return Verdict::kOverflows;
-      }
-      if (!counting) return QuantizeUncounted(quantize, a, kBlocks);
     }
   }
   if (from.block <= kBlocks) {
@@ -258,28 +282,6 @@ Verdict QuantizeAttempt(const Quantizer& quantize, QuantizedAttempt& a, bool bou
   a.blocks = 2 * kBlocks;
   a.total_bits = static_cast<std::int32_t>(bits);
   return Verdict::kFits;
-}
-
-// Counts the blocks of `a` exactly from the start, recording where each
-// ends, up to its overflow; false when a block cannot be counted.
-bool CountPositions(QuantizedAttempt& a) {
-  std::int64_t bits = 0;
-  std::int16_t pred = 0;
-  a.exact_blocks = 0;
-  for (int i = 0; i < a.blocks; ++i) {
-    if (i == kBlocks) {
-      bits = ChromaStart(bits);
-      a.chroma_start_bits = static_cast<std::int32_t>(bits);
-      pred = 0;
-    }
-    const int block_bits = CountBits(a.coef[i], a.nonzero[i], pred);
-    if (block_bits < 0) return false;
-    bits += block_bits;
-    a.end_bits[i] = static_cast<std::int32_t>(bits);
-    a.exact_blocks = i + 1;
-    if (bits / 8 >= kRoomBytes) return true;
-  }
-  return true;
 }
 
 // The writer's position in the bitstream, in bits.
@@ -344,7 +346,7 @@ Result WriteAttempt(BitWriter& w, std::uint8_t* frame, int quality_word, Quantiz
 // be counted, it is written whole.
 void WriteFailureUnder(BitWriter& w, std::uint8_t* frame, int quality_word, QuantizedAttempt& f,
                        std::int64_t covered) {
-  if (f.exact_blocks < f.blocks && !CountPositions(f)) {
+  if (f.exact_blocks < f.blocks && CountQuantized(f) == Verdict::kUnsure) {
     WriteAttempt(w, frame, quality_word, f);
     return;
   }
@@ -397,8 +399,8 @@ int EncodeFrame(std::uint8_t* frame, const HGLOBAL* grid) {
   // copy in which an attempt was written that might not have fitted.
   std::uint8_t* state = frame;
   bool unwritten_failure = false;  // the attempt before overflowed by its count only
-  // Where the attempt before overflowed: early in the luma section, the next
-  // attempt's luma is first summed by the quick bounds; near the end, the
+  // Where the attempt before overflowed: early, the next attempt is first
+  // summed by the quick bounds; near the end, the
   // next attempt is written straight away, into a copy of the bytes.
   int overflow_block = 2 * kBlocks;
   Result r = kDone;
@@ -432,7 +434,7 @@ int EncodeFrame(std::uint8_t* frame, const HGLOBAL* grid) {
       if (r == kDone && count) {
         const std::int64_t bits = WriterBits(writer, state + format::kBitstreamOffset);
         const Verdict verdict =
-            QuantizeAttempt(quantize, attempt, false, {written, bits, writer.dc_pred});
+            QuantizeAttempt(quantize, attempt, {written, bits, writer.dc_pred});
         if (verdict == Verdict::kOverflows) {
           overflow_block = attempt.blocks;
           unwritten_failure = true;
@@ -465,8 +467,9 @@ int EncodeFrame(std::uint8_t* frame, const HGLOBAL* grid) {
       }
       unwritten_failure = false;
     } else {
-      const bool bound_luma = overflow_block < g_attempt_policy.bound_luma_below;
-      const Verdict verdict = QuantizeAttempt(quantize, attempt, bound_luma);
+      const Verdict verdict = overflow_block < g_attempt_policy.bound_below
+                                  ? QuantizeBounded(quantize, attempt)
+                                  : QuantizeAttempt(quantize, attempt);
       if (verdict == Verdict::kOverflows && !last_step) {
         overflow_block = attempt.blocks;
         unwritten_failure = true;

@@ -153,11 +153,11 @@ void AlignChroma(BitWriter& w, const std::uint8_t* bitstream);
 // `first_share_percent` percent of their share of the room, it is only
 // counted from there on (and written on from there if the count shows it
 // fits). Each later one is tried by the block after which the attempt
-// before it overflowed: below `bound_luma_below` its luma is first summed
-// by the blocks' quick lower bounds; from `write_ahead_from` on it is
+// before it overflowed: below `bound_below` it is first summed by the
+// blocks' quick lower bounds (and counted exactly only if they fit); from `write_ahead_from` on it is
 // written at once, into a copy of the frame. Only the speed depends on them.
 struct AttemptPolicy {
-  int bound_luma_below;
+  int bound_below;
   int write_ahead_from;
   std::array<int, 3> first_check_blocks;  // ascending
   int first_share_percent;
