@@ -77,7 +77,8 @@ for case, by_host in data.items():
     for h in hosts[1:]:
         row += f"{by_host[h][0] / by_host['linux'][0]:>14.2f}"
     print(row)
-print("Net of the system's memory calls (the DLL's time less its case's .global, over Linux):")
+print("Net of the system's memory calls, roughly (the DLL's time less its case's .global, over")
+print("Linux; the calls alone, in a loop, can cost more than among the work, so this is a bound):")
 for case in ("decode320", "road640", "encode"):
     g = case + ".global"
     if case in data and g in data:

@@ -92,6 +92,7 @@ constexpr const Kernels* kTables[kLevelCount] = {&kPlain, &kSse2, &kAvx2, &kAvx5
 constexpr const Kernels* kTables[kLevelCount] = {&kPlain, &kSse2, &kAvx2, nullptr, nullptr};
 #endif
 
+// GCC's probe counts AVX2 only where the system saves the YMM registers.
 Level ProbeProcessor() {
   __builtin_cpu_init();
   if (!__builtin_cpu_supports("avx2")) return Level::kSse2;
