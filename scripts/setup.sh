@@ -2,22 +2,44 @@
 # Installs the Debian packages that QUILL32 needs, when they are missing.
 # Safe to run again. With --tests, also what the full test run needs: clang
 # for the sanitizer build, the mingw-w64 toolchains and Wine for the Windows
-# DLL, python3 for checking the tool's JSON.
+# DLLs, python3 for checking the tool's JSON and the DLLs' code, and on amd64
+# 32-bit Wine for the i686 DLL (wine32:i386, for which this adds the i386
+# architecture to dpkg; where it cannot be had, the i686 DLL's Wine test
+# says SKIPPED).
 set -euo pipefail
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
 
 packages=(cmake make g++ binutils libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libpng-dev libdeflate-dev)
+optional=()
 if [ "${1:-}" = "--tests" ]; then
   packages+=(clang g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 python3)
+  if [ "$(dpkg --print-architecture)" = amd64 ]; then
+    optional+=(wine32:i386)
+  fi
 fi
 missing=()
-for p in "${packages[@]}"; do
+for p in "${packages[@]}" "${optional[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "installing: ${missing[*]}" >&2
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  export DEBIAN_FRONTEND=noninteractive
+  if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo dpkg --add-architecture i386
+  fi
   $sudo apt-get update -q
-  $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+  required=()
+  for p in "${missing[@]}"; do
+    [[ " ${optional[*]} " == *" $p "* ]] || required+=("$p")
+  done
+  if [ ${#required[@]} -gt 0 ]; then
+    $sudo apt-get install -y -q --no-install-recommends "${required[@]}"
+  fi
+  for p in "${optional[@]}"; do
+    if ! dpkg -s "$p" >/dev/null 2>&1 &&
+      ! $sudo apt-get install -y -q --no-install-recommends "$p"; then
+      echo "setup: $p could not be installed; the tests that need it will say SKIPPED" >&2
+    fi
+  done
 fi

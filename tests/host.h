@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstring>
@@ -57,7 +58,8 @@ class ScratchDir {
   ScratchDir() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     path_ = std::filesystem::temp_directory_path() /
-            ("quill32-" + std::string(info->test_suite_name()) + "-" + info->name());
+            ("quill32-" + std::string(info->test_suite_name()) + "-" + info->name() + "-" +
+             std::to_string(getpid()));  // the suite at each level runs beside its tests
     std::filesystem::remove_all(path_);
     std::filesystem::create_directories(path_);
   }

@@ -1,11 +1,19 @@
 // The vector level: the processor probed once, one table of kernels per
 // level, and the table of the level in effect (simd/kernels.h).
 //
-// The vector kernels are built for x86-64 only (QUILL32_X86_64_KERNELS);
-// elsewhere the one level is plain. The Windows DLLs keep to SSE2: mingw-w64's
-// GCC keeps the stack 16-byte aligned but spills AVX registers with aligned
-// 32-byte moves, and 32-bit hosts call with 4-byte-aligned stacks.
+// The vector kernels are built for x86 (QUILL32_X86_KERNELS: x86-64, and the
+// i686 DLL), the AVX-512 ones for Linux on x86-64 only
+// (QUILL32_AVX512_KERNELS); elsewhere the one level is plain. The Windows
+// DLLs go up to AVX2 (how their stacks stay safe for 32-byte spills is told
+// in CMakeLists.txt), SSE2 being their floor; as they export no level
+// setter, QUILL32_VECTOR_LEVEL in the host's environment caps their level
+// at load (for tests and measurements), which they then tell the debugger
+// (OutputDebugStringA).
 #include <cstring>
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 #include "decode/reconstruct.h"
 #include "encode/encoder.h"
@@ -34,7 +42,7 @@ constexpr Kernels kPlain = {
     .ac_codes = nullptr,
 };
 
-#if defined(QUILL32_X86_64_KERNELS)
+#if defined(QUILL32_X86_KERNELS)
 constexpr Kernels kSse2 = [] {
   Kernels k = kPlain;
   k.inverse_group = decode::InverseGroupSse2;
@@ -58,6 +66,7 @@ constexpr Kernels kAvx2 = [] {
   return k;
 }();
 
+#if defined(QUILL32_AVX512_KERNELS)
 constexpr Kernels kAvx512bw = [] {
   Kernels k = kAvx2;
   k.inverse_group = decode::InverseGroupAvx512bw;
@@ -80,13 +89,15 @@ constexpr Kernels kAvx512vbmi = [] {
 }();
 
 constexpr const Kernels* kTables[kLevelCount] = {&kPlain, &kSse2, &kAvx2, &kAvx512bw, &kAvx512vbmi};
-
-Level Probe() {
-#if defined(_WIN32)
-  return Level::kSse2;
 #else
+constexpr const Kernels* kTables[kLevelCount] = {&kPlain, &kSse2, &kAvx2, nullptr, nullptr};
+#endif
+
+// GCC's probe counts AVX2 only where the system saves the YMM registers.
+Level ProbeProcessor() {
   __builtin_cpu_init();
   if (!__builtin_cpu_supports("avx2")) return Level::kSse2;
+#if defined(QUILL32_AVX512_KERNELS)
   if (!(__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
         __builtin_cpu_supports("avx512cd") && __builtin_cpu_supports("popcnt"))) {
     return Level::kAvx2;
@@ -95,8 +106,36 @@ Level Probe() {
     return Level::kAvx512bw;
   }
   return Level::kAvx512vbmi;
+#else
+  return Level::kAvx2;
 #endif
 }
+
+#if defined(_WIN32)
+// The processor's best, capped by a level named in QUILL32_VECTOR_LEVEL (other
+// names leave it); when the variable is set, the outcome goes to the debugger.
+Level Probe() {
+  Level best = ProbeProcessor();
+  char wanted[16];
+  const DWORD length = GetEnvironmentVariableA("QUILL32_VECTOR_LEVEL", wanted, sizeof wanted);
+  if (length == 0 || length >= sizeof wanted) return best;
+  Level level;
+  const bool named = LevelOfName(wanted, level);
+  if (named && level < best) best = level;
+  char note[96];
+  std::strcpy(note, "QUILL32: vector level ");
+  std::strcat(note, LevelName(best));
+  std::strcat(note, named ? " (QUILL32_VECTOR_LEVEL=" : " (no such level: QUILL32_VECTOR_LEVEL=");
+  std::strcat(note, wanted);
+  std::strcat(note, ")\n");
+  OutputDebugStringA(note);
+  return best;
+}
+#else
+Level Probe() {
+  return ProbeProcessor();
+}
+#endif
 #else
 constexpr const Kernels* kTables[kLevelCount] = {&kPlain, nullptr, nullptr, nullptr, nullptr};
 

@@ -28,7 +28,8 @@ class Cli : public ::testing::Test {
   void SetUp() override {
     dir_ = fs::temp_directory_path() /
            ("quill-cli-" +
-            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "-" +
+            std::to_string(getpid()));  // the whole suite runs beside its tests one by one
     fs::remove_all(dir_);
     fs::create_directories(dir_);
   }

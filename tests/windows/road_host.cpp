@@ -1,7 +1,6 @@
-// A host of the library, as existing applications use it: on Windows it
-// loads QUILL32.DLL with LoadLibraryA and resolves every export by name and
-// by ordinal (both must give the same address); elsewhere it links the
-// library directly. It runs every export on the sample data and writes its
+// A host of the library, as existing applications use it (host_exports.h:
+// on Windows QUILL32.DLL loaded and resolved by name and ordinal, elsewhere
+// the library linked). It runs every export on the sample data and writes its
 // outputs, so that the outputs of the Windows DLL (under Wine) and of the
 // Linux library can be compared byte for byte.
 // Usage: road_host SAMPLES_FOLDER OUTPUT_FOLDER
@@ -10,57 +9,15 @@
 #include <string>
 #include <vector>
 
+#include "host_exports.h"
 #include "quill32.h"
+#if !defined(_WIN32)
+#include "quill32_vector.h"
+#endif
 
 namespace {
 
-struct Exports {
-  decltype(&WEP) wep;
-  decltype(&COMBINEMCU) combine_mcu;
-  decltype(&CombineImage) combine_image;
-  decltype(&CompressBmp) compress_bmp;
-  decltype(&EXPANDMCU) expand_mcu;
-  decltype(&FilterImage) filter_image;
-  decltype(&FreeMCU) free_mcu;
-  decltype(&LPYUV2DIB) decode;
-  decltype(&ReadYUV) read_yuv;
-  decltype(&SHARPMCU) sharp_mcu;
-  decltype(&Save2BMP) save_bmp;
-  decltype(&SharperImage) sharper_image;
-  decltype(&SubSample) sub_sample;
-  decltype(&TRANSMCU2BMP) render;
-  decltype(&YUV2DIB) yuv2dib;
-};
-
-bool Resolve(Exports& e) {
-#ifdef _WIN32
-  HMODULE dll = LoadLibraryA("QUILL32.DLL");
-  if (dll == nullptr) {
-    std::fprintf(stderr, "road_host: QUILL32.DLL cannot be loaded\n");
-    return false;
-  }
-  const char* names[15] = {"WEP",       "COMBINEMCU",   "CombineImage", "CompressBmp",
-                           "EXPANDMCU", "FilterImage",  "FreeMCU",      "LPYUV2DIB",
-                           "ReadYUV",   "SHARPMCU",     "Save2BMP",     "SharperImage",
-                           "SubSample", "TRANSMCU2BMP", "YUV2DIB"};
-  FARPROC procs[15];
-  for (int i = 0; i < 15; ++i) {
-    procs[i] = GetProcAddress(dll, names[i]);
-    const FARPROC by_ordinal = GetProcAddress(dll, MAKEINTRESOURCEA(i + 1));
-    if (procs[i] == nullptr || procs[i] != by_ordinal) {
-      std::fprintf(stderr, "road_host: %s is not export %d\n", names[i], i + 1);
-      return false;
-    }
-  }
-  std::memcpy(&e, procs, sizeof e);
-  static_assert(sizeof(Exports) == sizeof(procs));
-#else
-  e = {&WEP,         &COMBINEMCU,   &CombineImage, &CompressBmp,  &EXPANDMCU,
-       &FilterImage, &FreeMCU,      &LPYUV2DIB,    &ReadYUV,      &SHARPMCU,
-       &Save2BMP,    &SharperImage, &SubSample,    &TRANSMCU2BMP, &YUV2DIB};
-#endif
-  return true;
-}
+using host::Exports;
 
 HGLOBAL Alloc(std::size_t bytes) {
   return GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes);
@@ -186,7 +143,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   Exports e{};
-  if (!Resolve(e)) return 3;
+  if (!host::Resolve(e)) return 3;
   const std::string samples = argv[1], out = argv[2];
   Expect(e.wep(0) == 1, "WEP");
   Expect(e.yuv2dib(1, 2) == 0, "YUV2DIB");
@@ -198,5 +155,8 @@ int main(int argc, char** argv) {
   PictureOperations(e, samples, out);
   if (failures > 0) return 1;
   std::printf("road_host: all exports ran\n");
+#if !defined(_WIN32)
+  std::printf("vector level: %s\n", QuillVectorLevel());
+#endif
   return 0;
 }
