@@ -99,15 +99,12 @@ TEST(EncodeFrame, EqualsThePlainAttemptLoopWhicheverWayAttemptsAreTried) {
   // section), from the chroma section's start, or from block 240 whatever
   // its share, or from a later one of three checkpoints; the library's own
   // choice.
-  const encode::AttemptPolicy policies[] = {{0, 9999, {9999, 9999, 9999}, 0},
-                                             {0, 0, {9999, 9999, 9999}, 0},
-                                             {9999, 9999, {1, 1, 1}, 0},
-                                             {9999, 2000, {1, 1, 1}, 0},
-                                             {0, 2100, {1300, 1300, 1300}, 0},
-                                             {900, 9999, {240, 240, 240}, 0},
-                                             {9999, 1500, {7, 7, 7}, 50},
-                                             {9999, 9999, {100, 700, 1800}, 90},
-                                             encode::g_attempt_policy};
+  const encode::AttemptPolicy policies[] = {
+      {0, 9999, {9999, 9999, 9999}, 0}, {0, 0, {9999, 9999, 9999}, 0},
+      {9999, 9999, {1, 1, 1}, 0},       {9999, 2000, {1, 1, 1}, 0},
+      {0, 2100, {1300, 1300, 1300}, 0}, {900, 9999, {240, 240, 240}, 0},
+      {9999, 1500, {7, 7, 7}, 50},      {9999, 9999, {100, 700, 1800}, 90},
+      encode::g_attempt_policy};
   const encode::AttemptPolicy usual = encode::g_attempt_policy;
   std::set<int> steps;
   for (int amount = 0; amount <= 16; ++amount) {

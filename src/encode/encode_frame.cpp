@@ -22,16 +22,14 @@
 // first quantized into a buffer of its own while its bits are counted
 // (after an early overflow, first summed by a quick lower bound of each
 // block's bits, which at some 80% of the real count shows the overflows of
-// attempts well beyond the room without counting them). An attempt that the count shows to overflow is not written,
-// unless it is the last one to fail: an attempt that fails stores every
-// byte from offset 2 up to offset 24,573, so the last failed attempt alone
-// decides the bytes that stay behind the successful one, and only those
-// beyond the successful attempt's end are its to write. Its bytes depend on
-// its blocks alone, so it is written from the last block that begins before
-// that end, once the count has told where that block begins. (The count
-// gives way to a real attempt where it cannot be sure: a block that cannot
-// be coded, or luma ending so near the end that the alignment, which tests
-// no room, reaches offset 24,573.) The conversion, transform, quantizer and
+// attempts well beyond the room without counting them). An attempt that the count shows to overflow
+// is not written, unless it is the last one to fail: an attempt that fails stores every byte from
+// offset 2 up to offset 24,573, so the last failed attempt alone decides the bytes that stay behind
+// the successful one, and only those beyond the successful attempt's end are its to write. Its
+// bytes depend on its blocks alone, so it is written from the last block that begins before that
+// end, once the count has told where that block begins. (The count gives way to a real attempt
+// where it cannot be sure: a block that cannot be coded, or luma ending so near the end that the
+// alignment, which tests no room, reaches offset 24,573.) The conversion, transform, quantizer and
 // counts run on the kernels of the vector level in effect, and blocks that
 // cannot reach the end of the frame are written through a 64-bit word; all
 // give the bytes of the plain code, which is kept and tested against them.
@@ -433,8 +431,7 @@ int EncodeFrame(std::uint8_t* frame, const HGLOBAL* grid) {
       }
       if (r == kDone && count) {
         const std::int64_t bits = WriterBits(writer, state + format::kBitstreamOffset);
-        const Verdict verdict =
-            QuantizeAttempt(quantize, attempt, {written, bits, writer.dc_pred});
+        const Verdict verdict = QuantizeAttempt(quantize, attempt, {written, bits, writer.dc_pred});
         if (verdict == Verdict::kOverflows) {
           overflow_block = attempt.blocks;
           unwritten_failure = true;

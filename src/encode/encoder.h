@@ -154,8 +154,8 @@ void AlignChroma(BitWriter& w, const std::uint8_t* bitstream);
 // counted from there on (and written on from there if the count shows it
 // fits). Each later one is tried by the block after which the attempt
 // before it overflowed: below `bound_below` it is first summed by the
-// blocks' quick lower bounds (and counted exactly only if they fit); from `write_ahead_from` on it is
-// written at once, into a copy of the frame. Only the speed depends on them.
+// blocks' quick lower bounds (and counted exactly only if they fit); from `write_ahead_from` on it
+// is written at once, into a copy of the frame. Only the speed depends on them.
 struct AttemptPolicy {
   int bound_below;
   int write_ahead_from;

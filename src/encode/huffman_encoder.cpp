@@ -228,46 +228,22 @@ constexpr std::array<std::uint8_t, 176> MakeAcBits() {
   return bits;
 }
 constexpr auto kAcBits = MakeAcBits();
-// The codes of the small values (|v| <= 15) at each run (0..15) with their
-// value bits appended, ready to write. Example: run 1, value -2 is the code
-// 11011 (run 1, size 2) and the bits 01: 1101101, 7 bits.
-struct SmallCode {
-  std::uint32_t bits;
-  std::uint8_t length;
-};
-constexpr int kSmallestValue = -15;
-constexpr std::array<std::array<SmallCode, 31>, 16> MakeSmallCodes() {
-  std::array<std::array<SmallCode, 31>, 16> table{};
-  for (int run = 0; run < 16; ++run) {
-    for (int v = -15; v <= 15; ++v) {
-      if (v == 0) continue;
-      const int magnitude = v < 0 ? -v : v;
-      const int size = magnitude >= 8 ? 4 : magnitude >= 4 ? 3 : magnitude >= 2 ? 2 : 1;
-      const format::Code code = format::kAcCodeBySizeRun[static_cast<std::size_t>(size * 16 + run)];
-      const auto value = static_cast<std::uint32_t>(v > 0 ? v : v - 1) & ((1u << size) - 1);
-      table[static_cast<std::size_t>(run)][static_cast<std::size_t>(v - kSmallestValue)] = {
-          (std::uint32_t{code.bits} << size) | value,
-          static_cast<std::uint8_t>(code.length + size)};
-    }
-  }
-  return table;
-}
-constexpr auto kSmallCodes = MakeSmallCodes();
-static_assert(kSmallCodes[1][-2 - kSmallestValue].bits == 0b1101101 &&
-              kSmallCodes[1][-2 - kSmallestValue].length == 7);
-
-// The small code for run `run` (0..15) and value v, or null for |v| > 15.
-inline const SmallCode* FindSmallCode(int run, std::int32_t v) {
-  const auto index = static_cast<std::uint32_t>(v - kSmallestValue);
-  return index < 31 ? &kSmallCodes[static_cast<std::size_t>(run)][index] : nullptr;
-}
-
 // From this many non-zero AC coefficients on, computing the codes on vectors
 // pays (on processors that can).
 constexpr int kManyCodes = 8;
 
 constexpr int kZeroRunBits = format::kAcCodeBySizeRun[format::kZeroRun].length;        // 11
 constexpr int kEndOfBlockBits = format::kAcCodeBySizeRun[format::kEndOfBlock].length;  // 4
+
+// Bit length of 0..1,023.
+constexpr std::array<std::uint8_t, 1024> MakeSizes() {
+  std::array<std::uint8_t, 1024> sizes{};
+  for (std::size_t m = 1; m < sizes.size(); ++m)
+    sizes[m] = static_cast<std::uint8_t>(sizes[m >> 1] + 1);
+  return sizes;
+}
+constexpr auto kSizeOf = MakeSizes();
+static_assert(kSizeOf[1] == 1 && kSizeOf[2] == 2 && kSizeOf[1023] == 10);
 
 }  // namespace
 
@@ -323,16 +299,12 @@ Result EncodeBlockGathered(const std::int16_t coef[64], std::uint64_t nonzero, B
     previous = k;
     for (; run >= 16; run -= 16) acc.Put(ac[format::kZeroRun]);
     const std::int32_t v = coef[k];
-    if (const SmallCode* small = FindSmallCode(run, v)) {
-      acc.Put(small->bits, small->length);
-      continue;
-    }
     const std::uint32_t magnitude = static_cast<std::uint32_t>(v < 0 ? -v : v);
     if (magnitude > kMaxAcMagnitude) {
       *w.p = first;
       return EncodeBlockPlain(coef, w, end);
     }
-    const int size = NonZeroBitLength(magnitude);
+    const int size = kSizeOf[magnitude];
     const format::Code& code = ac[static_cast<std::size_t>(size * 16 + run)];
     acc.Put((std::uint32_t{code.bits} << size) | ValueBits(v, size), code.length + size);
   }
@@ -341,20 +313,6 @@ Result EncodeBlockGathered(const std::int16_t coef[64], std::uint64_t nonzero, B
   w.dc_pred = coef[0];
   return kDone;
 }
-
-namespace {
-
-// Bit length of 0..1,023.
-constexpr std::array<std::uint8_t, 1024> MakeSizes() {
-  std::array<std::uint8_t, 1024> sizes{};
-  for (std::size_t m = 1; m < sizes.size(); ++m)
-    sizes[m] = static_cast<std::uint8_t>(sizes[m >> 1] + 1);
-  return sizes;
-}
-constexpr auto kSizeOf = MakeSizes();
-static_assert(kSizeOf[1] == 1 && kSizeOf[2] == 2 && kSizeOf[1023] == 10);
-
-}  // namespace
 
 // Without a branch on the values (noisy blocks mix every size) and without
 // a bit scan (slow on some processors): sizes from a table, the magnitudes
