@@ -359,8 +359,10 @@ constexpr auto kFewestBits = MakeFewestBits();
 constexpr int BoundBits(int size) {
   return size == 1 ? 3 : size == 2 ? 4 : size == 3 ? 6 : size == 4 ? 8 : 10;
 }
+constexpr std::array<std::uint8_t, 11> kBoundBitsBySize = {0, 3, 4, 6, 8, 10, 10, 10, 10, 10, 10};
 static_assert([] {
   for (int size = 1; size <= 10; ++size) {
+    if (kBoundBitsBySize[static_cast<std::size_t>(size)] != BoundBits(size)) return false;
     if (BoundBits(size) > kFewestBits[static_cast<std::size_t>(size)]) return false;
   }
   return true;
@@ -386,17 +388,18 @@ static_assert([] {
 int BlockBitsAtLeast(const std::int16_t coef[64], std::uint64_t nonzero) {
   // The DC code and value take 2 bits at least, the EOB 4.
   int bits = 2 + kEndOfBlockBits;
-  int last = 0, count = 0;
-  for (int k = 1; k < 64; ++k) {
-    if ((nonzero >> k & 1) == 0) continue;
+  std::uint32_t magnitudes = 0;
+  const int count = __builtin_popcountll(nonzero);
+  const int last = nonzero == 0 ? 0 : 63 - __builtin_clzll(nonzero);
+  while (nonzero != 0) {
+    const int k = __builtin_ctzll(nonzero);
+    nonzero &= nonzero - 1;
     const std::int32_t v = coef[k];
     const auto magnitude = static_cast<std::uint32_t>(v < 0 ? -v : v);
-    if (magnitude > kMaxAcMagnitude) return -1;
-    bits += BoundBits(NonZeroBitLength(magnitude));
-    last = k;
-    ++count;
+    magnitudes |= magnitude;
+    bits += kBoundBitsBySize[kSizeOf[std::min<std::uint32_t>(magnitude, kMaxAcMagnitude)]];
   }
-  return bits + (last - count) / 2;
+  return magnitudes > kMaxAcMagnitude ? -1 : bits + (last - count) / 2;
 }
 
 }  // namespace quill::encode
