@@ -215,11 +215,6 @@ inline int BitLength32(std::uint32_t magnitude) {
   return magnitude == 0 ? 0 : 32 - __builtin_clz(magnitude);
 }
 
-// The same for the magnitude of a non-zero coefficient.
-inline int NonZeroBitLength(std::uint32_t magnitude) {
-  return 32 - __builtin_clz(magnitude);
-}
-
 // Code length plus value length of each AC entry (size * 16 + run).
 constexpr std::array<std::uint8_t, 176> MakeAcBits() {
   std::array<std::uint8_t, 176> bits{};
