@@ -91,21 +91,24 @@ std::vector<std::uint8_t> NoisyPicture(int amount, int seed) {
   });
 }
 
+// Every attempt counted first (with the quick bounds for every luma
+// section); every one written at once; the bounds never; mixtures in which
+// a counted failure comes before an attempt written at once; the first
+// attempt counted from its first block, from block 1,300 (in the chroma
+// section), from the chroma section's start, or from block 240 whatever
+// its share, or from a later one of three checkpoints; the library's own
+// choice.
+std::vector<encode::AttemptPolicy> Policies() {
+  return {{0, 9999, {9999, 9999, 9999}, 0}, {0, 0, {9999, 9999, 9999}, 0},
+          {9999, 9999, {1, 1, 1}, 0},       {9999, 2000, {1, 1, 1}, 0},
+          {0, 2100, {1300, 1300, 1300}, 0}, {900, 9999, {240, 240, 240}, 0},
+          {9999, 1500, {7, 7, 7}, 50},      {9999, 9999, {100, 700, 1800}, 90},
+          encode::g_attempt_policy};
+}
+
 TEST(EncodeFrame, EqualsThePlainAttemptLoopWhicheverWayAttemptsAreTried) {
-  // Every attempt counted first (with the quick bounds for every luma
-  // section); every one written at once; the bounds never; mixtures in which
-  // a counted failure comes before an attempt written at once; the first
-  // attempt counted from its first block, from block 1,300 (in the chroma
-  // section), from the chroma section's start, or from block 240 whatever
-  // its share, or from a later one of three checkpoints; the library's own
-  // choice.
-  const encode::AttemptPolicy policies[] = {
-      {0, 9999, {9999, 9999, 9999}, 0}, {0, 0, {9999, 9999, 9999}, 0},
-      {9999, 9999, {1, 1, 1}, 0},       {9999, 2000, {1, 1, 1}, 0},
-      {0, 2100, {1300, 1300, 1300}, 0}, {900, 9999, {240, 240, 240}, 0},
-      {9999, 1500, {7, 7, 7}, 50},      {9999, 9999, {100, 700, 1800}, 90},
-      encode::g_attempt_policy};
   const encode::AttemptPolicy usual = encode::g_attempt_policy;
+  const auto policies = Policies();
   std::set<int> steps;
   for (int amount = 0; amount <= 16; ++amount) {
     std::mt19937 rng(23 + amount);
@@ -126,6 +129,38 @@ TEST(EncodeFrame, EqualsThePlainAttemptLoopWhicheverWayAttemptsAreTried) {
     }
   }
   EXPECT_GE(steps.size(), 8u);  // the pictures take many different numbers of attempts
+}
+
+TEST(EncodeFrame, KeepsWhatAFailureStoresBeyondTheReachOfLaterOnes) {
+  // Noisy pictures whose first `flat` pixels are left without noise, so that
+  // one failed attempt's luma ends inside bitstream byte 24,570: its
+  // alignment and first chroma block store into offset 24,574, which the
+  // later failures never reach, and the attempts before it overflowed early
+  // (the quick bounds show its own overflow, in the chroma section).
+  struct Case {
+    int amount, flat;
+  };
+  for (const Case c : {Case{4, 1368}, Case{6, 9857}}) {
+    const auto noisy = NoisyPicture(c.amount, c.amount * 7);
+    auto picture = noisy;
+    const auto varied = MakeDib(320, 240, VariedPixel);
+    for (int i = 0; i < c.flat; ++i) {
+      const std::size_t at = 40 + (static_cast<std::size_t>(239 - i / 320) * 320 + i % 320) * 3;
+      std::copy_n(varied.begin() + static_cast<std::ptrdiff_t>(at), 3,
+                  picture.begin() + static_cast<std::ptrdiff_t>(at));
+    }
+    std::vector<std::uint8_t> before(24576, 0x6D);
+    const Encoded plain = PlainEncode(picture, before);
+    ASSERT_NE(plain.frame[24574], before[24574]) << c.amount;
+    const encode::AttemptPolicy usual = encode::g_attempt_policy;
+    for (const auto& policy : Policies()) {
+      encode::g_attempt_policy = policy;
+      const Encoded library = LibraryEncode(picture, before);
+      encode::g_attempt_policy = usual;
+      EXPECT_TRUE(library == plain)
+          << c.amount << " policy " << policy.bound_below << "/" << policy.write_ahead_from;
+    }
+  }
 }
 
 }  // namespace

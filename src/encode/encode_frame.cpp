@@ -357,6 +357,34 @@ void WriteFailureUnder(BitWriter& w, std::uint8_t* frame, int quality_word, Quan
   WriteBlocks(w, frame, f, nullptr, b, f.blocks);
 }
 
+// Whether the failure `f`, its overflow shown by the quick bounds in the
+// chroma section (its luma uncounted), ends its luma where the alignment
+// takes the writer beyond the room: its luma ends inside bitstream byte
+// 24,570, so that the alignment stores 0xAA and 0x00 into offsets 24,573 and
+// 24,574 and the first chroma block goes on into 24,574. A later failure
+// stores through offset 24,573 only, so that byte stays as `f` leaves it.
+bool LumaPassesTheRoom(const QuantizedAttempt& f) {
+  std::int64_t bits = 0;
+  std::int16_t pred = 0;
+  for (int i = 0; i < kBlocks; ++i) {
+    const int block_bits = CountBits(f.coef[i], f.nonzero[i], pred);
+    if (block_bits < 0) return true;  // a real write decides
+    bits += block_bits;
+    if (bits / 8 >= kRoomBytes) return false;  // it fails within luma
+  }
+  return ChromaStart(bits) / 8 >= kRoomBytes;
+}
+
+// Writes the failure `f`, counted only, into `bytes` where the next failure
+// does not cover all it stores (see LumaPassesTheRoom). Returns whether it
+// wrote.
+bool WriteUncovered(BitWriter& w, std::uint8_t* bytes, int quality_word, QuantizedAttempt& f) {
+  const bool luma_uncounted = f.exact_blocks < kBlocks && f.blocks > kBlocks;
+  if (!luma_uncounted || !LumaPassesTheRoom(f)) return false;
+  WriteAttempt(w, bytes, quality_word, f);
+  return true;
+}
+
 }  // namespace
 
 // 0xAA follows luma that ended inside an even-offset byte, 0x00 luma that
@@ -446,6 +474,12 @@ int EncodeFrame(std::uint8_t* frame, const HGLOBAL* grid) {
       if (r == kDone) attempt.blocks = 2 * kBlocks;
       overflow_block = attempt.blocks;
     } else if (overflow_block >= g_attempt_policy.write_ahead_from) {
+      // Whether this attempt fits or not, what the failure before stored
+      // beyond its reach stays.
+      if (unwritten_failure &&
+          WriteUncovered(writer, state, quality_word - kQualityWordStep, before)) {
+        unwritten_failure = false;
+      }
       std::uint8_t* copy = scratch.copies[state == scratch.copies[0] ? 1 : 0];
       std::memcpy(copy, state, format::kFrameBytes);
       r = WriteAttempt(writer, copy, quality_word, attempt, &quantize);
@@ -468,6 +502,9 @@ int EncodeFrame(std::uint8_t* frame, const HGLOBAL* grid) {
                                   ? QuantizeBounded(quantize, attempt)
                                   : QuantizeAttempt(quantize, attempt);
       if (verdict == Verdict::kOverflows && !last_step) {
+        // This failure's bytes cover the one before's, except beyond its reach.
+        if (unwritten_failure)
+          WriteUncovered(writer, state, quality_word - kQualityWordStep, before);
         overflow_block = attempt.blocks;
         unwritten_failure = true;
         format::Coarsen(quant);
