@@ -1,6 +1,7 @@
-// Any picture, into an output block of any prior content: a frame that the
-// encoder reports written must decode with every code matched, within the
-// bytes before the tag.
+// A picture drawn from a compact description (picture_maker.cpp), into an
+// output block of any prior content: a frame that the encoder reports
+// written must decode with every code matched, within the bytes before the
+// tag. The first four bytes are the block's prior content, repeated.
 #include <cstdio>
 
 #include "fuzz_support.h"
@@ -11,8 +12,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   quill::fuzz::Bytes in(data, size);
   const std::size_t live = quill::platform::LiveBlocks();
   HGLOBAL dib = GlobalAlloc(GMEM_MOVEABLE, 230440), frame = GlobalAlloc(GMEM_MOVEABLE, 24576);
-  in.Fill(static_cast<std::uint8_t*>(GlobalLock(dib)), 230440);
-  in.Fill(static_cast<std::uint8_t*>(GlobalLock(frame)), 24576);
+  std::uint8_t prior[4];
+  in.Fill(prior, 4);
+  quill::fuzz::Bytes(prior, 4).Fill(static_cast<std::uint8_t*>(GlobalLock(frame)), 24576);
+  quill::fuzz::MakePicture(in, static_cast<std::uint8_t*>(GlobalLock(dib)));
   GlobalUnlock(dib);
   GlobalUnlock(frame);
   if (CompressBmp(frame, dib) == 1) {
