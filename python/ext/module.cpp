@@ -4,9 +4,12 @@
 // short buffer.
 //
 // The library's calls must not overlap: every one is made under g_library,
-// with the GIL released, so that other Python threads run meanwhile (and
-// the conversions between numpy's RGB rows and the library's bottom-up BGR
-// pictures run outside the lock).
+// with the GIL released, so that other Python threads run meanwhile. All
+// that runs without the GIL holds g_library: the global blocks too (whose
+// table has a lock of its own) and the conversions between numpy's RGB rows
+// and the library's bottom-up BGR pictures (a tenth of a decode). fork()
+// waits for g_library (os.register_at_fork), so that a child never starts
+// with a lock held by a thread it does not have.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
@@ -190,9 +193,9 @@ Pixels Decode(const py::object& frame, bool large, bool sharpen) {
   Failure failure = Failure::kNone;
   {
     py::gil_scoped_release release;
+    const std::lock_guard<std::mutex> lock(g_library);
     Block dib(DibBytes(width, height));
     {
-      const std::lock_guard<std::mutex> lock(g_library);
       Grid grid(30, 20);
       if (!DecodeInto(bytes, grid)) {
         failure = Failure::kStepA;
@@ -224,9 +227,9 @@ Pixels DecodeFields(const py::object& frame_a, const py::object& frame_b, bool s
   Failure failure = Failure::kNone;
   {
     py::gil_scoped_release release;
+    const std::lock_guard<std::mutex> lock(g_library);
     Block dib(DibBytes(640, 480));
     {
-      const std::lock_guard<std::mutex> lock(g_library);
       // Field B first, so that the colours follow field A, decoded last.
       Grid grid_b(30, 20), wide_b(30, 40), grid_a(30, 20), wide_a(30, 40), tall(60, 40);
       if (!DecodeInto(b, grid_b)) {
@@ -260,6 +263,7 @@ py::bytes Encode(const Pixels& picture) {
   Failure failure = Failure::kNone;
   {
     py::gil_scoped_release release;
+    const std::lock_guard<std::mutex> lock(g_library);
     Block small(QUILL32_DIB_320x240_BYTES), out(kFrame);
     std::unique_ptr<Block> big;
     if (large) {
@@ -269,7 +273,6 @@ py::bytes Encode(const Pixels& picture) {
       ToDib(rgb, 320, 240, Bytes(small).get());
     }
     {
-      const std::lock_guard<std::mutex> lock(g_library);
       if (large && SubSample(small.get(), big->get(), 0.5f) != 1) {
         failure = Failure::kMemory;
       } else if (CompressBmp(out.get(), small.get()) != 1) {
@@ -293,10 +296,10 @@ Pixels Filter(const Pixels& picture, int (*filter)(HGLOBAL), int success) {
   Failure failure = Failure::kNone;
   {
     py::gil_scoped_release release;
+    const std::lock_guard<std::mutex> lock(g_library);
     Block dib(DibBytes(width, height));
     ToDib(in, width, height, Bytes(dib).get());
     {
-      const std::lock_guard<std::mutex> lock(g_library);
       if (filter(dib.get()) != success) failure = Failure::kMemory;
     }
     if (failure == Failure::kNone) FromDib(Bytes(dib).get(), width, height, rgb);
@@ -313,10 +316,10 @@ Pixels Subsample(const Pixels& picture) {
   Failure failure = Failure::kNone;
   {
     py::gil_scoped_release release;
+    const std::lock_guard<std::mutex> lock(g_library);
     Block big(QUILL32_DIB_640x480_BYTES), small(QUILL32_DIB_320x240_BYTES);
     ToDib(in, 640, 480, Bytes(big).get());
     {
-      const std::lock_guard<std::mutex> lock(g_library);
       if (SubSample(small.get(), big.get(), 0.5f) != 1) failure = Failure::kMemory;
     }
     if (failure == Failure::kNone) FromDib(Bytes(small).get(), 320, 240, rgb);
@@ -334,12 +337,12 @@ Pixels Combine(const Pixels& first, const Pixels& second) {
   Failure failure = Failure::kNone;
   {
     py::gil_scoped_release release;
+    const std::lock_guard<std::mutex> lock(g_library);
     Block field_a(QUILL32_DIB_320x240_BYTES), field_b(QUILL32_DIB_320x240_BYTES),
         big(QUILL32_DIB_640x480_BYTES);
     ToDib(a, 320, 240, Bytes(field_a).get());
     ToDib(b, 320, 240, Bytes(field_b).get());
     {
-      const std::lock_guard<std::mutex> lock(g_library);
       if (CombineImage(big.get(), field_a.get(), field_b.get()) != 1) failure = Failure::kMemory;
     }
     if (failure == Failure::kNone) FromDib(Bytes(big).get(), 640, 480, rgb);
