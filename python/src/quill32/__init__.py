@@ -1,0 +1,240 @@
+"""QUILL32 frames in Python.
+
+A frame is exactly 24,576 bytes and holds one 320x240 colour picture;
+pictures here are numpy arrays of shape (height, width, 3), dtype uint8, RGB,
+top row first. The library's calls never overlap: the package makes them
+one at a time under a lock, with the GIL released while the library runs,
+so that it can be used from many threads.
+
+Importing the package registers the Pillow plugin (format "QUILL32") when
+Pillow is installed; ``quill32.archive`` runs jobs over many files, on a
+local process pool or on Dask.
+"""
+
+import os as _os
+
+import numpy as _np
+
+from . import _quill32
+
+__version__ = _quill32.__version__
+FRAME_BYTES = _quill32.FRAME_BYTES
+SIZES = ((320, 240), (640, 480))
+
+__all__ = [
+    "FRAME_BYTES",
+    "combine",
+    "decode",
+    "decode_fields",
+    "encode",
+    "inspect",
+    "sharpen",
+    "smooth",
+    "subsample",
+    "vector_level",
+    "set_vector_level",
+]
+
+
+def _frame(frame, name="frame"):
+    """A C-contiguous view of a bytes-like frame of exactly 24,576 bytes."""
+    try:
+        view = memoryview(frame)
+    except TypeError:
+        raise TypeError(
+            "%s must be a bytes-like object, not %s" % (name, type(frame).__name__)
+        ) from None
+    if view.nbytes != FRAME_BYTES:
+        raise ValueError(
+            "%s is %d bytes; a frame is exactly %d bytes" % (name, view.nbytes, FRAME_BYTES)
+        )
+    return view if view.c_contiguous else view.tobytes()
+
+
+def _picture(picture, name, sizes):
+    """`picture` (an array or a PIL image) as a C-contiguous uint8 RGB array
+    of one of `sizes` ((width, height) pairs)."""
+    if not isinstance(picture, _np.ndarray) and hasattr(picture, "getbands"):
+        picture = _np.asarray(picture.convert("RGB"))
+    if not isinstance(picture, _np.ndarray):
+        raise ValueError("%s must be a numpy array or a PIL image" % name)
+    wanted = " or ".join("(%d, %d, 3)" % (h, w) for w, h in sizes)
+    if picture.dtype != _np.uint8:
+        raise ValueError("%s has dtype %s; uint8 is taken" % (name, picture.dtype))
+    if picture.ndim != 3 or picture.shape[2] != 3 or (picture.shape[1], picture.shape[0]) not in sizes:
+        raise ValueError("%s has shape %s; %s is taken" % (name, picture.shape, wanted))
+    return _np.ascontiguousarray(picture)
+
+
+def decode(frame, size=(320, 240), sharpen=False):
+    """Decodes a frame into a picture.
+
+    frame: any bytes-like object of exactly 24,576 bytes (ValueError
+    otherwise, naming its length). size: (320, 240), or (640, 480) for the
+    block-domain doubling. sharpen: sharpen the luma before rendering.
+
+    Returns an array of shape (height, width, 3), uint8, RGB, top row first.
+    A damaged frame is decoded as it is (``inspect`` tells its damage); a
+    frame whose quality step the decoder refuses raises ValueError.
+    """
+    size = tuple(size)
+    if size not in SIZES:
+        raise ValueError("size is %s; (320, 240) or (640, 480) is taken" % (size,))
+    return _quill32.decode(_frame(frame), size == (640, 480), bool(sharpen))
+
+
+def decode_fields(frame_a, frame_b, sharpen=False):
+    """The 640x480 picture of two fields: frame_a's rows interleaved with
+    frame_b's (each doubled in width), as ``quill decode A --field2 B
+    --size 640x480`` makes it.
+
+    The renderer takes the colours of the last frame decoded: frame_b is
+    decoded first, so the colours follow frame_a. Returns a (480, 640, 3)
+    uint8 RGB array.
+    """
+    return _quill32.decode_fields(
+        _frame(frame_a, "frame_a"), _frame(frame_b, "frame_b"), bool(sharpen)
+    )
+
+
+def encode(picture):
+    """Encodes a picture into a frame (bytes, 24,576 of them, tagged).
+
+    picture: a (240, 320, 3) or (480, 640, 3) uint8 RGB array, or a PIL image
+    of 320x240 or 640x480 (converted to RGB). A 640x480 picture is halved
+    first, as ``subsample`` halves it. Other shapes or dtypes raise
+    ValueError.
+    """
+    return _quill32.encode(_picture(picture, "picture", SIZES))
+
+
+_PROBLEMS = (
+    (0x01, lambda r: "quality step out of the decoder's range"),
+    (
+        0x02,
+        lambda r: "%d unmatched code%s"
+        % (r["unmatched_codes"], "" if r["unmatched_codes"] == 1 else "s"),
+    ),
+    (
+        0x04,
+        lambda r: "1 block runs past its end"
+        if r["overrunning_blocks"] == 1
+        else "%d blocks run past their end" % r["overrunning_blocks"],
+    ),
+    (0x08, lambda r: "bitstream runs into the tag"),
+    (0x10, lambda r: "frame sum 0x55 under a tag"),
+)
+
+
+def inspect(frame):
+    """What the library's check reads in a frame, without decoding it: the
+    keys and values of one entry of ``quill info --json`` (without "file").
+
+    kind ("tagged" or "legacy"), tag (the last byte), quality_step, luma_end
+    and bitstream_end (frame offsets after each section), unmatched_codes,
+    overrunning_blocks, clear_of_tag, frame_sum (8-bit sum of all bytes),
+    damaged, and problems (the reasons for damage, in words).
+    """
+    raw = _quill32.check(_frame(frame))
+    problems = [text(raw) for bit, text in _PROBLEMS if raw["damage"] & bit]
+    return {
+        "kind": "tagged" if raw["tagged"] else "legacy",
+        "tag": raw["tag"],
+        "quality_step": raw["quality_step"],
+        "luma_end": raw["luma_end"],
+        "bitstream_end": raw["bitstream_end"],
+        "unmatched_codes": raw["unmatched_codes"],
+        "overrunning_blocks": raw["overrunning_blocks"],
+        "clear_of_tag": raw["clear_of_tag"],
+        "frame_sum": raw["frame_sum"],
+        "damaged": bool(problems),
+        "problems": problems,
+    }
+
+
+def smooth(picture):
+    """A smoothed copy of a picture (7x7 pyramid; a 3-pixel border kept).
+    picture: an (H, W, 3) uint8 RGB array, W a multiple of 4."""
+    return _quill32.smooth(_filterable(picture))
+
+
+def sharpen(picture):
+    """A sharpened copy of a picture (four-neighbour filter that only raises
+    values; the outermost rows and columns kept). picture: an (H, W, 3)
+    uint8 RGB array, W a multiple of 4."""
+    return _quill32.sharpen(_filterable(picture))
+
+
+def _filterable(picture):
+    if not isinstance(picture, _np.ndarray) or picture.dtype != _np.uint8:
+        raise ValueError("picture must be a uint8 numpy array")
+    if picture.ndim != 3 or picture.shape[2] != 3 or picture.shape[0] < 1:
+        raise ValueError("picture has shape %s; (H, W, 3) is taken" % (picture.shape,))
+    if picture.shape[1] % 4 != 0 or picture.shape[1] < 4:
+        raise ValueError(
+            "picture is %d pixels wide; the filters take widths that are multiples of 4"
+            % picture.shape[1]
+        )
+    return _np.ascontiguousarray(picture)
+
+
+def subsample(picture):
+    """Halves a (480, 640, 3) uint8 RGB picture to (240, 320, 3): the floor
+    mean of each 2x2 square, as the encoder's input is halved."""
+    return _quill32.subsample(_picture(picture, "picture", ((640, 480),)))
+
+
+def combine(first, second):
+    """The (480, 640, 3) picture of two (240, 320, 3) uint8 RGB fields."""
+    return _quill32.combine(
+        _picture(first, "first", ((320, 240),)), _picture(second, "second", ((320, 240),))
+    )
+
+
+def vector_level():
+    """The name of the library's vector level in effect ("plain", "sse2",
+    "avx2", "avx512bw" or "avx512vbmi")."""
+    return _quill32.vector_level()
+
+
+def set_vector_level(name):
+    """Sets the library's vector level, capped at the processor's best, and
+    returns the level now in effect; ValueError for a name that is no level.
+    Every level gives the same bytes. At import the package takes the level
+    from QUILL32_VECTOR_LEVEL, as the quill tool does."""
+    level = _quill32.set_vector_level(str(name))
+    if level is None:
+        raise ValueError(
+            "%r is no vector level (plain, sse2, avx2, avx512bw or avx512vbmi)" % (name,)
+        )
+    return level
+
+
+def _level_from_environment():
+    wanted = _os.environ.get("QUILL32_VECTOR_LEVEL", "")
+    if wanted and _quill32.set_vector_level(wanted) is None:
+        import warnings
+
+        warnings.warn(
+            "QUILL32_VECTOR_LEVEL=%s: no such vector level; %s is used"
+            % (wanted, _quill32.vector_level()),
+            RuntimeWarning,
+        )
+
+
+_level_from_environment()
+# A child made by fork() must not start with the library's lock taken by a
+# thread it does not have: the lock is held across the fork.
+if hasattr(_os, "register_at_fork"):
+    _os.register_at_fork(
+        before=_quill32._acquire,
+        after_in_parent=_quill32._release,
+        after_in_child=_quill32._release,
+    )
+
+try:
+    import PIL as _PIL  # noqa: F401
+except ImportError:  # no Pillow: arrays only
+    pass
+else:
+    from . import pillow as _pillow  # noqa: F401  (registers the plugin)

@@ -1,0 +1,285 @@
+"""Jobs over many frames: checking them and converting them to pictures, on
+a local process pool or on the workers of a Dask cluster.
+
+Frames are independent and the library's state is process-wide, so the work
+runs in processes, each with its own library, in batches of files (never one
+task per frame). The workers read and write the paths they are given: on a
+cluster, the files must be on storage that every worker sees at the same
+path.
+
+Errors belong to their file: ``verify`` reports them as ``quill info --json``
+does (``{"file": ..., "error": ...}``), ``convert`` puts a ``FileError`` in
+the place of the file's output; a batch that is lost as a whole (a worker
+that dies) gives a ``FileError`` for each of its files.
+"""
+
+import concurrent.futures
+import functools
+import io
+import math
+import os
+import secrets
+import stat
+
+import numpy as np
+
+import quill32
+
+__all__ = ["FileError", "convert", "verify"]
+
+FORMATS = ("png", "bmp")
+_MAX_BATCH = 64
+
+
+class FileError(Exception):
+    """A file that could not be done: ``file`` and ``reason``."""
+
+    def __init__(self, file, reason):
+        super().__init__(file, reason)
+        self.file = file
+        self.reason = reason
+
+    def __str__(self):
+        return "%s: %s" % (self.file, self.reason)
+
+
+def _os_reason(what, error):
+    return "%s: %s" % (what, os.strerror(error.errno) if error.errno else str(error))
+
+
+def _read_frame(path):
+    """The frame's bytes, or raises FileError with the reason as quill says it."""
+    try:
+        with open(path, "rb") as f:
+            st = os.fstat(f.fileno())
+            if stat.S_ISDIR(st.st_mode):
+                raise FileError(path, "is a folder")
+            if stat.S_ISREG(st.st_mode) and 0 < st.st_size != quill32.FRAME_BYTES:
+                data = None
+            else:
+                data = f.read(quill32.FRAME_BYTES + 1)
+    except IsADirectoryError:
+        raise FileError(path, "is a folder") from None
+    except OSError as e:
+        raise FileError(path, _os_reason("cannot be read", e)) from None
+    if data is None or len(data) != quill32.FRAME_BYTES:
+        if data is None:
+            said = "is %d bytes" % st.st_size
+        elif len(data) > quill32.FRAME_BYTES:
+            said = "is more than %d bytes" % quill32.FRAME_BYTES
+        else:
+            said = "is %d bytes" % len(data)
+        raise FileError(path, said + "; a frame is exactly 24576 bytes")
+    return data
+
+
+def _verify_batch(paths):
+    results = []
+    for path in paths:
+        try:
+            results.append(dict({"file": path}, **quill32.inspect(_read_frame(path))))
+        except FileError as e:
+            results.append({"file": path, "error": e.reason})
+    return results
+
+
+def _picture_file(pixels, fmt):
+    if fmt == "bmp":
+        # As Save2BMP writes it: the file header, the DIB's, rows bottom-up in BGR.
+        height, width = pixels.shape[:2]
+        body = pixels[::-1, :, ::-1].tobytes()
+        header = b"BM" + (54 + len(body)).to_bytes(4, "little") + bytes(4) + (54).to_bytes(4, "little")
+        info = (
+            (40).to_bytes(4, "little")
+            + width.to_bytes(4, "little")
+            + height.to_bytes(4, "little")
+            + (1).to_bytes(2, "little")
+            + (24).to_bytes(2, "little")
+            + bytes(4)
+            + len(body).to_bytes(4, "little")
+            + bytes(16)
+        )
+        return header + info + body
+    from PIL import Image
+
+    out = io.BytesIO()
+    Image.fromarray(pixels).save(out, format="PNG", compress_level=1)
+    return out.getvalue()
+
+
+def _write_atomic(path, data):
+    """Writes `data` to a hidden temporary beside `path` (mode 0666 less the
+    umask, or the mode of the file it replaces), makes it durable, then
+    renames it into place: a crash leaves the old file or the new one."""
+    folder, name = os.path.split(path)
+    temporary = os.path.join(folder, ".%s.%s.tmp" % (name, secrets.token_hex(4)))
+    fd = os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC, 0o666)
+    try:
+        try:
+            os.fchmod(fd, stat.S_IMODE(os.stat(path).st_mode))
+        except FileNotFoundError:
+            pass
+        view = memoryview(data)
+        while view:
+            view = view[os.write(fd, view):]
+        os.fsync(fd)
+        os.close(fd)
+        fd = -1
+        os.replace(temporary, path)
+    except BaseException:
+        if fd >= 0:
+            os.close(fd)
+        try:
+            os.unlink(temporary)
+        except OSError:
+            pass
+        raise
+
+
+def _sync_folder(folder):
+    fd = os.open(folder or ".", os.O_RDONLY | os.O_DIRECTORY | os.O_CLOEXEC)
+    try:
+        os.fsync(fd)
+    finally:
+        os.close(fd)
+
+
+def _convert_batch(jobs, size, fmt, sharpen):
+    results, folders = [], set()
+    for path, output in jobs:
+        try:
+            frame = _read_frame(path)
+            try:
+                pixels = quill32.decode(frame, size=size, sharpen=sharpen)
+            except ValueError as e:
+                raise FileError(path, str(e).replace("frame ", "", 1)) from None
+            folder = os.path.dirname(output)
+            try:
+                os.makedirs(folder or ".", exist_ok=True)
+            except OSError as e:
+                raise FileError(path, _os_reason("cannot write into " + folder, e)) from None
+            try:
+                _write_atomic(output, _picture_file(pixels, fmt))
+            except OSError as e:
+                raise FileError(path, _os_reason("cannot be written to " + output, e)) from None
+            folders.add(folder)
+            results.append(output)
+        except FileError as e:
+            results.append(e)
+    # The renames are durable once their folders are.
+    for folder in folders:
+        try:
+            _sync_folder(folder)
+        except OSError as e:
+            for i, r in enumerate(results):
+                if isinstance(r, str) and os.path.dirname(r) == folder:
+                    results[i] = FileError(jobs[i][0], _os_reason("cannot be made durable", e))
+    return results
+
+
+def _batches(items, workers, batch_size):
+    if batch_size is None:
+        batch_size = min(_MAX_BATCH, max(1, math.ceil(len(items) / (4 * max(1, workers)))))
+    return [items[i : i + batch_size] for i in range(0, len(items), batch_size)]
+
+
+def _run(function, items, client, processes, batch_size, file_of):
+    """Runs function(batch) over batches of items and joins the results in
+    order; a batch that fails as a whole gives a FileError per item."""
+    if not items:
+        return []
+    if client is not None:
+        workers = sum(client.nthreads().values())
+    else:
+        workers = processes or os.cpu_count() or 1
+    batches = _batches(items, workers, batch_size)
+
+    def lost(batch, error):
+        reason = "lost with its batch: %s: %s" % (type(error).__name__, error)
+        return [FileError(file_of(item), reason) for item in batch]
+
+    results = []
+    if client is not None:
+        futures = client.map(function, batches, pure=False)
+        for batch, future in zip(batches, futures):
+            try:
+                results.extend(future.result())
+            except Exception as e:  # a worker died, a batch could not be sent back
+                results.extend(lost(batch, e))
+        return results
+    if workers == 1 or len(batches) == 1:
+        for batch in batches:
+            results.extend(function(batch))
+        return results
+    with concurrent.futures.ProcessPoolExecutor(min(workers, len(batches))) as pool:
+        futures = [pool.submit(function, batch) for batch in batches]
+        for batch, future in zip(batches, futures):
+            try:
+                results.extend(future.result())
+            except Exception as e:
+                results.extend(lost(batch, e))
+    return results
+
+
+def verify(paths, client=None, processes=None, batch_size=None):
+    """Checks every frame, as ``quill info --json`` does: one dict per path,
+    in order, ``{"file": path, ...quill32.inspect(frame)}``, or
+    ``{"file": path, "error": reason}`` for a file that is no frame.
+
+    client: a ``dask.distributed.Client`` to spread the batches over its
+    workers; without one, a local pool of `processes` processes (default:
+    one per processor; 1 works in this process).
+    """
+    paths = [os.fspath(p) for p in paths]
+    results = _run(_verify_batch, paths, client, processes, batch_size, lambda p: p)
+    return [
+        {"file": r.file, "error": r.reason} if isinstance(r, FileError) else r for r in results
+    ]
+
+
+def convert(
+    paths,
+    out_dir,
+    size=(320, 240),
+    fmt="png",
+    client=None,
+    sharpen=False,
+    processes=None,
+    batch_size=None,
+):
+    """Decodes every frame into a picture file in out_dir, named as the
+    frame with the format's suffix (``a/b.yuv`` -> ``out_dir/b.png``).
+
+    size: (320, 240) or (640, 480); fmt: "png" or "bmp"; sharpen: the luma
+    sharpening. Each output is written as ``quill decode`` writes it: into a
+    hidden temporary beside it, made durable, then renamed into place (an
+    existing file is replaced, keeping its mode). Two inputs that would
+    write the same output, or an output that names an input, raise
+    ValueError before any work.
+
+    Returns one entry per path, in order: the output's path, or a FileError
+    telling why that file failed. client, processes, batch_size: as for
+    ``verify``.
+    """
+    size = tuple(size)
+    if size not in quill32.SIZES:
+        raise ValueError("size is %s; (320, 240) or (640, 480) is taken" % (size,))
+    if fmt not in FORMATS:
+        raise ValueError("fmt is %r; %s is taken" % (fmt, " or ".join(map(repr, FORMATS))))
+    paths = [os.fspath(p) for p in paths]
+    out_dir = os.fspath(out_dir)
+    jobs, seen = [], {}
+    inputs = {os.path.realpath(p) for p in paths}
+    for path in paths:
+        stem = os.path.splitext(os.path.basename(path.rstrip("/")))[0]
+        output = os.path.join(out_dir, stem + "." + fmt)
+        key = os.path.realpath(output)
+        if key in seen:
+            raise ValueError("%s and %s would both be written to %s" % (seen[key], path, output))
+        if key in inputs:
+            raise ValueError("%s would be written over an input" % output)
+        seen[key] = path
+        jobs.append((path, output))
+    work = functools.partial(_convert_batch, size=size, fmt=fmt, sharpen=bool(sharpen))
+    return _run(work, jobs, client, processes, batch_size, lambda job: job[0])
+

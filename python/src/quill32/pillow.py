@@ -1,0 +1,67 @@
+"""The Pillow plugin for QUILL32 frames, registered by ``import quill32``.
+
+``PIL.Image.open(path)`` opens a frame as a 320x240 RGB image (format
+"QUILL32"; ``image.info["quill32"]`` holds ``quill32.inspect``'s report), and
+``image.save(path, format="QUILL32")``, or to a path ending in ``.yuv``,
+writes one from a 320x240 or 640x480 image (the larger halved first).
+
+A frame has no magic number, so the plugin is tried after every other
+format that Pillow has, and claims a file only when it is exactly 24,576
+bytes and its quality step is one that the decoder takes.
+"""
+
+import numpy as np
+from PIL import Image, ImageFile
+
+import quill32
+
+FORMAT = "QUILL32"
+
+
+class QuillImageFile(ImageFile.ImageFile):
+    format = FORMAT
+    format_description = "QUILL32 frame"
+
+    def _open(self):
+        start = self.fp.tell()
+        self.fp.seek(0, 2)
+        size = self.fp.tell() - start
+        self.fp.seek(start)
+        if size != quill32.FRAME_BYTES:
+            raise SyntaxError("not a QUILL32 frame: not 24576 bytes")
+        report = quill32.inspect(self.fp.read(quill32.FRAME_BYTES))
+        if "quality step out of the decoder's range" in report["problems"]:
+            raise SyntaxError("not a QUILL32 frame: its quality step is out of range")
+        self.fp.seek(start)
+        self.mode = "RGB"
+        self._size = (320, 240)
+        self.info[FORMAT.lower()] = report
+        self.tile = [(FORMAT, (0, 0) + self.size, start, None)]
+
+
+class QuillDecoder(ImageFile.PyDecoder):
+    _pulls_fd = True
+
+    def decode(self, buffer):
+        frame = self.fd.read(quill32.FRAME_BYTES)
+        if len(frame) != quill32.FRAME_BYTES:
+            raise OSError("frame is cut short: %d of %d bytes" % (len(frame), quill32.FRAME_BYTES))
+        self.set_as_raw(quill32.decode(frame).tobytes())
+        return -1, 0
+
+
+def _save(image, fp, filename):
+    if image.size not in quill32.SIZES:
+        raise ValueError(
+            "cannot write a %dx%d image as a QUILL32 frame; 320x240 or 640x480 is taken"
+            % image.size
+        )
+    fp.write(quill32.encode(np.asarray(image.convert("RGB"))))
+
+
+# Every other plugin first: the frame's test is the weakest.
+Image.init()
+Image.register_open(FORMAT, QuillImageFile)
+Image.register_decoder(FORMAT, QuillDecoder)
+Image.register_save(FORMAT, _save)
+Image.register_extension(FORMAT, ".yuv")

@@ -1,0 +1,56 @@
+"""Shared fixtures: the tree's samples, the quill tool (whose outputs the
+package must match), a 2-worker Dask cluster."""
+
+import os
+import subprocess
+from pathlib import Path
+
+import pytest
+
+TREE = Path(__file__).resolve().parents[2]
+SAMPLES = sorted(TREE.glob("samples/*.yuv")) + sorted(TREE.glob("samples/photos/*.yuv"))
+PICTURES = sorted(TREE.glob("samples/*.bmp"))
+
+
+def _quill_path():
+    wanted = os.environ.get("QUILL")
+    if wanted:
+        if not os.access(wanted, os.X_OK):
+            raise RuntimeError("QUILL=%s is not an executable" % wanted)
+        return wanted
+    built = TREE / "build" / "gcc" / "tools" / "quill"
+    return str(built) if os.access(built, os.X_OK) else None
+
+
+@pytest.fixture(scope="session")
+def quill():
+    """Runs the quill tool: quill(*args) -> stdout bytes (exit 0 or 1 taken)."""
+    path = _quill_path()
+    if path is None:
+        pytest.skip("no quill tool: build it (build/gcc/tools/quill) or set QUILL")
+
+    def run(*args, ok=(0,)):
+        done = subprocess.run([path, *map(str, args)], capture_output=True, timeout=120)
+        assert done.returncode in ok, done.stderr.decode(errors="replace")
+        return done.stdout
+
+    return run
+
+
+@pytest.fixture(scope="session")
+def frames():
+    assert len(SAMPLES) >= 8, "samples missing from %s" % TREE
+    return {p: p.read_bytes() for p in SAMPLES}
+
+
+@pytest.fixture(scope="session")
+def dask_client():
+    distributed = pytest.importorskip("distributed")
+    with distributed.LocalCluster(
+        n_workers=2,
+        threads_per_worker=1,
+        processes=True,
+        dashboard_address=None,
+        silence_logs="error",
+    ) as cluster, distributed.Client(cluster) as client:
+        yield client

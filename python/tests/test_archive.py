@@ -1,0 +1,123 @@
+"""Archive jobs: in this process, on the local pool and on a 2-worker Dask
+cluster, against quill info and quill32.decode; errors stay with their file."""
+
+import json
+import os
+import stat
+
+import numpy as np
+import pytest
+from PIL import Image
+
+import quill32
+from quill32 import archive
+from conftest import SAMPLES
+
+RUNNERS = ["one_process", "local_pool", "dask"]
+
+
+@pytest.fixture(params=RUNNERS)
+def runner(request):
+    """Keyword arguments that choose where archive jobs run."""
+    if request.param == "dask":
+        return {"client": request.getfixturevalue("dask_client"), "batch_size": 3}
+    return {"processes": 1 if request.param == "one_process" else 2, "batch_size": 3}
+
+
+@pytest.fixture(scope="module")
+def inputs(tmp_path_factory):
+    """The samples twice over (as copies), with files that are no frame."""
+    folder = tmp_path_factory.mktemp("inputs")
+    paths = []
+    for round in range(2):
+        for sample in SAMPLES:
+            paths.append(folder / ("%d-%s" % (round, sample.name)))
+            paths[-1].write_bytes(sample.read_bytes())
+    (folder / "notes.txt").write_text("not a frame\n")
+    refused = bytearray(SAMPLES[0].read_bytes())
+    refused[1] = 200
+    (folder / "refused.yuv").write_bytes(refused)
+    (folder / "sub").mkdir()
+    bad = [folder / "notes.txt", folder / "missing.yuv", folder / "sub", folder / "refused.yuv"]
+    paths[3:3] = bad
+    return [str(p) for p in paths], {str(p) for p in bad}
+
+
+def test_verify_equals_quill_info(quill, inputs, runner):
+    paths, _ = inputs
+    expected = json.loads(quill("info", "--json", *paths, ok=(1,)))
+    for entry in expected:  # folders are not walked here: no -r to give
+        if entry.get("error", "").startswith("is a folder"):
+            entry["error"] = "is a folder"
+    assert archive.verify(paths, **runner) == expected
+
+
+@pytest.mark.parametrize("size, fmt", [((320, 240), "png"), ((640, 480), "bmp")])
+def test_convert_writes_what_decode_gives(tmp_path, inputs, runner, size, fmt):
+    paths, bad = inputs
+    out = tmp_path / "out"
+    results = archive.convert(paths, out, size=size, fmt=fmt, **runner)
+    assert len(results) == len(paths)
+    umask = os.umask(0)
+    os.umask(umask)
+    for path, result in zip(paths, results):
+        if path in bad or path.endswith("refused.yuv"):
+            assert isinstance(result, archive.FileError) and result.file == path
+            continue
+        assert result == str(out / (os.path.basename(path)[:-4] + "." + fmt))
+        with open(path, "rb") as f:
+            expected = quill32.decode(f.read(), size=size)
+        with Image.open(result) as image:
+            assert image.format == fmt.upper()
+            assert np.array_equal(np.asarray(image), expected)
+        assert stat.S_IMODE(os.stat(result).st_mode) == 0o666 & ~umask
+    reasons = {os.path.basename(r.file): r.reason for r in results if isinstance(r, Exception)}
+    assert reasons == {
+        "notes.txt": "is 12 bytes; a frame is exactly 24576 bytes",
+        "missing.yuv": "cannot be read: No such file or directory",
+        "sub": "is a folder",
+        "refused.yuv": "cannot be decoded: its quality step 200 is out of range",
+    }
+    assert sorted(os.listdir(out)) == sorted(os.path.basename(r) for r in results
+                                             if isinstance(r, str))  # no temporaries
+
+
+def test_convert_replaces_outputs_keeping_their_mode(tmp_path):
+    out = tmp_path / "out"
+    out.mkdir()
+    (out / "busy.png").write_bytes(b"old")
+    os.chmod(out / "busy.png", 0o640)
+    [result] = archive.convert([SAMPLES[0]], out, processes=1)
+    assert stat.S_IMODE(os.stat(result).st_mode) == 0o640
+    assert Image.open(result).format == "PNG"
+
+
+def test_convert_refuses_clashing_outputs_before_any_work(tmp_path):
+    a, b = tmp_path / "a", tmp_path / "b"
+    a.mkdir()
+    b.mkdir()
+    for folder in (a, b):
+        (folder / "x.yuv").write_bytes(SAMPLES[0].read_bytes())
+    with pytest.raises(ValueError, match="both be written"):
+        archive.convert([a / "x.yuv", b / "x.yuv"], tmp_path / "out")
+    (a / "y.bmp").write_bytes(b"")
+    with pytest.raises(ValueError, match="over an input"):
+        archive.convert([a / "y.bmp", a / "y.yuv"], a, fmt="bmp")
+    with pytest.raises(ValueError, match="fmt"):
+        archive.convert([a / "x.yuv"], tmp_path / "out", fmt="gif")
+    assert not (tmp_path / "out").exists()
+
+
+def _dying_batch(jobs, **options):
+    if any("1-" in os.path.basename(path) for path, _ in jobs):
+        os._exit(1)  # the worker process dies with its batch
+    return archive._convert_batch(jobs, **options)
+
+
+def test_a_lost_batch_gives_an_error_for_each_of_its_files(tmp_path, inputs, monkeypatch):
+    paths, _ = inputs
+    monkeypatch.setattr(archive, "_convert_batch", _dying_batch)
+    results = archive.convert(paths, tmp_path / "out", processes=2, batch_size=3)
+    assert len(results) == len(paths)
+    lost = [r for r in results if isinstance(r, archive.FileError) and "batch" in r.reason]
+    assert {r.file for r in lost} >= {p for p in paths if "/1-" in p}
