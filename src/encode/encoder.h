@@ -112,12 +112,14 @@ inline int DcAndEndBits(std::int16_t dc, std::int16_t& pred) {
 // and on AVX-512BW with CD.
 int BlockBitsAtLeast(const std::int16_t coef[64], std::uint64_t nonzero);
 int BlockBitsAtLeastSse2(const std::int16_t coef[64], std::uint64_t nonzero);
+int BlockBitsAtLeastAvx2(const std::int16_t coef[64], std::uint64_t nonzero);
 int BlockBitsAtLeastAvx512bw(const std::int16_t coef[64], std::uint64_t nonzero);
 // The bits EncodeBlock would write for `coef` with the DC predictor `pred`
 // (which it advances), or -1 when EncodeBlock would give a fatal result.
-// Then without a loop over the coefficients on AVX-512BW with CD, and on
-// AVX-512 with its byte permutes.
+// Then on AVX2 with popcnt, without a loop over the coefficients on
+// AVX-512BW with CD, and on AVX-512 with its byte permutes.
 int CountBlockBits(const std::int16_t coef[64], std::uint64_t nonzero, std::int16_t& pred);
+int CountBlockBitsAvx2(const std::int16_t coef[64], std::uint64_t nonzero, std::int16_t& pred);
 int CountBlockBitsAvx512bw(const std::int16_t coef[64], std::uint64_t nonzero, std::int16_t& pred);
 int CountBlockBitsAvx512vbmi(const std::int16_t coef[64], std::uint64_t nonzero,
                              std::int16_t& pred);
@@ -127,8 +129,12 @@ int CountBlockBitsAvx512vbmi(const std::int16_t coef[64], std::uint64_t nonzero,
 // null; up to and including the block after which bits / 8 reaches
 // `room_bytes`. Returns the block after the last one counted (`last` when
 // none overflows), or -(i + 1) for a block i that cannot be counted (it is
-// quantized; `bits` stays before it). On AVX-512BW with CD, and with the
-// byte permutes.
+// quantized; `bits` stays before it). On AVX2 with popcnt, on AVX-512BW
+// with CD, and with the byte permutes.
+int QuantizeRunAvx2(const std::int16_t (*transformed)[64], std::int16_t (*coef)[64],
+                    std::uint64_t* nonzero, std::int32_t* end_bits, int first, int last,
+                    const QuantSteps& steps, std::int64_t& bits, std::int16_t& pred,
+                    std::int64_t room_bytes);
 int QuantizeRunAvx512bw(const std::int16_t (*transformed)[64], std::int16_t (*coef)[64],
                         std::uint64_t* nonzero, std::int32_t* end_bits, int first, int last,
                         const QuantSteps& steps, std::int64_t& bits, std::int16_t& pred,

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "encode/ac_bits.h"
 #include "encode/encoder.h"
 #include "platform/platform.h"
 #include "simd/kernels.h"
@@ -216,13 +217,7 @@ inline int BitLength32(std::uint32_t magnitude) {
 }
 
 // Code length plus value length of each AC entry (size * 16 + run).
-constexpr std::array<std::uint8_t, 176> MakeAcBits() {
-  std::array<std::uint8_t, 176> bits{};
-  for (std::size_t i = 0; i < 176; ++i)
-    bits[i] = static_cast<std::uint8_t>(format::kAcCodeBySizeRun[i].length + i / 16);
-  return bits;
-}
-constexpr auto kAcBits = MakeAcBits();
+constexpr auto kAcBits = CodeBitsTable<std::uint8_t>();
 // From this many non-zero AC coefficients on, computing the codes on vectors
 // pays (on processors that can).
 constexpr int kManyCodes = 8;

@@ -1,4 +1,4 @@
-// The AC code table's bits, and a 192-entry table of 16-bit words looked up
+// A 192-entry table of 16-bit words looked up
 // by 32 word indices (0..191) on AVX-512BW: three two-register permutes of
 // 64 entries each, the right one chosen by the index's range. Included by
 // files compiled for AVX-512BW.
@@ -9,20 +9,10 @@
 #include <array>
 #include <cstdint>
 
-#include "format/frame_format.h"
+#include "encode/ac_bits.h"
 
 namespace quill::encode {
 namespace {
-
-// Code length plus value length of each AC entry (size * 16 + run) as T,
-// 0 beyond the table's 176 entries: three 64-entry parts.
-template <typename T>
-constexpr std::array<T, 192> CodeBitsTable() {
-  std::array<T, 192> bits{};
-  for (std::size_t i = 0; i < 176; ++i)
-    bits[i] = static_cast<T>(format::kAcCodeBySizeRun[i].length + i / 16);
-  return bits;
-}
 
 inline __m512i LookUpWords(const std::uint16_t table[192], __m512i index) {
   const __m512i low =

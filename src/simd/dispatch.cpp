@@ -63,6 +63,9 @@ constexpr Kernels kAvx2 = [] {
   k.convert_mcu = encode::ConvertMcuAvx2;
   k.transform_mcu = encode::TransformMcuAvx2;
   k.quantize = k.quantize_positive = encode::QuantizeZigzagAvx2;
+  k.count_bits = encode::CountBlockBitsAvx2;
+  k.bits_at_least = encode::BlockBitsAtLeastAvx2;
+  k.quantize_run = encode::QuantizeRunAvx2;
   return k;
 }();
 
@@ -94,9 +97,10 @@ constexpr const Kernels* kTables[kLevelCount] = {&kPlain, &kSse2, &kAvx2, nullpt
 #endif
 
 // GCC's probe counts AVX2 only where the system saves the YMM registers.
+// The AVX2 level counts bits with popcnt, which every AVX2 processor has.
 Level ProbeProcessor() {
   __builtin_cpu_init();
-  if (!__builtin_cpu_supports("avx2")) return Level::kSse2;
+  if (!(__builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt"))) return Level::kSse2;
 #if defined(QUILL32_AVX512_KERNELS)
   if (!(__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
         __builtin_cpu_supports("avx512cd") && __builtin_cpu_supports("popcnt"))) {
