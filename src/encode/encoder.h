@@ -108,8 +108,8 @@ inline int DcAndEndBits(std::int16_t dc, std::int16_t& pred) {
 // A quick lower bound of the bits EncodeBlock would write for `coef` (each
 // AC coefficient at the shortest code of its size, sizes above 5 as 5, and
 // half a bit for each zero before the last one), or -1 when an AC
-// coefficient is beyond +-1,023 (EncodeBlock would refuse it). Then on SSE2
-// and on AVX-512BW with CD.
+// coefficient is beyond +-1,023 (EncodeBlock would refuse it). Then on
+// SSE2, on AVX2 and on AVX-512BW with CD.
 int BlockBitsAtLeast(const std::int16_t coef[64], std::uint64_t nonzero);
 int BlockBitsAtLeastSse2(const std::int16_t coef[64], std::uint64_t nonzero);
 int BlockBitsAtLeastAvx2(const std::int16_t coef[64], std::uint64_t nonzero);
