@@ -87,8 +87,9 @@ inline int BitsAtLeast(const __m256i m[4], std::uint64_t nonzero) {
   return 2 + kEndOfBlockBits + 3 * count + _mm_cvtsi128_si32(s) + (last - count) / 2;
 }
 
-// The sizes of the 64 magnitudes (none beyond 1,023) into `sizes`.
-inline void Sizes(const __m256i m[4], std::uint8_t sizes[64]) {
+// The sizes of the 64 magnitudes (none beyond 1,023), positions 32 h ..
+// 32 h + 31 as the bytes of size[h].
+inline void Sizes(const __m256i m[4], __m256i size[2]) {
   const __m256i low_byte = _mm256_set1_epi16(0xFF), nibble = _mm256_set1_epi8(15);
   for (int h = 0; h < 2; ++h) {
     const __m256i a = m[2 * h], b = m[2 * h + 1];
@@ -101,24 +102,94 @@ inline void Sizes(const __m256i m[4], std::uint8_t sizes[64]) {
     const __m256i from4 = _mm256_shuffle_epi8(Load(kSizeFrom4.data()),
                                               _mm256_and_si256(_mm256_srli_epi16(low, 4), nibble));
     const __m256i from8 = _mm256_shuffle_epi8(Load(kSizeFrom8.data()), high);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(sizes + 32 * h),
-                       _mm256_max_epu8(_mm256_max_epu8(from0, from4), from8));
+    size[h] = _mm256_max_epu8(_mm256_max_epu8(from0, from4), from8);
   }
 }
 
+// The running maximum of the 32 bytes of x (byte i: the largest of bytes
+// 0..i), for bytes that are positions.
+inline __m256i RunningMax(__m256i x) {
+  x = _mm256_max_epu8(x, _mm256_slli_si256(x, 1));
+  x = _mm256_max_epu8(x, _mm256_slli_si256(x, 2));
+  x = _mm256_max_epu8(x, _mm256_slli_si256(x, 4));
+  x = _mm256_max_epu8(x, _mm256_slli_si256(x, 8));
+  // The low lane's last byte into every byte of the high lane.
+  const __m256i carry =
+      _mm256_shuffle_epi8(_mm256_permute2x128_si256(x, x, 0x08), _mm256_set1_epi8(15));
+  return _mm256_max_epu8(x, carry);
+}
+
+alignas(32) constexpr auto kPositions = [] {
+  std::array<std::uint8_t, 64> p{};
+  for (std::size_t i = 0; i < 64; ++i) p[i] = static_cast<std::uint8_t>(i);
+  return p;
+}();
+
+// From this many non-zero AC coefficients on, finding their runs on vectors
+// pays.
+constexpr int kManyCodes = 6;
+
 // The bits of the non-zero AC coefficients of a block given by its AC
-// magnitudes (none beyond 1,023).
+// magnitudes (none beyond 1,023). Each one's code is looked up by its size
+// and the run of zeros before it; with many of them, the runs come from the
+// running maximum of the positions of the non-zero ones, and each one's
+// table index (size * 16 + run mod 16, at most 175) is made on vectors.
 inline int AcBits(const __m256i m[4], std::uint64_t nonzero) {
-  alignas(32) std::uint8_t sizes[64];
-  Sizes(m, sizes);
-  int bits = 0, previous = 0;
+  __m256i size[2];
+  Sizes(m, size);
+  if (__builtin_popcountll(nonzero) < kManyCodes) {
+    alignas(32) std::uint8_t sizes[64];
+    for (int h = 0; h < 2; ++h)
+      _mm256_store_si256(reinterpret_cast<__m256i*>(sizes + 32 * h), size[h]);
+    int bits = 0, previous = 0;
+    while (nonzero != 0) {
+      const int k = __builtin_ctzll(nonzero);
+      nonzero &= nonzero - 1;
+      const int run = k - previous - 1;
+      previous = k;
+      bits +=
+          (run >> 4) * kZeroRunBits + kCodeBits[std::size_t(sizes[k]) * 16 + std::size_t(run & 15)];
+    }
+    return bits;
+  }
+  const __m256i zero = _mm256_setzero_si256(), one = _mm256_set1_epi8(1);
+  const __m256i nibble = _mm256_set1_epi8(15);
+  __m256i position[2], present[2], last[2];
+  for (int h = 0; h < 2; ++h) {
+    position[h] = Load(kPositions.data() + 32 * h);
+    present[h] = _mm256_xor_si256(_mm256_cmpeq_epi8(size[h], zero), _mm256_set1_epi8(-1));
+    last[h] = RunningMax(_mm256_and_si256(present[h], position[h]));  // 0 before any: the DC
+  }
+  last[1] = _mm256_max_epu8(
+      last[1],
+      _mm256_shuffle_epi8(_mm256_permute2x128_si256(last[0], last[0], 0x11), _mm256_set1_epi8(15)));
+  // The last non-zero position before each: the running maximum one byte on.
+  const __m256i before[2] = {
+      _mm256_alignr_epi8(last[0], _mm256_permute2x128_si256(last[0], last[0], 0x08), 15),
+      _mm256_alignr_epi8(last[1], _mm256_permute2x128_si256(last[0], last[1], 0x21), 15)};
+  alignas(32) std::uint8_t index[64];
+  __m256i zero_runs = zero;
+  for (int h = 0; h < 2; ++h) {
+    const __m256i run = _mm256_sub_epi8(_mm256_sub_epi8(position[h], before[h]), one);
+    const __m256i size_high =
+        _mm256_and_si256(_mm256_slli_epi16(size[h], 4), _mm256_set1_epi8(-16));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(index + 32 * h),
+                       _mm256_or_si256(size_high, _mm256_and_si256(run, nibble)));
+    // Runs are at most 62: run / 16 is at most 3.
+    zero_runs = _mm256_add_epi8(
+        zero_runs,
+        _mm256_and_si256(_mm256_and_si256(_mm256_srli_epi16(run, 4), _mm256_set1_epi8(3)),
+                         present[h]));
+  }
+  const __m256i sums = _mm256_sad_epu8(zero_runs, zero);
+  const __m128i pair =
+      _mm_add_epi64(_mm256_castsi256_si128(sums), _mm256_extracti128_si256(sums, 1));
+  int bits =
+      kZeroRunBits *
+      static_cast<int>(_mm_cvtsi128_si32(_mm_add_epi64(pair, _mm_unpackhi_epi64(pair, pair))));
   while (nonzero != 0) {
-    const int k = __builtin_ctzll(nonzero);
+    bits += kCodeBits[index[__builtin_ctzll(nonzero)]];
     nonzero &= nonzero - 1;
-    const int run = k - previous - 1;
-    previous = k;
-    bits +=
-        (run >> 4) * kZeroRunBits + kCodeBits[std::size_t(sizes[k]) * 16 + std::size_t(run & 15)];
   }
   return bits;
 }
