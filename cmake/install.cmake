@@ -23,9 +23,9 @@ install(FILES ${QUILL32_PUBLIC_HEADERS} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
 
 configure_package_config_file(cmake/quill32Config.cmake.in
   ${PROJECT_BINARY_DIR}/quill32Config.cmake INSTALL_DESTINATION ${QUILL32_CMAKE_DIR})
-# 0.x: only the same minor version is compatible (docs/abi.md).
+# Compatible within a MAJOR, which changes with the SONAME (docs/abi.md).
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/quill32ConfigVersion.cmake
-  COMPATIBILITY SameMinorVersion)
+  COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/quill32Config.cmake ${PROJECT_BINARY_DIR}/quill32ConfigVersion.cmake
   DESTINATION ${QUILL32_CMAKE_DIR} COMPONENT development)
 
