@@ -57,11 +57,11 @@ for f in "$libdir/libquill32.so.$version" "$libdir/libquill32.so.$major" "$libdi
 done
 [ "$(readlink "$prefix/$libdir/libquill32.so")" = "libquill32.so.$major" ] ||
   fail "libquill32.so does not point to libquill32.so.$major"
-objdump -p "$prefix/$libdir/libquill32.so.$version" | grep -qE "SONAME +libquill32\.so\.$major$" ||
+objdump -p "$prefix/$libdir/libquill32.so.$version" | grep -E "SONAME +libquill32\.so\.$major$" >/dev/null ||
   fail "SONAME is not libquill32.so.$major"
 grep -q "QUILL32_VERSION_STRING \"$version\"" "$prefix/include/quill32_version.h" ||
   fail "quill32_version.h does not say $version"
-LD_LIBRARY_PATH="$prefix/$libdir" "$prefix/bin/quill" --version | grep -q "^quill $version " ||
+LD_LIBRARY_PATH="$prefix/$libdir" "$prefix/bin/quill" --version | grep "^quill $version " >/dev/null ||
   fail "the installed quill --version does not say $version"
 for page in share/man/man1/quill.1 share/man/man3/quill32.3; do
   warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -l "$prefix/$page" 2>&1 >/dev/null)
@@ -132,7 +132,7 @@ for p in "libquill32-$major" libquill32-dev quill; do
   debs+=("$deb")
 done
 echo "dpkg-buildpackage: ${debs[*]##*/} in $((SECONDS - start)) s"
-dpkg-deb -c "$work/deb/libquill32-${major}_${version}_$arch.deb" | grep -q "libquill32.so.$version$" ||
+dpkg-deb -c "$work/deb/libquill32-${major}_${version}_$arch.deb" | grep "libquill32.so.$version$" >/dev/null ||
   fail "libquill32-$major holds no libquill32.so.$version"
 if command -v lintian >/dev/null; then
   lintian --fail-on error --tag-display-limit 0 "$work/deb/quill32_${version}_$arch.changes" \
@@ -156,7 +156,7 @@ trap remove_packages EXIT
 $sudo dpkg -i "${debs[@]}" >/dev/null
 man -w quill >/dev/null || fail "man quill finds no page after installing"
 man -w 3 quill32 >/dev/null || fail "man 3 quill32 finds no page after installing"
-quill --version | grep -q "^quill $version " || fail "the installed quill --version does not say $version"
+quill --version | grep "^quill $version " >/dev/null || fail "the installed quill --version does not say $version"
 rm -rf "$work/consumer-deb"
 mkdir -p "$work/consumer-deb"
 cmake -S tests/consumer -B "$work/consumer-deb/cmake" >/dev/null
