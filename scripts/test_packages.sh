@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installation and packaging as users and packagers meet them:
-#  1. a build as Debian builds (CMAKE_BUILD_TYPE=None, dpkg-buildflags),
-#     warnings as errors;
+#  1. a build as Debian builds (CMAKE_BUILD_TYPE=None, dpkg-buildflags) and
+#     a clang++ build of the default type (Release), warnings as errors;
 #  2. cmake --install into a prefix (static library too): the files, the
 #     SONAME, the manual pages; C and C++ consumers built with
 #     find_package(quill32) (shared and static) and with pkg-config decode a
@@ -36,6 +36,15 @@ CFLAGS=$(dpkg-buildflags --get CFLAGS) CXXFLAGS=$(dpkg-buildflags --get CXXFLAGS
   cmake -S . -B "$work/none" -DCMAKE_BUILD_TYPE=None -DQUILL32_WERROR=ON -DQUILL32_TESTS=OFF \
   -DQUILL32_BENCH=OFF >/dev/null
 cmake --build "$work/none" -j "$jobs" >/dev/null
+echo "built in $((SECONDS - start)) s"
+
+step "clang++ Release, warnings as errors"
+start=$SECONDS
+cmake -S . -B "$work/clang" -DCMAKE_CXX_COMPILER=clang++ -DQUILL32_WERROR=ON -DQUILL32_TESTS=OFF \
+  -DQUILL32_BENCH=OFF >/dev/null
+grep -q '^CMAKE_BUILD_TYPE:STRING=Release$' "$work/clang/CMakeCache.txt" ||
+  fail "the build type is not Release when none is given"
+cmake --build "$work/clang" -j "$jobs" >/dev/null
 echo "built in $((SECONDS - start)) s"
 
 step "cmake --install into a prefix"
