@@ -4,8 +4,9 @@
 #     a clang++ build of the default type (Release), warnings as errors;
 #  2. cmake --install into a prefix (static library too): the files, the
 #     SONAME, the manual pages; C and C++ consumers built with
-#     find_package(quill32) (shared and static) and with pkg-config decode a
-#     sample frame and check the picture's bytes;
+#     find_package(quill32) (shared and static), with pkg-config, and with
+#     the tree added by add_subdirectory decode a sample frame and check the
+#     picture's bytes;
 #  3. dpkg-buildpackage -b from a clean copy of the tree, lintian, the
 #     packages installed, and the consumers built against them (CMake,
 #     pkg-config, plain cc), `man quill`; the packages are removed again.
@@ -100,6 +101,12 @@ for kind in shared static; do
   consume "find_package (prefix, $kind)" "$work/consumer-cmake-$kind/consumer_c" \
     "$work/consumer-cmake-$kind/consumer_cxx"
 done
+cmake -S tests/consumer -B "$work/consumer-subdir" -DQUILL32_SOURCE="$root" \
+  -DCMAKE_C_FLAGS="-Wall -Wextra -Werror" -DCMAKE_CXX_FLAGS="-Wall -Wextra -Werror" >/dev/null
+cmake --build "$work/consumer-subdir" -j "$jobs" >/dev/null
+consumer_libpath=$root/$work/consumer-subdir/quill32
+consume "add_subdirectory (the tree)" "$work/consumer-subdir/consumer_c" \
+  "$work/consumer-subdir/consumer_cxx"
 export PKG_CONFIG_PATH=$prefix/$libdir/pkgconfig
 [ "$(pkg-config --modversion quill32)" = "$version" ] || fail "pkg-config --modversion is not $version"
 mkdir -p "$work/consumer-pc"

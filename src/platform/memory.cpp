@@ -45,8 +45,7 @@ constexpr std::uint32_t kGenerationMask =
 constexpr std::uint32_t kSlotMask = kWideHandles ? 0xFFFFFFFFu : (1u << 18) - 1;
 constexpr std::uint32_t kChunkSlots = 4096;
 // 16,777,216 live blocks at most with 64-bit handles, 262,143 with 32-bit ones.
-constexpr std::uint32_t kMaxSlots =
-    kWideHandles ? kChunkSlots * 4096u : kSlotMask;
+constexpr std::uint32_t kMaxSlots = kWideHandles ? kChunkSlots * 4096u : kSlotMask;
 constexpr std::uint32_t kMaxChunks = (kMaxSlots + kChunkSlots - 1) / kChunkSlots;
 constexpr std::uint32_t kNoSlot = 0xFFFFFFFFu;
 constexpr std::uint32_t kQuarantine = 4096;
@@ -144,8 +143,8 @@ Slot& SlotAt(std::uint32_t index) {
 Slot* Resolve(HGLOBAL handle) {
   const auto value = reinterpret_cast<std::uintptr_t>(handle);
   const auto low = static_cast<std::uint32_t>(value & kSlotMask);
-  const auto generation = static_cast<std::uint32_t>(
-      static_cast<std::uint64_t>(value) >> kSlotBits);
+  const auto generation =
+      static_cast<std::uint32_t>(static_cast<std::uint64_t>(value) >> kSlotBits);
   if (low == 0 || (generation & 1u) == 0) return nullptr;
   const std::uint32_t index = low - 1;
   if (index >= g_slot_count.load(std::memory_order_acquire)) return nullptr;

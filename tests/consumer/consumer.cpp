@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-static_assert(QUILL32_VERSION_NUMBER ==
-                  QUILL32_VERSION_MAJOR * 10000 + QUILL32_VERSION_MINOR * 100 + QUILL32_VERSION_PATCH,
+static_assert(QUILL32_VERSION_NUMBER == QUILL32_VERSION_MAJOR * 10000 +
+                                            QUILL32_VERSION_MINOR * 100 + QUILL32_VERSION_PATCH,
               "version macros agree");
 
 namespace {
@@ -20,7 +20,9 @@ struct BlockFree {
 };
 using Block = std::unique_ptr<void, BlockFree>;
 
-Block Allocate(std::size_t bytes) { return Block(GlobalAlloc(GHND, bytes)); }
+Block Allocate(std::size_t bytes) {
+  return Block(GlobalAlloc(GHND, bytes));
+}
 
 std::uint64_t Fnv1a(const unsigned char* bytes, std::size_t n) {
   std::uint64_t hash = 14695981039346656037ull;
