@@ -65,9 +65,14 @@ for target in "${targets[@]}"; do
   cmake --build "$build" -j "$jobs" >/dev/null
   built=$SECONDS
   echo "$target: built in $((built - start)) s"
-  ctest --test-dir "$build" --output-on-failure -j "$jobs" | tail -n 4
+  if ! ctest --test-dir "$build" --output-on-failure -j "$jobs" >"$build/ctest.log" 2>&1; then
+    cat "$build/ctest.log" >&2
+    echo "test_cross: $target: the suite failed" >&2
+    exit 1
+  fi
   tested=$SECONDS
-  echo "$target: suite ran in $((tested - built)) s"
+  echo "$target: $(grep -E '^[0-9]+% tests passed' "$build/ctest.log"), $(grep -c '(Skipped)' \
+    "$build/ctest.log" || true) skipped (vector levels above plain); ran in $((tested - built)) s"
 
   out=build/cross-road/$target
   rm -rf "$out"
