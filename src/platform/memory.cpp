@@ -174,15 +174,16 @@ std::uint32_t TakeFreed() {
 }
 
 // A slot index for a new block: the oldest freed slot once more than
-// kQuarantine wait, else a new one, growing the table by a chunk when needed;
-// kNoSlot when the table is full and no slot is free.
+// kQuarantine wait, else a new one, growing the table by a chunk when needed
+// (when it cannot grow, the oldest freed slot after all); kNoSlot when no
+// slot is free.
 std::uint32_t TakeSlot() {
   const std::uint32_t index = g_slot_count.load(std::memory_order_relaxed);
   if (g_free_count > kQuarantine || (index >= kMaxSlots && g_free_count > 0)) return TakeFreed();
   if (index >= kMaxSlots) return kNoSlot;
   if (index % kChunkSlots == 0) {
     auto* chunk = new (std::nothrow) Chunk;
-    if (chunk == nullptr) return kNoSlot;
+    if (chunk == nullptr) return g_free_count > 0 ? TakeFreed() : kNoSlot;
     g_chunks[index / kChunkSlots].store(chunk, std::memory_order_release);
   }
   g_slot_count.store(index + 1, std::memory_order_release);
