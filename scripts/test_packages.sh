@@ -84,7 +84,7 @@ consume() {  # name, then the programs to run
   local name=$1
   shift
   for program in "$@"; do
-    LD_LIBRARY_PATH="${consumer_libpath:-}" "$program" "$frame" "$expected" ||
+    LD_LIBRARY_PATH="${consumer_libpath:-}" "$program" "$frame" "$expected" >/dev/null ||
       fail "$name: $program failed"
   done
   echo "$name: $# consumers decoded the test card as expected"
