@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 jobs=$(nproc 2>/dev/null || echo 2)
-cmake -S . -B build/gcc -DCMAKE_CXX_COMPILER=g++ -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build/gcc -DCMAKE_CXX_COMPILER=g++ -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build/gcc -j "$jobs" --target quill >/dev/null
 
 quill=build/gcc/tools/quill

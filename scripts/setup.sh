@@ -5,7 +5,8 @@
 # DLLs, python3 for checking the tool's JSON and the DLLs' code, and on amd64
 # 32-bit Wine for the i686 DLL (wine32:i386, for which this adds the i386
 # architecture to dpkg; where it cannot be had, the i686 DLL's Wine test
-# says SKIPPED).
+# says SKIPPED), the Debian packaging tools, and the i386 (g++ -m32) and
+# aarch64 (cross g++, qemu-user) toolchains.
 set -euo pipefail
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
@@ -15,8 +16,13 @@ packages=(cmake make g++ binutils libgtest-dev libgmock-dev libbenchmark-dev lib
 optional=()
 if [ "${1:-}" = "--tests" ]; then
   packages+=(clang g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 python3)
+  # Packaging (scripts/test_packages.sh) and the i386 and aarch64 builds
+  # (scripts/test_cross.sh; Debian's GoogleTest sources built for each).
+  packages+=(debhelper lintian dpkg-dev fakeroot pkgconf man-db googletest)
   if [ "$(dpkg --print-architecture)" = amd64 ]; then
     optional+=(wine32:i386)
+    packages+=(lib32stdc++-12-dev lib32gcc-12-dev libc6-dev-i386 qemu-user g++-aarch64-linux-gnu
+      libc6-dev-arm64-cross)
   fi
 fi
 missing=()

@@ -1,17 +1,22 @@
 #!/usr/bin/env bash
-# Builds QUILL32 with g++ (with it the Windows DLLs, i686 and x86_64, tested
-# under Wine) and with clang++ (AddressSanitizer and UndefinedBehaviorSanitizer)
-# and runs every test in both builds.
+# Builds QUILL32 with g++ (Release, with it the Windows DLLs, i686 and x86_64,
+# tested under Wine) and with clang++ (AddressSanitizer and
+# UndefinedBehaviorSanitizer), warnings as errors, and runs every test in both
+# builds; then the install and packaging tests and the i386 and aarch64 suites.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh --tests
 jobs=$(nproc 2>/dev/null || echo 2)
 
-cmake -S . -B build/gcc -DCMAKE_CXX_COMPILER=g++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake -S . -B build/gcc -DCMAKE_CXX_COMPILER=g++ -DCMAKE_BUILD_TYPE=Release -DQUILL32_WERROR=ON \
+  -DQUILL32_WINDOWS=ON
 cmake --build build/gcc -j "$jobs"
 ctest --test-dir build/gcc --output-on-failure -j "$jobs"
 
 cmake -S . -B build/clang-asan -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
-  -DQUILL32_SANITIZE=ON -DQUILL32_BENCH=OFF -DQUILL32_WINDOWS=OFF
+  -DQUILL32_WERROR=ON -DQUILL32_SANITIZE=ON -DQUILL32_BENCH=OFF -DQUILL32_WINDOWS=OFF
 cmake --build build/clang-asan -j "$jobs"
 ctest --test-dir build/clang-asan --output-on-failure -j "$jobs"
+
+bash scripts/test_packages.sh   # Debian flags, clang Release, install, consumers, .debs, lintian
+bash scripts/test_cross.sh      # i386 and aarch64 (qemu) suites, outputs against the native ones

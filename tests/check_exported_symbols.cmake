@@ -1,7 +1,9 @@
 # Compares the dynamic symbols that LIBRARY defines with the export names of
 # DEF plus the memory functions, the message-sink setter and the vector
 # level functions.
-find_program(NM nm REQUIRED)
+if(NOT NM)
+  find_program(NM nm REQUIRED)
+endif()
 execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY}
                 OUTPUT_VARIABLE listing RESULT_VARIABLE status)
 if(NOT status EQUAL 0)

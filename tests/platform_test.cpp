@@ -1,4 +1,5 @@
 // The global memory table: handle checks, lock counts, failure injection.
+#include <memory>
 #include <thread>
 
 #include "host.h"
@@ -33,6 +34,43 @@ TEST(GlobalMemory, RejectsHandlesThatNameNoLiveBlock) {
   }
   EXPECT_NE(GlobalLock(reused.get()), nullptr);
   GlobalUnlock(reused.get());
+}
+
+// A handle is (generation << slot bits) | slot number: 32 + 32 bits with
+// 64-bit pointers, 14 + 18 with 32-bit ones.
+constexpr unsigned kSlotBits = sizeof(std::uintptr_t) >= 8 ? 32 : 18;
+std::uintptr_t SlotOf(HGLOBAL handle) {
+  return reinterpret_cast<std::uintptr_t>(handle) & ((std::uintptr_t{1} << kSlotBits) - 1);
+}
+
+TEST(GlobalMemory, FreedSlotsComeBackOnlyAfterThousandsOfFreesUnderANewGeneration) {
+  HGLOBAL stale = GlobalAlloc(GMEM_MOVEABLE, 16);
+  ASSERT_EQ(GlobalFree(stale), nullptr);
+  int reused_after = -1;
+  for (int i = 0; i < 1000000 && reused_after < 0; ++i) {
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, 16);
+    ASSERT_NE(block, nullptr);
+    ASSERT_NE(block, stale);
+    if (SlotOf(block) == SlotOf(stale)) reused_after = i;
+    ASSERT_EQ(GlobalSize(stale), 0u) << "after " << i;
+    ASSERT_EQ(GlobalFree(block), nullptr);
+  }
+  EXPECT_GE(reused_after, 4096);  // first in, first out, behind a long queue
+  EXPECT_EQ(GlobalLock(stale), nullptr);
+}
+
+TEST(GlobalMemory, SmallIntegersAreNeverHandles) {
+  std::vector<std::unique_ptr<HostBlock>> live;
+  for (int i = 0; i < 100; ++i) live.push_back(std::make_unique<HostBlock>(8));
+  std::uintptr_t accepted = 0;
+  for (std::uintptr_t value = 0; value < (std::uintptr_t{1} << kSlotBits) && value < 300000;
+       ++value) {
+    accepted += GlobalSize(reinterpret_cast<HGLOBAL>(value)) != 0;
+  }
+  EXPECT_EQ(accepted, 0u);
+  for (const auto& block : live) {  // a nonzero generation above the slot number
+    EXPECT_GT(reinterpret_cast<std::uintptr_t>(block->get()), SlotOf(block->get()));
+  }
 }
 
 TEST(GlobalMemory, CountsLocksAndNeverGoesBelowNone) {

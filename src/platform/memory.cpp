@@ -1,10 +1,19 @@
 // Global memory blocks behind opaque, checked handles.
 //
-// A handle is (generation << 32) | (slot index + 1). A slot's generation is
-// odd while its block lives and is bumped on every allocation and free, so a
-// stale handle (its block freed, the slot perhaps reused) never matches, and a
-// made-up value matches only by naming a live slot with its exact generation.
-// Generation 0 is never live, so small integers are never handles.
+// A handle is one pointer-sized value, (generation << kSlotBits) | (slot
+// index + 1): 32 + 32 bits with 64-bit pointers, 14 + 18 bits with 32-bit
+// ones. Slot number 0 is never used. A slot's generation is odd while its
+// block lives and is bumped (modulo its width) on every allocation and free,
+// so a stale handle (its block freed, the slot perhaps reused) does not match,
+// and a made-up value matches only by naming a live slot with its exact
+// generation. Generation 0 is never live, so small integers (below
+// 1 << kSlotBits) are never handles.
+//
+// Freed slots wait in a first-in first-out queue and are taken again only
+// once more than kQuarantine others wait behind them (or the table is full):
+// a slot comes back to a generation it had only after 2^(kGenerationBits-1)
+// reuses, each after kQuarantine other frees, so a stale handle stays dead
+// for at least 8,192 x 4,096 frees even with 14-bit generations.
 //
 // Slots live in chunks that are never moved or released: a lookup reads the
 // chunk directory and the slot's generation with acquire loads and takes no
@@ -26,10 +35,20 @@
 
 namespace {
 
+constexpr bool kWideHandles = sizeof(std::uintptr_t) >= 8;
+constexpr unsigned kSlotBits = kWideHandles ? 32 : 18;
+constexpr unsigned kGenerationBits = kWideHandles ? 32 : 14;
+static_assert(kSlotBits + kGenerationBits <= 8 * sizeof(std::uintptr_t),
+              "a handle fits in a pointer");
+constexpr std::uint32_t kGenerationMask =
+    static_cast<std::uint32_t>((std::uint64_t{1} << kGenerationBits) - 1);
+constexpr std::uint32_t kSlotMask = kWideHandles ? 0xFFFFFFFFu : (1u << 18) - 1;
 constexpr std::uint32_t kChunkSlots = 4096;
-constexpr std::uint32_t kMaxChunks = 4096;  // 16,777,216 live blocks at most
+// 16,777,216 live blocks at most with 64-bit handles, 262,143 with 32-bit ones.
+constexpr std::uint32_t kMaxSlots = kWideHandles ? kChunkSlots * 4096u : kSlotMask;
+constexpr std::uint32_t kMaxChunks = (kMaxSlots + kChunkSlots - 1) / kChunkSlots;
 constexpr std::uint32_t kNoSlot = 0xFFFFFFFFu;
-static_assert(sizeof(std::uintptr_t) == 8, "handles carry a 32-bit generation");
+constexpr std::uint32_t kQuarantine = 4096;
 
 struct Slot {
   std::atomic<std::uint32_t> generation{0};
@@ -60,8 +79,10 @@ class TableLock {
 };
 TableLock g_table_lock;
 
-// Guarded by g_table_lock.
+// Guarded by g_table_lock: the queue of freed slots, oldest first.
 std::uint32_t g_free_head = kNoSlot;
+std::uint32_t g_free_tail = kNoSlot;
+std::uint32_t g_free_count = 0;
 std::size_t g_live = 0;
 #if defined(QUILL32_TEST_HOOKS)
 long g_allowed_allocations = -1;
@@ -111,7 +132,7 @@ void ReleaseBuffer(unsigned char* data, std::size_t bytes) {
 }
 
 HGLOBAL MakeHandle(std::uint32_t index, std::uint32_t generation) {
-  return reinterpret_cast<HGLOBAL>((std::uintptr_t{generation} << 32) | (index + 1u));
+  return reinterpret_cast<HGLOBAL>((std::uintptr_t{generation} << kSlotBits) | (index + 1u));
 }
 
 Slot& SlotAt(std::uint32_t index) {
@@ -121,8 +142,9 @@ Slot& SlotAt(std::uint32_t index) {
 // The slot a handle names while its block lives, else null.
 Slot* Resolve(HGLOBAL handle) {
   const auto value = reinterpret_cast<std::uintptr_t>(handle);
-  const auto low = static_cast<std::uint32_t>(value & 0xFFFFFFFFu);
-  const auto generation = static_cast<std::uint32_t>(value >> 32);
+  const auto low = static_cast<std::uint32_t>(value & kSlotMask);
+  const auto generation =
+      static_cast<std::uint32_t>(static_cast<std::uint64_t>(value) >> kSlotBits);
   if (low == 0 || (generation & 1u) == 0) return nullptr;
   const std::uint32_t index = low - 1;
   if (index >= g_slot_count.load(std::memory_order_acquire)) return nullptr;
@@ -142,18 +164,26 @@ bool TakeAllocationAllowance() {
   return true;
 }
 
-// A free slot index, growing the table by a chunk when needed; kNoSlot when full.
+// The oldest freed slot, out of the queue.
+std::uint32_t TakeFreed() {
+  const std::uint32_t index = g_free_head;
+  g_free_head = SlotAt(index).next_free;
+  if (g_free_head == kNoSlot) g_free_tail = kNoSlot;
+  --g_free_count;
+  return index;
+}
+
+// A slot index for a new block: the oldest freed slot once more than
+// kQuarantine wait, else a new one, growing the table by a chunk when needed
+// (when it cannot grow, the oldest freed slot after all); kNoSlot when no
+// slot is free.
 std::uint32_t TakeSlot() {
-  if (g_free_head != kNoSlot) {
-    const std::uint32_t index = g_free_head;
-    g_free_head = SlotAt(index).next_free;
-    return index;
-  }
   const std::uint32_t index = g_slot_count.load(std::memory_order_relaxed);
-  if (index >= kChunkSlots * kMaxChunks) return kNoSlot;
+  if (g_free_count > kQuarantine || (index >= kMaxSlots && g_free_count > 0)) return TakeFreed();
+  if (index >= kMaxSlots) return kNoSlot;
   if (index % kChunkSlots == 0) {
     auto* chunk = new (std::nothrow) Chunk;
-    if (chunk == nullptr) return kNoSlot;
+    if (chunk == nullptr) return g_free_count > 0 ? TakeFreed() : kNoSlot;
     g_chunks[index / kChunkSlots].store(chunk, std::memory_order_release);
   }
   g_slot_count.store(index + 1, std::memory_order_release);
@@ -177,7 +207,8 @@ HGLOBAL AllocateHeld(UINT flags, SIZE_T bytes) {
   slot.data = data;
   slot.size = bytes;
   slot.locks.store(0, std::memory_order_relaxed);
-  const std::uint32_t generation = slot.generation.load(std::memory_order_relaxed) + 1;
+  const std::uint32_t generation =
+      (slot.generation.load(std::memory_order_relaxed) + 1) & kGenerationMask;
   slot.generation.store(generation, std::memory_order_release);
   ++g_live;
   return MakeHandle(index, generation);
@@ -187,15 +218,21 @@ HGLOBAL FreeHeld(HGLOBAL block) {
   Slot* slot = Resolve(block);
   if (slot == nullptr) return block;
   const auto index =
-      static_cast<std::uint32_t>((reinterpret_cast<std::uintptr_t>(block) & 0xFFFFFFFFu) - 1);
-  slot->generation.store(slot->generation.load(std::memory_order_relaxed) + 1,
+      static_cast<std::uint32_t>((reinterpret_cast<std::uintptr_t>(block) & kSlotMask) - 1);
+  slot->generation.store((slot->generation.load(std::memory_order_relaxed) + 1) & kGenerationMask,
                          std::memory_order_release);
   ReleaseBuffer(slot->data, slot->size);
   slot->data = nullptr;
   slot->size = 0;
   slot->locks.store(0, std::memory_order_relaxed);
-  slot->next_free = g_free_head;
-  g_free_head = index;
+  slot->next_free = kNoSlot;
+  if (g_free_tail == kNoSlot) {
+    g_free_head = index;
+  } else {
+    SlotAt(g_free_tail).next_free = index;
+  }
+  g_free_tail = index;
+  ++g_free_count;
   --g_live;
   return nullptr;
 }

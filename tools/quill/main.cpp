@@ -24,6 +24,7 @@
 #include "json.h"
 #include "png_writer.h"
 #include "quill32_vector.h"
+#include "quill32_version.h"
 #include "reports.h"
 
 namespace {
@@ -31,7 +32,7 @@ namespace {
 using namespace quill::cli;
 namespace fs = std::filesystem;
 
-constexpr const char* kVersion = "quill 0.1.0 (QUILL32 codec)";
+constexpr const char* kVersion = "quill " QUILL32_VERSION_STRING " (QUILL32 codec)";
 
 // A usage error: the message, exit status 2.
 struct UsageError {

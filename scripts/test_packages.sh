@@ -1,0 +1,188 @@
+#!/usr/bin/env bash
+# Installation and packaging as users and packagers meet them:
+#  1. a build as Debian builds (CMAKE_BUILD_TYPE=None, dpkg-buildflags) and
+#     a clang++ build of the default type (Release), warnings as errors;
+#  2. cmake --install into a prefix (static library too): the files, the
+#     SONAME, the manual pages; C and C++ consumers built with
+#     find_package(quill32) (shared and static), with pkg-config, and with
+#     the tree added by add_subdirectory decode a sample frame and check the
+#     picture's bytes;
+#  3. dpkg-buildpackage -b from a clean copy of the tree, lintian, the
+#     packages installed, and the consumers built against them (CMake,
+#     pkg-config, plain cc), `man quill`; the packages are removed again.
+# Step 3 needs root (or sudo); without either it says SKIPPED.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+jobs=$(nproc 2>/dev/null || echo 2)
+[ "$jobs" -le 2 ] || jobs=2
+work=build/packages
+rm -rf "$work"
+mkdir -p "$work"
+version=$(sed -n 's/^project(quill32 VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
+major=${version%%.*}
+# The test card's 320x240 picture: FNV-1a of its 230,440 bytes.
+frame=$root/samples/testcard.yuv
+expected=$(cat tests/consumer/testcard.fnv1a)
+fail() {
+  echo "test_packages: $*" >&2
+  exit 1
+}
+step() { echo "== $*"; }
+
+step "Debian flags, CMAKE_BUILD_TYPE=None, warnings as errors"
+start=$SECONDS
+CFLAGS=$(dpkg-buildflags --get CFLAGS) CXXFLAGS=$(dpkg-buildflags --get CXXFLAGS) \
+  LDFLAGS=$(dpkg-buildflags --get LDFLAGS) CPPFLAGS=$(dpkg-buildflags --get CPPFLAGS) \
+  cmake -S . -B "$work/none" -DCMAKE_BUILD_TYPE=None -DQUILL32_WERROR=ON -DQUILL32_TESTS=OFF \
+  -DQUILL32_BENCH=OFF >/dev/null
+cmake --build "$work/none" -j "$jobs" >/dev/null
+echo "built in $((SECONDS - start)) s"
+
+step "clang++ Release, warnings as errors"
+start=$SECONDS
+cmake -S . -B "$work/clang" -DCMAKE_CXX_COMPILER=clang++ -DQUILL32_WERROR=ON -DQUILL32_TESTS=OFF \
+  -DQUILL32_BENCH=OFF >/dev/null
+grep -q '^CMAKE_BUILD_TYPE:STRING=Release$' "$work/clang/CMakeCache.txt" ||
+  fail "the build type is not Release when none is given"
+cmake --build "$work/clang" -j "$jobs" >/dev/null
+echo "built in $((SECONDS - start)) s"
+
+step "cmake --install into a prefix"
+start=$SECONDS
+prefix=$root/$work/prefix
+cmake -S . -B "$work/tree" -DCMAKE_INSTALL_PREFIX="$prefix" -DQUILL32_INSTALL_STATIC=ON \
+  -DQUILL32_TESTS=OFF -DQUILL32_BENCH=OFF >/dev/null
+cmake --build "$work/tree" -j "$jobs" >/dev/null
+cmake --install "$work/tree" >/dev/null
+libdir=$(sed -n 's/^libdir=\${prefix}\///p' "$prefix"/lib*/pkgconfig/quill32.pc)
+[ -n "$libdir" ] || fail "quill32.pc: no libdir"
+for f in "$libdir/libquill32.so.$version" "$libdir/libquill32.so.$major" "$libdir/libquill32.so" \
+  "$libdir/libquill32.a" "$libdir/cmake/quill32/quill32Config.cmake" \
+  "$libdir/cmake/quill32/quill32ConfigVersion.cmake" "$libdir/cmake/quill32/quill32Targets.cmake" \
+  "$libdir/cmake/quill32/quill32StaticTargets.cmake" "$libdir/pkgconfig/quill32.pc" \
+  include/quill32.h include/quill32_memory.h include/quill32_check.h include/quill32_vector.h \
+  include/quill32_version.h bin/quill share/man/man1/quill.1 share/man/man3/quill32.3; do
+  [ -e "$prefix/$f" ] || fail "not installed: $f"
+done
+[ "$(readlink "$prefix/$libdir/libquill32.so")" = "libquill32.so.$major" ] ||
+  fail "libquill32.so does not point to libquill32.so.$major"
+objdump -p "$prefix/$libdir/libquill32.so.$version" | grep -E "SONAME +libquill32\.so\.$major$" >/dev/null ||
+  fail "SONAME is not libquill32.so.$major"
+grep -q "QUILL32_VERSION_STRING \"$version\"" "$prefix/include/quill32_version.h" ||
+  fail "quill32_version.h does not say $version"
+LD_LIBRARY_PATH="$prefix/$libdir" "$prefix/bin/quill" --version | grep "^quill $version " >/dev/null ||
+  fail "the installed quill --version does not say $version"
+for page in share/man/man1/quill.1 share/man/man3/quill32.3; do
+  warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -l "$prefix/$page" 2>&1 >/dev/null)
+  [ -z "$warnings" ] || fail "$page: $warnings"
+done
+MANPATH="$prefix/share/man" man -w quill32 >/dev/null || fail "man quill32 finds no page in the prefix"
+
+# Consumers: CMake (shared, static), pkg-config (C, C++).
+consume() {  # name, then the programs to run
+  local name=$1
+  shift
+  for program in "$@"; do
+    LD_LIBRARY_PATH="${consumer_libpath:-}" "$program" "$frame" "$expected" >/dev/null ||
+      fail "$name: $program failed"
+  done
+  echo "$name: $# consumers decoded the test card as expected"
+}
+for kind in shared static; do
+  static=OFF
+  [ $kind = static ] && static=ON
+  cmake -S tests/consumer -B "$work/consumer-cmake-$kind" -DCMAKE_PREFIX_PATH="$prefix" \
+    -DQUILL32_CONSUMER_STATIC=$static -DCMAKE_C_FLAGS="-Wall -Wextra -Werror" \
+    -DCMAKE_CXX_FLAGS="-Wall -Wextra -Werror" >/dev/null
+  cmake --build "$work/consumer-cmake-$kind" >/dev/null
+  consumer_libpath=$prefix/$libdir
+  [ $kind = static ] && consumer_libpath=/nonexistent
+  consume "find_package (prefix, $kind)" "$work/consumer-cmake-$kind/consumer_c" \
+    "$work/consumer-cmake-$kind/consumer_cxx"
+done
+cmake -S tests/consumer -B "$work/consumer-subdir" -DQUILL32_SOURCE="$root" \
+  -DCMAKE_C_FLAGS="-Wall -Wextra -Werror" -DCMAKE_CXX_FLAGS="-Wall -Wextra -Werror" >/dev/null
+cmake --build "$work/consumer-subdir" -j "$jobs" >/dev/null
+consumer_libpath=$root/$work/consumer-subdir/quill32
+consume "add_subdirectory (the tree)" "$work/consumer-subdir/consumer_c" \
+  "$work/consumer-subdir/consumer_cxx"
+export PKG_CONFIG_PATH=$prefix/$libdir/pkgconfig
+[ "$(pkg-config --modversion quill32)" = "$version" ] || fail "pkg-config --modversion is not $version"
+mkdir -p "$work/consumer-pc"
+# shellcheck disable=SC2046
+cc -Wall -Wextra -Werror tests/consumer/consumer.c -o "$work/consumer-pc/consumer_c" \
+  $(pkg-config --cflags --libs quill32)
+# shellcheck disable=SC2046
+c++ -std=c++17 -Wall -Wextra -Werror tests/consumer/consumer.cpp -o "$work/consumer-pc/consumer_cxx" \
+  $(pkg-config --cflags --libs quill32)
+consumer_libpath=$prefix/$libdir
+consume "pkg-config (prefix)" "$work/consumer-pc/consumer_c" "$work/consumer-pc/consumer_cxx"
+unset PKG_CONFIG_PATH consumer_libpath
+echo "install and consumers: $((SECONDS - start)) s"
+
+step "Debian packages"
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+  if sudo -n true 2>/dev/null; then
+    sudo=sudo
+  else
+    echo "SKIPPED: Debian packages: installing them needs root or sudo"
+    exit 0
+  fi
+fi
+start=$SECONDS
+src=$work/deb/quill32-$version
+mkdir -p "$src"
+# A clean copy of the tree: the files git knows (committed or not), nothing built.
+git ls-files -z --cached --others --exclude-standard |
+  while IFS= read -r -d '' f; do [ -e "$f" ] && printf '%s\0' "$f"; done |
+  tar --null -T - -cf - | tar -xf - -C "$src"
+(cd "$src" && dpkg-buildpackage -b -us -uc -j"$jobs" >../build.log 2>&1) ||
+  { tail -n 40 "$work/deb/build.log" >&2; fail "dpkg-buildpackage failed (log: $work/deb/build.log)"; }
+arch=$(dpkg --print-architecture)
+debs=()
+for p in "libquill32-$major" libquill32-dev quill; do
+  deb=$work/deb/${p}_${version}_$arch.deb
+  [ -f "$deb" ] || fail "not built: $deb"
+  debs+=("$deb")
+done
+echo "dpkg-buildpackage: ${debs[*]##*/} in $((SECONDS - start)) s"
+dpkg-deb -c "$work/deb/libquill32-${major}_${version}_$arch.deb" | grep "libquill32.so.$version$" >/dev/null ||
+  fail "libquill32-$major holds no libquill32.so.$version"
+if command -v lintian >/dev/null; then
+  lintian --fail-on error --tag-display-limit 0 "$work/deb/quill32_${version}_$arch.changes" \
+    >"$work/deb/lintian.log" 2>&1 || { cat "$work/deb/lintian.log" >&2; fail "lintian reports errors"; }
+  echo "lintian: no errors; $(grep -c '^W: ' "$work/deb/lintian.log" || true) warnings" \
+    "$(sed -n 's/^W: [^ ]* [^ ]*: \([^ ]*\).*/\1/p' "$work/deb/lintian.log" | sort -u | tr '\n' ' ')"
+else
+  echo "SKIPPED: lintian is not installed"
+fi
+
+installed_before=()
+for p in "libquill32-$major" libquill32-dev quill; do
+  dpkg -s "$p" >/dev/null 2>&1 && installed_before+=("$p")
+done
+remove_packages() {
+  if [ ${#installed_before[@]} -eq 0 ]; then
+    $sudo dpkg -r quill libquill32-dev "libquill32-$major" >/dev/null
+  fi
+}
+trap remove_packages EXIT
+$sudo dpkg -i "${debs[@]}" >/dev/null
+man -w quill >/dev/null || fail "man quill finds no page after installing"
+man -w 3 quill32 >/dev/null || fail "man 3 quill32 finds no page after installing"
+quill --version | grep "^quill $version " >/dev/null || fail "the installed quill --version does not say $version"
+rm -rf "$work/consumer-deb"
+mkdir -p "$work/consumer-deb"
+cmake -S tests/consumer -B "$work/consumer-deb/cmake" >/dev/null
+cmake --build "$work/consumer-deb/cmake" >/dev/null
+# shellcheck disable=SC2046
+cc tests/consumer/consumer.c -o "$work/consumer-deb/pc_c" $(pkg-config --cflags --libs quill32)
+# shellcheck disable=SC2046
+c++ tests/consumer/consumer.cpp -o "$work/consumer-deb/pc_cxx" $(pkg-config --cflags --libs quill32)
+cc tests/consumer/consumer.c -o "$work/consumer-deb/plain_c" -lquill32
+consume "installed packages (find_package, pkg-config, plain cc)" \
+  "$work/consumer-deb/cmake/consumer_c" "$work/consumer-deb/cmake/consumer_cxx" \
+  "$work/consumer-deb/pc_c" "$work/consumer-deb/pc_cxx" "$work/consumer-deb/plain_c"
+echo "Debian packages: $((SECONDS - start)) s"
