@@ -1,6 +1,7 @@
 """Shared fixtures: the tree's samples, the quill tool (whose outputs the
 package must match), a 2-worker Dask cluster."""
 
+import logging
 import os
 import subprocess
 from pathlib import Path
@@ -51,6 +52,6 @@ def dask_client():
         threads_per_worker=1,
         processes=True,
         dashboard_address=None,
-        silence_logs="error",
+        silence_logs=logging.ERROR,
     ) as cluster, distributed.Client(cluster) as client:
         yield client
