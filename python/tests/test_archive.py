@@ -4,6 +4,7 @@ cluster, against quill info and quill32.decode; errors stay with their file."""
 import json
 import os
 import stat
+import threading
 
 import numpy as np
 import pytest
@@ -121,3 +122,44 @@ def test_a_lost_batch_gives_an_error_for_each_of_its_files(tmp_path, inputs, mon
     assert len(results) == len(paths)
     lost = [r for r in results if isinstance(r, archive.FileError) and "batch" in r.reason]
     assert {r.file for r in lost} >= {p for p in paths if "/1-" in p}
+
+
+def test_the_pool_starts_while_another_thread_holds_a_lock(tmp_path, inputs):
+    # The library's lock stands for any lock a thread of the caller may hold
+    # (numpy's, a handler's, Dask's): a worker made by fork() would have had
+    # to wait for it, or started with it taken.
+    paths, _ = inputs
+    taken, done, gave_up = threading.Event(), threading.Event(), threading.Event()
+
+    def hold():  # until the job is done (a stalled job: a minute)
+        quill32._quill32._acquire()
+        taken.set()
+        if not done.wait(60):
+            gave_up.set()
+        quill32._quill32._release()
+
+    holder = threading.Thread(target=hold)
+    holder.start()
+    try:
+        taken.wait(10)
+        results = archive.verify(paths, processes=2, batch_size=3)
+    finally:
+        done.set()
+        holder.join()
+    assert not gave_up.is_set(), "the job waited for the lock"
+    assert len(results) == len(paths) and all("file" in r for r in results)
+
+
+def test_an_unexpected_failure_stays_with_its_file(tmp_path, monkeypatch):
+    decode = quill32.decode
+
+    def failing(frame, **options):
+        if frame == SAMPLES[1].read_bytes():
+            raise RuntimeError("out of luck")
+        return decode(frame, **options)
+
+    monkeypatch.setattr(quill32, "decode", failing)
+    results = archive.convert(SAMPLES[:3], tmp_path, processes=1)
+    assert isinstance(results[0], str) and isinstance(results[2], str)
+    assert results[1].file == str(SAMPLES[1])
+    assert results[1].reason == "failed: RuntimeError: out of luck"

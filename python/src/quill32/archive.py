@@ -17,6 +17,7 @@ import concurrent.futures
 import functools
 import io
 import math
+import multiprocessing
 import os
 import secrets
 import stat
@@ -45,6 +46,10 @@ class FileError(Exception):
 
 def _os_reason(what, error):
     return "%s: %s" % (what, os.strerror(error.errno) if error.errno else str(error))
+
+
+def _unexpected(error):
+    return "failed: %s: %s" % (type(error).__name__, error)
 
 
 def _read_frame(path):
@@ -80,6 +85,8 @@ def _verify_batch(paths):
             results.append(dict({"file": path}, **quill32.inspect(_read_frame(path))))
         except FileError as e:
             results.append({"file": path, "error": e.reason})
+        except Exception as e:  # whatever else goes wrong stays with its file
+            results.append({"file": path, "error": _unexpected(e)})
     return results
 
 
@@ -166,6 +173,8 @@ def _convert_batch(jobs, size, fmt, sharpen):
             results.append(output)
         except FileError as e:
             results.append(e)
+        except Exception as e:  # whatever else goes wrong stays with its file
+            results.append(FileError(path, _unexpected(e)))
     # The renames are durable once their folders are.
     for folder in folders:
         try:
@@ -211,7 +220,13 @@ def _run(function, items, client, processes, batch_size, file_of):
         for batch in batches:
             results.extend(function(batch))
         return results
-    with concurrent.futures.ProcessPoolExecutor(min(workers, len(batches))) as pool:
+    # Spawned, not forked: a child that fork() made would start with every
+    # lock that another thread of the caller held at that moment (numpy's,
+    # the allocator's, a logging handler's, Dask's) taken for ever.
+    context = multiprocessing.get_context("spawn")
+    with concurrent.futures.ProcessPoolExecutor(
+        min(workers, len(batches)), mp_context=context
+    ) as pool:
         futures = [pool.submit(function, batch) for batch in batches]
         for batch, future in zip(batches, futures):
             try:
