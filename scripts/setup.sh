@@ -15,6 +15,9 @@ packages=(cmake make g++ binutils libgtest-dev libgmock-dev libbenchmark-dev lib
 optional=()
 if [ "${1:-}" = "--tests" ]; then
   packages+=(clang g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 python3)
+  # the Python package: its build, its dependencies, its tests
+  packages+=(python3-dev python3-venv python3-setuptools python3-wheel python3-pybind11 python3-numpy
+    python3-pil python3-dask python3-distributed python3-pytest)
   if [ "$(dpkg --print-architecture)" = amd64 ]; then
     optional+=(wine32:i386)
   fi
