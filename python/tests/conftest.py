@@ -73,6 +73,9 @@ def quill():
 @pytest.fixture(scope="session")
 def frames():
     assert len(SAMPLES) >= 8, "samples missing from %s" % TREE
+    assert any(p.parent.name == "photos" for p in SAMPLES), "no samples/photos"
+    # The tool's outputs for all of them go into one folder, named by stem.
+    assert len({p.stem for p in SAMPLES}) == len(SAMPLES), "two samples share a name"
     return {p: p.read_bytes() for p in SAMPLES}
 
 
