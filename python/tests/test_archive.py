@@ -163,3 +163,23 @@ def test_an_unexpected_failure_stays_with_its_file(tmp_path, monkeypatch):
     assert isinstance(results[0], str) and isinstance(results[2], str)
     assert results[1].file == str(SAMPLES[1])
     assert results[1].reason == "failed: RuntimeError: out of luck"
+
+
+def test_outputs_that_cannot_be_made_durable_are_not_put_in_place(tmp_path, monkeypatch):
+    frames = tmp_path / "frames"
+    frames.mkdir()
+    paths = []
+    for name in ("a", "b", "c"):
+        paths.append(frames / (name + ".yuv"))
+        paths[-1].write_bytes(SAMPLES[0].read_bytes())
+    reason = "cannot be made durable: Input/output error"
+
+    def sync_files(temporaries):
+        return {t: reason for t in temporaries if os.path.basename(t).startswith(".b.")}
+
+    monkeypatch.setattr(archive, "_sync_files", sync_files)
+    out = tmp_path / "out"
+    results = archive.convert(paths, out, processes=1)
+    assert results[0] == str(out / "a.png") and results[2] == str(out / "c.png")
+    assert results[1].file == str(paths[1]) and results[1].reason == reason
+    assert sorted(os.listdir(out)) == ["a.png", "c.png"]  # no b.png, no temporaries
