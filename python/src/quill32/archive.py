@@ -3,9 +3,12 @@ a local process pool or on the workers of a Dask cluster.
 
 Frames are independent and the library's state is process-wide, so the work
 runs in processes, each with its own library, in batches of files (never one
-task per frame). The workers read and write the paths they are given: on a
-cluster, the files must be on storage that every worker sees at the same
-path.
+task per frame). The local pool's processes are spawned, not forked (a
+forked child would start with whatever lock another thread of the caller
+held at that moment), so a script that uses it keeps its top level under
+``if __name__ == "__main__":``. The workers read and write the paths they
+are given: on a cluster, the files must be on storage that every worker
+sees at the same path.
 
 Errors belong to their file: ``verify`` reports them as ``quill info --json``
 does (``{"file": ..., "error": ...}``), ``convert`` puts a ``FileError`` in
