@@ -4,7 +4,10 @@ cluster, against quill info and quill32.decode; errors stay with their file."""
 import json
 import os
 import stat
+import subprocess
+import sys
 import threading
+from pathlib import Path
 
 import numpy as np
 import pytest
@@ -183,3 +186,19 @@ def test_outputs_that_cannot_be_made_durable_are_not_put_in_place(tmp_path, monk
     assert results[0] == str(out / "a.png") and results[2] == str(out / "c.png")
     assert results[1].file == str(paths[1]) and results[1].reason == reason
     assert sorted(os.listdir(out)) == ["a.png", "c.png"]  # no b.png, no temporaries
+
+
+def test_the_example_runs_on_a_local_cluster(tmp_path):
+    pytest.importorskip("distributed")
+    frames = tmp_path / "frames"
+    frames.mkdir()
+    for sample in SAMPLES[:3]:
+        (frames / sample.name).write_bytes(sample.read_bytes())
+    (frames / "notes.yuv").write_text("not a frame\n")
+    example = Path(__file__).resolve().parents[1] / "examples" / "archive_on_dask.py"
+    done = subprocess.run([sys.executable, str(example), str(frames), str(tmp_path / "out")],
+                          capture_output=True, text=True, timeout=100)
+    assert done.returncode == 1, done.stderr
+    assert "notes.yuv: is 12 bytes; a frame is exactly 24576 bytes" in done.stdout
+    assert done.stdout.endswith("3 of 4 frames converted into %s\n" % (tmp_path / "out"))
+    assert sorted(os.listdir(tmp_path / "out")) == sorted(s.stem + ".png" for s in SAMPLES[:3])
