@@ -46,16 +46,28 @@ def library_sources():
     return sources, macros
 
 
+BINDING = HERE / "ext" / "module.cpp"
+LIBRARY_INTERNALS = str(TREE / "src")
+
+
 class ParallelBuildExt(build_ext):
-    """Compiles the sources on every processor (setuptools takes one at a time)."""
+    """Compiles the sources on every processor (setuptools takes one at a
+    time), the binding without the library's internal headers in reach: it
+    uses the public ones (include/) alone."""
 
     def build_extension(self, ext):
         compile_one = self.compiler.compile
 
+        def compile_source(source, kwargs):
+            if Path(source) == BINDING:
+                dirs = kwargs.get("include_dirs") or []
+                kwargs = dict(kwargs, include_dirs=[d for d in dirs if d != LIBRARY_INTERNALS])
+            return compile_one([source], **kwargs)
+
         def compile_all(sources, **kwargs):
             jobs = min(len(sources), os.cpu_count() or 1)
             with ThreadPoolExecutor(jobs) as pool:
-                parts = pool.map(lambda s: compile_one([s], **kwargs), sources)
+                parts = pool.map(lambda s: compile_source(s, kwargs), sources)
                 return [o for objects in parts for o in objects]
 
         self.compiler.compile = compile_all
@@ -72,8 +84,8 @@ headers += [str(p) for p in sorted((TREE / "include").glob("*.h"))]
 
 extension = Pybind11Extension(
     "quill32._quill32",
-    [str(HERE / "ext" / "module.cpp")] + sources,
-    include_dirs=[str(TREE / "include"), str(TREE / "src")],
+    [str(BINDING)] + sources,
+    include_dirs=[str(TREE / "include"), LIBRARY_INTERNALS],
     define_macros=macros + [("QUILL32_PACKAGE_VERSION", '"%s"' % version)],
     # As the library is built: exact floating point, only the module's entry
     # point visible.

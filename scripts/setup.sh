@@ -19,6 +19,9 @@ if [ "${1:-}" = "--tests" ]; then
   # Packaging (scripts/test_packages.sh) and the i386 and aarch64 builds
   # (scripts/test_cross.sh; Debian's GoogleTest sources built for each).
   packages+=(debhelper lintian dpkg-dev fakeroot pkgconf man-db googletest)
+  # the Python package: its build, its dependencies, its tests
+  packages+=(python3-dev python3-venv python3-setuptools python3-wheel python3-pybind11 python3-numpy
+    python3-pil python3-dask python3-distributed python3-pytest)
   if [ "$(dpkg --print-architecture)" = amd64 ]; then
     optional+=(wine32:i386)
     packages+=(lib32stdc++-12-dev lib32gcc-12-dev libc6-dev-i386 qemu-user g++-aarch64-linux-gnu

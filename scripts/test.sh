@@ -12,6 +12,7 @@ cmake -S . -B build/gcc -DCMAKE_CXX_COMPILER=g++ -DCMAKE_BUILD_TYPE=Release -DQU
   -DQUILL32_WINDOWS=ON
 cmake --build build/gcc -j "$jobs"
 ctest --test-dir build/gcc --output-on-failure -j "$jobs"
+bash scripts/test_python.sh  # the Python package, installed, against build/gcc's quill
 
 cmake -S . -B build/clang-asan -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
   -DQUILL32_WERROR=ON -DQUILL32_SANITIZE=ON -DQUILL32_BENCH=OFF -DQUILL32_WINDOWS=OFF

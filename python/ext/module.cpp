@@ -16,8 +16,8 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <new>
 #include <mutex>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -33,26 +33,27 @@ constexpr std::size_t kFrame = QUILL32_FRAME_BYTES, kHeader = 40;
 
 std::mutex g_library;
 
-// A global block, freed at the end of its scope unless given up.
-class Block {
+// A global block, freed at the end of its scope unless given up (release()).
+struct FreeBlock {
+  void operator()(void* handle) const { GlobalFree(handle); }
+};
+using Block = std::unique_ptr<void, FreeBlock>;
+
+Block NewBlock(std::size_t bytes) {
+  Block block(GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes));
+  if (block == nullptr) throw std::bad_alloc();
+  return block;
+}
+
+// For its scope: the GIL given up, then the library's lock taken (and on
+// leaving, the lock given back before the GIL is taken again).
+class InLibrary {
  public:
-  explicit Block(std::size_t bytes) : handle_(GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes)) {
-    if (handle_ == nullptr) throw std::bad_alloc();
-  }
-  ~Block() {
-    if (handle_ != nullptr) GlobalFree(handle_);
-  }
-  Block(const Block&) = delete;
-  Block& operator=(const Block&) = delete;
-  HGLOBAL get() const { return handle_; }
-  HGLOBAL release() {
-    HGLOBAL h = handle_;
-    handle_ = nullptr;
-    return h;
-  }
+  InLibrary() : lock_(g_library) {}
 
  private:
-  HGLOBAL handle_;
+  py::gil_scoped_release release_;
+  std::lock_guard<std::mutex> lock_;
 };
 
 // A block's bytes, locked for as long as this lives.
@@ -70,11 +71,12 @@ class Bytes {
   std::uint8_t* bytes_;
 };
 
-// A grid block of rows x columns MCU handles, given back with FreeMCU.
+// A grid block of rows x columns MCU handles, given back with FreeMCU. Each
+// MCU covers 16x8 pixels.
 class Grid {
  public:
   Grid(int rows, int columns)
-      : block_(static_cast<std::size_t>(rows * columns) * sizeof(HGLOBAL)),
+      : block_(NewBlock(static_cast<std::size_t>(rows * columns) * sizeof(HGLOBAL))),
         rows_(rows),
         columns_(columns),
         slots_(static_cast<HGLOBAL*>(GlobalLock(block_.get()))) {}
@@ -83,6 +85,8 @@ class Grid {
   Grid& operator=(const Grid&) = delete;
   HGLOBAL* slots() const { return slots_; }
   HGLOBAL handle() const { return block_.get(); }
+  int rows() const { return rows_; }
+  int columns() const { return columns_; }
 
  private:
   Block block_;
@@ -181,8 +185,32 @@ std::size_t DibBytes(int width, int height) {
 }
 
 // Under the lock: decodes into a 20x30 grid; false when the step is refused.
-bool DecodeInto(const std::vector<std::uint8_t>& frame, Grid& grid) {
+bool DecodeInto(const std::vector<std::uint8_t>& frame, const Grid& grid) {
   return LPYUV2DIB(frame.data(), grid.slots()) == 1;
+}
+
+// Under the lock: decodes and doubles the width into a 40x30 grid.
+bool DecodeWide(const std::vector<std::uint8_t>& frame, const Grid& wide) {
+  const Grid grid(30, 20);
+  if (!DecodeInto(frame, grid)) return false;
+  EXPANDMCU(grid.slots(), wide.slots());
+  return true;
+}
+
+// Under the lock: sharpens the grid's luma if asked, then renders the grid
+// into the DIB.
+Failure Render(const Grid& grid, bool sharpen, HGLOBAL dib) {
+  if (sharpen) SHARPMCU(grid.handle(), grid.rows(), 0);
+  const int rows = TRANSMCU2BMP(grid.handle(), dib, 8 * grid.rows(), 16 * grid.columns());
+  return rows == grid.rows() ? Failure::kNone : Failure::kMemory;
+}
+
+// Under the lock: renders the 640x480 picture of two 40x30 grids, A's lines
+// interleaved with B's.
+Failure RenderFields(const Grid& wide_a, const Grid& wide_b, bool sharpen, HGLOBAL dib) {
+  const Grid tall(60, 40);
+  if (COMBINEMCU(wide_a.slots(), wide_b.slots(), tall.slots()) != 160) return Failure::kMemory;
+  return Render(tall, sharpen, dib);
 }
 
 Pixels Decode(const py::object& frame, bool large, bool sharpen) {
@@ -192,26 +220,15 @@ Pixels Decode(const py::object& frame, bool large, bool sharpen) {
   std::uint8_t* rgb = out.mutable_data();
   Failure failure = Failure::kNone;
   {
-    py::gil_scoped_release release;
-    const std::lock_guard<std::mutex> lock(g_library);
-    Block dib(DibBytes(width, height));
-    {
-      Grid grid(30, 20);
-      if (!DecodeInto(bytes, grid)) {
-        failure = Failure::kStepA;
-      } else if (!large) {
-        if (sharpen) SHARPMCU(grid.handle(), 30, 0);
-        if (TRANSMCU2BMP(grid.handle(), dib.get(), 240, 320) != 30) failure = Failure::kMemory;
-      } else {
-        Grid wide(30, 40), tall(60, 40);
-        EXPANDMCU(grid.slots(), wide.slots());
-        if (COMBINEMCU(wide.slots(), wide.slots(), tall.slots()) != 160) {
-          failure = Failure::kMemory;
-        } else {
-          if (sharpen) SHARPMCU(tall.handle(), 60, 0);
-          if (TRANSMCU2BMP(tall.handle(), dib.get(), 480, 640) != 60) failure = Failure::kMemory;
-        }
-      }
+    const InLibrary in_library;
+    const Block dib = NewBlock(DibBytes(width, height));
+    if (!large) {
+      const Grid grid(30, 20);
+      failure = DecodeInto(bytes, grid) ? Render(grid, sharpen, dib.get()) : Failure::kStepA;
+    } else {
+      const Grid wide(30, 40);
+      failure =
+          DecodeWide(bytes, wide) ? RenderFields(wide, wide, sharpen, dib.get()) : Failure::kStepA;
     }
     if (failure == Failure::kNone) FromDib(Bytes(dib).get(), width, height, rgb);
   }
@@ -226,27 +243,17 @@ Pixels DecodeFields(const py::object& frame_a, const py::object& frame_b, bool s
   std::uint8_t* rgb = out.mutable_data();
   Failure failure = Failure::kNone;
   {
-    py::gil_scoped_release release;
-    const std::lock_guard<std::mutex> lock(g_library);
-    Block dib(DibBytes(640, 480));
+    const InLibrary in_library;
+    const Block dib = NewBlock(DibBytes(640, 480));
     {
       // Field B first, so that the colours follow field A, decoded last.
-      Grid grid_b(30, 20), wide_b(30, 40), grid_a(30, 20), wide_a(30, 40), tall(60, 40);
-      if (!DecodeInto(b, grid_b)) {
+      const Grid wide_b(30, 40), wide_a(30, 40);
+      if (!DecodeWide(b, wide_b)) {
         failure = Failure::kStepB;
+      } else if (!DecodeWide(a, wide_a)) {
+        failure = Failure::kStepA;
       } else {
-        EXPANDMCU(grid_b.slots(), wide_b.slots());
-        if (!DecodeInto(a, grid_a)) {
-          failure = Failure::kStepA;
-        } else {
-          EXPANDMCU(grid_a.slots(), wide_a.slots());
-          if (COMBINEMCU(wide_a.slots(), wide_b.slots(), tall.slots()) != 160) {
-            failure = Failure::kMemory;
-          } else {
-            if (sharpen) SHARPMCU(tall.handle(), 60, 0);
-            if (TRANSMCU2BMP(tall.handle(), dib.get(), 480, 640) != 60) failure = Failure::kMemory;
-          }
-        }
+        failure = RenderFields(wide_a, wide_b, sharpen, dib.get());
       }
     }
     if (failure == Failure::kNone) FromDib(Bytes(dib).get(), 640, 480, rgb);
@@ -262,23 +269,17 @@ py::bytes Encode(const Pixels& picture) {
   std::string frame(kFrame, '\0');
   Failure failure = Failure::kNone;
   {
-    py::gil_scoped_release release;
-    const std::lock_guard<std::mutex> lock(g_library);
-    Block small(QUILL32_DIB_320x240_BYTES), out(kFrame);
-    std::unique_ptr<Block> big;
+    const InLibrary in_library;
+    const Block small = NewBlock(QUILL32_DIB_320x240_BYTES), out = NewBlock(kFrame);
+    const Block big = large ? NewBlock(QUILL32_DIB_640x480_BYTES) : nullptr;
     if (large) {
-      big = std::make_unique<Block>(QUILL32_DIB_640x480_BYTES);
-      ToDib(rgb, 640, 480, Bytes(*big).get());
+      ToDib(rgb, 640, 480, Bytes(big).get());
+      if (SubSample(small.get(), big.get(), 0.5f) != 1) failure = Failure::kMemory;
     } else {
       ToDib(rgb, 320, 240, Bytes(small).get());
     }
-    {
-      if (large && SubSample(small.get(), big->get(), 0.5f) != 1) {
-        failure = Failure::kMemory;
-      } else if (CompressBmp(out.get(), small.get()) != 1) {
-        failure = Failure::kEncode;
-      }
-    }
+    if (failure == Failure::kNone && CompressBmp(out.get(), small.get()) != 1)
+      failure = Failure::kEncode;
     if (failure == Failure::kNone) std::memcpy(frame.data(), Bytes(out).get(), kFrame);
   }
   Raise(failure, "", "", 0, 0);
@@ -295,13 +296,10 @@ Pixels Filter(const Pixels& picture, int (*filter)(HGLOBAL), int success) {
   std::uint8_t* rgb = out.mutable_data();
   Failure failure = Failure::kNone;
   {
-    py::gil_scoped_release release;
-    const std::lock_guard<std::mutex> lock(g_library);
-    Block dib(DibBytes(width, height));
+    const InLibrary in_library;
+    const Block dib = NewBlock(DibBytes(width, height));
     ToDib(in, width, height, Bytes(dib).get());
-    {
-      if (filter(dib.get()) != success) failure = Failure::kMemory;
-    }
+    if (filter(dib.get()) != success) failure = Failure::kMemory;
     if (failure == Failure::kNone) FromDib(Bytes(dib).get(), width, height, rgb);
   }
   Raise(failure, "", "", 0, 0);
@@ -315,13 +313,11 @@ Pixels Subsample(const Pixels& picture) {
   std::uint8_t* rgb = out.mutable_data();
   Failure failure = Failure::kNone;
   {
-    py::gil_scoped_release release;
-    const std::lock_guard<std::mutex> lock(g_library);
-    Block big(QUILL32_DIB_640x480_BYTES), small(QUILL32_DIB_320x240_BYTES);
+    const InLibrary in_library;
+    const Block big = NewBlock(QUILL32_DIB_640x480_BYTES);
+    const Block small = NewBlock(QUILL32_DIB_320x240_BYTES);
     ToDib(in, 640, 480, Bytes(big).get());
-    {
-      if (SubSample(small.get(), big.get(), 0.5f) != 1) failure = Failure::kMemory;
-    }
+    if (SubSample(small.get(), big.get(), 0.5f) != 1) failure = Failure::kMemory;
     if (failure == Failure::kNone) FromDib(Bytes(small).get(), 320, 240, rgb);
   }
   Raise(failure, "", "", 0, 0);
@@ -336,15 +332,13 @@ Pixels Combine(const Pixels& first, const Pixels& second) {
   std::uint8_t* rgb = out.mutable_data();
   Failure failure = Failure::kNone;
   {
-    py::gil_scoped_release release;
-    const std::lock_guard<std::mutex> lock(g_library);
-    Block field_a(QUILL32_DIB_320x240_BYTES), field_b(QUILL32_DIB_320x240_BYTES),
-        big(QUILL32_DIB_640x480_BYTES);
+    const InLibrary in_library;
+    const Block field_a = NewBlock(QUILL32_DIB_320x240_BYTES);
+    const Block field_b = NewBlock(QUILL32_DIB_320x240_BYTES);
+    const Block big = NewBlock(QUILL32_DIB_640x480_BYTES);
     ToDib(a, 320, 240, Bytes(field_a).get());
     ToDib(b, 320, 240, Bytes(field_b).get());
-    {
-      if (CombineImage(big.get(), field_a.get(), field_b.get()) != 1) failure = Failure::kMemory;
-    }
+    if (CombineImage(big.get(), field_a.get(), field_b.get()) != 1) failure = Failure::kMemory;
     if (failure == Failure::kNone) FromDib(Bytes(big).get(), 640, 480, rgb);
   }
   Raise(failure, "", "", 0, 0);
@@ -355,8 +349,7 @@ py::dict Check(const py::object& frame) {
   const std::vector<std::uint8_t> bytes = FrameBytes(frame, "frame");
   QuillFrameInfo info{};
   {
-    py::gil_scoped_release release;
-    const std::lock_guard<std::mutex> lock(g_library);
+    const InLibrary in_library;
     QuillCheckFrame(bytes.data(), bytes.size(), &info);
   }
   py::dict d;
@@ -377,8 +370,7 @@ py::dict Check(const py::object& frame) {
 py::object SetVectorLevel(const std::string& name) {
   const char* level;
   {
-    py::gil_scoped_release release;
-    const std::lock_guard<std::mutex> lock(g_library);
+    const InLibrary in_library;
     level = QuillSetVectorLevel(name.c_str());
   }
   if (level == nullptr) return py::none();
@@ -386,8 +378,7 @@ py::object SetVectorLevel(const std::string& name) {
 }
 
 std::string VectorLevel() {
-  py::gil_scoped_release release;
-  const std::lock_guard<std::mutex> lock(g_library);
+  const InLibrary in_library;
   return QuillVectorLevel();
 }
 
@@ -398,8 +389,7 @@ PYBIND11_MODULE(_quill32, m) {
   m.attr("__version__") = QUILL32_PACKAGE_VERSION;
   m.attr("FRAME_BYTES") = kFrame;
   m.def("decode", &Decode, py::arg("frame"), py::arg("large"), py::arg("sharpen"));
-  m.def("decode_fields", &DecodeFields, py::arg("frame_a"), py::arg("frame_b"),
-        py::arg("sharpen"));
+  m.def("decode_fields", &DecodeFields, py::arg("frame_a"), py::arg("frame_b"), py::arg("sharpen"));
   m.def("encode", &Encode, py::arg("picture"));
   m.def("check", &Check, py::arg("frame"));
   m.def(

@@ -4,6 +4,10 @@ cluster, against quill info and quill32.decode; errors stay with their file."""
 import json
 import os
 import stat
+import subprocess
+import sys
+import threading
+from pathlib import Path
 
 import numpy as np
 import pytest
@@ -121,3 +125,80 @@ def test_a_lost_batch_gives_an_error_for_each_of_its_files(tmp_path, inputs, mon
     assert len(results) == len(paths)
     lost = [r for r in results if isinstance(r, archive.FileError) and "batch" in r.reason]
     assert {r.file for r in lost} >= {p for p in paths if "/1-" in p}
+
+
+def test_the_pool_starts_while_another_thread_holds_a_lock(tmp_path, inputs):
+    # The library's lock stands for any lock a thread of the caller may hold
+    # (numpy's, a handler's, Dask's): a worker made by fork() would have had
+    # to wait for it, or started with it taken.
+    paths, _ = inputs
+    taken, done, gave_up = threading.Event(), threading.Event(), threading.Event()
+
+    def hold():  # until the job is done (a stalled job: a minute)
+        quill32._quill32._acquire()
+        taken.set()
+        if not done.wait(60):
+            gave_up.set()
+        quill32._quill32._release()
+
+    holder = threading.Thread(target=hold)
+    holder.start()
+    try:
+        taken.wait(10)
+        results = archive.verify(paths, processes=2, batch_size=3)
+    finally:
+        done.set()
+        holder.join()
+    assert not gave_up.is_set(), "the job waited for the lock"
+    assert len(results) == len(paths) and all("file" in r for r in results)
+
+
+def test_an_unexpected_failure_stays_with_its_file(tmp_path, monkeypatch):
+    decode = quill32.decode
+
+    def failing(frame, **options):
+        if frame == SAMPLES[1].read_bytes():
+            raise RuntimeError("out of luck")
+        return decode(frame, **options)
+
+    monkeypatch.setattr(quill32, "decode", failing)
+    results = archive.convert(SAMPLES[:3], tmp_path, processes=1)
+    assert isinstance(results[0], str) and isinstance(results[2], str)
+    assert results[1].file == str(SAMPLES[1])
+    assert results[1].reason == "failed: RuntimeError: out of luck"
+
+
+def test_outputs_that_cannot_be_made_durable_are_not_put_in_place(tmp_path, monkeypatch):
+    frames = tmp_path / "frames"
+    frames.mkdir()
+    paths = []
+    for name in ("a", "b", "c"):
+        paths.append(frames / (name + ".yuv"))
+        paths[-1].write_bytes(SAMPLES[0].read_bytes())
+    reason = "cannot be made durable: Input/output error"
+
+    def sync_files(temporaries):
+        return {t: reason for t in temporaries if os.path.basename(t).startswith(".b.")}
+
+    monkeypatch.setattr(archive, "_sync_files", sync_files)
+    out = tmp_path / "out"
+    results = archive.convert(paths, out, processes=1)
+    assert results[0] == str(out / "a.png") and results[2] == str(out / "c.png")
+    assert results[1].file == str(paths[1]) and results[1].reason == reason
+    assert sorted(os.listdir(out)) == ["a.png", "c.png"]  # no b.png, no temporaries
+
+
+def test_the_example_runs_on_a_local_cluster(tmp_path):
+    pytest.importorskip("distributed")
+    frames = tmp_path / "frames"
+    frames.mkdir()
+    for sample in SAMPLES[:3]:
+        (frames / sample.name).write_bytes(sample.read_bytes())
+    (frames / "notes.yuv").write_text("not a frame\n")
+    example = Path(__file__).resolve().parents[1] / "examples" / "archive_on_dask.py"
+    done = subprocess.run([sys.executable, str(example), str(frames), str(tmp_path / "out")],
+                          capture_output=True, text=True, timeout=100)
+    assert done.returncode == 1, done.stderr
+    assert "notes.yuv: is 12 bytes; a frame is exactly 24576 bytes" in done.stdout
+    assert done.stdout.endswith("3 of 4 frames converted into %s\n" % (tmp_path / "out"))
+    assert sorted(os.listdir(tmp_path / "out")) == sorted(s.stem + ".png" for s in SAMPLES[:3])

@@ -3,9 +3,12 @@ a local process pool or on the workers of a Dask cluster.
 
 Frames are independent and the library's state is process-wide, so the work
 runs in processes, each with its own library, in batches of files (never one
-task per frame). The workers read and write the paths they are given: on a
-cluster, the files must be on storage that every worker sees at the same
-path.
+task per frame). The local pool's processes are spawned, not forked (a
+forked child would start with whatever lock another thread of the caller
+held at that moment), so a script that uses it keeps its top level under
+``if __name__ == "__main__":``. The workers read and write the paths they
+are given: on a cluster, the files must be on storage that every worker
+sees at the same path.
 
 Errors belong to their file: ``verify`` reports them as ``quill info --json``
 does (``{"file": ..., "error": ...}``), ``convert`` puts a ``FileError`` in
@@ -17,6 +20,7 @@ import concurrent.futures
 import functools
 import io
 import math
+import multiprocessing
 import os
 import secrets
 import stat
@@ -45,6 +49,10 @@ class FileError(Exception):
 
 def _os_reason(what, error):
     return "%s: %s" % (what, os.strerror(error.errno) if error.errno else str(error))
+
+
+def _unexpected(error):
+    return "failed: %s: %s" % (type(error).__name__, error)
 
 
 def _read_frame(path):
@@ -80,6 +88,8 @@ def _verify_batch(paths):
             results.append(dict({"file": path}, **quill32.inspect(_read_frame(path))))
         except FileError as e:
             results.append({"file": path, "error": e.reason})
+        except Exception as e:  # whatever else goes wrong stays with its file
+            results.append({"file": path, "error": _unexpected(e)})
     return results
 
 
@@ -107,10 +117,9 @@ def _picture_file(pixels, fmt):
     return out.getvalue()
 
 
-def _write_atomic(path, data):
-    """Writes `data` to a hidden temporary beside `path` (mode 0666 less the
-    umask, or the mode of the file it replaces), makes it durable, then
-    renames it into place: a crash leaves the old file or the new one."""
+def _stage(path, data):
+    """Writes `data` into a hidden temporary beside `path` (mode 0666 less the
+    umask, or the mode of the file it will replace); returns its name."""
     folder, name = os.path.split(path)
     temporary = os.path.join(folder, ".%s.%s.tmp" % (name, secrets.token_hex(4)))
     fd = os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC, 0o666)
@@ -121,19 +130,67 @@ def _write_atomic(path, data):
             pass
         view = memoryview(data)
         while view:
-            view = view[os.write(fd, view):]
-        os.fsync(fd)
-        os.close(fd)
-        fd = -1
-        os.replace(temporary, path)
+            view = view[os.write(fd, view) :]
     except BaseException:
-        if fd >= 0:
-            os.close(fd)
-        try:
-            os.unlink(temporary)
-        except OSError:
-            pass
+        os.close(fd)
+        _remove(temporary)
         raise
+    os.close(fd)
+    return temporary
+
+
+def _remove(path):
+    try:
+        os.unlink(path)
+    except OSError:
+        pass
+
+
+@functools.lru_cache(maxsize=None)
+def _syncfs():
+    """The C library's syncfs(fd), where there is one (Linux)."""
+    try:
+        import ctypes
+
+        function = ctypes.CDLL(None, use_errno=True).syncfs
+    except (AttributeError, OSError, ImportError):
+        return None
+    function.argtypes = [ctypes.c_int]
+
+    def syncfs(fd):
+        if function(fd) != 0:
+            error = ctypes.get_errno()
+            raise OSError(error, os.strerror(error))
+
+    return syncfs
+
+
+def _sync_files(temporaries):
+    """Makes the temporaries' bytes durable: one syncfs for each file system
+    they are on (or an fsync each, where there is no syncfs). Returns the
+    reason for each temporary that could not be made durable."""
+    syncfs = _syncfs()
+    failed, done = {}, {}
+    for temporary in temporaries:
+        try:
+            fd = os.open(temporary, os.O_RDONLY | os.O_CLOEXEC)
+            try:
+                device = os.fstat(fd).st_dev
+                if syncfs is None:
+                    os.fsync(fd)
+                elif device not in done:
+                    try:
+                        syncfs(fd)
+                        done[device] = None
+                    except OSError as e:
+                        done[device] = _os_reason("cannot be made durable", e)
+                if done.get(device):
+                    failed[temporary] = done[device]
+            finally:
+                os.close(fd)
+        except OSError as e:
+            failed[temporary] = _os_reason("cannot be made durable", e)
+    return failed
 
 
 def _sync_folder(folder):
@@ -145,27 +202,49 @@ def _sync_folder(folder):
 
 
 def _convert_batch(jobs, size, fmt, sharpen):
-    results, folders = [], set()
-    for path, output in jobs:
-        try:
-            frame = _read_frame(path)
+    """As quill decode writes a batch: every output into its temporary, the
+    temporaries made durable together, then each renamed into place, then
+    the folders synced (so that a crash leaves each output old or new)."""
+    results, staged = [], {}
+    try:
+        for i, (path, output) in enumerate(jobs):
             try:
-                pixels = quill32.decode(frame, size=size, sharpen=sharpen)
-            except ValueError as e:
-                raise FileError(path, str(e).replace("frame ", "", 1)) from None
-            folder = os.path.dirname(output)
+                frame = _read_frame(path)
+                try:
+                    pixels = quill32.decode(frame, size=size, sharpen=sharpen)
+                except ValueError as e:
+                    raise FileError(path, str(e).replace("frame ", "", 1)) from None
+                folder = os.path.dirname(output)
+                try:
+                    os.makedirs(folder or ".", exist_ok=True)
+                except OSError as e:
+                    raise FileError(path, _os_reason("cannot write into " + folder, e)) from None
+                try:
+                    staged[i] = _stage(output, _picture_file(pixels, fmt))
+                except OSError as e:
+                    raise FileError(path, _os_reason("cannot be written to " + output, e)) from None
+                results.append(output)
+            except FileError as e:
+                results.append(e)
+            except Exception as e:  # whatever else goes wrong stays with its file
+                results.append(FileError(path, _unexpected(e)))
+        unsynced = _sync_files(staged.values())
+        folders = set()
+        for i, temporary in list(staged.items()):
+            path, output = jobs[i]
+            if temporary in unsynced:
+                results[i] = FileError(path, unsynced[temporary])
+                continue
             try:
-                os.makedirs(folder or ".", exist_ok=True)
+                os.replace(temporary, output)
             except OSError as e:
-                raise FileError(path, _os_reason("cannot write into " + folder, e)) from None
-            try:
-                _write_atomic(output, _picture_file(pixels, fmt))
-            except OSError as e:
-                raise FileError(path, _os_reason("cannot be written to " + output, e)) from None
-            folders.add(folder)
-            results.append(output)
-        except FileError as e:
-            results.append(e)
+                results[i] = FileError(path, _os_reason("cannot be put in place as " + output, e))
+                continue
+            del staged[i]
+            folders.add(os.path.dirname(output))
+    finally:
+        for temporary in staged.values():
+            _remove(temporary)
     # The renames are durable once their folders are.
     for folder in folders:
         try:
@@ -211,7 +290,13 @@ def _run(function, items, client, processes, batch_size, file_of):
         for batch in batches:
             results.extend(function(batch))
         return results
-    with concurrent.futures.ProcessPoolExecutor(min(workers, len(batches))) as pool:
+    # Spawned, not forked: a child that fork() made would start with every
+    # lock that another thread of the caller held at that moment (numpy's,
+    # the allocator's, a logging handler's, Dask's) taken for ever.
+    context = multiprocessing.get_context("spawn")
+    with concurrent.futures.ProcessPoolExecutor(
+        min(workers, len(batches)), mp_context=context
+    ) as pool:
         futures = [pool.submit(function, batch) for batch in batches]
         for batch, future in zip(batches, futures):
             try:
