@@ -11,7 +11,7 @@ cd "$tree"
 bash scripts/setup.sh --tests
 quill=${QUILL:-$tree/build/gcc/tools/quill}
 if [ ! -x "$quill" ]; then
-  cmake -S . -B build/gcc -DCMAKE_CXX_COMPILER=g++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  cmake -S . -B build/gcc -DCMAKE_CXX_COMPILER=g++ -DCMAKE_BUILD_TYPE=Release
   cmake --build build/gcc --target quill -j "$(nproc 2>/dev/null || echo 2)"
 fi
 venv=$tree/build/python-venv
