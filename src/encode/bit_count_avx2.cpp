@@ -22,6 +22,7 @@ QUILL_TARGET_BEGIN("avx2,popcnt")
 
 #include "encode/ac_bits.h"
 #include "encode/quantize_avx2.h"
+#include "encode/quantize_run.h"
 
 namespace quill::encode {
 namespace {
@@ -218,27 +219,12 @@ template <bool kExact>
 int RunOf(const std::int16_t (*transformed)[64], std::int16_t (*coef)[64], std::uint64_t* nonzero,
           std::int32_t* end_bits, int first, int last, const QuantSteps& steps, std::int64_t& bits,
           std::int16_t& pred, std::int64_t room_bytes) {
-  std::int64_t total = bits;
-  std::int16_t dc_pred = pred;
-  int i = first;
-  for (; i < last; ++i) {
+  const auto block_bits = [&](int i, std::int16_t& dc_pred) {
     __m256i q[4];
     nonzero[i] = QuantizeInRegisters(transformed[i], coef[i], steps, q);
-    const int block_bits = kExact ? CountBits(q, nonzero[i], dc_pred) : BoundBits(q, nonzero[i]);
-    if (block_bits < 0) {
-      i = -(i + 1);
-      break;
-    }
-    total += block_bits;
-    if constexpr (kExact) end_bits[i] = static_cast<std::int32_t>(total);
-    if (total / 8 >= room_bytes) {
-      ++i;
-      break;
-    }
-  }
-  bits = total;
-  pred = dc_pred;
-  return i;
+    return kExact ? CountBits(q, nonzero[i], dc_pred) : BoundBits(q, nonzero[i]);
+  };
+  return QuantizeRunLoop<kExact>(block_bits, end_bits, first, last, bits, pred, room_bytes);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "encode/encoder.h"
 #include "encode/quantize_avx512.h"
+#include "encode/quantize_run.h"
 
 namespace quill::encode {
 namespace {
@@ -63,27 +64,11 @@ inline int QuantizeRunOf(const std::int16_t (*transformed)[64], std::int16_t (*c
                          std::uint64_t* nonzero, std::int32_t* end_bits, int first, int last,
                          const QuantSteps& steps, std::int64_t& bits, std::int16_t& pred,
                          std::int64_t room_bytes) {
-  std::int64_t total = bits;
-  std::int16_t dc_pred = pred;
-  int i = first;
-  for (; i < last; ++i) {
-    const int block_bits =
-        kExact ? QuantizeCount<C, kAnyStep>(transformed[i], coef[i], steps, nonzero[i], dc_pred)
-               : QuantizeBound<kAnyStep>(transformed[i], coef[i], steps, nonzero[i]);
-    if (block_bits < 0) {
-      i = -(i + 1);
-      break;
-    }
-    total += block_bits;
-    if constexpr (kExact) end_bits[i] = static_cast<std::int32_t>(total);
-    if (total / 8 >= room_bytes) {
-      ++i;
-      break;
-    }
-  }
-  bits = total;
-  pred = dc_pred;
-  return i;
+  const auto block_bits = [&](int i, std::int16_t& dc_pred) {
+    return kExact ? QuantizeCount<C, kAnyStep>(transformed[i], coef[i], steps, nonzero[i], dc_pred)
+                  : QuantizeBound<kAnyStep>(transformed[i], coef[i], steps, nonzero[i]);
+  };
+  return QuantizeRunLoop<kExact>(block_bits, end_bits, first, last, bits, pred, room_bytes);
 }
 
 template <typename C>
