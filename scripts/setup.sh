@@ -19,6 +19,8 @@ if [ "${1:-}" = "--tests" ]; then
   # Packaging (scripts/test_packages.sh) and the i386 and aarch64 builds
   # (scripts/test_cross.sh; Debian's GoogleTest sources built for each).
   packages+=(debhelper lintian dpkg-dev fakeroot pkgconf man-db googletest)
+  # python3-quill32 (pybuild; the Python packages below give the rest)
+  packages+=(dh-python)
   # the Python package: its build, its dependencies, its tests
   packages+=(python3-dev python3-venv python3-setuptools python3-wheel python3-pybind11 python3-numpy
     python3-pil python3-dask python3-distributed python3-pytest)

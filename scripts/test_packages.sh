@@ -9,7 +9,9 @@
 #     picture's bytes;
 #  3. dpkg-buildpackage -b from a clean copy of the tree, lintian, the
 #     packages installed, and the consumers built against them (CMake,
-#     pkg-config, plain cc), `man quill`; the packages are removed again.
+#     pkg-config, plain cc), `man quill`, and Debian's python3 importing
+#     quill32 from the package and decoding the test card as `quill decode`
+#     does; the packages are removed again.
 # Step 3 needs root (or sudo); without either it says SKIPPED.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -138,11 +140,14 @@ mkdir -p "$src"
 git ls-files -z --cached --others --exclude-standard |
   while IFS= read -r -d '' f; do [ -e "$f" ] && printf '%s\0' "$f"; done |
   tar --null -T - -cf - | tar -xf - -C "$src"
-(cd "$src" && dpkg-buildpackage -b -us -uc -j"$jobs" >../build.log 2>&1) ||
+# With the system's PATH, as a Debian build has it: a python3 of pyenv or a
+# venv ahead of /usr/bin lacks Debian's python3 modules (pybind11, numpy).
+(cd "$src" && PATH=/usr/sbin:/usr/bin:/sbin:/bin dpkg-buildpackage -b -us -uc -j"$jobs" \
+  >../build.log 2>&1) ||
   { tail -n 40 "$work/deb/build.log" >&2; fail "dpkg-buildpackage failed (log: $work/deb/build.log)"; }
 arch=$(dpkg --print-architecture)
 debs=()
-for p in "libquill32-$major" libquill32-dev quill; do
+for p in "libquill32-$major" libquill32-dev quill python3-quill32; do
   deb=$work/deb/${p}_${version}_$arch.deb
   [ -f "$deb" ] || fail "not built: $deb"
   debs+=("$deb")
@@ -160,12 +165,12 @@ else
 fi
 
 installed_before=()
-for p in "libquill32-$major" libquill32-dev quill; do
+for p in "libquill32-$major" libquill32-dev quill python3-quill32; do
   dpkg -s "$p" >/dev/null 2>&1 && installed_before+=("$p")
 done
 remove_packages() {
   if [ ${#installed_before[@]} -eq 0 ]; then
-    $sudo dpkg -r quill libquill32-dev "libquill32-$major" >/dev/null
+    $sudo dpkg -r python3-quill32 quill libquill32-dev "libquill32-$major" >/dev/null
   fi
 }
 trap remove_packages EXIT
@@ -185,4 +190,23 @@ cc tests/consumer/consumer.c -o "$work/consumer-deb/plain_c" -lquill32
 consume "installed packages (find_package, pkg-config, plain cc)" \
   "$work/consumer-deb/cmake/consumer_c" "$work/consumer-deb/cmake/consumer_cxx" \
   "$work/consumer-deb/pc_c" "$work/consumer-deb/pc_cxx" "$work/consumer-deb/plain_c"
+# Debian's python3, run from elsewhere (-I: no PYTHONPATH, no user site, not
+# the current directory), finds quill32 in the package, and its decode of the
+# test card is the installed quill's, pixel for pixel.
+quill decode "$frame" -o "$work/consumer-deb/testcard.bmp" -q
+(cd /tmp && /usr/bin/python3 -I -c '
+import sys
+import numpy
+from PIL import Image
+import quill32
+where = "/usr/lib/python3/dist-packages/quill32/"
+if not quill32.__file__.startswith(where):
+    sys.exit("quill32 imported from %s, not %s" % (quill32.__file__, where))
+with open(sys.argv[1], "rb") as f:
+    got = quill32.decode(f.read())
+want = numpy.asarray(Image.open(sys.argv[2]).convert("RGB"))
+if got.shape != want.shape or not numpy.array_equal(got, want):
+    sys.exit("quill32.decode differs from quill decode on the test card")
+print("python3-quill32 %s: quill32.decode equals quill decode on the test card" % quill32.__version__)
+' "$frame" "$root/$work/consumer-deb/testcard.bmp") || fail "python3-quill32: the installed module failed"
 echo "Debian packages: $((SECONDS - start)) s"
