@@ -43,6 +43,7 @@ TEST(Render, WorkedPixels) {
       {"legacy at load: gain 0 renders as 0.5", at_load, 100, 10, -20, {62, 100, 113}},
       {"tagged grey", tagged, 77, 0, 0, {77, 77, 77}},
       {"legacy grey", legacy, 77, 0, 0, {77, 77, 77}},
+      {"legacy chroma beyond a frame's -128..127", legacy, 200, -129, 0, {219, 255, 0}},
       {"tagged clamps red", tagged, 250, 20, 0, {250, 230, 255}},
       {"tagged clamps blue", tagged, 5, 0, -40, {0, 18, 5}},
       {"luma read as its low 8 bits", tagged, 256 + 100, 10, -20, {60, 96, 120}},

@@ -71,18 +71,29 @@ void StretchTones(HGLOBAL* grid, DecoderState& state) {
   const float gain = width == 0 ? 0.0f : static_cast<float>(double(e - d) / double(width));
   g_render_state.tone_gain = gain;
 
+  // Every sample goes through the same function of its value: the values a
+  // decoded frame's luma holds (-384..639 takes in the inverse transform's
+  // overshoot) are mapped once, others as they come.
   const double g = gain;
+  const auto stretch = [low, g, d](std::int32_t v) {
+    const std::int32_t t = TruncToInt32((v - low) * g);
+    const auto shifted = static_cast<std::int16_t>(t + d);
+    std::int32_t x = static_cast<std::int16_t>(shifted * 2);
+    if (x < 0) x = 0;
+    if (x > 511) x = 511;
+    return static_cast<std::int16_t>(decode::kToneCurve[x] + 0.5);
+  };
+  constexpr std::int32_t kFirstMapped = -384, kMapped = 1024;
+  std::int16_t mapped[kMapped];
+  for (std::int32_t i = 0; i < kMapped; ++i) mapped[i] = stretch(kFirstMapped + i);
+
   for (int i = 0; i < kGrid320x240.slots(); ++i) {
     McuSamples mcu = LockMcu(grid[i]);
     GlobalLock(grid[i]);  // the stretch locks once per luma block
     for (int b = kLumaLeft; b <= kLumaRight; ++b) {
       for (auto& v : mcu[b]) {
-        const std::int32_t t = TruncToInt32((v - low) * g);
-        const auto shifted = static_cast<std::int16_t>(t + d);
-        std::int32_t x = static_cast<std::int16_t>(shifted * 2);
-        if (x < 0) x = 0;
-        if (x > 511) x = 511;
-        v = static_cast<std::int16_t>(decode::kToneCurve[x] + 0.5);
+        const auto at = static_cast<std::uint32_t>(v - kFirstMapped);
+        v = at < kMapped ? mapped[at] : stretch(v);
       }
     }
   }

@@ -9,10 +9,13 @@
 
 namespace quill {
 
+struct LegacyHalves;
+
 // One MCU's pixels into the 8 rows at rows[0..7], each advanced by 48
-// bytes; colours as mcu/render.cpp describes.
-void RenderMcu(McuSamples mcu, std::uint8_t* rows[8], bool tagged, double tone_gain);
-void RenderMcuSse2(McuSamples mcu, std::uint8_t* rows[8], bool tagged, double tone_gain);
+// bytes; colours as mcu/render.cpp describes (`legacy`: null for a tagged
+// frame).
+void RenderMcu(McuSamples mcu, std::uint8_t* rows[8], const LegacyHalves* legacy);
+void RenderMcuSse2(McuSamples mcu, std::uint8_t* rows[8], const LegacyHalves* legacy);
 // MCU `a` doubled in width into p and q; `right` is its right-hand
 // neighbour, null at the picture edge.
 void ExpandMcu(McuSamples a, McuSamples right, McuSamples p, McuSamples q);

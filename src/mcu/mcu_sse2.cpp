@@ -9,8 +9,8 @@
 
 namespace quill {
 
-void RenderMcuSse2(McuSamples mcu, std::uint8_t* rows[8], bool tagged, double tone_gain) {
-  RenderMcuWith<Sse2Rows>(mcu, rows, tagged, tone_gain);
+void RenderMcuSse2(McuSamples mcu, std::uint8_t* rows[8], const LegacyHalves* legacy) {
+  RenderMcuWith<Sse2Rows>(mcu, rows, legacy);
 }
 
 void ExpandMcuSse2(McuSamples a, McuSamples right, McuSamples p, McuSamples q) {

@@ -63,8 +63,8 @@ void WriteHeader(std::uint8_t* dib, std::int32_t width, std::int32_t height) {
 
 }  // namespace
 
-void RenderMcu(McuSamples mcu, std::uint8_t* rows[8], bool tagged, double g) {
-  RenderMcuWith<PlainRows>(mcu, rows, tagged, g);
+void RenderMcu(McuSamples mcu, std::uint8_t* rows[8], const LegacyHalves* legacy) {
+  RenderMcuWith<PlainRows>(mcu, rows, legacy);
 }
 
 int RenderGrid(HGLOBAL grid, HGLOBAL dib, int height, int width) {
@@ -80,6 +80,8 @@ int RenderGrid(HGLOBAL grid, HGLOBAL dib, int height, int width) {
   if (GlobalSize(grid) < static_cast<std::size_t>(shape.slots()) * sizeof(HGLOBAL)) return 0;
   WriteHeader(out.bytes(), w, h);
   std::uint8_t* pixels = out.bytes() + kDibHeaderBytes;
+  LegacyHalves legacy;
+  legacy.g = -1.0;  // no gain: made at the first stripe of a legacy frame
 
   for (int s = 0; s < shape.rows; ++s) {
     LockedBlock slots_block(grid);
@@ -91,6 +93,7 @@ int RenderGrid(HGLOBAL grid, HGLOBAL dib, int height, int width) {
     ClampToneGain();
     const bool tagged = g_render_state.tagged_frame != 0;
     const double g = g_render_state.tone_gain;
+    if (!tagged && legacy.g != g) MakeLegacyHalves(g, legacy);
     for (int j = 0; j < shape.columns; ++j) {
       const HGLOBAL handle = slots[s * shape.columns + j];
       McuSamples mcu = BeginMcu(handle);
@@ -98,7 +101,7 @@ int RenderGrid(HGLOBAL grid, HGLOBAL dib, int height, int width) {
         for (auto& row : rows) row += 48;  // skip the MCU's pixels
         continue;
       }
-      simd::g_kernels.render_mcu(mcu, rows, tagged, g);
+      simd::g_kernels.render_mcu(mcu, rows, tagged ? nullptr : &legacy);
       EndMcu(handle);
     }
   }

@@ -40,22 +40,56 @@ inline ChromaTerms LegacyTerms(std::int16_t v, std::int16_t u, double g) {
   return Combine(d_blue, d_red);
 }
 
+// The legacy conversion at one tone gain, split into the products that
+// depend on V alone and on U alone, for the chroma samples a decoded frame
+// holds (-128..127). A pair then costs two sums where it cost six products
+// and two truncations, with the same operations in the same order, so the
+// same results; samples outside that range (a host's own MCUs) are
+// converted as they come.
+struct LegacyHalves {
+  double g;
+  double red_of_u[256];   // Bd * -0.2
+  double red_of_v[256];   // Rd * 1.35
+  double blue_of_u[256];  // 1.9 * Bd
+  double blue_of_v[256];  // 0.1 * Rd
+};
+
+inline void MakeLegacyHalves(double g, LegacyHalves& h) {
+  h.g = g;
+  for (int i = 0; i < 256; ++i) {
+    const std::int16_t rd = Trunc16(((i - 128) * g) * 1.5);
+    const std::int16_t bd = Trunc16((g * (i - 128)) * 2.0);
+    h.red_of_u[i] = bd * -0.2;
+    h.red_of_v[i] = rd * 1.35;
+    h.blue_of_u[i] = 1.9 * bd;
+    h.blue_of_v[i] = 0.1 * rd;
+  }
+}
+
+inline ChromaTerms LegacyTerms(std::int16_t v, std::int16_t u, const LegacyHalves& h) {
+  const auto iv = static_cast<unsigned>(v + 128), iu = static_cast<unsigned>(u + 128);
+  if (iv > 255 || iu > 255) return LegacyTerms(v, u, h.g);
+  const std::int16_t d_red = Trunc16((h.red_of_u[iu] + h.red_of_v[iv]) + 0.5);
+  const std::int16_t d_blue = Trunc16((h.blue_of_u[iu] - h.blue_of_v[iv]) + 0.5);
+  return Combine(d_blue, d_red);
+}
+
 // How the chroma of one pair becomes its colour terms.
 enum class Conversion { kTaggedTwo, kTagged, kLegacy };
 
 template <Conversion kConversion>
-inline ChromaTerms Terms(std::int16_t v, std::int16_t u, double g) {
+inline ChromaTerms Terms(std::int16_t v, std::int16_t u, const LegacyHalves* legacy) {
   if constexpr (kConversion == Conversion::kTagged) {
     return TaggedTerms(v, u);
   } else {
-    return LegacyTerms(v, u, g);
+    return LegacyTerms(v, u, *legacy);
   }
 }
 
 // Converts one MCU into the 8 rows that start at rows[0..7] (each advanced
-// by 48 bytes).
+// by 48 bytes). `legacy` is used by the legacy conversion only.
 template <class Rows, Conversion kConversion>
-inline void RenderMcuAs(McuSamples mcu, std::uint8_t* rows[8], double g) {
+inline void RenderMcuAs(McuSamples mcu, std::uint8_t* rows[8], const LegacyHalves* legacy) {
   for (int r = 0; r < 8; ++r) {
     RowTerms terms;
     if constexpr (kConversion == Conversion::kTaggedTwo) {
@@ -63,7 +97,7 @@ inline void RenderMcuAs(McuSamples mcu, std::uint8_t* rows[8], double g) {
     } else {
       for (int k = 0; k < 8; ++k) {
         const ChromaTerms t =
-            Terms<kConversion>(mcu[kRedDiff][8 * r + k], mcu[kBlueDiff][8 * r + k], g);
+            Terms<kConversion>(mcu[kRedDiff][8 * r + k], mcu[kBlueDiff][8 * r + k], legacy);
         terms.blue[k] = t.blue;
         terms.green[k] = static_cast<std::int16_t>(t.green);  // |green| <= 5,461 + 16,384
         terms.red[k] = t.red;
@@ -74,14 +108,16 @@ inline void RenderMcuAs(McuSamples mcu, std::uint8_t* rows[8], double g) {
   }
 }
 
+// `legacy`: the legacy conversion's halves for a legacy frame, null for a
+// tagged one.
 template <class Rows>
-inline void RenderMcuWith(McuSamples mcu, std::uint8_t* rows[8], bool tagged, double g) {
-  if (!tagged) {
-    RenderMcuAs<Rows, Conversion::kLegacy>(mcu, rows, g);
+inline void RenderMcuWith(McuSamples mcu, std::uint8_t* rows[8], const LegacyHalves* legacy) {
+  if (legacy != nullptr) {
+    RenderMcuAs<Rows, Conversion::kLegacy>(mcu, rows, legacy);
   } else if (g_render_state.red_gain == 2.0f && g_render_state.blue_gain == 2.0f) {
-    RenderMcuAs<Rows, Conversion::kTaggedTwo>(mcu, rows, g);
+    RenderMcuAs<Rows, Conversion::kTaggedTwo>(mcu, rows, nullptr);
   } else {
-    RenderMcuAs<Rows, Conversion::kTagged>(mcu, rows, g);
+    RenderMcuAs<Rows, Conversion::kTagged>(mcu, rows, nullptr);
   }
 }
 

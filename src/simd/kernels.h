@@ -14,6 +14,10 @@
 #include "frame/mcu.h"
 #include "simd/level.h"
 
+namespace quill {
+struct LegacyHalves;  // mcu/render_mcu.h
+}  // namespace quill
+
 namespace quill::simd {
 
 struct Kernels {
@@ -26,7 +30,7 @@ struct Kernels {
   // --- MCU road ---
   // One MCU's pixels into the 8 rows at rows[0..7], each advanced by 48
   // bytes (RenderMcu in mcu/render_mcu.h).
-  void (*render_mcu)(McuSamples mcu, std::uint8_t* rows[8], bool tagged, double tone_gain);
+  void (*render_mcu)(McuSamples mcu, std::uint8_t* rows[8], const LegacyHalves* legacy);
   // An MCU doubled in width into p and q (ExpandMcu in mcu/expand_mcu.h).
   void (*expand_mcu)(McuSamples a, McuSamples right, McuSamples p, McuSamples q);
   // Two fields' MCUs into the top and bottom MCU (CombineMcu in mcu/combine_mcu.h).
