@@ -1,5 +1,5 @@
 // Any frame bytes through the whole road: decode, sharpen and render at
-// 320x240, or (one input in eight) widen, combine, sharpen and render at
+// 320x240, or (one input in 32) widen, combine, sharpen and render at
 // 640x480, and every grid given back.
 #include "fuzz_support.h"
 #include "quill32.h"

@@ -1,6 +1,8 @@
 // Random sequences of export calls with valid, freed, null and made-up
 // handles, grids of the wrong shape and grid blocks that are too small.
-// The library must answer every call without a fault.
+// The library must answer every call without a fault. A decode or an encode
+// costs a hundred of the other calls, so an input makes at most two of
+// each; the rest of the sequence goes on without them.
 #include <array>
 #include <vector>
 
@@ -10,12 +12,13 @@
 namespace {
 
 constexpr std::size_t kPool = 16;
+constexpr int kMaxDecodes = 2, kMaxEncodes = 2;
 
 struct State {
   std::array<HGLOBAL, kPool> handles{};  // blocks, freed blocks, made-up values
   std::array<std::vector<HGLOBAL>, 4> grids{std::vector<HGLOBAL>(2400), std::vector<HGLOBAL>(2400),
                                             std::vector<HGLOBAL>(2400), std::vector<HGLOBAL>(2400)};
-  std::uint8_t frame[24576] = {};
+  std::uint8_t frame[24576];
 };
 
 HGLOBAL Pick(State& s, quill::fuzz::Bytes& in) {
@@ -38,7 +41,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t live = quill::platform::LiveBlocks();
   State s;
   in.Fill(s.frame, 64);
+  quill::fuzz::FillWithEmptyBlocks(s.frame + 64, sizeof s.frame - 64);
   s.frame[24575] = in.U8() & 1 ? 'Z' : 0;
+  int decodes = 0, encodes = 0;
   for (int step = 0; step < 64 && !in.empty(); ++step) {
     const std::uint8_t op = in.U8() % 16;
     std::vector<HGLOBAL>& grid = s.grids[in.U8() % 4];
@@ -61,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
       }
       case 3:
-        LPYUV2DIB(s.frame, Cleared(grid).data());
+        if (decodes++ < kMaxDecodes) LPYUV2DIB(s.frame, Cleared(grid).data());
         break;
       case 4: {
         std::vector<HGLOBAL>& out = s.grids[in.U8() % 4];
@@ -94,9 +99,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FreeMCU(Pick(s, in), shape[0], shape[1]);  // frees the grid block too
         break;
       }
-      case 10:
-        CompressBmp(Pick(s, in), Pick(s, in));
+      case 10: {
+        HGLOBAL frame = Pick(s, in), picture = Pick(s, in);
+        if (encodes++ < kMaxEncodes) CompressBmp(frame, picture);
         break;
+      }
       case 11:
         SubSample(Pick(s, in), Pick(s, in), 0.5f);
         break;

@@ -1,5 +1,5 @@
 // The vector levels against each other: any frame bytes are decoded,
-// sharpened and rendered at 320x240 (one input in eight: widened, combined,
+// sharpened and rendered at 320x240 (one input in 32: widened, combined,
 // sharpened and rendered at 640x480 too), and the 320x240 picture encoded
 // again, at "plain", at the best level this processor has and at one level
 // between them, chosen by the input (so a campaign compares every level).
