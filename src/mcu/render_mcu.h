@@ -86,6 +86,13 @@ inline ChromaTerms Terms(std::int16_t v, std::int16_t u, const LegacyHalves* leg
   }
 }
 
+// Whether the row operations convert legacy pairs a row at a time (on
+// vectors, without the halves' tables).
+template <class Rows>
+constexpr bool kVectorLegacyTerms = requires(const std::int16_t* p, RowTerms& t) {
+  Rows::LegacyTerms(p, p, 1.0, t);
+};
+
 // Converts one MCU into the 8 rows that start at rows[0..7] (each advanced
 // by 48 bytes). `legacy` is used by the legacy conversion only.
 template <class Rows, Conversion kConversion>
@@ -94,6 +101,8 @@ inline void RenderMcuAs(McuSamples mcu, std::uint8_t* rows[8], const LegacyHalve
     RowTerms terms;
     if constexpr (kConversion == Conversion::kTaggedTwo) {
       Rows::Terms(mcu[kBlueDiff] + 8 * r, mcu[kRedDiff] + 8 * r, terms);
+    } else if constexpr (kConversion == Conversion::kLegacy && kVectorLegacyTerms<Rows>) {
+      Rows::LegacyTerms(mcu[kBlueDiff] + 8 * r, mcu[kRedDiff] + 8 * r, legacy->g, terms);
     } else {
       for (int k = 0; k < 8; ++k) {
         const ChromaTerms t =

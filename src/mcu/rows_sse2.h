@@ -85,13 +85,11 @@ inline void ComposeRowSse2(const std::int16_t* left, const std::int16_t* right, 
   std::memcpy(out + 44, &last, 4);
 }
 
-// TermsAtGainTwo on SSE2. Divisions truncate toward zero: x / 6 is the
-// multiply-high by 10,923 (= ceil(2^16 / 6)) plus one for negative x, x / 2
-// is (x + 1) >> 1 for negative x; both exact for every 16-bit x.
-inline void TermsAtGainTwoSse2(const std::int16_t* u, const std::int16_t* v, RowTerms& t) {
-  const __m128i vu = _mm_loadu_si128(reinterpret_cast<const __m128i*>(u));
-  const __m128i vv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v));
-  const __m128i blue = _mm_add_epi16(vu, vu), red = _mm_add_epi16(vv, vv);
+// The terms of eight pairs from their dB and dR. Divisions truncate toward
+// zero: x / 6 is the multiply-high by 10,923 (= ceil(2^16 / 6)) plus one for
+// negative x, x / 2 is (x + 1) >> 1 for negative x; both exact for every
+// 16-bit x.
+inline void StoreTermsSse2(__m128i blue, __m128i red, RowTerms& t) {
   const __m128i sixth =
       _mm_sub_epi16(_mm_mulhi_epi16(blue, _mm_set1_epi16(10923)), _mm_srai_epi16(blue, 15));
   const __m128i half = _mm_srai_epi16(_mm_add_epi16(red, _mm_srli_epi16(red, 15)), 1);
@@ -99,6 +97,54 @@ inline void TermsAtGainTwoSse2(const std::int16_t* u, const std::int16_t* v, Row
   _mm_storeu_si128(reinterpret_cast<__m128i*>(t.red), red);
   _mm_storeu_si128(reinterpret_cast<__m128i*>(t.green),
                    _mm_sub_epi16(_mm_setzero_si128(), _mm_add_epi16(sixth, half)));
+}
+
+// TermsAtGainTwo on SSE2.
+inline void TermsAtGainTwoSse2(const std::int16_t* u, const std::int16_t* v, RowTerms& t) {
+  const __m128i vu = _mm_loadu_si128(reinterpret_cast<const __m128i*>(u));
+  const __m128i vv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v));
+  StoreTermsSse2(_mm_add_epi16(vu, vu), _mm_add_epi16(vv, vv), t);
+}
+
+// The legacy conversion of eight pairs (LegacyTerms in mcu/render_mcu.h):
+// the same double products and sums in the same order, two pairs to a
+// register. Each Trunc16 is cvttpd2dq's result cut to its low 16 bits: the
+// truncation itself where it fits 32 bits, and where it does not,
+// 0x80000000, whose low 16 bits are the 0 Trunc16 gives.
+inline void LegacyTermsSse2(const std::int16_t* u, const std::int16_t* v, double gain,
+                            RowTerms& t) {
+  const __m128d g = _mm_set1_pd(gain);
+  // Two results in the low 32-bit lanes, sign-extended from 16 bits.
+  const auto trunc16 = [](__m128d x) {
+    return _mm_srai_epi32(_mm_slli_epi32(_mm_cvttpd_epi32(x), 16), 16);
+  };
+  const auto widen = [](const std::int16_t* p, __m128i out[2]) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    out[0] = _mm_srai_epi32(_mm_unpacklo_epi16(x, x), 16);
+    out[1] = _mm_srai_epi32(_mm_unpackhi_epi16(x, x), 16);
+  };
+  __m128i u32[2], v32[2], red[2], blue[2];
+  widen(u, u32);
+  widen(v, v32);
+  for (int h = 0; h < 2; ++h) {
+    __m128i r2[2], b2[2];
+    for (int q = 0; q < 2; ++q) {
+      const __m128d ud = _mm_cvtepi32_pd(q == 0 ? u32[h] : _mm_srli_si128(u32[h], 8));
+      const __m128d vd = _mm_cvtepi32_pd(q == 0 ? v32[h] : _mm_srli_si128(v32[h], 8));
+      const __m128d rd = _mm_cvtepi32_pd(trunc16(_mm_mul_pd(_mm_mul_pd(vd, g), _mm_set1_pd(1.5))));
+      const __m128d bd = _mm_cvtepi32_pd(trunc16(_mm_mul_pd(_mm_mul_pd(g, ud), _mm_set1_pd(2.0))));
+      r2[q] = trunc16(_mm_add_pd(
+          _mm_add_pd(_mm_mul_pd(bd, _mm_set1_pd(-0.2)), _mm_mul_pd(rd, _mm_set1_pd(1.35))),
+          _mm_set1_pd(0.5)));
+      b2[q] = trunc16(
+          _mm_add_pd(_mm_sub_pd(_mm_mul_pd(_mm_set1_pd(1.9), bd), _mm_mul_pd(_mm_set1_pd(0.1), rd)),
+                     _mm_set1_pd(0.5)));
+    }
+    red[h] = _mm_unpacklo_epi64(r2[0], r2[1]);
+    blue[h] = _mm_unpacklo_epi64(b2[0], b2[1]);
+  }
+  // Every lane holds a 16-bit value: the packs are exact.
+  StoreTermsSse2(_mm_packs_epi32(blue[0], blue[1]), _mm_packs_epi32(red[0], red[1]), t);
 }
 
 struct Sse2Rows {
@@ -111,6 +157,9 @@ struct Sse2Rows {
   }
   static void Terms(const std::int16_t* u, const std::int16_t* v, RowTerms& t) {
     TermsAtGainTwoSse2(u, v, t);
+  }
+  static void LegacyTerms(const std::int16_t* u, const std::int16_t* v, double g, RowTerms& t) {
+    LegacyTermsSse2(u, v, g, t);
   }
   static void Compose(const std::int16_t* left, const std::int16_t* right, const RowTerms& t,
                       std::uint8_t* out) {
