@@ -16,6 +16,7 @@ struct LegacyHalves;
 // frame).
 void RenderMcu(McuSamples mcu, std::uint8_t* rows[8], const LegacyHalves* legacy);
 void RenderMcuSse2(McuSamples mcu, std::uint8_t* rows[8], const LegacyHalves* legacy);
+void RenderMcuAvx2(McuSamples mcu, std::uint8_t* rows[8], const LegacyHalves* legacy);
 // MCU `a` doubled in width into p and q; `right` is its right-hand
 // neighbour, null at the picture edge.
 void ExpandMcu(McuSamples a, McuSamples right, McuSamples p, McuSamples q);
