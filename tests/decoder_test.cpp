@@ -158,7 +158,8 @@ TEST(DecodeFrame, QualityStepLimits) {
       EXPECT_EQ(platform::LiveBlocks(), live);
       EXPECT_EQ(grid.slots[0], nullptr);
     } else {
-      EXPECT_EQ(decode::QuantOfStep(c.quality + (tagged ? 1 : 0)), format::CoarsenedQuant(c.coarsenings));
+      EXPECT_EQ(decode::QuantOfStep(c.quality + (tagged ? 1 : 0)),
+                format::CoarsenedQuant(c.coarsenings));
     }
   }
 }

@@ -1,7 +1,7 @@
 // Frame check: what a frame holds and whether it is damaged, read with
 // the decoder's own block reader (CheckBlock reads each block exactly as
-// the decoder does) but without making samples. The Linux library exports it; the DLLs keep to their
-// fifteen entry points.
+// the decoder does) but without making samples. The Linux library exports it; the DLLs keep to
+// their fifteen entry points.
 #if !defined(_WIN32)
 #include <cstring>
 

@@ -355,12 +355,12 @@ TEST_F(Cli, DamagedFramesWarnOrFailWithStrict) {
   // And in the picture's JSON entry: its damage, or why it failed.
   const Result damaged = Quill("decode --json --size 640x480 " + Sample("busy.yuv") + " --field2 " +
                                Path("noise.yuv") + " -o " + Path("tall.png"));
-  EXPECT_NE(damaged.out.find("\"damaged\": true, \"problems\": [\"second field " +
-                             Path("noise.yuv")),
-            std::string::npos)
+  EXPECT_NE(
+      damaged.out.find("\"damaged\": true, \"problems\": [\"second field " + Path("noise.yuv")),
+      std::string::npos)
       << damaged.out;
-  const Result failed = Quill("decode --json --size 640x480 " + Sample("busy.yuv") +
-                              " --field2 " + Path("short.yuv") + " -o " + Path("tall.png"));
+  const Result failed = Quill("decode --json --size 640x480 " + Sample("busy.yuv") + " --field2 " +
+                              Path("short.yuv") + " -o " + Path("tall.png"));
   EXPECT_NE(failed.out.find("failed (is 10 bytes;"), std::string::npos) << failed.out;
 }
 

@@ -219,9 +219,9 @@ FrameReport CheckFrame(const std::vector<std::uint8_t>& frame) {
     r.problems.push_back(std::to_string(r.unmatched_codes) +
                          (r.unmatched_codes == 1 ? " unmatched code" : " unmatched codes"));
   if (info.damage & QUILL32_DAMAGE_OVERRUNNING_BLOCKS)
-    r.problems.push_back(std::to_string(r.overrunning_blocks) + (r.overrunning_blocks == 1
-                                                                     ? " block runs past its end"
-                                                                     : " blocks run past their end"));
+    r.problems.push_back(
+        std::to_string(r.overrunning_blocks) +
+        (r.overrunning_blocks == 1 ? " block runs past its end" : " blocks run past their end"));
   if (info.damage & QUILL32_DAMAGE_INTO_TAG) r.problems.push_back("bitstream runs into the tag");
   if (info.damage & QUILL32_DAMAGE_AVOIDED_SUM) r.problems.push_back("frame sum 0x55 under a tag");
   return r;

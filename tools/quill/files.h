@@ -41,8 +41,7 @@ struct HeadCheck {
   bool (*check)(const std::uint8_t* head, std::string& error) = nullptr;
 };
 bool ReadInput(const std::string& path, std::size_t limit, std::vector<std::uint8_t>& bytes,
-               std::uint64_t& size, bool& cut_off, std::string& error,
-               const HeadCheck& head = {});
+               std::uint64_t& size, bool& cut_off, std::string& error, const HeadCheck& head = {});
 // "is N bytes", or "is more than LIMIT bytes" for a stream cut off.
 std::string SizeText(std::uint64_t size, bool cut_off, std::size_t limit);
 

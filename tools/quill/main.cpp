@@ -286,45 +286,44 @@ int Decode(const BatchOptions& o, const std::string& format_name, bool format_gi
   MakeOutputFolders(o, plan);
   Reporter reporter(plan.inputs.size(), o.quiet, o.json);
   if (!field2_error.empty()) reporter.FailUnnumbered(field2_name, field2_error);
-  RunBatch(plan.inputs.size(), o.jobs, o.sync(), o.no_clobber,
-           [&](std::size_t i, OutputBatch& batch) {
-             const std::string file = DisplayName(plan.inputs[i].path);
-             const std::string& target = plan.targets[i];
-             if (!plan.inputs[i].error.empty())
-               return DeliverFailure(reporter, i, file, plan.inputs[i].error, o.json, target);
-             if (Refused(plan, o, reporter, i, file, target)) return;
-             if (!field2_error.empty())
-               return DeliverFailure(reporter, i, file,
-                                     "not decoded: its second field " + field2_name +
-                                         " failed (" + field2_error + ")",
-                                     o.json, target);
-             std::vector<std::uint8_t> frame;
-             std::string error;
-             if (!LoadFrame(plan.inputs[i].path, frame, error))
-               return DeliverFailure(reporter, i, file, error, o.json, target);
-             FrameReport check = CheckFrame(frame);
-             Outcome outcome;
-             if (!field2_note.empty()) outcome.notes.push_back(field2_note);
-             if (check.damaged()) {
-               if (strict)
-                 return DeliverFailure(reporter, i, file, "is damaged (" + Problems(check) + ")",
-                                       o.json, target);
-               outcome.notes.push_back("quill: " + file + ": warning: damaged (" + Problems(check) +
-                                       "); decoded as it is");
-             }
-             check.problems.insert(check.problems.end(), field2_problems.begin(),
-                                   field2_problems.end());
-             Picture picture;
-             std::vector<std::uint8_t> bytes;
-             if (!DecodeFrame(frame, options, picture, error) ||
-                 !PictureFile(picture, fmt, png_level, bytes, error))
-               return DeliverFailure(reporter, i, file, error, o.json, target);
-             Emit(i, target, std::move(bytes), std::move(outcome), batch, reporter,
-                  [&o, file, target, check](Outcome& out, bool written, const std::string& err) {
-                    if (written && target != kStdio) out.notes.push_back(file + " -> " + target);
-                    if (o.json) out.report = WriteJson(file, target, written, err, &check);
-                  });
-           });
+  RunBatch(
+      plan.inputs.size(), o.jobs, o.sync(), o.no_clobber, [&](std::size_t i, OutputBatch& batch) {
+        const std::string file = DisplayName(plan.inputs[i].path);
+        const std::string& target = plan.targets[i];
+        if (!plan.inputs[i].error.empty())
+          return DeliverFailure(reporter, i, file, plan.inputs[i].error, o.json, target);
+        if (Refused(plan, o, reporter, i, file, target)) return;
+        if (!field2_error.empty())
+          return DeliverFailure(
+              reporter, i, file,
+              "not decoded: its second field " + field2_name + " failed (" + field2_error + ")",
+              o.json, target);
+        std::vector<std::uint8_t> frame;
+        std::string error;
+        if (!LoadFrame(plan.inputs[i].path, frame, error))
+          return DeliverFailure(reporter, i, file, error, o.json, target);
+        FrameReport check = CheckFrame(frame);
+        Outcome outcome;
+        if (!field2_note.empty()) outcome.notes.push_back(field2_note);
+        if (check.damaged()) {
+          if (strict)
+            return DeliverFailure(reporter, i, file, "is damaged (" + Problems(check) + ")", o.json,
+                                  target);
+          outcome.notes.push_back("quill: " + file + ": warning: damaged (" + Problems(check) +
+                                  "); decoded as it is");
+        }
+        check.problems.insert(check.problems.end(), field2_problems.begin(), field2_problems.end());
+        Picture picture;
+        std::vector<std::uint8_t> bytes;
+        if (!DecodeFrame(frame, options, picture, error) ||
+            !PictureFile(picture, fmt, png_level, bytes, error))
+          return DeliverFailure(reporter, i, file, error, o.json, target);
+        Emit(i, target, std::move(bytes), std::move(outcome), batch, reporter,
+             [&o, file, target, check](Outcome& out, bool written, const std::string& err) {
+               if (written && target != kStdio) out.notes.push_back(file + " -> " + target);
+               if (o.json) out.report = WriteJson(file, target, written, err, &check);
+             });
+      });
   return FinishBatch(reporter);
 }
 
