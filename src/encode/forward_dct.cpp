@@ -141,7 +141,6 @@ QuantSteps PrepareSteps(const format::QuantTable& quant) {
   for (std::size_t k = 0; k < 64; ++k) {
     const std::int32_t q = quant[format::kZigzagToNatural[k]];
     const auto magnitude = static_cast<std::uint32_t>(q < 0 ? -q : q);
-    steps.step[k] = static_cast<std::int16_t>(q);
     steps.negative[k] = q < 0 ? 0xFFFF : 0;
     if (q < 2) steps.positive = false;
     if (magnitude < 2) {  // 1 (0 never comes before the refused quality step)

@@ -7,13 +7,11 @@
 
 namespace quill::encode {
 
-// The steps in zigzag order, prepared once per attempt: the steps
-// themselves (for the plain quantizer), and for the vector quantizers, for
-// each step's magnitude the two factors that divide by it as multiply-highs,
-// whether it is 1 (0xFFFF), and whether the step is negative (0xFFFF; a step
-// wraps after some forty coarsenings).
+// The steps in zigzag order, prepared once per attempt for the quantizers
+// of every level: for each step's magnitude the two factors that divide by
+// it as multiply-highs, whether it is 1 (0xFFFF), and whether the step is
+// negative (0xFFFF; a step wraps after some forty coarsenings).
 struct QuantSteps {
-  alignas(64) std::int16_t step[64];
   alignas(64) std::uint16_t multiplier[64];
   alignas(64) std::uint16_t shifter[64];
   alignas(64) std::uint16_t unit[64];
