@@ -17,7 +17,7 @@ rounds=${2:-3}
 jobs=$(nproc 2>/dev/null || echo 2)
 build=build/timing
 cmake -S . -B $build -DCMAKE_CXX_COMPILER=g++ -DCMAKE_BUILD_TYPE=Release -DQUILL32_TOOLS=OFF \
-  -DQUILL32_BENCH=OFF >/dev/null
+  -DQUILL32_BENCH=OFF -DQUILL32_WINDOWS=ON >/dev/null
 cmake --build $build -j "$jobs" --target timing_host windows_i686 windows_x86_64 >/dev/null
 
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY=

@@ -126,6 +126,38 @@ alignas(32) constexpr auto kPositions = [] {
   return p;
 }();
 
+// Each position's table index (size * 16 + run mod 16, at most 175) into
+// index[], and the ZRL codes before it (run / 16) as the bytes of
+// zero_runs[2]; both stand for the positions of non-zero values only, and
+// `present` marks those (bytes of all ones).
+inline void CodeIndices(const __m256i size[2], std::uint8_t index[64], __m256i zero_runs[2],
+                        __m256i present[2]) {
+  const __m256i zero = _mm256_setzero_si256(), one = _mm256_set1_epi8(1);
+  const __m256i nibble = _mm256_set1_epi8(15);
+  __m256i position[2], last[2];
+  for (int h = 0; h < 2; ++h) {
+    position[h] = Load(kPositions.data() + 32 * h);
+    present[h] = _mm256_xor_si256(_mm256_cmpeq_epi8(size[h], zero), _mm256_set1_epi8(-1));
+    last[h] = RunningMax(_mm256_and_si256(present[h], position[h]));  // 0 before any: the DC
+  }
+  last[1] = _mm256_max_epu8(
+      last[1],
+      _mm256_shuffle_epi8(_mm256_permute2x128_si256(last[0], last[0], 0x11), _mm256_set1_epi8(15)));
+  // The last non-zero position before each: the running maximum one byte on.
+  const __m256i before[2] = {
+      _mm256_alignr_epi8(last[0], _mm256_permute2x128_si256(last[0], last[0], 0x08), 15),
+      _mm256_alignr_epi8(last[1], _mm256_permute2x128_si256(last[0], last[1], 0x21), 15)};
+  for (int h = 0; h < 2; ++h) {
+    const __m256i run = _mm256_sub_epi8(_mm256_sub_epi8(position[h], before[h]), one);
+    const __m256i size_high =
+        _mm256_and_si256(_mm256_slli_epi16(size[h], 4), _mm256_set1_epi8(-16));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(index + 32 * h),
+                       _mm256_or_si256(size_high, _mm256_and_si256(run, nibble)));
+    // Runs are at most 62: run / 16 is at most 3.
+    zero_runs[h] = _mm256_and_si256(_mm256_srli_epi16(run, 4), _mm256_set1_epi8(3));
+  }
+}
+
 // From this many non-zero AC coefficients on, finding their runs on vectors
 // pays.
 constexpr int kManyCodes = 6;
@@ -153,35 +185,12 @@ inline int AcBits(const __m256i m[4], std::uint64_t nonzero) {
     }
     return bits;
   }
-  const __m256i zero = _mm256_setzero_si256(), one = _mm256_set1_epi8(1);
-  const __m256i nibble = _mm256_set1_epi8(15);
-  __m256i position[2], present[2], last[2];
-  for (int h = 0; h < 2; ++h) {
-    position[h] = Load(kPositions.data() + 32 * h);
-    present[h] = _mm256_xor_si256(_mm256_cmpeq_epi8(size[h], zero), _mm256_set1_epi8(-1));
-    last[h] = RunningMax(_mm256_and_si256(present[h], position[h]));  // 0 before any: the DC
-  }
-  last[1] = _mm256_max_epu8(
-      last[1],
-      _mm256_shuffle_epi8(_mm256_permute2x128_si256(last[0], last[0], 0x11), _mm256_set1_epi8(15)));
-  // The last non-zero position before each: the running maximum one byte on.
-  const __m256i before[2] = {
-      _mm256_alignr_epi8(last[0], _mm256_permute2x128_si256(last[0], last[0], 0x08), 15),
-      _mm256_alignr_epi8(last[1], _mm256_permute2x128_si256(last[0], last[1], 0x21), 15)};
+  const __m256i zero = _mm256_setzero_si256();
   alignas(32) std::uint8_t index[64];
-  __m256i zero_runs = zero;
-  for (int h = 0; h < 2; ++h) {
-    const __m256i run = _mm256_sub_epi8(_mm256_sub_epi8(position[h], before[h]), one);
-    const __m256i size_high =
-        _mm256_and_si256(_mm256_slli_epi16(size[h], 4), _mm256_set1_epi8(-16));
-    _mm256_store_si256(reinterpret_cast<__m256i*>(index + 32 * h),
-                       _mm256_or_si256(size_high, _mm256_and_si256(run, nibble)));
-    // Runs are at most 62: run / 16 is at most 3.
-    zero_runs = _mm256_add_epi8(
-        zero_runs,
-        _mm256_and_si256(_mm256_and_si256(_mm256_srli_epi16(run, 4), _mm256_set1_epi8(3)),
-                         present[h]));
-  }
+  __m256i runs[2], present[2];
+  CodeIndices(size, index, runs, present);
+  const __m256i zero_runs =
+      _mm256_add_epi8(_mm256_and_si256(runs[0], present[0]), _mm256_and_si256(runs[1], present[1]));
   const __m256i sums = _mm256_sad_epu8(zero_runs, zero);
   const __m128i pair =
       _mm_add_epi64(_mm256_castsi256_si128(sums), _mm256_extracti128_si256(sums, 1));
@@ -239,6 +248,36 @@ int BlockBitsAtLeastAvx2(const std::int16_t coef[64], std::uint64_t nonzero) {
   __m256i q[4];
   LoadBlock(coef, q);
   return BoundBits(q, nonzero);
+}
+
+namespace {
+
+// The value bits of each v of magnitude m (at most 1,023): v itself when
+// positive, else the low size(m) bits of v - 1, by the mask 2^size(m) - 1
+// that ORing m with its shifts down fills in.
+inline __m256i ValueBits(__m256i v, __m256i m) {
+  __m256i mask = _mm256_or_si256(m, _mm256_srli_epi16(m, 1));
+  mask = _mm256_or_si256(mask, _mm256_srli_epi16(mask, 2));
+  mask = _mm256_or_si256(mask, _mm256_srli_epi16(mask, 4));
+  mask = _mm256_or_si256(mask, _mm256_srli_epi16(mask, 8));
+  return _mm256_and_si256(_mm256_add_epi16(v, _mm256_srai_epi16(v, 15)), mask);
+}
+
+}  // namespace
+
+bool AcCodeIndicesAvx2(const std::int16_t coef[64], std::uint8_t index[64],
+                       std::uint8_t zero_runs[64], std::uint16_t values[64]) {
+  __m256i q[4], m[4];
+  LoadBlock(coef, q);
+  if (!AcMagnitudes(q, m)) return false;
+  __m256i size[2], runs[2], present[2];
+  Sizes(m, size);
+  CodeIndices(size, index, runs, present);
+  for (int h = 0; h < 2; ++h)
+    _mm256_store_si256(reinterpret_cast<__m256i*>(zero_runs + 32 * h), runs[h]);
+  for (int j = 0; j < 4; ++j)
+    _mm256_store_si256(reinterpret_cast<__m256i*>(values + 16 * j), ValueBits(q[j], m[j]));
+  return true;
 }
 
 int QuantizeRunAvx2(const std::int16_t (*transformed)[64], std::int16_t (*coef)[64],

@@ -143,6 +143,13 @@ int QuantizeRunAvx512vbmi(const std::int16_t (*transformed)[64], std::int16_t (*
                           std::uint64_t* nonzero, std::int32_t* end_bits, int first, int last,
                           const QuantSteps& steps, std::int64_t& bits, std::int16_t& pred,
                           std::int64_t room_bytes);
+// What the codes of a block's non-zero AC coefficients take, by position, on
+// AVX2: for a non-zero value at position k, zero_runs[k] ZRL codes, then the
+// AC table's entry index[k] (size * 16 + run mod 16) with the value bits
+// values[k] appended; the other positions' entries mean nothing. False when
+// a value cannot be coded. The arrays are 32-byte aligned.
+bool AcCodeIndicesAvx2(const std::int16_t coef[64], std::uint8_t index[64],
+                       std::uint8_t zero_runs[64], std::uint16_t values[64]);
 // The codes a block's non-zero AC coefficients take, in zigzag order, on
 // AVX-512 with its byte permutes: for each, zero_runs[i] ZRL codes, then
 // words[i], its code with its value bits appended, of lengths[i] bits. The

@@ -222,6 +222,13 @@ constexpr auto kAcBits = CodeBitsTable<std::uint8_t>();
 // pays (on processors that can).
 constexpr int kManyCodes = 8;
 
+// Each AC entry's code shifted up by its size, for the value bits to be ORed in.
+constexpr auto kShiftedCodes = [] {
+  std::array<std::uint32_t, 176> codes{};
+  for (std::size_t i = 0; i < codes.size(); ++i)
+    codes[i] = std::uint32_t{format::kAcCodeBySizeRun[i].bits} << (i / 16);
+  return codes;
+}();
 constexpr int kZeroRunBits = format::kAcCodeBySizeRun[format::kZeroRun].length;        // 11
 constexpr int kEndOfBlockBits = format::kAcCodeBySizeRun[format::kEndOfBlock].length;  // 4
 
@@ -278,6 +285,22 @@ Result EncodeBlockGathered(const std::int16_t coef[64], std::uint64_t nonzero, B
       acc.Put(words[i], lengths[i]);
     }
     nonzero = 0;
+  }
+  const auto ac_code_indices = simd::g_kernels.ac_code_indices;
+  if (ac_code_indices != nullptr && __builtin_popcountll(nonzero) >= kManyCodes) {
+    alignas(32) std::uint8_t index[64], zero_runs[64];
+    alignas(32) std::uint16_t values[64];
+    if (!ac_code_indices(coef, index, zero_runs, values)) {
+      *w.p = first;
+      return EncodeBlockPlain(coef, w, end);
+    }
+    while (nonzero != 0) {
+      const int k = __builtin_ctzll(nonzero);
+      nonzero &= nonzero - 1;
+      for (int z = zero_runs[k]; z > 0; --z) acc.Put(ac[format::kZeroRun]);
+      const std::size_t entry = index[k];
+      acc.Put(kShiftedCodes[entry] | values[k], kAcBits[entry]);
+    }
   }
   // The runs of zeros are the gaps between the bits of `nonzero`. Each code
   // goes in with its value bits, up to 16 + 10 bits at once.

@@ -39,6 +39,7 @@ constexpr Kernels kPlain = {
     .count_bits = encode::CountBlockBits,
     .bits_at_least = encode::BlockBitsAtLeast,
     .quantize_run = nullptr,
+    .ac_code_indices = nullptr,
     .ac_codes = nullptr,
 };
 
@@ -67,6 +68,7 @@ constexpr Kernels kAvx2 = [] {
   k.count_bits = encode::CountBlockBitsAvx2;
   k.bits_at_least = encode::BlockBitsAtLeastAvx2;
   k.quantize_run = encode::QuantizeRunAvx2;
+  k.ac_code_indices = encode::AcCodeIndicesAvx2;
   return k;
 }();
 

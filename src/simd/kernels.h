@@ -64,6 +64,10 @@ struct Kernels {
                       std::uint64_t* nonzero, std::int32_t* end_bits, int first, int last,
                       const encode::QuantSteps& steps, std::int64_t& bits, std::int16_t& pred,
                       std::int64_t room_bytes);
+  // A block's AC codes by position (encode::AcCodeIndicesAvx2); null where
+  // the level has none.
+  bool (*ac_code_indices)(const std::int16_t coef[64], std::uint8_t index[64],
+                          std::uint8_t zero_runs[64], std::uint16_t values[64]);
   // A block's AC codes ready to write (encode::AcCodesAvx512vbmi); null
   // where the level has none.
   int (*ac_codes)(const std::int16_t coef[64], std::uint64_t nonzero, std::uint32_t words[64],
