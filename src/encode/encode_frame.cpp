@@ -50,7 +50,7 @@ namespace quill::encode {
 // 110% of their share of the room is likely to fail: pictures that fit at
 // once were seen to take below 60% there, those that do not above 140%.
 // Counting a block costs about a third of writing it.
-AttemptPolicy g_attempt_policy = {1700, 2040, {120, 600, 1200}, 110};
+AttemptPolicy g_attempt_policy = {1700, 2040, {120, 600, 1200}, 110, 1000};
 
 namespace {
 
@@ -192,17 +192,19 @@ Verdict QuantizeUncounted(const Quantizer& quantize, QuantizedAttempt& a, int fi
   return Verdict::kUnsure;
 }
 
-// Counts the blocks quantized in `a` exactly from the start, recording
-// where each ends, up to the block after which the attempt overflows (which
-// becomes `a.blocks`). kUnsure where the count cannot be sure (a block that
-// cannot be coded, or luma ending so near the end that the alignment, which
-// tests no room, reaches it).
-Verdict CountQuantized(QuantizedAttempt& a) {
-  std::int64_t bits = 0;
+// Counts the blocks quantized in `a` exactly from the start (or, given
+// `from_chroma`, from the chroma section, its luma counted and its start
+// recorded), recording where each ends, up to the block after which the
+// attempt overflows (which becomes `a.blocks`). kUnsure where the count
+// cannot be sure (a block that cannot be coded, or luma ending so near the
+// end that the alignment, which tests no room, reaches it).
+Verdict CountQuantized(QuantizedAttempt& a, bool from_chroma = false) {
+  std::int64_t bits = from_chroma ? a.chroma_start_bits : 0;
   std::int16_t pred = 0;
-  a.exact_blocks = 0;
-  for (int i = 0; i < a.blocks; ++i) {
-    if (i == kBlocks) {
+  const int first = from_chroma ? kBlocks : 0;
+  a.exact_blocks = first;
+  for (int i = first; i < a.blocks; ++i) {
+    if (i == kBlocks && !from_chroma) {
       bits = ChromaStart(bits);
       if (bits / 8 >= kRoomBytes) return Verdict::kUnsure;
       a.chroma_start_bits = static_cast<std::int32_t>(bits);
@@ -224,19 +226,23 @@ Verdict CountQuantized(QuantizedAttempt& a) {
 
 // Quantizes every block into `a`, summing the blocks' quick lower bounds as
 // it goes (the alignment after bounded luma is no further than after the
-// real luma, which takes at least as many bits); stops after the block that
-// shows an overflow by the bounds alone. Otherwise counts the attempt
-// exactly.
-Verdict QuantizeBounded(const Quantizer& quantize, QuantizedAttempt& a) {
+// real luma, which takes at least as many bits), or with `exact_luma` the
+// luma's exact bits and the chroma's bounds; stops after the block that
+// shows an overflow. Otherwise counts the attempt exactly.
+Verdict QuantizeBounded(const Quantizer& quantize, QuantizedAttempt& a, bool exact_luma) {
   std::int64_t bits = 0;
-  std::int16_t unused = 0;
+  std::int16_t pred = 0;
   a.exact_blocks = 0;
-  int next = quantize.Run(a, 0, kBlocks, false, bits, unused);
+  int next = quantize.Run(a, 0, kBlocks, exact_luma, bits, pred);
+  if (exact_luma) a.exact_blocks = next < 0 ? -next - 1 : next;
   if (next < 0) return QuantizeUncounted(quantize, a, -next);
   if (bits / 8 < kRoomBytes) {
+    // Luma that the alignment takes to the limit is left to a real write,
+    // as in QuantizeAttempt.
     bits = ChromaStart(bits);
-    next = bits / 8 < kRoomBytes ? quantize.Run(a, kBlocks, 2 * kBlocks, false, bits, unused)
-                                 : -kBlocks;
+    if (exact_luma) a.chroma_start_bits = static_cast<std::int32_t>(bits);
+    next =
+        bits / 8 < kRoomBytes ? quantize.Run(a, kBlocks, 2 * kBlocks, false, bits, pred) : -kBlocks;
     if (next < 0) return QuantizeUncounted(quantize, a, -next);
   }
   if (bits / 8 >= kRoomBytes) {
@@ -244,7 +250,7 @@ Verdict QuantizeBounded(const Quantizer& quantize, QuantizedAttempt& a) {
     return Verdict::kOverflows;
   }
   a.blocks = 2 * kBlocks;
-  return CountQuantized(a);
+  return CountQuantized(a, exact_luma);
 }
 
 // Quantizes every block into `a` from `from.block` on, counting the bits of
@@ -498,9 +504,11 @@ int EncodeFrame(std::uint8_t* frame, const HGLOBAL* grid) {
       }
       unwritten_failure = false;
     } else {
-      const Verdict verdict = overflow_block < g_attempt_policy.bound_below
-                                  ? QuantizeBounded(quantize, attempt)
-                                  : QuantizeAttempt(quantize, attempt);
+      const AttemptPolicy& policy = g_attempt_policy;
+      const Verdict verdict =
+          overflow_block < policy.bound_below
+              ? QuantizeBounded(quantize, attempt, overflow_block >= policy.exact_luma_from)
+              : QuantizeAttempt(quantize, attempt);
       if (verdict == Verdict::kOverflows && !last_step) {
         // This failure's bytes cover the one before's, except beyond its reach.
         if (unwritten_failure)

@@ -168,12 +168,16 @@ void AlignChroma(BitWriter& w, const std::uint8_t* bitstream);
 // fits). Each later one is tried by the block after which the attempt
 // before it overflowed: below `bound_below` it is first summed by the
 // blocks' quick lower bounds (and counted exactly only if they fit); from `write_ahead_from` on it
-// is written at once, into a copy of the frame. Only the speed depends on them.
+// is written at once, into a copy of the frame. A bounded one whose attempt
+// before overflowed from block `exact_luma_from` on has its luma counted
+// exactly and only its chroma bounded (its luma likely fits, and a failure's
+// luma may have to be counted later). Only the speed depends on them.
 struct AttemptPolicy {
   int bound_below;
   int write_ahead_from;
   std::array<int, 3> first_check_blocks;  // ascending
   int first_share_percent;
+  int exact_luma_from;
 };
 extern AttemptPolicy g_attempt_policy;
 // Encodes the grid into the 24,576 bytes at `frame`; 1 on success, 0 when a
