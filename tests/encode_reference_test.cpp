@@ -92,23 +92,24 @@ std::vector<std::uint8_t> NoisyPicture(int amount, int seed) {
 }
 
 // Every attempt counted first (with the quick bounds, or with exact luma
-// and bounded chroma); every one written at once; the bounds never; mixtures in which
+// and bounded chroma), with and without probes ahead that skip steps
+// failing within luma; every one written at once; the bounds never; mixtures in which
 // a counted failure comes before an attempt written at once; the first
 // attempt counted from its first block, from block 1,300 (in the chroma
 // section), from the chroma section's start, or from block 240 whatever
 // its share, or from a later one of three checkpoints; the library's own
 // choice.
 std::vector<encode::AttemptPolicy> Policies() {
-  return {{0, 9999, {9999, 9999, 9999}, 0, 9999},
-          {0, 0, {9999, 9999, 9999}, 0, 9999},
-          {9999, 9999, {1, 1, 1}, 0, 9999},
-          {9999, 9999, {1, 1, 1}, 0, 0},
-          {9999, 2000, {1, 1, 1}, 0, 9999},
-          {9999, 2000, {1, 1, 1}, 0, 1200},
-          {0, 2100, {1300, 1300, 1300}, 0, 9999},
-          {900, 9999, {240, 240, 240}, 0, 600},
-          {9999, 1500, {7, 7, 7}, 50, 9999},
-          {9999, 9999, {100, 700, 1800}, 90, 9999},
+  return {{0, 9999, {9999, 9999, 9999}, 0, 9999, 0},
+          {0, 0, {9999, 9999, 9999}, 0, 9999, 0},
+          {9999, 9999, {1, 1, 1}, 0, 9999, 0},
+          {9999, 9999, {1, 1, 1}, 0, 0, 9999},
+          {9999, 2000, {1, 1, 1}, 0, 9999, 0},
+          {9999, 2000, {1, 1, 1}, 0, 1200, 9999},
+          {0, 2100, {1300, 1300, 1300}, 0, 9999, 9999},
+          {900, 9999, {240, 240, 240}, 0, 600, 0},
+          {9999, 1500, {7, 7, 7}, 50, 9999, 600},
+          {9999, 9999, {100, 700, 1800}, 90, 9999, 0},
           encode::g_attempt_policy};
 }
 
@@ -131,7 +132,8 @@ TEST(EncodeFrame, EqualsThePlainAttemptLoopWhicheverWayAttemptsAreTried) {
       ASSERT_TRUE(plain.frame == library.frame)
           << "noise " << amount << " policy " << policy.bound_below << "/"
           << policy.write_ahead_from << "/" << policy.first_check_blocks[0] << "/"
-          << policy.first_share_percent << "/" << policy.exact_luma_from;
+          << policy.first_share_percent << "/" << policy.exact_luma_from << "/"
+          << policy.probe_below;
     }
   }
   EXPECT_GE(steps.size(), 8u);  // the pictures take many different numbers of attempts

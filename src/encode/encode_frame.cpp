@@ -50,7 +50,7 @@ namespace quill::encode {
 // 110% of their share of the room is likely to fail: pictures that fit at
 // once were seen to take below 60% there, those that do not above 140%.
 // Counting a block costs about a third of writing it.
-AttemptPolicy g_attempt_policy = {1700, 2040, {120, 600, 1200}, 110, 1000};
+AttemptPolicy g_attempt_policy = {1700, 2040, {120, 600, 1200}, 110, 1000, 1200};
 
 namespace {
 
@@ -391,6 +391,44 @@ bool WriteUncovered(BitWriter& w, std::uint8_t* bytes, int quality_word, Quantiz
   return true;
 }
 
+// Steps the probe may be placed ahead when an attempt failed within luma at
+// `overflow_block` (by the quick bounds when `by_bound`): a step's bounds
+// were seen to overflow some 13% later than the step's before, and at some
+// 5/4 of the block where its exact count does; the probe aims to overflow
+// by block 1,100 of the luma's 1,200. 0 when none is likely to.
+int StepsAhead(int overflow_block, bool by_bound) {
+  int bound_block = by_bound ? overflow_block : overflow_block * 5 / 4;
+  int steps = 0;
+  while (bound_block * 113 / 100 < 1100) {
+    bound_block = bound_block * 113 / 100;
+    ++steps;
+  }
+  return steps;
+}
+
+// After an attempt failed within luma, tries the attempt `ahead` steps on
+// (its table from `quant`, the next step's, coarsened `ahead` times) by its
+// quick bounds. When they show it failing within luma, every step before
+// it fails within luma as well, and leaves nothing that a later failure
+// does not store over: each block's quantized magnitudes, and so its bound,
+// only shrink as the steps coarsen, and with every step at least 4 no block
+// is beyond coding (|v| <= 3,276 gives magnitudes of at most 819). Then the
+// probe's attempt is in `a` and its table in `quant`, and it returns true.
+bool ProbeAhead(format::QuantTable& quant, int ahead, const TransformedBlocks& transformed,
+                QuantizedAttempt& a) {
+  format::QuantTable probe = quant;
+  for (int i = 0;; ++i) {
+    if (*std::min_element(probe.begin(), probe.end()) < 4) return false;
+    if (i == ahead) break;
+    format::Coarsen(probe);
+  }
+  const Quantizer quantize(probe, transformed);
+  if (QuantizeBounded(quantize, a, false) != Verdict::kOverflows || a.blocks > kBlocks)
+    return false;
+  quant = probe;
+  return true;
+}
+
 }  // namespace
 
 // 0xAA follows luma that ended inside an even-offset byte, 0x00 luma that
@@ -435,10 +473,28 @@ int EncodeFrame(std::uint8_t* frame, const HGLOBAL* grid) {
   // summed by the quick bounds; near the end, the
   // next attempt is written straight away, into a copy of the bytes.
   int overflow_block = 2 * kBlocks;
+  bool overflow_by_bound = false;
   Result r = kDone;
-  for (int step = 0;; ++step) {
-    QuantizedAttempt& attempt = scratch.attempts[step % 2];
-    QuantizedAttempt& before = scratch.attempts[(step + 1) % 2];
+  // The two attempts' scratch take turns (steps may be skipped).
+  for (int step = 0, turn = 0;; ++step, turn ^= 1) {
+    QuantizedAttempt& attempt = scratch.attempts[turn];
+    QuantizedAttempt& before = scratch.attempts[turn ^ 1];
+    const AttemptPolicy& policy = g_attempt_policy;
+    if (step > 0 && overflow_block < kBlocks && overflow_block < policy.probe_below) {
+      // Steps that would fail within luma as the one before did are skipped
+      // when a probe further on shows it: the failures they would store are
+      // covered by the probe's.
+      const int ahead =
+          std::min(StepsAhead(overflow_block, overflow_by_bound), kRefusedQualityStep - 2 - step);
+      if (ahead > 0 && ProbeAhead(quant, ahead, scratch.transformed, attempt)) {
+        step += ahead;
+        overflow_block = attempt.blocks;
+        overflow_by_bound = true;
+        unwritten_failure = true;
+        format::Coarsen(quant);
+        continue;
+      }
+    }
     const Quantizer quantize(quant, scratch.transformed);
     const bool last_step = step + 1 == kRefusedQualityStep;
     const int quality_word = step * kQualityWordStep;
@@ -447,7 +503,6 @@ int EncodeFrame(std::uint8_t* frame, const HGLOBAL* grid) {
       // quantized. When its blocks so far take much more than their share
       // of the room, it is only counted from there on, and written on from
       // there if it fits after all.
-      const AttemptPolicy& policy = g_attempt_policy;
       StartAttempt(writer, state, quality_word);
       int written = 0;
       bool count = false;
@@ -468,6 +523,7 @@ int EncodeFrame(std::uint8_t* frame, const HGLOBAL* grid) {
         const Verdict verdict = QuantizeAttempt(quantize, attempt, {written, bits, writer.dc_pred});
         if (verdict == Verdict::kOverflows) {
           overflow_block = attempt.blocks;
+          overflow_by_bound = false;
           unwritten_failure = true;
           format::Coarsen(quant);
           continue;
@@ -479,6 +535,7 @@ int EncodeFrame(std::uint8_t* frame, const HGLOBAL* grid) {
       }
       if (r == kDone) attempt.blocks = 2 * kBlocks;
       overflow_block = attempt.blocks;
+      overflow_by_bound = false;
     } else if (overflow_block >= g_attempt_policy.write_ahead_from) {
       // Whether this attempt fits or not, what the failure before stored
       // beyond its reach stays.
@@ -490,6 +547,7 @@ int EncodeFrame(std::uint8_t* frame, const HGLOBAL* grid) {
       std::memcpy(copy, state, format::kFrameBytes);
       r = WriteAttempt(writer, copy, quality_word, attempt, &quantize);
       overflow_block = attempt.blocks;
+      overflow_by_bound = false;
       if (r == kDone && unwritten_failure) {
         // The counted failure's bytes go behind this attempt's: beyond the
         // byte the writer stands on, then this attempt's over the rest.
@@ -504,7 +562,6 @@ int EncodeFrame(std::uint8_t* frame, const HGLOBAL* grid) {
       }
       unwritten_failure = false;
     } else {
-      const AttemptPolicy& policy = g_attempt_policy;
       const Verdict verdict =
           overflow_block < policy.bound_below
               ? QuantizeBounded(quantize, attempt, overflow_block >= policy.exact_luma_from)
@@ -514,6 +571,7 @@ int EncodeFrame(std::uint8_t* frame, const HGLOBAL* grid) {
         if (unwritten_failure)
           WriteUncovered(writer, state, quality_word - kQualityWordStep, before);
         overflow_block = attempt.blocks;
+        overflow_by_bound = attempt.exact_blocks < attempt.blocks;
         unwritten_failure = true;
         format::Coarsen(quant);
         continue;

@@ -171,13 +171,17 @@ void AlignChroma(BitWriter& w, const std::uint8_t* bitstream);
 // is written at once, into a copy of the frame. A bounded one whose attempt
 // before overflowed from block `exact_luma_from` on has its luma counted
 // exactly and only its chroma bounded (its luma likely fits, and a failure's
-// luma may have to be counted later). Only the speed depends on them.
+// luma may have to be counted later). After an attempt that overflowed
+// within luma, before block `probe_below`, an attempt some steps on is
+// tried first by its bounds, and when they show it failing within luma the
+// steps before it are skipped. Only the speed depends on them.
 struct AttemptPolicy {
   int bound_below;
   int write_ahead_from;
   std::array<int, 3> first_check_blocks;  // ascending
   int first_share_percent;
   int exact_luma_from;
+  int probe_below;
 };
 extern AttemptPolicy g_attempt_policy;
 // Encodes the grid into the 24,576 bytes at `frame`; 1 on success, 0 when a
