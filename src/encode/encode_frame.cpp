@@ -22,7 +22,13 @@
 // first quantized into a buffer of its own while its bits are counted
 // (after an early overflow, first summed by a quick lower bound of each
 // block's bits, which at some 80% of the real count shows the overflows of
-// attempts well beyond the room without counting them). An attempt that the count shows to overflow
+// attempts well beyond the room without counting them; after an overflow
+// late in the luma, with the luma counted exactly and the chroma bounded).
+// After an overflow within the luma, an attempt several steps on is tried
+// first by its bounds: when they show it overflowing within the luma too,
+// the steps between are skipped, since their quantized magnitudes, and so
+// their bounds, are no smaller block by block, and every byte such a
+// failure stores, a later failure stores again. An attempt that the count shows to overflow
 // is not written, unless it is the last one to fail: an attempt that fails stores every byte from
 // offset 2 up to offset 24,573, so the last failed attempt alone decides the bytes that stay behind
 // the successful one, and only those beyond the successful attempt's end are its to write. Its
