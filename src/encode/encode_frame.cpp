@@ -397,13 +397,19 @@ bool WriteUncovered(BitWriter& w, std::uint8_t* bytes, int quality_word, Quantiz
   return true;
 }
 
+// Where the quick bounds of an attempt that overflowed at `overflow_block`
+// would have shown it: there, when they did (`by_bound`); else at some 5/4
+// of the block where its exact count did.
+int BoundBlock(int overflow_block, bool by_bound) {
+  return by_bound ? overflow_block : overflow_block * 5 / 4;
+}
+
 // Steps the probe may be placed ahead when an attempt failed within luma at
 // `overflow_block` (by the quick bounds when `by_bound`): a step's bounds
-// were seen to overflow some 13% later than the step's before, and at some
-// 5/4 of the block where its exact count does; the probe aims to overflow
+// were seen to overflow some 13% later than the step's before; the probe aims to overflow
 // by block 1,100 of the luma's 1,200. 0 when none is likely to.
 int StepsAhead(int overflow_block, bool by_bound) {
-  int bound_block = by_bound ? overflow_block : overflow_block * 5 / 4;
+  int bound_block = BoundBlock(overflow_block, by_bound);
   int steps = 0;
   while (bound_block * 113 / 100 < 1100) {
     bound_block = bound_block * 113 / 100;
@@ -568,10 +574,11 @@ int EncodeFrame(std::uint8_t* frame, const HGLOBAL* grid) {
       }
       unwritten_failure = false;
     } else {
-      const Verdict verdict =
-          overflow_block < policy.bound_below
-              ? QuantizeBounded(quantize, attempt, overflow_block >= policy.exact_luma_from)
-              : QuantizeAttempt(quantize, attempt);
+      const Verdict verdict = overflow_block < policy.bound_below
+                                  ? QuantizeBounded(quantize, attempt,
+                                                    BoundBlock(overflow_block, overflow_by_bound) >=
+                                                        policy.exact_luma_from)
+                                  : QuantizeAttempt(quantize, attempt);
       if (verdict == Verdict::kOverflows && !last_step) {
         // This failure's bytes cover the one before's, except beyond its reach.
         if (unwritten_failure)

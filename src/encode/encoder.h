@@ -169,7 +169,8 @@ void AlignChroma(BitWriter& w, const std::uint8_t* bitstream);
 // before it overflowed: below `bound_below` it is first summed by the
 // blocks' quick lower bounds (and counted exactly only if they fit); from `write_ahead_from` on it
 // is written at once, into a copy of the frame. A bounded one whose attempt
-// before overflowed from block `exact_luma_from` on has its luma counted
+// before overflowed from block `exact_luma_from` on (by its bounds, or by
+// where they would have shown an overflow its count found) has its luma counted
 // exactly and only its chroma bounded (its luma likely fits, and a failure's
 // luma may have to be counted later). After an attempt that overflowed
 // within luma, before block `probe_below`, an attempt some steps on is
