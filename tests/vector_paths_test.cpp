@@ -8,6 +8,7 @@
 #include "decode/reconstruct.h"
 #include "encode/encoder.h"
 #include "host.h"
+#include "mcu/kernels.h"
 #include "mcu/rows_sse2.h"
 #include "picture/cross_sharpen_sse2.h"
 #include "reference_blocks.h"
@@ -134,12 +135,43 @@ TEST(VectorPaths, PlaneSharpeningMatchesThePlainCode) {
             : kind == 1 ? static_cast<std::int16_t>(rng())
                         : static_cast<std::int16_t>(rng() % 2 ? 255 : rng() % 40);
       }
-      auto vector = plain;
+      const auto input = plain;
       std::vector<std::int16_t> a(static_cast<std::size_t>(w)), b(static_cast<std::size_t>(w));
       CrossSharpen(plain.data(), static_cast<std::size_t>(w), h, w, 1, CrossWeights{4, 16},
                    a.data(), b.data());
-      CrossSharpenPlaneSse2(vector.data(), static_cast<std::size_t>(w), h, w, a.data(), b.data());
-      ASSERT_EQ(plain, vector) << w << "x" << h << " kind " << kind;
+      for (const simd::Level level : {simd::Level::kSse2, simd::Level::kAvx2}) {
+        if (!Has(level)) continue;
+        auto vector = input;
+        simd::KernelsAt(level)->sharpen_plane(vector.data(), static_cast<std::size_t>(w), h, w,
+                                              a.data(), b.data());
+        ASSERT_EQ(plain, vector) << w << "x" << h << " kind " << kind << " at "
+                                 << simd::LevelName(level);
+      }
+    }
+  }
+}
+
+TEST(VectorPaths, CombiningMatchesThePlainCode) {
+  std::mt19937 rng(17);
+  const std::int16_t extremes[] = {-32768, -32767, -3, -1, 0, 1, 3, 255, 32766, 32767};
+  for (int trial = 0; trial < 2000; ++trial) {
+    alignas(32) std::int16_t a[4][64], b[4][64], below[4][8];
+    auto pick = [&]() -> std::int16_t {
+      return trial % 2 == 0 ? extremes[rng() % 10] : static_cast<std::int16_t>(rng());
+    };
+    for (auto* block : {&a, &b})
+      for (auto& row : *block)
+        for (auto& v : row) v = pick();
+    for (auto& row : below)
+      for (auto& v : row) v = pick();
+    alignas(32) std::int16_t top[4][64], bottom[4][64], vector_top[4][64], vector_bottom[4][64];
+    CombineMcu(a, b, below, top, bottom);
+    for (const simd::Level level : {simd::Level::kSse2, simd::Level::kAvx2}) {
+      if (!Has(level)) continue;
+      simd::KernelsAt(level)->combine_mcu(a, b, below, vector_top, vector_bottom);
+      ASSERT_EQ(0, std::memcmp(top, vector_top, sizeof top)) << trial << simd::LevelName(level);
+      ASSERT_EQ(0, std::memcmp(bottom, vector_bottom, sizeof bottom))
+          << trial << simd::LevelName(level);
     }
   }
 }

@@ -1,4 +1,4 @@
-// The MCU road's kernels, plain and on SSE2 (same results), as the vector
+// The MCU road's kernels, plain and on SSE2 and AVX2 (same results), as the vector
 // level's table takes them (simd/kernels.h).
 #pragma once
 
@@ -27,11 +27,15 @@ void CombineMcu(McuSamples a, McuSamples b, const std::int16_t below[4][8], McuS
                 McuSamples bottom);
 void CombineMcuSse2(McuSamples a, McuSamples b, const std::int16_t below[4][8], McuSamples top,
                     McuSamples bottom);
+void CombineMcuAvx2(McuSamples a, McuSamples b, const std::int16_t below[4][8], McuSamples top,
+                    McuSamples bottom);
 // The cross filter with the luma weights over a 16-bit plane, in place;
 // `above` and `current` hold row_length - 2 samples each.
 void SharpenPlane(std::int16_t* first_row, std::size_t stride, int rows, int row_length,
                   std::int16_t* above, std::int16_t* current);
 void SharpenPlaneSse2(std::int16_t* first_row, std::size_t stride, int rows, int row_length,
+                      std::int16_t* above, std::int16_t* current);
+void SharpenPlaneAvx2(std::int16_t* first_row, std::size_t stride, int rows, int row_length,
                       std::int16_t* above, std::int16_t* current);
 
 }  // namespace quill

@@ -1,15 +1,20 @@
-// The MCU renderer on AVX2: the SSE2 rows, with the legacy colour
-// conversion four pairs to a register (two in LegacyTermsSse2): the same
-// double products and sums in the same order, each Trunc16 cvttpd2dq's
-// result cut to its low 16 bits. Compiled for AVX2.
+// The MCU road's kernels on AVX2. The renderer: the SSE2 rows, with the
+// legacy colour conversion four pairs to a register (two in
+// LegacyTermsSse2): the same double products and sums in the same order,
+// each Trunc16 cvttpd2dq's result cut to its low 16 bits. The combination:
+// two rows of an output block at a time. The luma sharpening: sixteen
+// samples at a time. Compiled for AVX2.
 #include <immintrin.h>
 
+#include "mcu/combine_mcu.h"
 #include "mcu/kernels.h"
 #include "mcu/render_mcu.h"
 #include "mcu/rows_sse2.h"
 #include "simd/target.h"
 
 QUILL_TARGET_BEGIN("avx2")
+
+#include "picture/cross_sharpen_avx2.h"
 
 namespace quill {
 namespace {
@@ -50,10 +55,63 @@ struct Avx2Rows : Sse2Rows {
   }
 };
 
+// AverageLanes (mcu/rows_sse2.h) on sixteen lanes.
+inline __m256i AverageLanesAvx2(__m256i a, __m256i b) {
+  const __m256i odd = _mm256_xor_si256(a, b);
+  const __m256i floor = _mm256_add_epi16(_mm256_and_si256(a, b), _mm256_srai_epi16(odd, 1));
+  const __m256i up =
+      _mm256_and_si256(_mm256_and_si256(odd, _mm256_srai_epi16(floor, 15)), _mm256_set1_epi16(1));
+  return _mm256_add_epi16(floor, up);
+}
+
+// Rows r and r + 1 of a block (16 samples).
+inline __m256i LoadTwoRows(const std::int16_t* block, int r) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + 8 * r));
+}
+
+inline void StoreTwoRows(std::int16_t* block, int r, __m256i rows) {
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(block + 8 * r), rows);
+}
+
+// Row r of a block in both halves.
+inline __m256i LoadRowTwice(const std::int16_t* block, int r) {
+  return _mm256_broadcastsi128_si256(
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * r)));
+}
+
 }  // namespace
 
 void RenderMcuAvx2(McuSamples mcu, std::uint8_t* rows[8], const LegacyHalves* legacy) {
   RenderMcuWith<Avx2Rows>(mcu, rows, legacy);
+}
+
+// CombineMcuWith (mcu/combine_mcu.h) two rows at a time: rows k and k + 1
+// (k even) of the top block take A rows k / 2 and k / 2 + 1 and B row k / 2
+// twice; of the bottom block, A rows 4 + k / 2 and 4 + k / 2 + 1 (A's next
+// line for the last row) and B row 4 + k / 2 twice.
+void CombineMcuAvx2(McuSamples a, McuSamples b, const std::int16_t below[4][8], McuSamples top,
+                    McuSamples bottom) {
+  for (int block = 0; block < 4; ++block) {
+    const std::int16_t* ab = a[block];
+    const std::int16_t* bb = b[block];
+    for (int k = 0; k < 8; k += 2) {
+      StoreTwoRows(top[block], k,
+                   AverageLanesAvx2(LoadTwoRows(ab, k / 2), LoadRowTwice(bb, k / 2)));
+    }
+    for (int k = 0; k < 6; k += 2) {
+      StoreTwoRows(bottom[block], k,
+                   AverageLanesAvx2(LoadTwoRows(ab, 4 + k / 2), LoadRowTwice(bb, 4 + k / 2)));
+    }
+    const __m256i last_a =
+        _mm256_setr_m128i(_mm_loadu_si128(reinterpret_cast<const __m128i*>(ab + 56)),
+                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(below[block])));
+    StoreTwoRows(bottom[block], 6, AverageLanesAvx2(last_a, LoadRowTwice(bb, 7)));
+  }
+}
+
+void SharpenPlaneAvx2(std::int16_t* first_row, std::size_t stride, int rows, int row_length,
+                      std::int16_t* above, std::int16_t* current) {
+  CrossSharpenPlaneAvx2(first_row, stride, rows, row_length, above, current);
 }
 
 }  // namespace quill

@@ -1,6 +1,6 @@
 // The MCU road's row operations on SSE2 (mcu/average.h and
 // mcu/compose_row.h have the plain ones, with the same results): 16-bit
-// adds that wrap as the plain code does, averages with their sums in 32
+// adds that wrap as the plain code does, averages without overflow in 16
 // bits, and a saturating pack that is exactly the clamp to 0..255.
 #pragma once
 
@@ -13,15 +13,17 @@
 
 namespace quill {
 
-// Average on eight lanes: sums in 32 bits; adding the sign bit before the
-// shift truncates toward zero.
+// Average on eight lanes, in 16 bits: (a & b) + ((a ^ b) >> 1) is the sum
+// halved toward minus infinity without forming it (no carry leaves bit 15);
+// where the sum is odd and negative (the low bit of a ^ b, the floor's sign)
+// adding 1 truncates toward zero instead. Exact for every pair of 16-bit
+// values, as the 32-bit sum halved.
 inline __m128i AverageLanes(__m128i a, __m128i b) {
-  __m128i sum[2] = {_mm_add_epi32(_mm_srai_epi32(_mm_unpacklo_epi16(a, a), 16),
-                                  _mm_srai_epi32(_mm_unpacklo_epi16(b, b), 16)),
-                    _mm_add_epi32(_mm_srai_epi32(_mm_unpackhi_epi16(a, a), 16),
-                                  _mm_srai_epi32(_mm_unpackhi_epi16(b, b), 16))};
-  for (__m128i& s : sum) s = _mm_srai_epi32(_mm_add_epi32(s, _mm_srli_epi32(s, 31)), 1);
-  return _mm_packs_epi32(sum[0], sum[1]);  // the averages fit 16 bits
+  const __m128i odd = _mm_xor_si128(a, b);
+  const __m128i floor = _mm_add_epi16(_mm_and_si128(a, b), _mm_srai_epi16(odd, 1));
+  const __m128i up =
+      _mm_and_si128(_mm_and_si128(odd, _mm_srai_epi16(floor, 15)), _mm_set1_epi16(1));
+  return _mm_add_epi16(floor, up);
 }
 
 inline void AverageRowSse2(const std::int16_t* a, const std::int16_t* b, std::int16_t* out) {

@@ -62,6 +62,8 @@ constexpr Kernels kAvx2 = [] {
   Kernels k = kSse2;
   k.inverse_group = decode::InverseGroupAvx2;
   k.render_mcu = RenderMcuAvx2;
+  k.combine_mcu = CombineMcuAvx2;
+  k.sharpen_plane = SharpenPlaneAvx2;
   k.convert_mcu = encode::ConvertMcuAvx2;
   k.transform_mcu = encode::TransformMcuAvx2;
   k.quantize = k.quantize_positive = encode::QuantizeZigzagAvx2;
