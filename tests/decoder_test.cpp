@@ -1,6 +1,7 @@
 // Block reconstruction and the frame decoder driver.
 #include "decode/decoder.h"
 
+#include <cstring>
 #include <random>
 
 #include "bits.h"
@@ -132,6 +133,26 @@ TEST(DecodeFrame, TaggedAndLegacyFramesOfOneBitstream) {
   DecodedGrid grid;
   ASSERT_EQ(LPYUV2DIB(frame.data(), grid.slots.data()), 1);
   EXPECT_EQ(g_render_state.tone_gain, earlier_gain);
+}
+
+TEST(DecodeFrame, EverySampleIsStoredOverWhatTheMemoryHeldBefore) {
+  // The grid's MCUs come unzeroed: blocks freed just before, full of 0x7F7F,
+  // must not show through anywhere.
+  std::vector<HGLOBAL> used(1200);
+  for (HGLOBAL& h : used) {
+    h = AllocateMcu();
+    std::memset(GlobalLock(h), 0x7F, kMcuBytes);
+    GlobalUnlock(h);
+  }
+  for (HGLOBAL h : used) GlobalFree(h);
+  const auto frame = FlatFrame({40}, 0, 'Z');
+  DecodedGrid grid;
+  ASSERT_EQ(LPYUV2DIB(frame.data(), grid.slots.data()), 1);
+  for (int m = 0; m < 600; ++m) {
+    for (int b = 0; b < 4; ++b) {
+      for (int k = 0; k < 64; ++k) ASSERT_EQ(grid.Sample(m, b, k), b < 2 ? 143 : 0) << m;
+    }
+  }
 }
 
 TEST(DecodeFrame, QualityStepLimits) {

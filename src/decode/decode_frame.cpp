@@ -60,10 +60,11 @@ inline void StoreChroma(const Block block, std::int16_t* out) {
 
 // The grid's MCUs, allocated in order; when one fails, the ones before it
 // are freed, their slots and its own null, the later slots untouched.
+// Unzeroed: the decoding stores every sample of every MCU before it returns.
 bool AllocateGrid(HGLOBAL* grid) {
   constexpr int kSlots = kGrid320x240.slots();
   HGLOBAL fresh[kSlots];
-  AllocateMcus(fresh, kSlots);
+  AllocateMcus(fresh, kSlots, /*zeroed=*/false);
   const int failed = static_cast<int>(std::find(fresh, fresh + kSlots, nullptr) - fresh);
   if (failed == kSlots) {
     std::copy(fresh, fresh + kSlots, grid);
