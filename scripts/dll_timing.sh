@@ -88,4 +88,9 @@ for case in ("decode320", "road640", "encode"):
             share = 100 * data[g][h][0] / data[case][h][0]
             row += f"  {h}: {net / data[case]['linux'][0]:.2f} (memory calls {share:.0f}% of its time)"
         print(row)
+if "road640.allocs" in data:
+    row = "road640's 4,800 GlobalAlloc and GlobalFree alone, over the Linux library's whole road:"
+    for h in hosts[1:]:
+        row += f"  {h}: {data['road640.allocs'][h][0] / data['road640']['linux'][0]:.2f}"
+    print(row)
 EOF
