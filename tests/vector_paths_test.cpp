@@ -7,8 +7,10 @@
 
 #include "decode/reconstruct.h"
 #include "encode/encoder.h"
+#include "frame/state.h"
 #include "host.h"
 #include "mcu/kernels.h"
+#include "mcu/render_mcu.h"
 #include "mcu/rows_sse2.h"
 #include "picture/cross_sharpen_sse2.h"
 #include "reference_blocks.h"
@@ -43,6 +45,41 @@ TEST(VectorPaths, ComposeRowMatchesThePlainCode) {
     ComposeRowSse2(left, right, terms, vector);
     ASSERT_TRUE(std::equal(plain, plain + 48, vector)) << "trial " << trial;
   }
+}
+
+TEST(VectorPaths, RenderingMatchesThePlainCode) {
+  std::mt19937 rng(7);
+  const std::int16_t extremes[] = {-32768, -32767, -256, -129, -1, 0, 1, 127, 255, 256, 32767};
+  const RenderState saved = g_render_state;
+  struct Case {
+    float gain;
+    bool legacy;
+  };
+  for (const Case c : {Case{2.0f, false}, Case{1.5f, false}, Case{0.75f, true}}) {
+    g_render_state.red_gain = g_render_state.blue_gain = c.gain;
+    LegacyHalves halves;
+    MakeLegacyHalves(c.gain, halves);
+    for (int trial = 0; trial < 300; ++trial) {
+      alignas(32) std::int16_t mcu[4][64];
+      for (auto& block : mcu) {
+        for (auto& v : block) {
+          v = trial % 2 == 0 ? extremes[rng() % 11] : static_cast<std::int16_t>(rng() % 600 - 300);
+        }
+      }
+      std::uint8_t plain[8][48], vector[8][48];
+      std::uint8_t* rows[8];
+      for (int r = 0; r < 8; ++r) rows[r] = plain[r];
+      RenderMcu(mcu, rows, c.legacy ? &halves : nullptr);
+      for (const simd::Level level : {simd::Level::kSse2, simd::Level::kAvx2}) {
+        if (!Has(level)) continue;
+        for (int r = 0; r < 8; ++r) rows[r] = vector[r];
+        simd::KernelsAt(level)->render_mcu(mcu, rows, c.legacy ? &halves : nullptr);
+        ASSERT_EQ(0, std::memcmp(plain, vector, sizeof plain))
+            << "gain " << c.gain << " trial " << trial << " at " << simd::LevelName(level);
+      }
+    }
+  }
+  g_render_state = saved;
 }
 
 TEST(VectorPaths, RowAveragesAndDoublingMatchTheirDefinition) {

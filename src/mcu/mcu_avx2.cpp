@@ -1,7 +1,8 @@
 // The MCU road's kernels on AVX2. The renderer: the SSE2 rows, with the
 // legacy colour conversion four pairs to a register (two in
 // LegacyTermsSse2): the same double products and sums in the same order,
-// each Trunc16 cvttpd2dq's result cut to its low 16 bits. The combination:
+// each Trunc16 cvttpd2dq's result cut to its low 16 bits; the pixels'
+// bytes interleaved by byte shuffles. The combination:
 // two rows of an output block at a time. The luma sharpening: sixteen
 // samples at a time. Compiled for AVX2.
 #include <immintrin.h>
@@ -10,6 +11,7 @@
 #include "mcu/kernels.h"
 #include "mcu/render_mcu.h"
 #include "mcu/rows_sse2.h"
+#include "picture/cross_sharpen_sse2.h"
 #include "simd/target.h"
 
 QUILL_TARGET_BEGIN("avx2")
@@ -49,9 +51,57 @@ inline void LegacyTermsAvx2(const std::int16_t* u, const std::int16_t* v, double
   StoreTermsSse2(_mm_packs_epi32(blue[0], blue[1]), _mm_packs_epi32(red[0], red[1]), t);
 }
 
+// ComposeRowSse2 with the bytes of the three channels interleaved by byte
+// shuffles: output bytes 16 o .. 16 o + 15 take pixel i's blue, green and red
+// to bytes 3 i, 3 i + 1, 3 i + 2, each shuffle zeroing the bytes of the
+// other two channels.
+constexpr std::int8_t ChannelByte(int o, int channel, int j) {
+  const int byte = 16 * o + j;
+  return byte % 3 == channel ? static_cast<std::int8_t>(byte / 3) : std::int8_t{-1};
+}
+
+template <int o, int channel>
+inline __m128i Spread(__m128i bytes) {
+  return _mm_shuffle_epi8(bytes,
+                          _mm_setr_epi8(ChannelByte(o, channel, 0), ChannelByte(o, channel, 1),
+                                        ChannelByte(o, channel, 2), ChannelByte(o, channel, 3),
+                                        ChannelByte(o, channel, 4), ChannelByte(o, channel, 5),
+                                        ChannelByte(o, channel, 6), ChannelByte(o, channel, 7),
+                                        ChannelByte(o, channel, 8), ChannelByte(o, channel, 9),
+                                        ChannelByte(o, channel, 10), ChannelByte(o, channel, 11),
+                                        ChannelByte(o, channel, 12), ChannelByte(o, channel, 13),
+                                        ChannelByte(o, channel, 14), ChannelByte(o, channel, 15)));
+}
+
+template <int o>
+inline void StoreInterleaved(__m128i b, __m128i g, __m128i r, std::uint8_t* out) {
+  const __m128i bytes =
+      _mm_or_si128(_mm_or_si128(Spread<o, 0>(b), Spread<o, 1>(g)), Spread<o, 2>(r));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * o), bytes);
+}
+
+inline void ComposeRowAvx2(const std::int16_t* left, const std::int16_t* right, const RowTerms& t,
+                           std::uint8_t* out) {
+  const __m128i low_byte = _mm_set1_epi16(0xFF);
+  const __m128i y_left =
+      _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(left)), low_byte);
+  const __m128i y_right =
+      _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(right)), low_byte);
+  const __m128i b = ComposeChannel(y_left, y_right, t.blue);
+  const __m128i g = ComposeChannel(y_left, y_right, t.green);
+  const __m128i r = ComposeChannel(y_left, y_right, t.red);
+  StoreInterleaved<0>(b, g, r, out);
+  StoreInterleaved<1>(b, g, r, out);
+  StoreInterleaved<2>(b, g, r, out);
+}
+
 struct Avx2Rows : Sse2Rows {
   static void LegacyTerms(const std::int16_t* u, const std::int16_t* v, double g, RowTerms& t) {
     LegacyTermsAvx2(u, v, g, t);
+  }
+  static void Compose(const std::int16_t* left, const std::int16_t* right, const RowTerms& t,
+                      std::uint8_t* out) {
+    ComposeRowAvx2(left, right, t, out);
   }
 };
 

@@ -2,7 +2,8 @@
 // on 16-bit lanes, as CrossSharpenEight does eight (picture/
 // cross_sharpen_sse2.h); sixteen with an input outside 0..2,047 go through
 // it as two eights. Include between QUILL_TARGET_BEGIN("avx2") and
-// QUILL_TARGET_END.
+// QUILL_TARGET_END, after picture/cross_sharpen_sse2.h outside them (the
+// standard headers it brings stay out of the target).
 #pragma once
 
 #include <immintrin.h>
