@@ -82,14 +82,8 @@ inline void StoreInterleaved(__m128i b, __m128i g, __m128i r, std::uint8_t* out)
 
 inline void ComposeRowAvx2(const std::int16_t* left, const std::int16_t* right, const RowTerms& t,
                            std::uint8_t* out) {
-  const __m128i low_byte = _mm_set1_epi16(0xFF);
-  const __m128i y_left =
-      _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(left)), low_byte);
-  const __m128i y_right =
-      _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(right)), low_byte);
-  const __m128i b = ComposeChannel(y_left, y_right, t.blue);
-  const __m128i g = ComposeChannel(y_left, y_right, t.green);
-  const __m128i r = ComposeChannel(y_left, y_right, t.red);
+  __m128i b, g, r;
+  ComposeChannels(left, right, t, b, g, r);
   StoreInterleaved<0>(b, g, r, out);
   StoreInterleaved<1>(b, g, r, out);
   StoreInterleaved<2>(b, g, r, out);

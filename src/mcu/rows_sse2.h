@@ -48,16 +48,23 @@ inline __m128i ComposeChannel(__m128i y_left, __m128i y_right, const std::int16_
                           _mm_add_epi16(y_right, _mm_unpackhi_epi16(t, t)));
 }
 
-inline void ComposeRowSse2(const std::int16_t* left, const std::int16_t* right, const RowTerms& t,
-                           std::uint8_t* out) {
+// The 16 pixels' blue, green and red bytes.
+inline void ComposeChannels(const std::int16_t* left, const std::int16_t* right, const RowTerms& t,
+                            __m128i& b, __m128i& g, __m128i& r) {
   const __m128i low_byte = _mm_set1_epi16(0xFF);
   const __m128i y_left =
       _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(left)), low_byte);
   const __m128i y_right =
       _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(right)), low_byte);
-  const __m128i b = ComposeChannel(y_left, y_right, t.blue);
-  const __m128i g = ComposeChannel(y_left, y_right, t.green);
-  const __m128i r = ComposeChannel(y_left, y_right, t.red);
+  b = ComposeChannel(y_left, y_right, t.blue);
+  g = ComposeChannel(y_left, y_right, t.green);
+  r = ComposeChannel(y_left, y_right, t.red);
+}
+
+inline void ComposeRowSse2(const std::int16_t* left, const std::int16_t* right, const RowTerms& t,
+                           std::uint8_t* out) {
+  __m128i b, g, r;
+  ComposeChannels(left, right, t, b, g, r);
   // Interleave: (b, g) byte pairs and (r, 0) as 16-bit words give B G R 0
   // per pixel in 32 bits; two pixels then make 6 bytes of a 64-bit word.
   const __m128i bg_lo = _mm_unpacklo_epi8(b, g), bg_hi = _mm_unpackhi_epi8(b, g);

@@ -54,29 +54,18 @@ inline void CrossSharpenSixteen(const std::int16_t* above, const std::int16_t* c
       _mm256_min_epi16(_mm256_max_epi16(result, _mm256_setzero_si256()), _mm256_set1_epi16(255)));
 }
 
-// CrossSharpenPlaneSse2 with sixteen samples at a time, then eight.
+// Sixteen samples at a time, then eight. A plain function, not a lambda, so
+// that it is compiled for the target.
+inline void CrossSharpenSpanAvx2(const std::int16_t* above, const std::int16_t* current,
+                                 const std::int16_t* below, std::int16_t* out, int vector_end) {
+  int i = 1;
+  for (; i + 16 <= vector_end; i += 16) CrossSharpenSixteen(above, current, below, out, i);
+  for (; i < vector_end; i += 8) CrossSharpenEight(above, current, below, out, i);
+}
+
 inline void CrossSharpenPlaneAvx2(std::int16_t* first_row, std::size_t stride, int rows,
                                   int row_length, std::int16_t* above, std::int16_t* current) {
-  constexpr CrossWeights kLuma{4, 16};
-  const int interior = row_length - 2;
-  if (rows < 3 || interior < 10) {
-    CrossSharpen(first_row, stride, rows, row_length, 1, kLuma, above, current);
-    return;
-  }
-  const std::size_t bytes = static_cast<std::size_t>(interior) * sizeof(std::int16_t);
-  std::memcpy(above, first_row + 1, bytes);
-  const int vector_end = 1 + (interior - 2) / 8 * 8;  // samples 1 .. vector_end - 1 in eights
-  for (int y = 1; y < rows - 1; ++y) {
-    std::int16_t* row = first_row + stride * static_cast<std::size_t>(y);
-    const std::int16_t* below = row + stride + 1;
-    std::memcpy(current, row + 1, bytes);
-    CrossSharpenSpan(row, above, current, below, row + 1, 0, 1, 1, interior, kLuma);
-    int i = 1;
-    for (; i + 16 <= vector_end; i += 16) CrossSharpenSixteen(above, current, below, row + 1, i);
-    for (; i < vector_end; i += 8) CrossSharpenEight(above, current, below, row + 1, i);
-    CrossSharpenSpan(row, above, current, below, row + 1, vector_end, interior, 1, interior, kLuma);
-    std::swap(above, current);
-  }
+  CrossSharpenPlaneWith(first_row, stride, rows, row_length, above, current, CrossSharpenSpanAvx2);
 }
 
 }  // namespace quill

@@ -80,10 +80,13 @@ inline void CrossSharpenEight(const std::int16_t* above, const std::int16_t* cur
                    _mm_min_epi16(_mm_max_epi16(result, _mm_setzero_si128()), _mm_set1_epi16(255)));
 }
 
-// CrossSharpen for a 16-bit plane with the luma weights, eight samples at a
-// time where all their neighbours are interior ones.
-inline void CrossSharpenPlaneSse2(std::int16_t* first_row, std::size_t stride, int rows,
-                                  int row_length, std::int16_t* above, std::int16_t* current) {
+// CrossSharpen for a 16-bit plane with the luma weights, the samples whose
+// neighbours are all interior ones (1 .. vector_end - 1, a multiple of
+// eight of them) by `vector_span(above, current, below, out, vector_end)`.
+template <typename VectorSpan>
+inline void CrossSharpenPlaneWith(std::int16_t* first_row, std::size_t stride, int rows,
+                                  int row_length, std::int16_t* above, std::int16_t* current,
+                                  VectorSpan vector_span) {
   constexpr CrossWeights kLuma{4, 16};
   const int interior = row_length - 2;
   if (rows < 3 || interior < 10) {
@@ -98,10 +101,20 @@ inline void CrossSharpenPlaneSse2(std::int16_t* first_row, std::size_t stride, i
     const std::int16_t* below = row + stride + 1;
     std::memcpy(current, row + 1, bytes);
     CrossSharpenSpan(row, above, current, below, row + 1, 0, 1, 1, interior, kLuma);
-    for (int i = 1; i < vector_end; i += 8) CrossSharpenEight(above, current, below, row + 1, i);
+    vector_span(above, current, below, row + 1, vector_end);
     CrossSharpenSpan(row, above, current, below, row + 1, vector_end, interior, 1, interior, kLuma);
     std::swap(above, current);
   }
+}
+
+// Eight samples at a time.
+inline void CrossSharpenPlaneSse2(std::int16_t* first_row, std::size_t stride, int rows,
+                                  int row_length, std::int16_t* above, std::int16_t* current) {
+  CrossSharpenPlaneWith(first_row, stride, rows, row_length, above, current,
+                        [](const std::int16_t* a, const std::int16_t* c, const std::int16_t* b,
+                           std::int16_t* out, int end) {
+                          for (int i = 1; i < end; i += 8) CrossSharpenEight(a, c, b, out, i);
+                        });
 }
 
 }  // namespace quill
