@@ -1,0 +1,210 @@
+"""Pictures as the encoder takes them, by the rules the quill tool follows,
+so that the tool and the package give the same bytes:
+
+- samples deeper than 8 bits give their top byte (0x8000 -> 128); gamma and
+  colour-space chunks are not applied; grey is replicated to R=G=B; low-bit
+  grey is scaled to 8 bits (v * 255 / (2^bits - 1));
+- alpha is put on black: c' = (c * a + 127) // 255;
+- 320x240 is taken as it is and 640x480 is halved by the library; any other
+  size is brought to 320x240 by "fit", "fill" or "crop", with an exact area
+  average (no intermediate rounding), JPEG files first decoded at the DCT
+  scale that Image.draft picks.
+"""
+
+import numpy as np
+
+WIDTH, HEIGHT = 320, 240
+SIZES = ((320, 240), (640, 480))
+RESIZE_MODES = ("fit", "fill", "crop")
+
+# Pillow's modes of 16-bit grey (a 16-bit grey PNG opens as "I").
+_DEEP_GREY = ("I", "I;16", "I;16L", "I;16B", "I;16N")
+# The bits of a grey PNG's samples, by the raw mode Pillow reads them with.
+_GREY_BITS = {"1": 1, "L;2": 2, "L;4": 4}
+
+
+def composite_on_black(rgb, alpha):
+    """Each channel times alpha / 255, rounded half up, in integers."""
+    return ((rgb.astype(np.uint32) * alpha[..., None] + 127) // 255).astype(np.uint8)
+
+
+def _rawmode(image):
+    """The raw mode an image not yet loaded will be read with, or None."""
+    tile = getattr(image, "tile", None)
+    if not tile or len(tile[0]) < 4:
+        return None
+    args = tile[0][3]
+    return args if isinstance(args, str) else (args[0] if args else None)
+
+
+def _grey(image, rawmode, name):
+    """A grey image's 8-bit samples, its tRNS colour put on black."""
+    transparent = image.info.get("transparency")
+    if image.mode in _DEEP_GREY:
+        deep = np.asarray(image).astype(np.int64)
+        if deep.size and (deep.min() < 0 or deep.max() > 0xFFFF):
+            raise ValueError("%s has samples outside 0..65535; 16-bit grey is taken" % name)
+        grey = (deep >> 8).astype(np.uint8)
+        keyed = deep == transparent if isinstance(transparent, int) else None
+    else:
+        grey = np.asarray(image.convert("L"))
+        keyed = None
+        if isinstance(transparent, int):
+            bits = _GREY_BITS.get(rawmode, 8)
+            if transparent < 1 << bits:
+                keyed = grey == transparent * 255 // ((1 << bits) - 1)
+    if keyed is not None:
+        grey = np.where(keyed, 0, grey).astype(np.uint8)
+    return np.repeat(grey[..., None], 3, axis=2)
+
+
+def _rgb(image, rawmode):
+    """An RGB image's samples (Pillow keeps the top byte of 16-bit ones), its
+    tRNS colour put on black."""
+    rgb = np.asarray(image)
+    transparent = image.info.get("transparency")
+    if isinstance(transparent, tuple) and len(transparent) == 3:
+        if rawmode and "16" in rawmode:
+            # Only the top bytes are left to compare with the 16-bit colour.
+            transparent = tuple(v >> 8 for v in transparent)
+        keyed = np.all(rgb == np.array(transparent), axis=2)
+        rgb = np.where(keyed[..., None], 0, rgb).astype(np.uint8)
+    return rgb
+
+
+def rgb_of_image(image, name):
+    """A PIL image as an (H, W, 3) uint8 RGB array, by the rules above."""
+    if image.mode == "CMYK":
+        raise ValueError("%s is a CMYK picture; RGB and grey pictures are taken" % name)
+    rawmode = _rawmode(image)
+    image.load()
+    if image.mode in _DEEP_GREY or image.mode in ("1", "L"):
+        return _grey(image, rawmode, name)
+    if image.mode == "RGB":
+        return _rgb(image, rawmode)
+    has_alpha = "A" in image.getbands() or image.mode in ("RGBa", "La")
+    if has_alpha or "transparency" in image.info:
+        rgba = np.asarray(image.convert("RGBA"))
+        return composite_on_black(rgba[..., :3], rgba[..., 3])
+    return np.asarray(image.convert("RGB"))
+
+
+def rgb_of_array(picture, name):
+    """An (H, W, 3) or (H, W, 4) array of uint8 or uint16 as (H, W, 3) uint8."""
+    if picture.dtype not in (np.uint8, np.uint16):
+        raise ValueError("%s has dtype %s; uint8 or uint16 is taken" % (name, picture.dtype))
+    if picture.ndim != 3 or picture.shape[2] not in (3, 4):
+        raise ValueError("%s has shape %s; (H, W, 3) or (H, W, 4) is taken" % (name, picture.shape))
+    if picture.dtype == np.uint16:
+        picture = (picture >> 8).astype(np.uint8)
+    if picture.shape[2] == 4:
+        return composite_on_black(picture[..., :3], picture[..., 3])
+    return picture
+
+
+def fit_size(width, height):
+    """The size a width x height picture is resized to to fit in 320x240."""
+    if width * HEIGHT >= height * WIDTH:
+        return WIDTH, max(1, (height * WIDTH + width // 2) // width)
+    return max(1, (width * HEIGHT + height // 2) // height), HEIGHT
+
+
+def fill_size(width, height):
+    """The size a width x height picture is resized to to cover 320x240."""
+    if width * HEIGHT >= height * WIDTH:
+        return max(WIDTH, (width * HEIGHT + height // 2) // height), HEIGHT
+    return WIDTH, max(HEIGHT, (height * WIDTH + width // 2) // width)
+
+
+def _weights(size, source):
+    """The area each of `source` samples shares with each of `size` outputs,
+    on an axis where a source sample is `size` long and an output `source`
+    long: a (size, source) matrix whose rows sum to `source`."""
+    i = np.arange(source, dtype=np.int64)
+    x = np.arange(size, dtype=np.int64)[:, None]
+    overlap = np.minimum((i + 1) * size, (x + 1) * source) - np.maximum(i * size, x * source)
+    return np.maximum(overlap, 0).astype(np.float64)
+
+
+def area_average(picture, width, height):
+    """The exact area average of an (H, W, 3) uint8 picture at width x height,
+    rounded half up once at the end. Every partial sum is an integer below
+    2^53, so the float64 products are exact."""
+    rows, columns = picture.shape[:2]
+    across = _weights(width, columns).T  # (W, w)
+    down = _weights(height, rows)  # (h, H)
+    narrowed = np.empty((rows, 3, width))
+    for top in range(0, rows, 256):  # a band at a time keeps the float copy small
+        band = picture[top : top + 256].astype(np.float64).transpose(0, 2, 1)
+        narrowed[top : top + 256] = band @ across
+    sums = (down @ narrowed.reshape(rows, 3 * width)).reshape(height, 3, width)
+    total = np.rint(sums).astype(np.int64).transpose(0, 2, 1)
+    area = rows * columns
+    return ((total + area // 2) // area).astype(np.uint8)
+
+
+def _offset(size, frame):
+    """Where a picture `size` long goes on a frame `frame` long: centred, the
+    halves rounded down (a larger one starts (size - frame) // 2 before)."""
+    return (frame - size) // 2 if size <= frame else -((size - frame) // 2)
+
+
+def _placed(picture, left, top):
+    """The picture placed at (left, top) on a black 320x240, or its 320x240
+    window from (-left, -top) where it is larger."""
+    frame = np.zeros((HEIGHT, WIDTH, 3), np.uint8)
+    rows, columns = picture.shape[:2]
+    src_x, dst_x = max(0, -left), max(0, left)
+    src_y, dst_y = max(0, -top), max(0, top)
+    w = min(columns - src_x, WIDTH - dst_x)
+    h = min(rows - src_y, HEIGHT - dst_y)
+    frame[dst_y : dst_y + h, dst_x : dst_x + w] = picture[src_y : src_y + h, src_x : src_x + w]
+    return frame
+
+
+def to_frame_size(picture, resize, name):
+    """An (H, W, 3) uint8 picture as the encoder takes it: 320x240 or 640x480
+    as it is, any other size brought to 320x240 by `resize`."""
+    rows, columns = picture.shape[:2]
+    if (columns, rows) in SIZES:
+        return picture
+    if resize is None:
+        raise ValueError(
+            '%s is %dx%d; a frame holds 320x240: give resize="fit", "fill" or "crop"'
+            % (name, columns, rows)
+        )
+    if resize != "crop":
+        columns, rows = (fit_size if resize == "fit" else fill_size)(columns, rows)
+        picture = area_average(picture, columns, rows)
+    return _placed(picture, _offset(columns, WIDTH), _offset(rows, HEIGHT))
+
+
+def check_resize(resize):
+    if resize is not None and resize not in RESIZE_MODES:
+        raise ValueError('resize is %r; "fit", "fill" or "crop" is taken' % (resize,))
+
+
+def draft_jpeg(image, resize):
+    """Has a JPEG image that is not loaded yet decode at the DCT scale the
+    resize target allows (Image.draft: the largest of 1/8, 1/4, 1/2 and 1
+    that keeps it at least as large as the target)."""
+    if resize not in ("fit", "fill") or getattr(image, "format", None) != "JPEG":
+        return
+    if not getattr(image, "tile", None) or image.mode == "CMYK":
+        return
+    target = (fit_size if resize == "fit" else fill_size)(*image.size)
+    image.draft(image.mode, target)
+
+
+def frame_picture(picture, resize, name):
+    """Any picture the package takes (a PIL image, an array) as the (240, 320,
+    3) or (480, 640, 3) uint8 RGB array the library encodes."""
+    check_resize(resize)
+    if not isinstance(picture, np.ndarray) and hasattr(picture, "getbands"):
+        draft_jpeg(picture, resize)
+        rgb = rgb_of_image(picture, name)
+    elif isinstance(picture, np.ndarray):
+        rgb = rgb_of_array(picture, name)
+    else:
+        raise ValueError("%s must be a numpy array or a PIL image" % name)
+    return np.ascontiguousarray(to_frame_size(rgb, resize, name))
