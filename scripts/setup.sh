@@ -39,11 +39,16 @@ if [ ${#missing[@]} -gt 0 ]; then
   if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     $sudo dpkg --add-architecture i386
   fi
-  $sudo apt-get update -q
   required=()
   for p in "${missing[@]}"; do
     [[ " ${optional[*]} " == *" $p "* ]] || required+=("$p")
   done
+  # A mirror out of step fails the update; only the optional packages can
+  # go without it (their tests say SKIPPED).
+  if ! $sudo apt-get update -q && [ ${#required[@]} -gt 0 ]; then
+    echo "setup: apt-get update failed; cannot install ${required[*]}" >&2
+    exit 1
+  fi
   if [ ${#required[@]} -gt 0 ]; then
     $sudo apt-get install -y -q --no-install-recommends "${required[@]}"
   fi
