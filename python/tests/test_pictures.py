@@ -64,6 +64,10 @@ READING = [
     ("rgba_clear_red", lambda: flat(8, 6, bytes((255, 0, 0, 0))), (0, 0, 0)),
     ("rgba_third", lambda: flat(8, 6, bytes((200, 100, 1, 85))), (67, 33, 0)),
     ("rgb_trns", lambda: flat(8, 2, bytes((1, 2, 3)), (b"tRNS", u16(1, 2, 3))), (0, 0, 0)),
+    ("rgb16_trns", lambda: flat(16, 2, u16(0x102, 0x304, 0x506), (b"tRNS", u16(0x102, 0x304, 0x506))),
+     (0, 0, 0)),
+    ("rgb16_trns_low_byte_differs", lambda: flat(16, 2, u16(0x102, 0x304, 0x507),
+                                                 (b"tRNS", u16(0x102, 0x304, 0x506))), (1, 3, 5)),
     ("grey_alpha8", lambda: flat(8, 4, bytes((255, 128))), (128, 128, 128)),
     ("grey8_gamma_ignored", lambda: flat(8, 0, bytes((100,)), GAMMA), (100, 100, 100)),
     ("palette_trns", lambda: flat(8, 3, b"\1", (b"PLTE", bytes((9, 9, 9, 200, 100, 50))),
@@ -72,17 +76,29 @@ READING = [
 
 
 @pytest.mark.parametrize("name, data, pixel", READING, ids=[r[0] for r in READING])
-def test_samples_are_read_by_the_rules(name, data, pixel):
+def test_samples_are_read_by_the_rules(tmp_path, name, data, pixel):
     got = quill32.frame_picture(Image.open(io.BytesIO(data())))
     assert got.shape == (240, 320, 3)
     assert (got == np.array(pixel, np.uint8)).all(), got[0, 0]
+    # Loaded first, as Image.save has it: the file's header is read back.
+    (tmp_path / "a.png").write_bytes(data())
+    with Image.open(tmp_path / "a.png") as image:
+        image.load()
+        assert np.array_equal(quill32.frame_picture(image), got)
+        image.save(tmp_path / "a.yuv")
+    assert (tmp_path / "a.yuv").read_bytes() == quill32.encode(got)
 
 
 @pytest.mark.parametrize("depth, transparent", [(1, None), (1, 1), (2, None), (2, 2), (4, 9)])
-def test_low_bit_grey_is_scaled_and_keyed(depth, transparent):
+def test_low_bit_grey_is_scaled_and_keyed(tmp_path, depth, transparent):
     data, row = low_bit_grey(depth, transparent)
-    got = quill32.frame_picture(Image.open(io.BytesIO(data)))
-    assert np.array_equal(got[7, :, 1], row) and (got[..., 0] == got[..., 2]).all()
+    (tmp_path / "a.png").write_bytes(data)
+    for loaded in (False, True):
+        image = Image.open(tmp_path / "a.png")
+        if loaded:
+            image.load()
+        got = quill32.frame_picture(image)
+        assert np.array_equal(got[7, :, 1], row) and (got[..., 0] == got[..., 2]).all()
 
 
 @pytest.mark.parametrize(
@@ -148,6 +164,13 @@ def test_sizes_are_brought_to_the_frame(width, height, values, resize, box, row)
     assert not around.any()  # black outside the picture
 
 
+def loaded(data):
+    """An image from a file object, loaded: its file is gone."""
+    image = Image.open(io.BytesIO(data))
+    image.load()
+    return image
+
+
 @pytest.mark.parametrize(
     "call, words",
     [
@@ -156,6 +179,8 @@ def test_sizes_are_brought_to_the_frame(width, height, values, resize, box, row)
         (lambda: quill32.encode(np.zeros((2, 2, 3), np.uint8), resize="stretch"), "'stretch'"),
         (lambda: quill32.encode(Image.new("CMYK", (320, 240))), "CMYK"),
         (lambda: quill32.encode(Image.new("I", (320, 240), -1)), "0..65535"),
+        (lambda: quill32.encode(loaded(flat(16, 2, u16(1, 2, 3), (b"tRNS", u16(1, 2, 0x300))))),
+         "cannot be read again"),
         (lambda: Image.new("RGB", (8, 8)).save(io.BytesIO(), format="QUILL32"), "image is 8x8"),
     ],
 )

@@ -37,6 +37,77 @@ def _rawmode(image):
     return args if isinstance(args, str) else (args[0] if args else None)
 
 
+def _source(image):
+    """Where a PIL image was read from: its open file (rewound) or its
+    file's name; None when neither is left."""
+    fp = getattr(image, "fp", None)
+    if fp is not None and not getattr(fp, "closed", False):
+        fp.seek(0)
+        return fp
+    return getattr(image, "filename", None) or None
+
+
+def _png_header(image):
+    """(bit depth, colour type) from a PNG image's header, read back from its
+    file; None when it cannot be (or is not this image's). Pillow keeps
+    neither, and Image.save loads an image before a plugin sees it."""
+    if getattr(image, "format", None) != "PNG":
+        return None
+    fp = getattr(image, "fp", None)
+    where = fp.tell() if fp is not None and not getattr(fp, "closed", False) else None
+    try:
+        source = _source(image)
+        if source is None:
+            return None
+        if isinstance(source, (str, bytes)) or hasattr(source, "__fspath__"):
+            with open(source, "rb") as f:
+                head = f.read(26)
+        else:
+            head = source.read(26)
+    except (OSError, ValueError):
+        return None
+    finally:
+        if where is not None:
+            fp.seek(where)
+    if len(head) < 26 or head[:8] != b"\x89PNG\r\n\x1a\n" or head[12:16] != b"IHDR":
+        return None
+    size = (int.from_bytes(head[16:20], "big"), int.from_bytes(head[20:24], "big"))
+    return (head[24], head[25]) if size == image.size else None
+
+
+def _png_grey_bits(image):
+    """The bits of a grey PNG's samples (Pillow scales 1-, 2- and 4-bit grey
+    but keeps its tRNS value unscaled)."""
+    header = _png_header(image)
+    return header[0] if header and header[1] == 0 and header[0] in (1, 2, 4) else 8
+
+
+def _low_bytes(image):
+    """The low bytes of a 16-bit RGB PNG's samples, of which Pillow keeps
+    the top ones: the file read again, each sample's other byte unpacked.
+    None when the file cannot be read again."""
+    from PIL import Image
+
+    fp = getattr(image, "fp", None)
+    where = fp.tell() if fp is not None and not getattr(fp, "closed", False) else None
+    try:
+        source = _source(image)
+        if source is None:
+            return None
+        twin = Image.open(source)
+        if twin.format != "PNG" or twin.size != image.size or _rawmode(twin) != "RGB;16B":
+            return None
+        decoder, box, offset, _ = twin.tile[0]
+        twin.tile = [(decoder, box, offset, "RGB;16L")]  # the byte after each top byte
+        twin.load()
+        return np.asarray(twin)
+    except (OSError, ValueError, SyntaxError):
+        return None
+    finally:
+        if where is not None:
+            fp.seek(where)
+
+
 def _grey(image, rawmode, name):
     """A grey image's 8-bit samples, its tRNS colour put on black."""
     transparent = image.info.get("transparency")
@@ -50,7 +121,7 @@ def _grey(image, rawmode, name):
         grey = np.asarray(image.convert("L"))
         keyed = None
         if isinstance(transparent, int):
-            bits = _GREY_BITS.get(rawmode, 8)
+            bits = 1 if image.mode == "1" else _GREY_BITS.get(rawmode) or _png_grey_bits(image)
             if transparent < 1 << bits:
                 keyed = grey == transparent * 255 // ((1 << bits) - 1)
     if keyed is not None:
@@ -58,18 +129,27 @@ def _grey(image, rawmode, name):
     return np.repeat(grey[..., None], 3, axis=2)
 
 
-def _rgb(image, rawmode):
+def _rgb(image, low):
     """An RGB image's samples (Pillow keeps the top byte of 16-bit ones), its
-    tRNS colour put on black."""
+    tRNS colour put on black; `low`: the low bytes of 16-bit samples."""
     rgb = np.asarray(image)
     transparent = image.info.get("transparency")
     if isinstance(transparent, tuple) and len(transparent) == 3:
-        if rawmode and "16" in rawmode:
-            # Only the top bytes are left to compare with the 16-bit colour.
-            transparent = tuple(v >> 8 for v in transparent)
-        keyed = np.all(rgb == np.array(transparent), axis=2)
+        colour = np.array(transparent)
+        if low is not None:
+            keyed = np.all((rgb.astype(np.int64) << 8 | low) == colour, axis=2)
+        else:
+            keyed = np.all(rgb == colour, axis=2)
         rgb = np.where(keyed[..., None], 0, rgb).astype(np.uint8)
     return rgb
+
+
+def _deep_rgb(image, rawmode):
+    """Whether an RGB image with a transparent colour was read from 16-bit
+    samples (a colour above 255 can only be one of 16 bits)."""
+    if rawmode is not None:
+        return rawmode == "RGB;16B"
+    return _png_header(image) == (16, 2) or max(image.info["transparency"]) > 255
 
 
 def rgb_of_image(image, name):
@@ -77,11 +157,20 @@ def rgb_of_image(image, name):
     if image.mode == "CMYK":
         raise ValueError("%s is a CMYK picture; RGB and grey pictures are taken" % name)
     rawmode = _rawmode(image)
+    low = None
+    if image.mode == "RGB" and isinstance(image.info.get("transparency"), tuple):
+        if _deep_rgb(image, rawmode):
+            low = _low_bytes(image)
+            if low is None:
+                raise ValueError(
+                    "%s is a 16-bit PNG with a transparent colour, and its file cannot be read"
+                    " again to compare all 16 bits" % name
+                )
     image.load()
     if image.mode in _DEEP_GREY or image.mode in ("1", "L"):
         return _grey(image, rawmode, name)
     if image.mode == "RGB":
-        return _rgb(image, rawmode)
+        return _rgb(image, low)
     has_alpha = "A" in image.getbands() or image.mode in ("RGBa", "La")
     if has_alpha or "transparency" in image.info:
         rgba = np.asarray(image.convert("RGBA"))
