@@ -205,29 +205,40 @@ def fill_size(width, height):
     return WIDTH, max(HEIGHT, (height * WIDTH + width // 2) // width)
 
 
-def _weights(size, source):
-    """The area each of `source` samples shares with each of `size` outputs,
-    on an axis where a source sample is `size` long and an output `source`
-    long: a (size, source) matrix whose rows sum to `source`."""
-    i = np.arange(source, dtype=np.int64)
-    x = np.arange(size, dtype=np.int64)[:, None]
-    overlap = np.minimum((i + 1) * size, (x + 1) * source) - np.maximum(i * size, x * source)
-    return np.maximum(overlap, 0).astype(np.float64)
+def _integrals(samples, size, first, count, axis):
+    """Along `axis`, where each of the n samples is `size` long and output k
+    covers [k * n, (k + 1) * n): the integral of the samples over outputs
+    first .. first + count - 1, exactly, in integers. From the running sum
+    S: the integral up to t is size * S[t // size] + (t % size) * p[t // size].
+    This is the area weighting, without the (mostly zero) weights."""
+    n = samples.shape[axis]
+    shape = list(samples.shape)
+    shape[axis] = 1
+    zero = np.zeros(shape, np.int64)
+    running = np.concatenate([zero, np.cumsum(samples, axis=axis, dtype=np.int64)], axis=axis)
+    padded = np.concatenate([samples.astype(np.int64), zero], axis=axis)
+    edges = np.arange(first, first + count + 1, dtype=np.int64) * n
+    whole, part = edges // size, edges % size
+    part = part.reshape([-1 if a == axis else 1 for a in range(samples.ndim)])
+    upto = size * np.take(running, whole, axis=axis) + part * np.take(padded, whole, axis=axis)
+    return np.diff(upto, axis=axis)
 
 
-def area_average(picture, width, height):
+def area_average(picture, width, height, window=None):
     """The exact area average of an (H, W, 3) uint8 picture at width x height,
-    rounded half up once at the end. Every partial sum is an integer below
-    2^53, so the float64 products are exact."""
+    rounded half up once at the end: input column i covers [i * width,
+    (i + 1) * width) and output column x covers [x * W, (x + 1) * W) on a
+    common axis, rows likewise; each output is the sum of the inputs weighted
+    by the areas they share with it, over W * H. Only `window` (left, top,
+    columns, rows) of the result is made, when given (a fill keeps 320x240 of
+    what may be far more)."""
     rows, columns = picture.shape[:2]
-    across = _weights(width, columns).T  # (W, w)
-    down = _weights(height, rows)  # (h, H)
-    narrowed = np.empty((rows, 3, width))
-    for top in range(0, rows, 256):  # a band at a time keeps the float copy small
-        band = picture[top : top + 256].astype(np.float64).transpose(0, 2, 1)
-        narrowed[top : top + 256] = band @ across
-    sums = (down @ narrowed.reshape(rows, 3 * width)).reshape(height, 3, width)
-    total = np.rint(sums).astype(np.int64).transpose(0, 2, 1)
+    left, top, out_columns, out_rows = window or (0, 0, width, height)
+    narrowed = np.empty((rows, out_columns, 3), np.int64)
+    for first in range(0, rows, 256):  # a band at a time keeps the copies small
+        band = picture[first : first + 256]
+        narrowed[first : first + len(band)] = _integrals(band, width, left, out_columns, 1)
+    total = _integrals(narrowed, height, top, out_rows, 0)
     area = rows * columns
     return ((total + area // 2) // area).astype(np.uint8)
 
@@ -262,9 +273,13 @@ def to_frame_size(picture, resize, name):
             '%s is %dx%d; a frame holds 320x240: give resize="fit", "fill" or "crop"'
             % (name, columns, rows)
         )
-    if resize != "crop":
-        columns, rows = (fit_size if resize == "fit" else fill_size)(columns, rows)
+    if resize == "fit":
+        columns, rows = fit_size(columns, rows)
         picture = area_average(picture, columns, rows)
+    elif resize == "fill":
+        columns, rows = fill_size(columns, rows)
+        left, top = (columns - WIDTH) // 2, (rows - HEIGHT) // 2
+        return area_average(picture, columns, rows, (left, top, WIDTH, HEIGHT))
     return _placed(picture, _offset(columns, WIDTH), _offset(rows, HEIGHT))
 
 
