@@ -135,6 +135,33 @@ def test_whole_steps_down_and_up_are_block_means_and_copies():
     assert np.array_equal(quill32.frame_picture(small, "fit"), small.repeat(2, 0).repeat(2, 1))
 
 
+def by_the_rule(picture, w, h):
+    """The area average written as the rule reads: weighted sums, then one
+    rounding (a different road from the package's running sums)."""
+    H, W = picture.shape[:2]
+
+    def weights(size, source):
+        i, x = np.arange(source), np.arange(size)[:, None]
+        return np.maximum(np.minimum((i + 1) * size, (x + 1) * source) - np.maximum(i * size, x * source), 0)
+
+    sums = np.einsum("yj,xi,jic->yxc", weights(h, H), weights(w, W), picture.astype(np.int64),
+                     optimize=True)
+    return ((sums + W * H // 2) // (W * H)).astype(np.uint8)
+
+
+@pytest.mark.parametrize("width, height", [(331, 251), (997, 241), (53, 401), (641, 479)])
+def test_the_area_average_is_the_rule_s(width, height):
+    picture = np.random.default_rng(width).integers(0, 256, (height, width, 3), dtype=np.uint8)
+    w, h = quill32._pictures.fit_size(width, height)
+    fitted = quill32.frame_picture(picture, "fit")
+    left, top = (320 - w) // 2, (240 - h) // 2
+    assert np.array_equal(fitted[top : top + h, left : left + w], by_the_rule(picture, w, h))
+    w, h = quill32._pictures.fill_size(width, height)
+    left, top = (w - 320) // 2, (h - 240) // 2
+    expected = by_the_rule(picture, w, h)[top : top + 240, left : left + 320]
+    assert np.array_equal(quill32.frame_picture(picture, "fill"), expected)
+
+
 @pytest.mark.parametrize(
     "width, height, values, resize, box, row",
     [
