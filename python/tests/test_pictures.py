@@ -204,6 +204,7 @@ def loaded(data):
         (lambda: quill32.encode(np.zeros((241, 320, 3), np.uint8)),
          'picture is 320x241; a frame holds 320x240: give resize="fit", "fill" or "crop"'),
         (lambda: quill32.encode(np.zeros((2, 2, 3), np.uint8), resize="stretch"), "'stretch'"),
+        (lambda: quill32.encode(np.zeros((0, 5, 3), np.uint8), resize="fit"), "is 5x0; an empty"),
         (lambda: quill32.encode(Image.new("CMYK", (320, 240))), "CMYK"),
         (lambda: quill32.encode(Image.new("I", (320, 240), -1)), "0..65535"),
         (lambda: quill32.encode(loaded(flat(16, 2, u16(1, 2, 3), (b"tRNS", u16(1, 2, 0x300))))),

@@ -268,6 +268,8 @@ def to_frame_size(picture, resize, name):
     rows, columns = picture.shape[:2]
     if (columns, rows) in SIZES:
         return picture
+    if not rows or not columns:
+        raise ValueError("%s is %dx%d; an empty picture is no picture" % (name, columns, rows))
     if resize is None:
         raise ValueError(
             '%s is %dx%d; a frame holds 320x240: give resize="fit", "fill" or "crop"'
