@@ -18,7 +18,8 @@ def png(width, height, depth, colour, rows, *chunks):
     """A PNG written chunk by chunk (Pillow cannot write all of these)."""
 
     def chunk(kind, data):
-        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+        crc = struct.pack(">I", zlib.crc32(kind + data))
+        return struct.pack(">I", len(data)) + kind + data + crc
 
     header = struct.pack(">IIBBBBB", width, height, depth, colour, 0, 0, 0)
     raw = b"".join(b"\0" + row for row in rows)
@@ -64,8 +65,8 @@ READING = [
     ("rgba_clear_red", lambda: flat(8, 6, bytes((255, 0, 0, 0))), (0, 0, 0)),
     ("rgba_third", lambda: flat(8, 6, bytes((200, 100, 1, 85))), (67, 33, 0)),
     ("rgb_trns", lambda: flat(8, 2, bytes((1, 2, 3)), (b"tRNS", u16(1, 2, 3))), (0, 0, 0)),
-    ("rgb16_trns", lambda: flat(16, 2, u16(0x102, 0x304, 0x506), (b"tRNS", u16(0x102, 0x304, 0x506))),
-     (0, 0, 0)),
+    ("rgb16_trns", lambda: flat(16, 2, u16(0x102, 0x304, 0x506),
+                                (b"tRNS", u16(0x102, 0x304, 0x506))), (0, 0, 0)),
     ("rgb16_trns_low_byte_differs", lambda: flat(16, 2, u16(0x102, 0x304, 0x507),
                                                  (b"tRNS", u16(0x102, 0x304, 0x506))), (1, 3, 5)),
     ("grey_alpha8", lambda: flat(8, 4, bytes((255, 128))), (128, 128, 128)),
@@ -142,7 +143,8 @@ def by_the_rule(picture, w, h):
 
     def weights(size, source):
         i, x = np.arange(source), np.arange(size)[:, None]
-        return np.maximum(np.minimum((i + 1) * size, (x + 1) * source) - np.maximum(i * size, x * source), 0)
+        overlap = np.minimum((i + 1) * size, (x + 1) * source) - np.maximum(i * size, x * source)
+        return np.maximum(overlap, 0)
 
     sums = np.einsum("yj,xi,jic->yxc", weights(h, H), weights(w, W), picture.astype(np.int64),
                      optimize=True)
@@ -184,7 +186,8 @@ def test_sizes_are_brought_to_the_frame(width, height, values, resize, box, row)
     got = quill32.frame_picture(stripes(width, height, values), resize)
     left, top, right, bottom = box
     inside = got[top:bottom, left:right, 0]
-    assert np.array_equal(inside[:, : len(row)], np.tile(np.array(row, np.uint8), (bottom - top, 1)))
+    expected = np.tile(np.array(row, np.uint8), (bottom - top, 1))
+    assert np.array_equal(inside[:, : len(row)], expected)
     assert (inside == inside[0]).all()  # the same in every row
     around = got.copy()
     around[top:bottom, left:right] = 0

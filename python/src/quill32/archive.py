@@ -330,7 +330,8 @@ def _paths(paths):
     as the collection is refused (it would be taken a character at a time)."""
     if isinstance(paths, (str, bytes, os.PathLike)):
         raise TypeError(
-            "paths must be a collection of paths, not a single %s: give [path]" % type(paths).__name__
+            "paths must be a collection of paths, not a single %s: give [path]"
+            % type(paths).__name__
         )
     return [os.fspath(p) for p in paths]
 
