@@ -102,6 +102,36 @@ def test_low_bit_grey_is_scaled_and_keyed(tmp_path, depth, transparent):
         assert np.array_equal(got[7, :, 1], row) and (got[..., 0] == got[..., 2]).all()
 
 
+def pnm(magic, maxval, *samples, plain=False):
+    """A 320x240 PNM of one pixel repeated."""
+    if plain:
+        body = b"# a comment\n" + (" ".join(map(str, samples)) + "\n").encode() * (320 * 240)
+    else:
+        body = struct.pack(">%d%s" % (len(samples), "H" if maxval > 255 else "B"), *samples)
+        body *= 320 * 240
+    return b"%s\n# made here\n320 240\n%d\n" % (magic, maxval) + body
+
+
+@pytest.mark.parametrize(
+    "data, pixel",
+    [
+        (pnm(b"P6", 65535, 0x1234, 0x8000, 0xFFFF), (18, 128, 255)),
+        (pnm(b"P5", 65535, 0x8000), (128, 128, 128)),
+        (pnm(b"P6", 1000, 300, 100, 1000), (77, 26, 255)),  # half up, not to even
+        (pnm(b"P3", 15, 7, 0, 15, plain=True), (119, 0, 255)),
+        (pnm(b"P2", 4095, 2048, plain=True), (128, 128, 128)),
+        (pnm(b"P6", 255, 1, 2, 3), (1, 2, 3)),
+    ],
+)
+def test_pnm_samples_are_read_by_the_rules(tmp_path, data, pixel):
+    got = quill32.frame_picture(Image.open(io.BytesIO(data)))
+    assert (got == np.array(pixel, np.uint8)).all(), got[0, 0]
+    (tmp_path / "a.pnm").write_bytes(data)
+    with Image.open(tmp_path / "a.pnm") as image:
+        image.load()  # as Image.save has it: the file is read back
+        assert np.array_equal(quill32.frame_picture(image), got)
+
+
 @pytest.mark.parametrize(
     "array, pixel",
     [
@@ -274,6 +304,9 @@ COMPARED = [(name, data, ()) for name, data, _ in READING if "ignored" not in na
     ("rgba_big", lambda: png(330, 250, 8, 6, [bytes(i * 7 % 256 for i in range(1320))] * 250),
      ("--crop",)),
     ("grey16_tall", lambda: flat(16, 0, u16(0x9ABC), width=100, height=1000), ("--fit",)),
+    ("pnm_1000", lambda: pnm(b"P6", 1000, 300, 100, 1000), ()),
+    ("pnm_plain_15", lambda: pnm(b"P3", 15, 7, 0, 15, plain=True), ()),
+    ("pnm_plain_grey_4095", lambda: pnm(b"P2", 4095, 2048, plain=True), ()),
 ]
 
 
@@ -281,7 +314,8 @@ COMPARED = [(name, data, ()) for name, data, _ in READING if "ignored" not in na
 def test_the_tool_gives_the_same_frames(tmp_path, name, data, options):
     # The tool that has the resize options reads pictures by the same rules.
     quill = tool_runs_fit()
-    source = tmp_path / (name + (".jpg" if "jpeg" in name or "photo" in name else ".png"))
+    suffix = ".jpg" if "jpeg" in name or "photo" in name else ".pnm" if "pnm" in name else ".png"
+    source = tmp_path / (name + suffix)
     source.write_bytes(data())
     out = tmp_path / (name + ".yuv")
     done = subprocess.run([quill, "encode", *options, source, "-o", out], capture_output=True,
@@ -291,5 +325,5 @@ def test_the_tool_gives_the_same_frames(tmp_path, name, data, options):
     assert quill32.encode(Image.open(source), resize=resize) == out.read_bytes()
     with Image.open(source) as image:
         image.save(tmp_path / "saved.yuv", resize=resize)
-    if "jpeg" not in name and "photo" not in name:  # save loads first: no draft
+    if suffix != ".jpg":  # save loads first: no draft
         assert (tmp_path / "saved.yuv").read_bytes() == out.read_bytes()

@@ -11,6 +11,8 @@ so that the tool and the package give the same bytes:
   scale that Image.draft picks.
 """
 
+import re
+
 import numpy as np
 
 WIDTH, HEIGHT = 320, 240
@@ -152,10 +154,75 @@ def _deep_rgb(image, rawmode):
     return _png_header(image) == (16, 2) or max(image.info["transparency"]) > 255
 
 
+_PNM_BANDS = {b"P2": 1, b"P3": 3, b"P5": 1, b"P6": 3}
+
+
+def _pnm_file(image):
+    """A PNM image's file bytes, read back (Pillow keeps no maxval, and
+    Image.save loads an image before a plugin sees it); None when the file
+    is gone."""
+    fp = getattr(image, "fp", None)
+    where = fp.tell() if fp is not None and not getattr(fp, "closed", False) else None
+    try:
+        source = _source(image)
+        if source is None:
+            return None
+        if where is not None:  # the image's own open file
+            return source.read()
+        with open(source, "rb") as f:
+            return f.read()
+    except (OSError, ValueError):
+        return None
+    finally:
+        if where is not None:
+            fp.seek(where)
+
+
+def _pnm_samples(image, name):
+    """A grey or colour PNM image's samples as (H, W, 3) uint8, read from its
+    file: 16-bit samples (maxval 65535) by their top byte, other maxvals
+    scaled, (v * 255 + maxval / 2) / maxval (Pillow rounds half to even and
+    keeps 16-bit grey as it is). None for any other image, or one whose file
+    is gone (taken as Pillow read it)."""
+    if getattr(image, "format", None) != "PPM" or image.mode not in ("RGB", "L", "I"):
+        return None
+    data = _pnm_file(image)
+    header = re.match(rb"(P[2356])((?:\s|#[^\n\r]*)+\d+){3}\s", data or b"")
+    if header is None:
+        return None
+    magic = header.group(1)
+    numbers = re.sub(rb"#[^\n\r]*", b" ", header.group(0)[2:]).split()
+    width, height, maxval = map(int, numbers)
+    if (width, height) != image.size or not 0 < maxval < 0x10000:
+        return None
+    bands = _PNM_BANDS[magic]
+    count = width * height * bands
+    body = data[header.end() :]
+    if magic in (b"P5", b"P6"):
+        dtype = np.dtype(">u2" if maxval > 255 else "u1")
+        samples = np.frombuffer(body[: count * dtype.itemsize], dtype)
+    else:  # numbers between white space, comments from # to the line's end
+        samples = np.array(re.sub(rb"#[^\n\r]*", b" ", body).split()[:count], dtype=np.int64)
+    if samples.size < count:
+        raise ValueError("%s is a PNM file cut short" % name)
+    samples = samples.astype(np.int64)
+    if samples.max() > maxval:
+        raise ValueError("%s has a sample above its maxval %d" % (name, maxval))
+    if maxval == 0xFFFF:
+        samples >>= 8
+    else:
+        samples = (samples * 255 + maxval // 2) // maxval
+    picture = samples.astype(np.uint8).reshape(height, width, bands)
+    return picture if bands == 3 else np.repeat(picture, 3, axis=2)
+
+
 def rgb_of_image(image, name):
     """A PIL image as an (H, W, 3) uint8 RGB array, by the rules above."""
     if image.mode == "CMYK":
         raise ValueError("%s is a CMYK picture; RGB and grey pictures are taken" % name)
+    pnm = _pnm_samples(image, name)
+    if pnm is not None:
+        return pnm
     rawmode = _rawmode(image)
     low = None
     if image.mode == "RGB" and isinstance(image.info.get("transparency"), tuple):
