@@ -168,6 +168,19 @@ def test_convert_reports_damage_and_follows_strict_no_clobber_and_png_level(tmp_
     assert not again.written
 
 
+def test_no_clobber_holds_when_an_output_appears_during_the_batch(tmp_path, monkeypatch):
+    out, name = tmp_path / "out", SAMPLES[0].stem + ".png"
+
+    def another_writer(temporaries):  # between the check and the rename
+        (out / name).write_bytes(b"theirs")
+        return {}
+
+    monkeypatch.setattr(archive, "_sync_files", another_writer)
+    [result] = archive.convert([SAMPLES[0]], out, processes=1, no_clobber=True)
+    assert not result.written and (out / name).read_bytes() == b"theirs"
+    assert os.listdir(out) == [name]  # the temporary removed
+
+
 @pytest.mark.parametrize(
     "call, error, words",
     [
