@@ -153,6 +153,12 @@ for p in "libquill32-$major" libquill32-dev quill python3-quill32; do
   debs+=("$deb")
 done
 echo "dpkg-buildpackage: ${debs[*]##*/} in $((SECONDS - start)) s"
+# The Python package's guide and its Dask example, where Debian users look.
+pydoc=$(dpkg-deb -c "$work/deb/python3-quill32_${version}_$arch.deb")
+for f in README.md examples/archive_on_dask.py; do
+  grep -E "\./usr/share/doc/python3-quill32/$f(\.gz)?$" <<<"$pydoc" >/dev/null ||
+    fail "python3-quill32 holds no /usr/share/doc/python3-quill32/$f"
+done
 dpkg-deb -c "$work/deb/libquill32-${major}_${version}_$arch.deb" | grep "libquill32.so.$version$" >/dev/null ||
   fail "libquill32-$major holds no libquill32.so.$version"
 if command -v lintian >/dev/null; then

@@ -27,7 +27,7 @@ from dask.distributed import Client, LocalCluster
 from quill32 import archive
 
 
-def run(client, frames, out_dir, size):
+def run(client, frames, out_dir, size, root):
     # One inspect() report per file, as `quill info --json` gives them.
     reports = archive.verify(frames, client=client)
     for report in reports:
@@ -35,8 +35,9 @@ def run(client, frames, out_dir, size):
             print("%s: %s" % (report["file"], report["error"]))
         elif report["damaged"]:
             print("%s: damaged: %s" % (report["file"], "; ".join(report["problems"])))
-    # One output path per file, or the FileError that tells why it failed.
-    results = archive.convert(frames, out_dir, size=size, client=client)
+    # One output path per file (the folders below root mirrored below
+    # out_dir), or the FileError that tells why it failed.
+    results = archive.convert(frames, out_dir, size=size, client=client, root=root)
     failed = [r for r in results if isinstance(r, archive.FileError)]
     for error in failed:
         print(error)
@@ -54,16 +55,17 @@ def main():
     top = Path(opts.frames)
     frames = sorted(str(p) for p in top.rglob("*.yuv")) if top.is_dir() else [str(top)]
     size = tuple(int(n) for n in opts.size.split("x"))
+    root = top if top.is_dir() else top.parent
 
     if opts.scheduler:
         with Client(opts.scheduler) as client:
-            return run(client, frames, opts.out_dir, size)
+            return run(client, frames, opts.out_dir, size, root)
     # Workers are processes: the library's state is process-wide, and a
     # process runs one call at a time, so one thread per worker.
     with LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
                       dashboard_address=None, silence_logs=logging.ERROR) as cluster, \
             Client(cluster) as client:
-        return run(client, frames, opts.out_dir, size)
+        return run(client, frames, opts.out_dir, size, root)
 
 
 if __name__ == "__main__":  # needed: the workers' processes are spawned

@@ -97,19 +97,112 @@ def test_convert_replaces_outputs_keeping_their_mode(tmp_path):
 
 
 def test_convert_refuses_clashing_outputs_before_any_work(tmp_path):
-    a, b = tmp_path / "a", tmp_path / "b"
+    a = tmp_path / "a"
     a.mkdir()
-    b.mkdir()
-    for folder in (a, b):
-        (folder / "x.yuv").write_bytes(SAMPLES[0].read_bytes())
+    for name in ("x.yuv", "x.frame"):
+        (a / name).write_bytes(SAMPLES[0].read_bytes())
     with pytest.raises(ValueError, match="both be written"):
-        archive.convert([a / "x.yuv", b / "x.yuv"], tmp_path / "out")
+        archive.convert([a / "x.yuv", a / "x.frame"], tmp_path / "out")
     (a / "y.bmp").write_bytes(b"")
     with pytest.raises(ValueError, match="over an input"):
         archive.convert([a / "y.bmp", a / "y.yuv"], a, fmt="bmp")
     with pytest.raises(ValueError, match="fmt"):
         archive.convert([a / "x.yuv"], tmp_path / "out", fmt="gif")
+    with pytest.raises(ValueError, match="not below root"):
+        archive.convert([a / "x.yuv"], tmp_path / "out", root=tmp_path / "b")
     assert not (tmp_path / "out").exists()
+
+
+TREE_FRAMES = ["d0/f0.yuv", "d1/f0.yuv", "d1/sub/f0.yuv"]
+
+
+@pytest.mark.parametrize(
+    "frames, root, outputs",
+    [
+        (TREE_FRAMES, None, ["d0/f0.png", "d1/f0.png", "d1/sub/f0.png"]),
+        (TREE_FRAMES, "", ["frames/d0/f0.png", "frames/d1/f0.png", "frames/d1/sub/f0.png"]),
+        (TREE_FRAMES[1:], None, ["f0.png", "sub/f0.png"]),
+        (TREE_FRAMES[1:], "frames", ["d1/f0.png", "d1/sub/f0.png"]),
+        (["d1/sub/f0.yuv"], None, ["f0.png"]),
+    ],
+)
+def test_convert_mirrors_the_tree_below_the_root(tmp_path, monkeypatch, frames, root, outputs):
+    for name in TREE_FRAMES:
+        (tmp_path / "frames" / name).parent.mkdir(parents=True, exist_ok=True)
+        (tmp_path / "frames" / name).write_bytes(SAMPLES[0].read_bytes())
+    monkeypatch.chdir(tmp_path)  # relative paths, as a user types them
+    paths = [os.path.join("frames", f) for f in frames]
+    options = {} if root is None else {"root": root or "."}
+    results = archive.convert(paths, "out", processes=1, **options)
+    assert results == [os.path.join("out", o) for o in outputs]
+    assert [r.file for r in results] == paths
+    assert all(Image.open(r).size == (320, 240) for r in results)
+
+
+def test_convert_reports_damage_and_follows_strict_no_clobber_and_png_level(tmp_path):
+    frames = tmp_path / "frames"
+    frames.mkdir()
+    clean, damaged, kept = frames / "clean.yuv", frames / "damaged.yuv", frames / "kept.yuv"
+    clean.write_bytes(SAMPLES[0].read_bytes())
+    damaged.write_bytes(SAMPLES[0].read_bytes()[:2] + b"\xff" * 24573 + b"Z")
+    kept.write_bytes(SAMPLES[0].read_bytes())
+    out = tmp_path / "out"
+    out.mkdir()
+    (out / "kept.png").write_bytes(b"mine")
+    paths = [clean, damaged, kept]
+    sizes = {}
+    for level in (0, 9):
+        [a, b, c] = archive.convert(paths, out / str(level), processes=1, png_level=level)
+        assert (a.damaged, a.problems, b.damaged) == (False, [], True)
+        assert b.problems == quill32.inspect(damaged.read_bytes())["problems"] != []
+        sizes[level] = os.path.getsize(a)
+        assert np.array_equal(np.asarray(Image.open(a)), quill32.decode(clean.read_bytes()))
+    assert sizes[0] > 320 * 240 * 3 > sizes[9]  # stored; compressed
+    [a, b, c] = archive.convert(paths, out, processes=1, strict=True, no_clobber=True)
+    assert isinstance(a, archive.Converted) and a.written
+    assert b.file == str(damaged) and b.reason == "is damaged (%s)" % "; ".join(
+        quill32.inspect(damaged.read_bytes())["problems"])
+    assert c == str(out / "kept.png") and not c.written
+    assert (out / "kept.png").read_bytes() == b"mine"
+    [again] = archive.convert([clean], out, processes=1, no_clobber=True)
+    assert not again.written
+
+
+def test_no_clobber_holds_when_an_output_appears_during_the_batch(tmp_path, monkeypatch):
+    out, name = tmp_path / "out", SAMPLES[0].stem + ".png"
+
+    def another_writer(temporaries):  # between the check and the rename
+        (out / name).write_bytes(b"theirs")
+        return {}
+
+    monkeypatch.setattr(archive, "_sync_files", another_writer)
+    [result] = archive.convert([SAMPLES[0]], out, processes=1, no_clobber=True)
+    assert not result.written and (out / name).read_bytes() == b"theirs"
+    assert os.listdir(out) == [name]  # the temporary removed
+
+
+@pytest.mark.parametrize(
+    "call, error, words",
+    [
+        (lambda d: archive.verify(str(SAMPLES[0])), TypeError, "collection of paths"),
+        (lambda d: archive.verify(bytes(SAMPLES[0])), TypeError, "collection of paths"),
+        (lambda d: archive.convert(SAMPLES[0], d), TypeError, "collection of paths"),
+        (lambda d: archive.verify(SAMPLES, processes=-1), ValueError, "processes is -1"),
+        (lambda d: archive.verify(SAMPLES, processes=0), ValueError, "processes is 0"),
+        (lambda d: archive.verify(SAMPLES, batch_size=0), ValueError, "batch_size is 0"),
+        (lambda d: archive.convert(SAMPLES, d, batch_size=-2), ValueError, "batch_size is -2"),
+        (lambda d: archive.convert(SAMPLES, d, processes=1.5), TypeError, "processes"),
+        (lambda d: archive.convert(SAMPLES, d, png_level=13), ValueError, "png_level is 13"),
+        (lambda d: archive.convert(SAMPLES, d / "file"), NotADirectoryError, "is a file"),
+        (lambda d: archive.convert(SAMPLES, d / "file" / "sub"), NotADirectoryError, "is a file"),
+    ],
+)
+def test_wrong_arguments_are_refused_at_once(tmp_path, call, error, words):
+    (tmp_path / "file").write_bytes(b"")
+    with pytest.raises(error) as raised:
+        call(tmp_path)
+    assert words in str(raised.value)
+    assert sorted(os.listdir(tmp_path)) == ["file"]
 
 
 def _dying_batch(jobs, **options):

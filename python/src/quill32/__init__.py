@@ -15,7 +15,7 @@ import os as _os
 
 import numpy as _np
 
-from . import _quill32
+from . import _pictures, _quill32
 
 __version__ = _quill32.__version__
 FRAME_BYTES = _quill32.FRAME_BYTES
@@ -27,6 +27,7 @@ __all__ = [
     "decode",
     "decode_fields",
     "encode",
+    "frame_picture",
     "inspect",
     "sharpen",
     "smooth",
@@ -55,7 +56,7 @@ def _picture(picture, name, sizes):
     """`picture` (an array or a PIL image) as a C-contiguous uint8 RGB array
     of one of `sizes` ((width, height) pairs)."""
     if not isinstance(picture, _np.ndarray) and hasattr(picture, "getbands"):
-        picture = _np.asarray(picture.convert("RGB"))
+        picture = _pictures.rgb_of_image(picture, name)
     if not isinstance(picture, _np.ndarray):
         raise ValueError("%s must be a numpy array or a PIL image" % name)
     wanted = " or ".join("(%d, %d, 3)" % (h, w) for w, h in sizes)
@@ -97,15 +98,36 @@ def decode_fields(frame_a, frame_b, sharpen=False):
     )
 
 
-def encode(picture):
+def encode(picture, resize=None):
     """Encodes a picture into a frame (bytes, 24,576 of them, tagged).
 
-    picture: a (240, 320, 3) or (480, 640, 3) uint8 RGB array, or a PIL image
-    of 320x240 or 640x480 (converted to RGB). A 640x480 picture is halved
-    first, as ``subsample`` halves it. Other shapes or dtypes raise
-    ValueError.
+    picture: a PIL image (any mode but CMYK), or an (H, W, 3) RGB or
+    (H, W, 4) RGBA array of uint8 or uint16. It is read as the quill tool
+    reads picture files: 16-bit samples give their top byte, grey is
+    replicated, alpha (and a PNG's tRNS colour) is put on black,
+    c * a / 255 rounded half up.
+
+    A 320x240 picture is taken as it is; a 640x480 one is halved first, as
+    ``subsample`` halves it. Any other size needs resize: "fit" (the whole
+    picture, scaled to fit, centred on black), "fill" (scaled to cover
+    320x240, the middle kept) or "crop" (the middle 320x240, unscaled; black
+    around a smaller picture); without it, ValueError. The scaling is an
+    exact area average. A JPEG image from ``Image.open`` that is not loaded
+    yet is decoded at a reduced DCT scale first (``Image.draft``, as
+    ``Image.thumbnail`` does: the image is left at that scale).
     """
-    return _quill32.encode(_picture(picture, "picture", SIZES))
+    return _encode(picture, resize, "picture")
+
+
+def frame_picture(picture, resize=None):
+    """The picture ``encode`` codes, as a (240, 320, 3) (or (480, 640, 3),
+    which ``encode`` halves) uint8 RGB array: `picture` read and brought to
+    the frame's size by the rules of ``encode``."""
+    return _pictures.frame_picture(picture, resize, "picture")
+
+
+def _encode(picture, resize, name):
+    return _quill32.encode(_pictures.frame_picture(picture, resize, name))
 
 
 _PROBLEMS = (

@@ -13,10 +13,13 @@ sees at the same path.
 Errors belong to their file: ``verify`` reports them as ``quill info --json``
 does (``{"file": ..., "error": ...}``), ``convert`` puts a ``FileError`` in
 the place of the file's output; a batch that is lost as a whole (a worker
-that dies) gives a ``FileError`` for each of its files.
+that dies) gives a ``FileError`` for each of its files. Arguments that are
+wrong for every file (a path string given as the collection, a count that
+is not positive, an out_dir that is a file) raise at once.
 """
 
 import concurrent.futures
+import errno
 import functools
 import io
 import math
@@ -29,10 +32,11 @@ import numpy as np
 
 import quill32
 
-__all__ = ["FileError", "convert", "verify"]
+__all__ = ["Converted", "FileError", "convert", "verify"]
 
 FORMATS = ("png", "bmp")
 _MAX_BATCH = 64
+PNG_LEVELS = range(0, 13)  # as quill's --png-level; zlib's levels stop at 9
 
 
 class FileError(Exception):
@@ -45,6 +49,28 @@ class FileError(Exception):
 
     def __str__(self):
         return "%s: %s" % (self.file, self.reason)
+
+
+class Converted(str):
+    """The path of an output ``convert`` made (a str), with ``file`` (its
+    frame), ``written`` (False where no_clobber left an existing output as
+    it was) and the frame's damage: ``damaged`` and ``problems`` (in words,
+    as ``quill32.inspect`` gives them)."""
+
+    def __new__(cls, output, file, problems=(), written=True):
+        self = super().__new__(cls, output)
+        self.file = file
+        self.problems = list(problems)
+        self.damaged = bool(self.problems)
+        self.written = written
+        return self
+
+    def __reduce__(self):
+        return (Converted, (str(self), self.file, self.problems, self.written))
+
+    def kept(self):
+        """The same output, marked as left as it was."""
+        return Converted(str(self), self.file, self.problems, written=False)
 
 
 def _os_reason(what, error):
@@ -93,7 +119,7 @@ def _verify_batch(paths):
     return results
 
 
-def _picture_file(pixels, fmt):
+def _picture_file(pixels, fmt, png_level=1):
     if fmt == "bmp":
         # As Save2BMP writes it: the file header, the DIB's, rows bottom-up in BGR.
         height, width = pixels.shape[:2]
@@ -113,7 +139,7 @@ def _picture_file(pixels, fmt):
     from PIL import Image
 
     out = io.BytesIO()
-    Image.fromarray(pixels).save(out, format="PNG", compress_level=1)
+    Image.fromarray(pixels).save(out, format="PNG", compress_level=min(png_level, 9))
     return out.getvalue()
 
 
@@ -193,6 +219,28 @@ def _sync_files(temporaries):
     return failed
 
 
+def _put_in_place(temporary, output, no_clobber):
+    """Renames the temporary to output; with no_clobber, never over a file
+    that is there (a hard link fails on one), and False when one was."""
+    if not no_clobber:
+        os.replace(temporary, output)
+        return True
+    try:
+        os.link(temporary, output)
+    except FileExistsError:
+        return False
+    except OSError as e:
+        if e.errno not in (errno.EPERM, errno.ENOTSUP, errno.EOPNOTSUPP, errno.EMLINK):
+            raise
+        # No hard links here: the check and the rename are two steps.
+        if os.path.lexists(output):
+            return False
+        os.replace(temporary, output)
+        return True
+    os.unlink(temporary)
+    return True
+
+
 def _sync_folder(folder):
     fd = os.open(folder or ".", os.O_RDONLY | os.O_DIRECTORY | os.O_CLOEXEC)
     try:
@@ -201,7 +249,26 @@ def _sync_folder(folder):
         os.close(fd)
 
 
-def _convert_batch(jobs, size, fmt, sharpen):
+def _decoded(path, output, size, fmt, sharpen, strict, png_level):
+    """The picture file's bytes for one frame and the frame's problems, or
+    raises FileError."""
+    frame = _read_frame(path)
+    problems = quill32.inspect(frame)["problems"]
+    if problems and strict:
+        raise FileError(path, "is damaged (%s)" % "; ".join(problems))
+    try:
+        pixels = quill32.decode(frame, size=size, sharpen=sharpen)
+    except ValueError as e:
+        raise FileError(path, str(e).replace("frame ", "", 1)) from None
+    folder = os.path.dirname(output)
+    try:
+        os.makedirs(folder or ".", exist_ok=True)
+    except OSError as e:
+        raise FileError(path, _os_reason("cannot write into " + folder, e)) from None
+    return _picture_file(pixels, fmt, png_level), problems
+
+
+def _convert_batch(jobs, size, fmt, sharpen, strict=False, no_clobber=False, png_level=1):
     """As quill decode writes a batch: every output into its temporary, the
     temporaries made durable together, then each renamed into place, then
     the folders synced (so that a crash leaves each output old or new)."""
@@ -209,21 +276,15 @@ def _convert_batch(jobs, size, fmt, sharpen):
     try:
         for i, (path, output) in enumerate(jobs):
             try:
-                frame = _read_frame(path)
+                if no_clobber and os.path.lexists(output):
+                    results.append(Converted(output, path, written=False))
+                    continue
+                data, problems = _decoded(path, output, size, fmt, sharpen, strict, png_level)
                 try:
-                    pixels = quill32.decode(frame, size=size, sharpen=sharpen)
-                except ValueError as e:
-                    raise FileError(path, str(e).replace("frame ", "", 1)) from None
-                folder = os.path.dirname(output)
-                try:
-                    os.makedirs(folder or ".", exist_ok=True)
-                except OSError as e:
-                    raise FileError(path, _os_reason("cannot write into " + folder, e)) from None
-                try:
-                    staged[i] = _stage(output, _picture_file(pixels, fmt))
+                    staged[i] = _stage(output, data)
                 except OSError as e:
                     raise FileError(path, _os_reason("cannot be written to " + output, e)) from None
-                results.append(output)
+                results.append(Converted(output, path, problems))
             except FileError as e:
                 results.append(e)
             except Exception as e:  # whatever else goes wrong stays with its file
@@ -236,7 +297,9 @@ def _convert_batch(jobs, size, fmt, sharpen):
                 results[i] = FileError(path, unsynced[temporary])
                 continue
             try:
-                os.replace(temporary, output)
+                if not _put_in_place(temporary, output, no_clobber):
+                    results[i] = results[i].kept()
+                    continue  # the temporary is removed below
             except OSError as e:
                 results[i] = FileError(path, _os_reason("cannot be put in place as " + output, e))
                 continue
@@ -251,7 +314,7 @@ def _convert_batch(jobs, size, fmt, sharpen):
             _sync_folder(folder)
         except OSError as e:
             for i, r in enumerate(results):
-                if isinstance(r, str) and os.path.dirname(r) == folder:
+                if isinstance(r, Converted) and r.written and os.path.dirname(r) == folder:
                     results[i] = FileError(jobs[i][0], _os_reason("cannot be made durable", e))
     return results
 
@@ -260,6 +323,42 @@ def _batches(items, workers, batch_size):
     if batch_size is None:
         batch_size = min(_MAX_BATCH, max(1, math.ceil(len(items) / (4 * max(1, workers)))))
     return [items[i : i + batch_size] for i in range(0, len(items), batch_size)]
+
+
+def _paths(paths):
+    """The collection of paths as a list of str; a str, bytes or path given
+    as the collection is refused (it would be taken a character at a time)."""
+    if isinstance(paths, (str, bytes, os.PathLike)):
+        raise TypeError(
+            "paths must be a collection of paths, not a single %s: give [path]"
+            % type(paths).__name__
+        )
+    return [os.fspath(p) for p in paths]
+
+
+def _count(value, name):
+    """`value` when it is None or a whole number of 1 or more."""
+    if value is None:
+        return None
+    if isinstance(value, bool) or not isinstance(value, int):
+        raise TypeError("%s must be a whole number, not %s" % (name, type(value).__name__))
+    if value < 1:
+        raise ValueError("%s is %d; 1 or more is taken" % (name, value))
+    return value
+
+
+def _out_folder(out_dir):
+    """out_dir, refused at once when it, or the nearest part of it that
+    exists, is not a folder (rather than once per input)."""
+    out_dir = os.fspath(out_dir)
+    there = os.path.abspath(out_dir)
+    while not os.path.lexists(there) and os.path.dirname(there) != there:
+        there = os.path.dirname(there)
+    if not os.path.isdir(there):
+        raise NotADirectoryError(
+            errno.ENOTDIR, "out_dir cannot be made a folder: %s is a file" % there, out_dir
+        )
+    return out_dir
 
 
 def _run(function, items, client, processes, batch_size, file_of):
@@ -315,7 +414,8 @@ def verify(paths, client=None, processes=None, batch_size=None):
     workers; without one, a local pool of `processes` processes (default:
     one per processor; 1 works in this process).
     """
-    paths = [os.fspath(p) for p in paths]
+    paths = _paths(paths)
+    processes, batch_size = _count(processes, "processes"), _count(batch_size, "batch_size")
     results = _run(_verify_batch, paths, client, processes, batch_size, lambda p: p)
     return [
         {"file": r.file, "error": r.reason} if isinstance(r, FileError) else r for r in results
@@ -331,33 +431,74 @@ def convert(
     sharpen=False,
     processes=None,
     batch_size=None,
+    root=None,
+    strict=False,
+    no_clobber=False,
+    png_level=1,
 ):
-    """Decodes every frame into a picture file in out_dir, named as the
-    frame with the format's suffix (``a/b.yuv`` -> ``out_dir/b.png``).
+    """Decodes every frame into a picture file below out_dir, mirroring the
+    frames' tree below `root` as ``quill decode -r -d`` does: with root
+    ``/a``, ``/a/x/b.yuv`` -> ``out_dir/x/b.png``. root defaults to the
+    frames' common parent folder (for frames of one folder, ``out_dir/b.png``);
+    a frame outside root raises ValueError.
 
     size: (320, 240) or (640, 480); fmt: "png" or "bmp"; sharpen: the luma
-    sharpening. Each output is written as ``quill decode`` writes it: into a
-    hidden temporary beside it, made durable, then renamed into place (an
-    existing file is replaced, keeping its mode). Two inputs that would
-    write the same output, or an output that names an input, raise
-    ValueError before any work.
+    sharpening. strict: a damaged frame is a FileError ("is damaged (...)")
+    instead of being decoded as it is. no_clobber: an existing output is left
+    as it is (its result says ``written=False``). png_level: PNG compression,
+    0 (stored) to 12 as quill's --png-level (zlib's levels stop at 9; 10 to
+    12 are written as 9); default 1.
 
-    Returns one entry per path, in order: the output's path, or a FileError
-    telling why that file failed. client, processes, batch_size: as for
-    ``verify``.
+    Each output is written as ``quill decode`` writes it: into a hidden
+    temporary beside it, made durable, then renamed into place (an existing
+    file is replaced, keeping its mode). Two inputs that would write the
+    same output, or an output that names an input, raise ValueError before
+    any work; so do a str or bytes given as `paths` (TypeError), counts
+    below 1 and an out_dir that is a file (NotADirectoryError).
+
+    Returns one entry per path, in order: a ``Converted`` (the output's path,
+    a str, with the frame's damage), or a FileError telling why that file
+    failed. client, processes, batch_size: as for ``verify``.
     """
+    paths = _paths(paths)
     size = tuple(size)
     if size not in quill32.SIZES:
         raise ValueError("size is %s; (320, 240) or (640, 480) is taken" % (size,))
     if fmt not in FORMATS:
         raise ValueError("fmt is %r; %s is taken" % (fmt, " or ".join(map(repr, FORMATS))))
-    paths = [os.fspath(p) for p in paths]
-    out_dir = os.fspath(out_dir)
+    if isinstance(png_level, bool) or png_level not in PNG_LEVELS:
+        raise ValueError("png_level is %r; 0 to 12 is taken" % (png_level,))
+    processes, batch_size = _count(processes, "processes"), _count(batch_size, "batch_size")
+    out_dir = _out_folder(out_dir)
+    jobs = _jobs(paths, out_dir, fmt, root)
+    work = functools.partial(
+        _convert_batch,
+        size=size,
+        fmt=fmt,
+        sharpen=bool(sharpen),
+        strict=bool(strict),
+        no_clobber=bool(no_clobber),
+        png_level=png_level,
+    )
+    return _run(work, jobs, client, processes, batch_size, lambda job: job[0])
+
+
+def _jobs(paths, out_dir, fmt, root):
+    """(frame, output) pairs, the frames' folders below root mirrored below
+    out_dir; ValueError for a frame outside root, two frames with one output
+    or an output that names a frame."""
+    if not paths:
+        return []
+    folders = [os.path.dirname(os.path.abspath(p)) for p in paths]
+    root = os.path.commonpath(folders) if root is None else os.path.abspath(os.fspath(root))
     jobs, seen = [], {}
     inputs = {os.path.realpath(p) for p in paths}
-    for path in paths:
-        stem = os.path.splitext(os.path.basename(path.rstrip("/")))[0]
-        output = os.path.join(out_dir, stem + "." + fmt)
+    for path, folder in zip(paths, folders):
+        below = os.path.relpath(folder, root)
+        if below == os.pardir or below.startswith(os.pardir + os.sep):
+            raise ValueError("%s is not below root %s" % (path, root))
+        stem = os.path.splitext(os.path.basename(os.path.abspath(path)))[0]
+        output = os.path.normpath(os.path.join(out_dir, below, stem + "." + fmt))
         key = os.path.realpath(output)
         if key in seen:
             raise ValueError("%s and %s would both be written to %s" % (seen[key], path, output))
@@ -365,6 +506,4 @@ def convert(
             raise ValueError("%s would be written over an input" % output)
         seen[key] = path
         jobs.append((path, output))
-    work = functools.partial(_convert_batch, size=size, fmt=fmt, sharpen=bool(sharpen))
-    return _run(work, jobs, client, processes, batch_size, lambda job: job[0])
-
+    return jobs

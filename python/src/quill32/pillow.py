@@ -6,11 +6,15 @@
 writes one from a 320x240 or 640x480 image (the larger halved first).
 
 A frame has no magic number, so the plugin is tried after every other
-format that Pillow has, and claims a file only when it is exactly 24,576
-bytes and its quality step is one that the decoder takes.
+format that Pillow has, and claims a file of exactly 24,576 bytes whose
+quality step the decoder takes only when the frame checks clean and ends in
+one of the encoder's tags, or when its name ends in ``.yuv`` (a legacy or a
+damaged frame). Text, other formats cut short and random bytes of that size
+stay unidentified.
 """
 
-import numpy as np
+import os
+
 from PIL import Image, ImageFile
 
 import quill32
@@ -32,11 +36,19 @@ class QuillImageFile(ImageFile.ImageFile):
         report = quill32.inspect(self.fp.read(quill32.FRAME_BYTES))
         if "quality step out of the decoder's range" in report["problems"]:
             raise SyntaxError("not a QUILL32 frame: its quality step is out of range")
+        if (report["damaged"] or report["kind"] != "tagged") and not self._named_as_frame():
+            raise SyntaxError("not a QUILL32 frame: no clean tagged frame, and not named .yuv")
         self.fp.seek(start)
         self.mode = "RGB"
         self._size = (320, 240)
         self.info[FORMAT.lower()] = report
         self.tile = [(FORMAT, (0, 0) + self.size, start, None)]
+
+    def _named_as_frame(self):
+        name = self.filename or getattr(self.fp, "name", "")
+        if not isinstance(name, (str, bytes, os.PathLike)):
+            return False
+        return os.fsdecode(name).lower().endswith(".yuv")
 
 
 class QuillDecoder(ImageFile.PyDecoder):
@@ -51,12 +63,8 @@ class QuillDecoder(ImageFile.PyDecoder):
 
 
 def _save(image, fp, filename):
-    if image.size not in quill32.SIZES:
-        raise ValueError(
-            "cannot write a %dx%d image as a QUILL32 frame; 320x240 or 640x480 is taken"
-            % image.size
-        )
-    fp.write(quill32.encode(np.asarray(image.convert("RGB"))))
+    resize = image.encoderinfo.get("resize")
+    fp.write(quill32._encode(image, resize, "image"))
 
 
 # Every other plugin first: the frame's test is the weakest.
