@@ -82,7 +82,7 @@ TEST_F(Cli, ParallelBatchesWriteWhatOneJobWritesAndCountEveryFailure) {
   for (const std::string run : {"-j 1 --sync none", "-j 3", "-j 2 --sync each", "-j 8"}) {
     SCOPED_TRACE(run);
     fs::remove_all(Path("out"));
-    const Result r = Quill("decode " + run + inputs + " -d " + Path("out"));
+    const Result r = Quill("decode -v " + run + inputs + " -d " + Path("out"));
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("quill: 2 of 18 inputs failed"), std::string::npos) << r.err;
     // Whole lines, in input order: f0 .. f15, then the two failures.
@@ -156,7 +156,8 @@ TEST_F(Cli, FoldersAreWalkedWithRecursiveOnly) {
   const Result flat = Quill("decode " + Path("archive") + " -d " + Path("out"));
   EXPECT_EQ(flat.status, 1);
   EXPECT_NE(flat.err.find("archive: is a folder (give -r to walk it)"), std::string::npos);
-  const Result walked = Quill("decode -q -r " + Path("archive") + " -d " + Path("out"));
+  // The only folder, named with a trailing slash: its contents go into -d.
+  const Result walked = Quill("decode -q -r " + Path("archive/") + " -d " + Path("out"));
   ASSERT_EQ(walked.status, 0) << walked.err;
   EXPECT_TRUE(fs::exists(Path("out/top.png")));
   EXPECT_TRUE(fs::exists(Path("out/2024/may/one.png")));
@@ -164,7 +165,7 @@ TEST_F(Cli, FoldersAreWalkedWithRecursiveOnly) {
   // A file where a mirrored folder goes fails only the outputs below it.
   fs::create_directories(Path("blocked"));
   Write("blocked/2024", {'x'});
-  const Result blocked = Quill("decode -r " + Path("archive") + " -d " + Path("blocked"));
+  const Result blocked = Quill("decode -v -r " + Path("archive/") + " -d " + Path("blocked"));
   EXPECT_EQ(blocked.status, 1);
   EXPECT_NE(blocked.err.find("one.YUV: not written: " + Path("blocked/2024/may") +
                              ": cannot be created: Not a directory"),
@@ -221,7 +222,7 @@ TEST_F(Cli, OutputModesFollowTheUmaskOrTheReplacedFile) {
 
 TEST_F(Cli, NoClobberAndSharedOutputNames) {
   Write("card.png", {'o', 'l', 'd'});
-  const Result kept = Quill("decode -n " + Sample("testcard.yuv") + " -o " + Path("card.png"));
+  const Result kept = Quill("decode -v -n " + Sample("testcard.yuv") + " -o " + Path("card.png"));
   EXPECT_EQ(kept.status, 0);
   EXPECT_NE(kept.err.find("card.png: exists; left as it is (--no-clobber)"), std::string::npos);
   EXPECT_EQ(Read(Path("card.png")), (std::vector<char>{'o', 'l', 'd'}));
@@ -322,9 +323,10 @@ TEST_F(Cli, DamagedFramesWarnOrFailWithStrict) {
   EXPECT_EQ(warned.status, 0);
   EXPECT_NE(warned.err.find("noise.yuv: warning: damaged ("), std::string::npos) << warned.err;
   EXPECT_TRUE(fs::exists(Path("a.png")));
+  // -q silences the progress only: damage is still told.
   const Result quiet = Quill("decode -q " + Path("noise.yuv") + " -o " + Path("b.png"));
   EXPECT_EQ(quiet.status, 0);
-  EXPECT_EQ(quiet.err, "");
+  EXPECT_NE(quiet.err.find("noise.yuv: warning: damaged ("), std::string::npos) << quiet.err;
   const Result strict =
       Quill("decode --strict " + Path("noise.yuv") + " " + Sample("busy.yuv") + " -d " + Path("s"));
   EXPECT_EQ(strict.status, 1);
@@ -332,7 +334,8 @@ TEST_F(Cli, DamagedFramesWarnOrFailWithStrict) {
   EXPECT_NE(strict.err.find("1 of 2 inputs failed"), std::string::npos);
   EXPECT_FALSE(fs::exists(Path("s/noise.png")));
   EXPECT_TRUE(fs::exists(Path("s/busy.png")));
-  // The second field of a 640x480 picture is checked as inputs are.
+  // The second field of a 640x480 picture is checked as inputs are; its
+  // failure fails the picture, which is the one input.
   Write("short.yuv", std::vector<char>(10));
   struct Case {
     std::string options, field2;
@@ -341,9 +344,12 @@ TEST_F(Cli, DamagedFramesWarnOrFailWithStrict) {
   };
   const Case cases[] = {
       {"", Path("noise.yuv"), 0, "quill: " + Path("noise.yuv") + ": warning: damaged ("},
-      {"--strict", Path("noise.yuv"), 1, "quill: " + Path("noise.yuv") + ": is damaged ("},
-      {"", Path("short.yuv"), 1, "quill: " + Path("short.yuv") + ": is 10 bytes; a frame is"},
-      {"--strict", Path("short.yuv"), 1, "quill: 2 of 2 inputs failed"},
+      {"--strict", Path("noise.yuv"), 1,
+       "its second field " + Path("noise.yuv") + " failed (is damaged ("},
+      {"", Path("short.yuv"), 1,
+       "busy.yuv: not decoded: its second field " + Path("short.yuv") +
+           " failed (is 10 bytes; a frame is"},
+      {"--strict", Path("short.yuv"), 1, "quill: 1 of 1 input failed\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.options + " " + c.field2);
@@ -366,7 +372,8 @@ TEST_F(Cli, DamagedFramesWarnOrFailWithStrict) {
 
 TEST_F(Cli, ProgressOnATerminalOnlyAndClearedBeforeOtherLines) {
   const std::string inputs = Links("busy.yuv", 60);
-  const std::string run = "decode -j 1 --sync none" + inputs + " -d " + Path("out");
+  const std::string batch = " -j 1 --sync none" + inputs + " -d " + Path("out");
+  const std::string run = "decode -v" + batch;
   // In a pipe: no progress at all.
   const Result piped = Quill(run);
   ASSERT_EQ(piped.status, 0);
@@ -385,8 +392,13 @@ TEST_F(Cli, ProgressOnATerminalOnlyAndClearedBeforeOtherLines) {
     if (clear != std::string::npos) line = line.substr(clear + 4);
     EXPECT_EQ(line.find("ETA"), std::string::npos) << "a line ran into the progress: " << line;
   }
+  // By default: the progress line and nothing else.
+  const Result plain =
+      Shell("script -qefc '" + std::string(QUILL_CLI) + " decode" + batch + "' /dev/null");
+  EXPECT_NE(plain.out.find("/60] "), std::string::npos);
+  EXPECT_EQ(plain.out.find(" -> "), std::string::npos) << plain.out;
   const Result quiet =
-      Shell("script -qefc '" + std::string(QUILL_CLI) + " -q " + run + "' /dev/null");
+      Shell("script -qefc '" + std::string(QUILL_CLI) + " -q decode" + batch + "' /dev/null");
   EXPECT_EQ(quiet.out, "");
 }
 

@@ -22,7 +22,7 @@ TEST_F(Cli, RoundTripsThroughPngAndBmp) {
     const Result dec = Quill("decode " + Path("card.yuv") + " -o " + picture);
     ASSERT_EQ(dec.status, 0) << dec.err;
     const Result again =
-        Quill("encode " + picture + " -o " + Path(std::string("again-") + ext + ".yuv"));
+        Quill("encode -v " + picture + " -o " + Path(std::string("again-") + ext + ".yuv"));
     ASSERT_EQ(again.status, 0) << again.err;
     EXPECT_NE(again.err.find("quality step"), std::string::npos);
     EXPECT_EQ(again.out, "");
@@ -83,15 +83,15 @@ TEST_F(Cli, ErrorsNameTheFileAndTheProblem) {
        "short.yuv: is 1000 bytes; a frame is exactly 24576 bytes"},
       {"decode " + Path("missing.yuv"), 1, "missing.yuv: cannot be read"},
       {"decode /dev/zero", 1, "/dev/zero: is more than 24576 bytes; a frame is exactly"},
-      {"encode /dev/zero -o " + Path("z.yuv"), 1, "/dev/zero: is neither a BMP nor a PNG file"},
+      {"encode /dev/zero -o " + Path("z.yuv"), 1,
+       "/dev/zero: is not a picture (BMP, PNG, PPM, PGM, PAM or JPEG)"},
       {"info /proc/version", 1, "/proc/version: is "},  // read, though it says it is empty
       {"info \"$(printf 'new\\nline.yuv')\"", 1, "new\\x0Aline.yuv: cannot be read"},
       {"info " + Sample("testcard.yuv") + " >/dev/full", 1,
        "standard output: write error: No space left on device"},
       {"decode " + Path("refused.yuv") + " -o " + Path("r.png"), 1,
        "quality step 127 is out of range"},
-      {"encode " + Path("junk.png") + " -o " + Path("j.yuv"), 1,
-       "junk.png: is neither a BMP nor a PNG file"},
+      {"encode " + Path("junk.png") + " -o " + Path("j.yuv"), 1, "junk.png: is not a picture"},
       {"encode " + Path("truncated.bmp") + " -o " + Path("t.yuv"), 1,
        "truncated.bmp: is truncated"},
       {"encode " + Sample("testcard640.bmp") + " " + Path("truncated.bmp") + " -d " +
@@ -105,16 +105,17 @@ TEST_F(Cli, ErrorsNameTheFileAndTheProblem) {
       {"encode " + Path("small.bmp") + " -o " + Path("small.bmp"), 2, "not a picture"},
       {"encode " + Path("small.bmp") + " -o " + Path("frame.png"), 2,
        "frame.png: encode writes a frame, not a picture (name it .yuv)"},
-      {"encode " + Path("short.yuv"), 1, "short.yuv: is neither a BMP nor a PNG file"},
+      {"encode " + Path("short.yuv"), 1, "short.yuv: is not a picture"},
       {"decode " + Sample("testcard.yuv") + " -o " + Path("out.jpg"), 2,
-       "must end in .png or .bmp"},
+       "must end in .png, .bmp or .ppm"},
       {"decode " + Sample("testcard.yuv") + " " + Sample("busy.yuv") + " -o " + Path("x.png"), 2,
        "-o takes one input"},
       {"decode " + Sample("testcard.yuv") + " --size 100x100", 2, "100x100"},
-      {"decode " + Sample("testcard.yuv") + " --field2 " + Sample("busy.yuv"), 2,
-       "--field2 needs --size 640x480"},
+      {"decode " + Sample("testcard.yuv") + " --size 320x240 --field2 " + Sample("busy.yuv"), 2,
+       "--field2 makes a 640x480 picture; it does not go with --size 320x240"},
       {"frobnicate", 2, "subcommand"},
-      {"", 2, "subcommand"},
+      {"", 2, "Usage: quill [OPTIONS] [SUBCOMMAND]"},
+      {"-v", 2, "quill: a subcommand is required"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);
