@@ -131,6 +131,17 @@ TEST_F(Cli, StreamsAndPipes) {
       {"", "decode " + Sample("busy.yuv") + " --format bmp -o /dev/null", "", ""},
       {"", "smooth " + Path("ref.bmp") + " /dev/stdout | cat > " + Path("h.png"), Path("h.png"),
        ""},
+      // An input that is a device or a pipe has no folder to write beside:
+      // its output goes to standard output, as that of - does.
+      {"cat " + Sample("busy.yuv") + " | ", "decode /dev/stdin > " + Path("i.png"), Path("i.png"),
+       Path("ref.png")},
+      {"cat " + Sample("testcard.bmp") + " | ", "encode -q /dev/stdin | cat > " + Path("j.yuv"),
+       Path("j.yuv"), Sample("testcard.yuv")},
+      {"mkfifo " + Path("fifo") + "; cat " + Sample("busy.yuv") + " > " + Path("fifo") + " & ",
+       "decode " + Path("fifo") + " --format bmp > " + Path("k.bmp"), Path("k.bmp"),
+       Path("ref.bmp")},
+      {"", "decode /dev/fd/3 3<" + Sample("busy.yuv") + " > " + Path("l.png"), Path("l.png"),
+       Path("ref.png")},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.before + c.args);
@@ -140,6 +151,8 @@ TEST_F(Cli, StreamsAndPipes) {
       EXPECT_EQ(Read(c.output), Read(c.expected));
     }
   }
+  EXPECT_FALSE(fs::exists("/dev/stdin.png"));
+  EXPECT_FALSE(fs::exists("/dev/stdin.yuv"));
   int width = 0, height = 0;
   EXPECT_FALSE(PngPixels(Read(Path("f.png")), width, height).empty());
   const Result info = Quill("info -", "cat " + Sample("busy.yuv") + " | ");
@@ -271,6 +284,8 @@ TEST_F(Cli, BadPathsAndOptionsFailWithoutAborting) {
       {"decode " + Sample("testcard.yuv") + " -o " + Path("x.png") + " --format bmp", 2,
        "does not match"},
       {"frobnicate " + Sample("testcard.yuv"), 2, "quill: unknown subcommand 'frobnicate'"},
+      {"decode /dev/stdin /dev/zero", 2,
+       "/dev/stdin and /dev/zero would both be written to standard output; give -d"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);

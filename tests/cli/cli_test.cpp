@@ -16,7 +16,7 @@ TEST_F(Cli, RoundTripsThroughPngAndBmp) {
   // by the failed attempts included, is the one encoded when it was made.
   ASSERT_EQ(Quill("encode " + Sample("busy.bmp") + " -o " + Path("busy.yuv")).status, 0);
   EXPECT_EQ(Read(Path("busy.yuv")), Read(Sample("busy.yuv")));
-  for (const char* ext : {"png", "bmp"}) {
+  for (const char* ext : {"png", "bmp", "ppm"}) {
     SCOPED_TRACE(ext);
     const std::string picture = Path(std::string("card.") + ext);
     const Result dec = Quill("decode " + Path("card.yuv") + " -o " + picture);
@@ -28,8 +28,10 @@ TEST_F(Cli, RoundTripsThroughPngAndBmp) {
     EXPECT_EQ(again.out, "");
   }
   EXPECT_EQ(Read(Path("card.bmp")).size(), 230454u);
-  // The same pixels came back from both formats.
+  EXPECT_EQ(Read(Path("card.ppm")).size(), 15u + 230400u);  // "P6\n320 240\n255\n"
+  // The same pixels came back from every format.
   EXPECT_EQ(Read(Path("again-png.yuv")), Read(Path("again-bmp.yuv")));
+  EXPECT_EQ(Read(Path("again-ppm.yuv")), Read(Path("again-bmp.yuv")));
   // 640x480 pictures are halved first; the sample test card at 640x480 gives a frame.
   EXPECT_EQ(Quill("encode " + Sample("testcard640.bmp") + " -o " + Path("large.yuv")).status, 0);
   ASSERT_EQ(Quill("decode " + Sample("testcard.yuv") + " --size 640x480 --sharpen --field2 " +
@@ -37,6 +39,12 @@ TEST_F(Cli, RoundTripsThroughPngAndBmp) {
                 .status,
             0);
   EXPECT_EQ(Read(Path("tall.bmp")).size(), 921654u);
+  // A second field implies the size.
+  ASSERT_EQ(Quill("decode " + Sample("testcard.yuv") + " --sharpen --field2 " + Sample("busy.yuv") +
+                  " -o " + Path("implied.bmp"))
+                .status,
+            0);
+  EXPECT_EQ(Read(Path("implied.bmp")), Read(Path("tall.bmp")));
 }
 
 TEST_F(Cli, PictureOperations) {
@@ -115,6 +123,12 @@ TEST_F(Cli, ErrorsNameTheFileAndTheProblem) {
        "--field2 makes a 640x480 picture; it does not go with --size 320x240"},
       {"frobnicate", 2, "subcommand"},
       {"", 2, "Usage: quill [OPTIONS] [SUBCOMMAND]"},
+      {"decode " + Sample("testcard.yuv") + " -o /dev/full", 1,
+       "quill: /dev/full: cannot be written: No space left on device"},
+      {"decode " + Sample("testcard.yuv") + " -o - >/dev/full", 1,
+       "quill: standard output: cannot be written: No space left on device"},
+      {"smooth " + Sample("testcard.bmp") + " /dev/full", 1,
+       "quill: /dev/full: cannot be written: No space left on device"},
       {"-v", 2, "quill: a subcommand is required"},
   };
   for (const auto& c : cases) {
@@ -207,9 +221,13 @@ TEST_F(Cli, HelpVersionAndQuiet) {
   EXPECT_EQ(unknown.status, 2);
   EXPECT_NE(unknown.err.find("QUILL32_VECTOR_LEVEL=fast: no such vector level"), std::string::npos);
   EXPECT_EQ(unknown.out, "");
+  // Quiet by default: -q and -v before or after the subcommand.
   for (const std::string& args :
        {"-q decode " + Sample("testcard.yuv") + " -o " + Path("a.png"),
-        "decode " + Sample("testcard.yuv") + " -o " + Path("b.png") + " -q"}) {
+        "decode " + Sample("testcard.yuv") + " -o " + Path("b.png") + " -q",
+        "decode " + Sample("testcard.yuv") + " " + Sample("busy.yuv") + " -d " + Path("c"),
+        "encode " + Sample("testcard.bmp") + " -o " + Path("c.yuv"),
+        "smooth " + Sample("testcard.bmp") + " " + Path("c.png")}) {
     const Result quiet = Quill(args);
     EXPECT_EQ(quiet.status, 0) << args;
     EXPECT_EQ(quiet.err, "") << args;
@@ -219,6 +237,28 @@ TEST_F(Cli, HelpVersionAndQuiet) {
     const Result r = Quill(std::string(sub) + " --help");
     EXPECT_EQ(r.status, 0) << sub;
     EXPECT_NE(r.out.find("Usage"), std::string::npos) << sub;
+    EXPECT_NE(r.out.find("-q,--quiet"), std::string::npos) << sub;
+    EXPECT_NE(r.out.find("-v,--verbose"), std::string::npos) << sub;
+  }
+  struct Case {
+    std::string args, line;
+  };
+  const Case verbose[] = {
+      {"-v decode " + Sample("testcard.yuv") + " -o " + Path("d.png"),
+       Sample("testcard.yuv") + " -> " + Path("d.png") + "\n"},
+      {"encode -v " + Sample("testcard.bmp") + " -o " + Path("d.yuv"),
+       Sample("testcard.bmp") + " -> " + Path("d.yuv") + ": quality step 0\n"},
+      {"combine -v " + Sample("testcard.bmp") + " " + Sample("busy.bmp") + " " + Path("d.bmp"),
+       Sample("testcard.bmp") + " + " + Sample("busy.bmp") + " -> " + Path("d.bmp") + "\n"},
+      // Too many jobs are lowered, with a note (4 per processor).
+      {"decode -j 4096 " + Sample("testcard.yuv") + " -o " + Path("e.png"),
+       "quill: note: -j 4096 lowered to " + std::to_string(4 * ::sysconf(_SC_NPROCESSORS_ONLN)) +
+           " (4 per processor; more only cost memory)\n"},
+  };
+  for (const auto& c : verbose) {
+    const Result r = Quill(c.args);
+    EXPECT_EQ(r.status, 0) << c.args;
+    EXPECT_EQ(r.err, c.line);
   }
 }
 

@@ -235,6 +235,9 @@ std::string OutputPath(const Input& input, const std::string& dir, const std::st
 }
 
 bool IsStreamInput(const std::string& path) {
+  // /dev/fd/3 and /proc/self/fd/0 may name regular files, in folders that
+  // take no outputs.
+  if (path.starts_with("/dev/") || path.starts_with("/proc/")) return true;
   struct stat st {};
   return path != kStdio && ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) &&
          !S_ISDIR(st.st_mode);

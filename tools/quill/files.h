@@ -69,8 +69,9 @@ std::vector<Input> ExpandInputs(const std::vector<std::string>& args, bool recur
 // with a folder, else next to the input.
 std::string OutputPath(const Input& input, const std::string& dir, const std::string& ext);
 
-// Whether an input is a device, a pipe or a socket: it has no folder to
-// write an output beside, which therefore goes to standard output.
+// Whether an input is a device, a pipe or a socket, or any file under /dev
+// or /proc: it has no folder to write an output beside, which therefore
+// goes to standard output.
 bool IsStreamInput(const std::string& path);
 
 // Removes from `folder` the temporaries that runs of this tool left there
