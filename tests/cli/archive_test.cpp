@@ -6,6 +6,7 @@
 #include <png.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "cli_fixture.h"
@@ -166,6 +167,8 @@ TEST_F(Cli, FoldersAreWalkedWithRecursiveOnly) {
   fs::copy_file(Sample("busy.yuv"), Path("archive/2024/may/one.YUV"));
   fs::copy_file(Sample("busy.yuv"), Path("archive/2024/.hidden.yuv"));
   Write("archive/2024/notes.txt", {'x'});
+  fs::create_symlink(Path("nowhere.yuv"), Path("archive/gone.yuv"));
+  fs::create_directories(Path("empty"));
   const Result flat = Quill("decode " + Path("archive") + " -d " + Path("out"));
   EXPECT_EQ(flat.status, 1);
   EXPECT_NE(flat.err.find("archive: is a folder (give -r to walk it)"), std::string::npos);
@@ -175,6 +178,35 @@ TEST_F(Cli, FoldersAreWalkedWithRecursiveOnly) {
   EXPECT_TRUE(fs::exists(Path("out/top.png")));
   EXPECT_TRUE(fs::exists(Path("out/2024/may/one.png")));
   EXPECT_FALSE(fs::exists(Path("out/2024/.hidden.png")));
+  // What is skipped is told: a dangling link, a folder with no input.
+  EXPECT_NE(walked.err.find("quill: " + Path("archive/gone.yuv") +
+                            ": warning: a dangling link; skipped\n"),
+            std::string::npos)
+      << walked.err;
+  const Result empty = Quill("decode -r " + Path("empty") + " -d " + Path("out"));
+  EXPECT_EQ(empty.status, 0);
+  EXPECT_EQ(empty.err,
+            "quill: " + Path("empty") + ": warning: no input found in it (files ending in .yuv)\n");
+  // As cp -r: a folder named without a trailing slash, or one of several,
+  // keeps its own name below -d.
+  fs::create_directories(Path("other"));
+  fs::copy_file(Sample("busy.yuv"), Path("other/top.yuv"));
+  struct Case {
+    std::string folders;
+    std::vector<std::string> outputs;
+  };
+  const Case cases[] = {
+      {Path("archive"), {"archive/top.png", "archive/2024/may/one.png"}},
+      {Path("archive/") + " " + Path("other/"),
+       {"archive/top.png", "archive/2024/may/one.png", "other/top.png"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.folders);
+    fs::remove_all(Path("named"));
+    const Result r = Quill("decode -q -r " + c.folders + " -d " + Path("named"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (const auto& out : c.outputs) EXPECT_TRUE(fs::exists(Path("named/" + out))) << out;
+  }
   // A file where a mirrored folder goes fails only the outputs below it.
   fs::create_directories(Path("blocked"));
   Write("blocked/2024", {'x'});
@@ -254,6 +286,32 @@ TEST_F(Cli, NoClobberAndSharedOutputNames) {
             std::string::npos)
       << shared.err;
   EXPECT_FALSE(fs::exists(Path("out")));
+  // Walked as folders, each keeps its name: no clash.
+  const Result walked = Quill("decode -r " + Path("a") + " " + Path("b") + " -d " + Path("out"));
+  EXPECT_EQ(walked.status, 0) << walked.err;
+  EXPECT_TRUE(fs::exists(Path("out/a/x.png")));
+  EXPECT_TRUE(fs::exists(Path("out/b/x.png")));
+}
+
+TEST_F(Cli, StaleTemporariesOfKilledRunsAreRemoved) {
+  fs::create_directories(Path("out"));
+  // No process has a number above 4194304 (the kernel's limit).
+  const std::string own = ".quill-" + std::to_string(::getpid()) + "-abcdef";
+  const std::string names[] = {".quill-4194305-abcdef", ".quill-4194305-ghijkl", own,
+                               ".quill-abcdef"};
+  for (const auto& n : names) Write("out/" + n, {'x'});
+  for (const auto& n : {names[0], names[2], names[3]})
+    Shell("touch -d '2 hours ago' " + Path("out/" + n));
+  const Result r = Quill("decode " + Sample("testcard.yuv") + " -d " + Path("out"));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "quill: " + Path("out/.quill-4194305-abcdef") +
+                       ": removed, a temporary that process 4194305 left over an hour ago\n");
+  // Kept: a recent one, one whose process runs, one not named as ours.
+  auto left = Leftovers("out");
+  std::sort(left.begin(), left.end());
+  std::vector<std::string> expected = {names[1], own, names[3], "testcard.png"};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(left, expected);
 }
 
 TEST_F(Cli, BadPathsAndOptionsFailWithoutAborting) {
@@ -330,6 +388,23 @@ TEST_F(Cli, JsonReportsParseWhateverTheFileNames) {
       Shell(std::string(QUILL_CLI) + " info --json " + Path("noise.yuv") +
             " | python3 -c 'import json,sys; print(json.load(sys.stdin)[0][\"file\"])'");
   EXPECT_EQ(name.out, Path("noise.yuv") + "\n");
+}
+
+TEST_F(Cli, InfoSummarisesOnceAndWritesBytesAlike) {
+  Write("noise.yuv", NoiseFrame());
+  Write("short.yuv", std::vector<char>(10));
+  // A frame whose bytes sum to 0x05: a byte past its bitstream changed.
+  auto low = Read(Sample("testcard.yuv"));
+  int sum = 0;
+  for (const char b : low) sum += static_cast<unsigned char>(b);
+  low[24000] = static_cast<char>(static_cast<unsigned char>(low[24000]) + 0x05 - sum % 256);
+  Write("low.yuv", low);
+  const Result r = Quill("info " + Path("low.yuv") + " " + Path("noise.yuv") + " " +
+                         Path("short.yuv") + " " + Path("missing.yuv"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("frame sum 0x05, ok"), std::string::npos) << r.out;
+  EXPECT_TRUE(r.err.ends_with("quill: 2 of 4 inputs failed, 1 damaged\n")) << r.err;
+  EXPECT_EQ(r.err.find("frames damaged"), std::string::npos) << r.err;
 }
 
 TEST_F(Cli, DamagedFramesWarnOrFailWithStrict) {
