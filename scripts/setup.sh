@@ -12,7 +12,8 @@ sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 export DEBIAN_FRONTEND=noninteractive
 
-packages=(cmake make g++ binutils libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libpng-dev libdeflate-dev)
+packages=(cmake make g++ binutils libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libpng-dev libdeflate-dev
+  libturbojpeg0-dev)
 optional=()
 if [ "${1:-}" = "--tests" ]; then
   packages+=(clang g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 python3)
