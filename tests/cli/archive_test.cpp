@@ -90,7 +90,8 @@ TEST_F(Cli, ParallelBatchesWriteWhatOneJobWritesAndCountEveryFailure) {
     std::vector<std::string> lines;
     std::size_t from = 0;
     for (std::size_t nl; (nl = r.err.find('\n', from)) != std::string::npos; from = nl + 1)
-      lines.push_back(r.err.substr(from, nl - from));
+      if (!r.err.substr(from).starts_with("quill: note: -j"))  // on one or two processors
+        lines.push_back(r.err.substr(from, nl - from));
     ASSERT_EQ(lines.size(), 19u) << r.err;
     for (int i = 0; i < 16; ++i)
       EXPECT_EQ(lines[i], Path("in/f" + std::to_string(i) + ".yuv") + " -> " +
@@ -339,6 +340,7 @@ TEST_F(Cli, BadPathsAndOptionsFailWithoutAborting) {
       {"decode - - -o " + Path("x.png"), 2, "standard input (-) can be read once"},
       {"decode - --size 640x480 --field2 - -o " + Path("x.png"), 2, "can be read once"},
       {"decode " + Sample("testcard.yuv") + " --json -o -", 2, "--json and -o -"},
+      {"decode --json /dev/stdin", 2, "standard input, a device or a pipe writes there"},
       {"decode " + Sample("testcard.yuv") + " -o " + Path("x.png") + " --format bmp", 2,
        "does not match"},
       {"frobnicate " + Sample("testcard.yuv"), 2, "quill: unknown subcommand 'frobnicate'"},

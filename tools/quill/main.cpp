@@ -139,7 +139,10 @@ Plan MakePlan(const BatchOptions& o, const std::vector<std::string>& extensions,
   for (const auto& t : plan.targets) {
     if (t == kStdio && ::isatty(1))
       throw UsageError{"refusing to write binary data to a terminal; redirect standard output"};
-    if (t == kStdio && o.json) throw UsageError{"--json and -o - would share standard output"};
+    if (t == kStdio && o.json)
+      throw UsageError{
+          "--json and -o - would share standard output (an input that is "
+          "standard input, a device or a pipe writes there without -o or -d)"};
   }
   return plan;
 }
