@@ -63,7 +63,8 @@ CLI::Validator NotEmpty(const std::string& what) {
 }
 
 void AddBatchOptions(CLI::App* cmd, BatchOptions& o, bool writes) {
-  cmd->add_option("-j,--jobs", o.jobs, "Inputs worked on at once (default: processors online)")
+  cmd->add_option("-j,--jobs", o.jobs,
+                  "Inputs worked on at once (default: processors online; at most 4 a processor)")
       ->check(CLI::Range(1, 4096));
   cmd->add_flag("-r,--recursive", o.recursive, "Walk folders given as inputs");
   cmd->add_flag("--json", o.json, "Report on standard output as a JSON array");
