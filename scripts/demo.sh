@@ -17,7 +17,7 @@ mkdir -p "$out"
 set -x
 "$quill" decode samples/*.yuv -d "$out/320x240"
 "$quill" decode samples/*.yuv --size 640x480 --sharpen -d "$out/640x480"
-"$quill" decode -r samples/photos -d "$out/photos"
+"$quill" decode -r samples/photos -d "$out"
 "$quill" encode samples/testcard.bmp -o "$out/testcard.yuv"
 "$quill" info samples/*.yuv "$out/testcard.yuv"
 { set +x; } 2>/dev/null

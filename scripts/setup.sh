@@ -27,7 +27,8 @@ export DEBIAN_FRONTEND=noninteractive
 state=${XDG_CACHE_HOME:-$HOME/.cache}/quill32/setup-optional-failed
 pause=${QUILL32_APT_PAUSE:-5}
 
-packages=(cmake make g++ binutils libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libpng-dev libdeflate-dev)
+packages=(cmake make g++ binutils libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libpng-dev libdeflate-dev
+  libturbojpeg0-dev)
 optional=()
 if [ "${1:-}" = "--tests" ]; then
   packages+=(clang g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 python3)

@@ -6,6 +6,7 @@
 #include <png.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "cli_fixture.h"
@@ -82,14 +83,15 @@ TEST_F(Cli, ParallelBatchesWriteWhatOneJobWritesAndCountEveryFailure) {
   for (const std::string run : {"-j 1 --sync none", "-j 3", "-j 2 --sync each", "-j 8"}) {
     SCOPED_TRACE(run);
     fs::remove_all(Path("out"));
-    const Result r = Quill("decode " + run + inputs + " -d " + Path("out"));
+    const Result r = Quill("decode -v " + run + inputs + " -d " + Path("out"));
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("quill: 2 of 18 inputs failed"), std::string::npos) << r.err;
     // Whole lines, in input order: f0 .. f15, then the two failures.
     std::vector<std::string> lines;
     std::size_t from = 0;
     for (std::size_t nl; (nl = r.err.find('\n', from)) != std::string::npos; from = nl + 1)
-      lines.push_back(r.err.substr(from, nl - from));
+      if (!r.err.substr(from).starts_with("quill: note: -j"))  // on one or two processors
+        lines.push_back(r.err.substr(from, nl - from));
     ASSERT_EQ(lines.size(), 19u) << r.err;
     for (int i = 0; i < 16; ++i)
       EXPECT_EQ(lines[i], Path("in/f" + std::to_string(i) + ".yuv") + " -> " +
@@ -131,6 +133,17 @@ TEST_F(Cli, StreamsAndPipes) {
       {"", "decode " + Sample("busy.yuv") + " --format bmp -o /dev/null", "", ""},
       {"", "smooth " + Path("ref.bmp") + " /dev/stdout | cat > " + Path("h.png"), Path("h.png"),
        ""},
+      // An input that is a device or a pipe has no folder to write beside:
+      // its output goes to standard output, as that of - does.
+      {"cat " + Sample("busy.yuv") + " | ", "decode /dev/stdin > " + Path("i.png"), Path("i.png"),
+       Path("ref.png")},
+      {"cat " + Sample("testcard.bmp") + " | ", "encode -q /dev/stdin | cat > " + Path("j.yuv"),
+       Path("j.yuv"), Sample("testcard.yuv")},
+      {"mkfifo " + Path("fifo") + "; cat " + Sample("busy.yuv") + " > " + Path("fifo") + " & ",
+       "decode " + Path("fifo") + " --format bmp > " + Path("k.bmp"), Path("k.bmp"),
+       Path("ref.bmp")},
+      {"", "decode /dev/fd/3 3<" + Sample("busy.yuv") + " > " + Path("l.png"), Path("l.png"),
+       Path("ref.png")},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.before + c.args);
@@ -140,6 +153,8 @@ TEST_F(Cli, StreamsAndPipes) {
       EXPECT_EQ(Read(c.output), Read(c.expected));
     }
   }
+  EXPECT_FALSE(fs::exists("/dev/stdin.png"));
+  EXPECT_FALSE(fs::exists("/dev/stdin.yuv"));
   int width = 0, height = 0;
   EXPECT_FALSE(PngPixels(Read(Path("f.png")), width, height).empty());
   const Result info = Quill("info -", "cat " + Sample("busy.yuv") + " | ");
@@ -153,18 +168,50 @@ TEST_F(Cli, FoldersAreWalkedWithRecursiveOnly) {
   fs::copy_file(Sample("busy.yuv"), Path("archive/2024/may/one.YUV"));
   fs::copy_file(Sample("busy.yuv"), Path("archive/2024/.hidden.yuv"));
   Write("archive/2024/notes.txt", {'x'});
+  fs::create_symlink(Path("nowhere.yuv"), Path("archive/gone.yuv"));
+  fs::create_directories(Path("empty"));
   const Result flat = Quill("decode " + Path("archive") + " -d " + Path("out"));
   EXPECT_EQ(flat.status, 1);
   EXPECT_NE(flat.err.find("archive: is a folder (give -r to walk it)"), std::string::npos);
-  const Result walked = Quill("decode -q -r " + Path("archive") + " -d " + Path("out"));
+  // The only folder, named with a trailing slash: its contents go into -d.
+  const Result walked = Quill("decode -q -r " + Path("archive/") + " -d " + Path("out"));
   ASSERT_EQ(walked.status, 0) << walked.err;
   EXPECT_TRUE(fs::exists(Path("out/top.png")));
   EXPECT_TRUE(fs::exists(Path("out/2024/may/one.png")));
   EXPECT_FALSE(fs::exists(Path("out/2024/.hidden.png")));
+  // What is skipped is told: a dangling link, a folder with no input.
+  EXPECT_NE(walked.err.find("quill: " + Path("archive/gone.yuv") +
+                            ": warning: a dangling link; skipped\n"),
+            std::string::npos)
+      << walked.err;
+  const Result empty = Quill("decode -r " + Path("empty") + " -d " + Path("out"));
+  EXPECT_EQ(empty.status, 0);
+  EXPECT_EQ(empty.err,
+            "quill: " + Path("empty") + ": warning: no input found in it (files ending in .yuv)\n");
+  // As cp -r: a folder named without a trailing slash, or one of several,
+  // keeps its own name below -d.
+  fs::create_directories(Path("other"));
+  fs::copy_file(Sample("busy.yuv"), Path("other/top.yuv"));
+  struct Case {
+    std::string folders;
+    std::vector<std::string> outputs;
+  };
+  const Case cases[] = {
+      {Path("archive"), {"archive/top.png", "archive/2024/may/one.png"}},
+      {Path("archive/") + " " + Path("other/"),
+       {"archive/top.png", "archive/2024/may/one.png", "other/top.png"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.folders);
+    fs::remove_all(Path("named"));
+    const Result r = Quill("decode -q -r " + c.folders + " -d " + Path("named"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (const auto& out : c.outputs) EXPECT_TRUE(fs::exists(Path("named/" + out))) << out;
+  }
   // A file where a mirrored folder goes fails only the outputs below it.
   fs::create_directories(Path("blocked"));
   Write("blocked/2024", {'x'});
-  const Result blocked = Quill("decode -r " + Path("archive") + " -d " + Path("blocked"));
+  const Result blocked = Quill("decode -v -r " + Path("archive/") + " -d " + Path("blocked"));
   EXPECT_EQ(blocked.status, 1);
   EXPECT_NE(blocked.err.find("one.YUV: not written: " + Path("blocked/2024/may") +
                              ": cannot be created: Not a directory"),
@@ -221,7 +268,7 @@ TEST_F(Cli, OutputModesFollowTheUmaskOrTheReplacedFile) {
 
 TEST_F(Cli, NoClobberAndSharedOutputNames) {
   Write("card.png", {'o', 'l', 'd'});
-  const Result kept = Quill("decode -n " + Sample("testcard.yuv") + " -o " + Path("card.png"));
+  const Result kept = Quill("decode -v -n " + Sample("testcard.yuv") + " -o " + Path("card.png"));
   EXPECT_EQ(kept.status, 0);
   EXPECT_NE(kept.err.find("card.png: exists; left as it is (--no-clobber)"), std::string::npos);
   EXPECT_EQ(Read(Path("card.png")), (std::vector<char>{'o', 'l', 'd'}));
@@ -240,6 +287,32 @@ TEST_F(Cli, NoClobberAndSharedOutputNames) {
             std::string::npos)
       << shared.err;
   EXPECT_FALSE(fs::exists(Path("out")));
+  // Walked as folders, each keeps its name: no clash.
+  const Result walked = Quill("decode -r " + Path("a") + " " + Path("b") + " -d " + Path("out"));
+  EXPECT_EQ(walked.status, 0) << walked.err;
+  EXPECT_TRUE(fs::exists(Path("out/a/x.png")));
+  EXPECT_TRUE(fs::exists(Path("out/b/x.png")));
+}
+
+TEST_F(Cli, StaleTemporariesOfKilledRunsAreRemoved) {
+  fs::create_directories(Path("out"));
+  // No process has a number above 4194304 (the kernel's limit).
+  const std::string own = ".quill-" + std::to_string(::getpid()) + "-abcdef";
+  const std::string names[] = {".quill-4194305-abcdef", ".quill-4194305-ghijkl", own,
+                               ".quill-abcdef"};
+  for (const auto& n : names) Write("out/" + n, {'x'});
+  for (const auto& n : {names[0], names[2], names[3]})
+    Shell("touch -d '2 hours ago' " + Path("out/" + n));
+  const Result r = Quill("decode " + Sample("testcard.yuv") + " -d " + Path("out"));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "quill: " + Path("out/.quill-4194305-abcdef") +
+                       ": removed, a temporary that process 4194305 left over an hour ago\n");
+  // Kept: a recent one, one whose process runs, one not named as ours.
+  auto left = Leftovers("out");
+  std::sort(left.begin(), left.end());
+  std::vector<std::string> expected = {names[1], own, names[3], "testcard.png"};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(left, expected);
 }
 
 TEST_F(Cli, BadPathsAndOptionsFailWithoutAborting) {
@@ -267,9 +340,12 @@ TEST_F(Cli, BadPathsAndOptionsFailWithoutAborting) {
       {"decode - - -o " + Path("x.png"), 2, "standard input (-) can be read once"},
       {"decode - --size 640x480 --field2 - -o " + Path("x.png"), 2, "can be read once"},
       {"decode " + Sample("testcard.yuv") + " --json -o -", 2, "--json and -o -"},
+      {"decode --json /dev/stdin", 2, "standard input, a device or a pipe writes there"},
       {"decode " + Sample("testcard.yuv") + " -o " + Path("x.png") + " --format bmp", 2,
        "does not match"},
       {"frobnicate " + Sample("testcard.yuv"), 2, "quill: unknown subcommand 'frobnicate'"},
+      {"decode /dev/stdin /dev/zero", 2,
+       "/dev/stdin and /dev/zero would both be written to standard output; give -d"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);
@@ -316,15 +392,33 @@ TEST_F(Cli, JsonReportsParseWhateverTheFileNames) {
   EXPECT_EQ(name.out, Path("noise.yuv") + "\n");
 }
 
+TEST_F(Cli, InfoSummarisesOnceAndWritesBytesAlike) {
+  Write("noise.yuv", NoiseFrame());
+  Write("short.yuv", std::vector<char>(10));
+  // A frame whose bytes sum to 0x05: a byte past its bitstream changed.
+  auto low = Read(Sample("testcard.yuv"));
+  int sum = 0;
+  for (const char b : low) sum += static_cast<unsigned char>(b);
+  low[24000] = static_cast<char>(static_cast<unsigned char>(low[24000]) + 0x05 - sum % 256);
+  Write("low.yuv", low);
+  const Result r = Quill("info " + Path("low.yuv") + " " + Path("noise.yuv") + " " +
+                         Path("short.yuv") + " " + Path("missing.yuv"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("frame sum 0x05, ok"), std::string::npos) << r.out;
+  EXPECT_TRUE(r.err.ends_with("quill: 2 of 4 inputs failed, 1 damaged\n")) << r.err;
+  EXPECT_EQ(r.err.find("frames damaged"), std::string::npos) << r.err;
+}
+
 TEST_F(Cli, DamagedFramesWarnOrFailWithStrict) {
   Write("noise.yuv", NoiseFrame());
   const Result warned = Quill("decode " + Path("noise.yuv") + " -o " + Path("a.png"));
   EXPECT_EQ(warned.status, 0);
   EXPECT_NE(warned.err.find("noise.yuv: warning: damaged ("), std::string::npos) << warned.err;
   EXPECT_TRUE(fs::exists(Path("a.png")));
+  // -q silences the progress only: damage is still told.
   const Result quiet = Quill("decode -q " + Path("noise.yuv") + " -o " + Path("b.png"));
   EXPECT_EQ(quiet.status, 0);
-  EXPECT_EQ(quiet.err, "");
+  EXPECT_NE(quiet.err.find("noise.yuv: warning: damaged ("), std::string::npos) << quiet.err;
   const Result strict =
       Quill("decode --strict " + Path("noise.yuv") + " " + Sample("busy.yuv") + " -d " + Path("s"));
   EXPECT_EQ(strict.status, 1);
@@ -332,7 +426,8 @@ TEST_F(Cli, DamagedFramesWarnOrFailWithStrict) {
   EXPECT_NE(strict.err.find("1 of 2 inputs failed"), std::string::npos);
   EXPECT_FALSE(fs::exists(Path("s/noise.png")));
   EXPECT_TRUE(fs::exists(Path("s/busy.png")));
-  // The second field of a 640x480 picture is checked as inputs are.
+  // The second field of a 640x480 picture is checked as inputs are; its
+  // failure fails the picture, which is the one input.
   Write("short.yuv", std::vector<char>(10));
   struct Case {
     std::string options, field2;
@@ -341,9 +436,12 @@ TEST_F(Cli, DamagedFramesWarnOrFailWithStrict) {
   };
   const Case cases[] = {
       {"", Path("noise.yuv"), 0, "quill: " + Path("noise.yuv") + ": warning: damaged ("},
-      {"--strict", Path("noise.yuv"), 1, "quill: " + Path("noise.yuv") + ": is damaged ("},
-      {"", Path("short.yuv"), 1, "quill: " + Path("short.yuv") + ": is 10 bytes; a frame is"},
-      {"--strict", Path("short.yuv"), 1, "quill: 2 of 2 inputs failed"},
+      {"--strict", Path("noise.yuv"), 1,
+       "its second field " + Path("noise.yuv") + " failed (is damaged ("},
+      {"", Path("short.yuv"), 1,
+       "busy.yuv: not decoded: its second field " + Path("short.yuv") +
+           " failed (is 10 bytes; a frame is"},
+      {"--strict", Path("short.yuv"), 1, "quill: 1 of 1 input failed\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.options + " " + c.field2);
@@ -366,7 +464,8 @@ TEST_F(Cli, DamagedFramesWarnOrFailWithStrict) {
 
 TEST_F(Cli, ProgressOnATerminalOnlyAndClearedBeforeOtherLines) {
   const std::string inputs = Links("busy.yuv", 60);
-  const std::string run = "decode -j 1 --sync none" + inputs + " -d " + Path("out");
+  const std::string batch = " -j 1 --sync none" + inputs + " -d " + Path("out");
+  const std::string run = "decode -v" + batch;
   // In a pipe: no progress at all.
   const Result piped = Quill(run);
   ASSERT_EQ(piped.status, 0);
@@ -385,8 +484,13 @@ TEST_F(Cli, ProgressOnATerminalOnlyAndClearedBeforeOtherLines) {
     if (clear != std::string::npos) line = line.substr(clear + 4);
     EXPECT_EQ(line.find("ETA"), std::string::npos) << "a line ran into the progress: " << line;
   }
+  // By default: the progress line and nothing else.
+  const Result plain =
+      Shell("script -qefc '" + std::string(QUILL_CLI) + " decode" + batch + "' /dev/null");
+  EXPECT_NE(plain.out.find("/60] "), std::string::npos);
+  EXPECT_EQ(plain.out.find(" -> "), std::string::npos) << plain.out;
   const Result quiet =
-      Shell("script -qefc '" + std::string(QUILL_CLI) + " -q " + run + "' /dev/null");
+      Shell("script -qefc '" + std::string(QUILL_CLI) + " -q decode" + batch + "' /dev/null");
   EXPECT_EQ(quiet.out, "");
 }
 

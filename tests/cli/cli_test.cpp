@@ -16,20 +16,22 @@ TEST_F(Cli, RoundTripsThroughPngAndBmp) {
   // by the failed attempts included, is the one encoded when it was made.
   ASSERT_EQ(Quill("encode " + Sample("busy.bmp") + " -o " + Path("busy.yuv")).status, 0);
   EXPECT_EQ(Read(Path("busy.yuv")), Read(Sample("busy.yuv")));
-  for (const char* ext : {"png", "bmp"}) {
+  for (const char* ext : {"png", "bmp", "ppm"}) {
     SCOPED_TRACE(ext);
     const std::string picture = Path(std::string("card.") + ext);
     const Result dec = Quill("decode " + Path("card.yuv") + " -o " + picture);
     ASSERT_EQ(dec.status, 0) << dec.err;
     const Result again =
-        Quill("encode " + picture + " -o " + Path(std::string("again-") + ext + ".yuv"));
+        Quill("encode -v " + picture + " -o " + Path(std::string("again-") + ext + ".yuv"));
     ASSERT_EQ(again.status, 0) << again.err;
     EXPECT_NE(again.err.find("quality step"), std::string::npos);
     EXPECT_EQ(again.out, "");
   }
   EXPECT_EQ(Read(Path("card.bmp")).size(), 230454u);
-  // The same pixels came back from both formats.
+  EXPECT_EQ(Read(Path("card.ppm")).size(), 15u + 230400u);  // "P6\n320 240\n255\n"
+  // The same pixels came back from every format.
   EXPECT_EQ(Read(Path("again-png.yuv")), Read(Path("again-bmp.yuv")));
+  EXPECT_EQ(Read(Path("again-ppm.yuv")), Read(Path("again-bmp.yuv")));
   // 640x480 pictures are halved first; the sample test card at 640x480 gives a frame.
   EXPECT_EQ(Quill("encode " + Sample("testcard640.bmp") + " -o " + Path("large.yuv")).status, 0);
   ASSERT_EQ(Quill("decode " + Sample("testcard.yuv") + " --size 640x480 --sharpen --field2 " +
@@ -37,6 +39,12 @@ TEST_F(Cli, RoundTripsThroughPngAndBmp) {
                 .status,
             0);
   EXPECT_EQ(Read(Path("tall.bmp")).size(), 921654u);
+  // A second field implies the size.
+  ASSERT_EQ(Quill("decode " + Sample("testcard.yuv") + " --sharpen --field2 " + Sample("busy.yuv") +
+                  " -o " + Path("implied.bmp"))
+                .status,
+            0);
+  EXPECT_EQ(Read(Path("implied.bmp")), Read(Path("tall.bmp")));
 }
 
 TEST_F(Cli, PictureOperations) {
@@ -83,15 +91,15 @@ TEST_F(Cli, ErrorsNameTheFileAndTheProblem) {
        "short.yuv: is 1000 bytes; a frame is exactly 24576 bytes"},
       {"decode " + Path("missing.yuv"), 1, "missing.yuv: cannot be read"},
       {"decode /dev/zero", 1, "/dev/zero: is more than 24576 bytes; a frame is exactly"},
-      {"encode /dev/zero -o " + Path("z.yuv"), 1, "/dev/zero: is neither a BMP nor a PNG file"},
+      {"encode /dev/zero -o " + Path("z.yuv"), 1,
+       "/dev/zero: is not a picture (BMP, PNG, PPM, PGM, PAM or JPEG)"},
       {"info /proc/version", 1, "/proc/version: is "},  // read, though it says it is empty
       {"info \"$(printf 'new\\nline.yuv')\"", 1, "new\\x0Aline.yuv: cannot be read"},
       {"info " + Sample("testcard.yuv") + " >/dev/full", 1,
        "standard output: write error: No space left on device"},
       {"decode " + Path("refused.yuv") + " -o " + Path("r.png"), 1,
        "quality step 127 is out of range"},
-      {"encode " + Path("junk.png") + " -o " + Path("j.yuv"), 1,
-       "junk.png: is neither a BMP nor a PNG file"},
+      {"encode " + Path("junk.png") + " -o " + Path("j.yuv"), 1, "junk.png: is not a picture"},
       {"encode " + Path("truncated.bmp") + " -o " + Path("t.yuv"), 1,
        "truncated.bmp: is truncated"},
       {"encode " + Sample("testcard640.bmp") + " " + Path("truncated.bmp") + " -d " +
@@ -105,16 +113,23 @@ TEST_F(Cli, ErrorsNameTheFileAndTheProblem) {
       {"encode " + Path("small.bmp") + " -o " + Path("small.bmp"), 2, "not a picture"},
       {"encode " + Path("small.bmp") + " -o " + Path("frame.png"), 2,
        "frame.png: encode writes a frame, not a picture (name it .yuv)"},
-      {"encode " + Path("short.yuv"), 1, "short.yuv: is neither a BMP nor a PNG file"},
+      {"encode " + Path("short.yuv"), 1, "short.yuv: is not a picture"},
       {"decode " + Sample("testcard.yuv") + " -o " + Path("out.jpg"), 2,
-       "must end in .png or .bmp"},
+       "must end in .png, .bmp or .ppm"},
       {"decode " + Sample("testcard.yuv") + " " + Sample("busy.yuv") + " -o " + Path("x.png"), 2,
        "-o takes one input"},
       {"decode " + Sample("testcard.yuv") + " --size 100x100", 2, "100x100"},
-      {"decode " + Sample("testcard.yuv") + " --field2 " + Sample("busy.yuv"), 2,
-       "--field2 needs --size 640x480"},
+      {"decode " + Sample("testcard.yuv") + " --size 320x240 --field2 " + Sample("busy.yuv"), 2,
+       "--field2 makes a 640x480 picture; it does not go with --size 320x240"},
       {"frobnicate", 2, "subcommand"},
-      {"", 2, "subcommand"},
+      {"", 2, "Usage: quill [OPTIONS] [SUBCOMMAND]"},
+      {"decode " + Sample("testcard.yuv") + " -o /dev/full", 1,
+       "quill: /dev/full: cannot be written: No space left on device"},
+      {"decode " + Sample("testcard.yuv") + " -o - >/dev/full", 1,
+       "quill: standard output: cannot be written: No space left on device"},
+      {"smooth " + Sample("testcard.bmp") + " /dev/full", 1,
+       "quill: /dev/full: cannot be written: No space left on device"},
+      {"-v", 2, "quill: a subcommand is required"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);
@@ -206,9 +221,13 @@ TEST_F(Cli, HelpVersionAndQuiet) {
   EXPECT_EQ(unknown.status, 2);
   EXPECT_NE(unknown.err.find("QUILL32_VECTOR_LEVEL=fast: no such vector level"), std::string::npos);
   EXPECT_EQ(unknown.out, "");
+  // Quiet by default: -q and -v before or after the subcommand.
   for (const std::string& args :
        {"-q decode " + Sample("testcard.yuv") + " -o " + Path("a.png"),
-        "decode " + Sample("testcard.yuv") + " -o " + Path("b.png") + " -q"}) {
+        "decode " + Sample("testcard.yuv") + " -o " + Path("b.png") + " -q",
+        "decode " + Sample("testcard.yuv") + " " + Sample("busy.yuv") + " -d " + Path("c"),
+        "encode " + Sample("testcard.bmp") + " -o " + Path("c.yuv"),
+        "smooth " + Sample("testcard.bmp") + " " + Path("c.png")}) {
     const Result quiet = Quill(args);
     EXPECT_EQ(quiet.status, 0) << args;
     EXPECT_EQ(quiet.err, "") << args;
@@ -218,6 +237,28 @@ TEST_F(Cli, HelpVersionAndQuiet) {
     const Result r = Quill(std::string(sub) + " --help");
     EXPECT_EQ(r.status, 0) << sub;
     EXPECT_NE(r.out.find("Usage"), std::string::npos) << sub;
+    EXPECT_NE(r.out.find("-q,--quiet"), std::string::npos) << sub;
+    EXPECT_NE(r.out.find("-v,--verbose"), std::string::npos) << sub;
+  }
+  struct Case {
+    std::string args, line;
+  };
+  const Case verbose[] = {
+      {"-v decode " + Sample("testcard.yuv") + " -o " + Path("d.png"),
+       Sample("testcard.yuv") + " -> " + Path("d.png") + "\n"},
+      {"encode -v " + Sample("testcard.bmp") + " -o " + Path("d.yuv"),
+       Sample("testcard.bmp") + " -> " + Path("d.yuv") + ": quality step 0\n"},
+      {"combine -v " + Sample("testcard.bmp") + " " + Sample("busy.bmp") + " " + Path("d.bmp"),
+       Sample("testcard.bmp") + " + " + Sample("busy.bmp") + " -> " + Path("d.bmp") + "\n"},
+      // Too many jobs are lowered, with a note (4 per processor).
+      {"decode -j 4096 " + Sample("testcard.yuv") + " -o " + Path("e.png"),
+       "quill: note: -j 4096 lowered to " + std::to_string(4 * ::sysconf(_SC_NPROCESSORS_ONLN)) +
+           " (4 per processor; more only cost memory)\n"},
+  };
+  for (const auto& c : verbose) {
+    const Result r = Quill(c.args);
+    EXPECT_EQ(r.status, 0) << c.args;
+    EXPECT_EQ(r.err, c.line);
   }
 }
 

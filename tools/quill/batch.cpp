@@ -50,11 +50,11 @@ std::string Clock(double seconds) {
 
 }  // namespace
 
-Reporter::Reporter(std::size_t total, bool quiet, bool json)
+Reporter::Reporter(std::size_t total, bool progress, bool verbose, bool json)
     : total_(total),
-      quiet_(quiet),
+      verbose_(verbose),
       json_(json),
-      progress_(!quiet && total > 1 && ::isatty(2)),
+      progress_(progress && total > 1 && ::isatty(2)),
       start_(std::chrono::steady_clock::now()),
       last_draw_(start_) {
   if (json_) std::fputs("[\n", stdout);
@@ -86,8 +86,9 @@ void Reporter::PrintLocked(const Outcome& outcome) {
   // killed by SIGPIPE do.
   if ((outcome.failed && g_interrupted.load() != 0) || g_interrupted.load() == SIGPIPE) return;
   if (outcome.failed) ++failed_;
-  const bool notes = !quiet_ && !outcome.notes.empty();
-  if (!outcome.errors.empty() || notes || !outcome.report.empty()) ClearProgressLocked();
+  const bool notes = verbose_ && !outcome.notes.empty();
+  if (!outcome.errors.empty() || !outcome.warnings.empty() || notes || !outcome.report.empty())
+    ClearProgressLocked();
   if (!outcome.report.empty()) {
     if (json_) {
       if (!first_object_) std::fputs(",\n", stdout);
@@ -99,6 +100,7 @@ void Reporter::PrintLocked(const Outcome& outcome) {
     if (std::fflush(stdout) != 0 && errno == EPIPE) return InterruptBy(SIGPIPE);
   }
   for (const auto& e : outcome.errors) WriteLine(stderr, "quill: " + e);
+  for (const auto& w : outcome.warnings) WriteLine(stderr, w);
   if (notes)
     for (const auto& n : outcome.notes) WriteLine(stderr, n);
 }
@@ -124,15 +126,7 @@ void Reporter::Deliver(std::size_t index, Outcome outcome, bool counted) {
   DrawProgressLocked();
 }
 
-void Reporter::FailUnnumbered(const std::string& file, const std::string& problem) {
-  const std::lock_guard<std::mutex> lock(mutex_);
-  ++unnumbered_;
-  ++failed_;
-  ClearProgressLocked();
-  WriteLine(stderr, "quill: " + file + ": " + problem);
-}
-
-int Reporter::Finish(const std::string& noun) {
+int Reporter::Finish(std::size_t damaged) {
   const std::lock_guard<std::mutex> lock(mutex_);
   // Outcomes still waiting (an interrupted run) are printed as they are.
   for (auto& [index, outcome] : waiting_) PrintLocked(outcome);
@@ -141,13 +135,17 @@ int Reporter::Finish(const std::string& noun) {
   if (g_interrupted.load() == SIGPIPE) return 1;
   if (json_) std::fputs(first_object_ ? "]\n" : "\n]\n", stdout);
   std::fflush(stdout);
-  const std::size_t all = total_ + unnumbered_;
-  if (failed_ > 0) {
-    std::fprintf(stderr, "quill: %d of %zu %s%s failed\n", failed_, all, noun.c_str(),
-                 all == 1 ? "" : "s");
-    return 1;
+  const char* inputs = total_ == 1 ? "input" : "inputs";
+  if (failed_ > 0 && damaged > 0) {
+    std::fprintf(stderr, "quill: %d of %zu %s failed, %zu damaged\n", failed_, total_, inputs,
+                 damaged);
+  } else if (failed_ > 0) {
+    std::fprintf(stderr, "quill: %d of %zu %s failed\n", failed_, total_, inputs);
+  } else if (damaged > 0) {
+    std::fprintf(stderr, "quill: %zu of %zu %s damaged\n", damaged, total_,
+                 total_ == 1 ? "frame" : "frames");
   }
-  return 0;
+  return failed_ > 0 || damaged > 0 ? 1 : 0;
 }
 
 void CatchInterruptions() {

@@ -20,25 +20,27 @@ namespace quill::cli {
 // What one input came to.
 struct Outcome {
   bool failed = false;
-  std::vector<std::string> errors;  // to standard error whatever -q says
-  std::vector<std::string> notes;   // to standard error unless -q
-  std::string report;               // to standard output: a line, or a JSON object
+  std::vector<std::string> errors;    // to standard error always
+  std::vector<std::string> warnings;  // to standard error always (damage)
+  std::vector<std::string> notes;     // to standard error with -v ("X -> Y")
+  std::string report;                 // to standard output: a line, or a JSON object
 };
 
 class Reporter {
  public:
-  // `json`: reports are the objects of one JSON array.
-  Reporter(std::size_t total, bool quiet, bool json);
+  // `progress`: the progress line, drawn on a terminal only; `verbose`: the
+  // notes printed; `json`: reports are the objects of one JSON array.
+  Reporter(std::size_t total, bool progress, bool verbose, bool json);
   // Prints the outcome of input `index` once those before it are printed.
   // `counted`: Finished() already counted it in the progress.
   void Deliver(std::size_t index, Outcome outcome, bool counted = false);
   // Counts an input whose output is written but not yet in place.
   void Finished();
-  // An input that failed before it was numbered (the second field).
-  void FailUnnumbered(const std::string& file, const std::string& problem);
-  // Closes the JSON array, clears the progress line and prints the summary
-  // ("N of M inputs failed", with `noun` for "inputs"); the exit status.
-  int Finish(const std::string& noun);
+  // Closes the JSON array, clears the progress line and prints the summary:
+  // "N of M inputs failed", or with `damaged` frames that did not fail
+  // "N of M frames damaged", or both in one line; the exit status (1 when
+  // any input failed or was damaged).
+  int Finish(std::size_t damaged = 0);
   int failed() const { return failed_; }
 
  private:
@@ -47,8 +49,8 @@ class Reporter {
   void DrawProgressLocked();
 
   std::mutex mutex_;
-  std::size_t total_, unnumbered_ = 0, next_ = 0, done_ = 0;
-  bool quiet_, json_, progress_, drawn_ = false, first_object_ = true;
+  std::size_t total_, next_ = 0, done_ = 0;
+  bool verbose_, json_, progress_, drawn_ = false, first_object_ = true;
   int failed_ = 0;
   std::map<std::size_t, Outcome> waiting_;
   std::chrono::steady_clock::time_point start_, last_draw_;
@@ -72,5 +74,7 @@ void RunBatch(std::size_t count, int jobs, SyncMode sync, bool no_clobber,
 
 // The default for -j: the processors online.
 int OnlineProcessors();
+// The most jobs that help: beyond a few per processor they only cost memory.
+constexpr int kJobsPerProcessor = 4;
 
 }  // namespace quill::cli

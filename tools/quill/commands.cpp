@@ -122,7 +122,7 @@ bool EncodePicture(const Picture& picture, std::vector<std::uint8_t>& frame, std
     std::memcpy(GlobalLock(dib.get()), picture.dib.data(), kDib320);
     GlobalUnlock(dib.get());
   } else {
-    error = "is " + SizeText(picture) + "; pictures of 320x240 or 640x480 are taken";
+    error = "is " + SizeText(picture) + "; a frame holds 320x240: give --fit, --fill or --crop";
     return false;
   }
   HostBlock out(kFrameBytes);
@@ -131,6 +131,21 @@ bool EncodePicture(const Picture& picture, std::vector<std::uint8_t>& frame, std
     return false;
   }
   frame = out.Bytes(kFrameBytes);
+  return true;
+}
+
+bool FrameSizedPicture(const RgbImage& image, FitMode mode, Picture& picture, std::string& error) {
+  const bool frame_size = image.width == 320 && image.height == 240;
+  if (frame_size || (image.width == 640 && image.height == 480)) {
+    picture = ToPicture(image);
+    return true;
+  }
+  if (mode == FitMode::kNone) {
+    error = "is " + std::to_string(image.width) + "x" + std::to_string(image.height) +
+            "; a frame holds 320x240: give --fit, --fill or --crop";
+    return false;
+  }
+  picture = ToPicture(FitToFrame(image, mode));
   return true;
 }
 

@@ -29,6 +29,10 @@ bool DecodeFrame(const std::vector<std::uint8_t>& frame, const DecodeOptions& op
 // The frame of a 320x240 picture (640x480 is halved first); `quality_step` is
 // the frame's second byte.
 bool EncodePicture(const Picture& picture, std::vector<std::uint8_t>& frame, std::string& error);
+// The picture EncodePicture takes: 320x240 and 640x480 as they are (the
+// latter halved by the library), any other size brought to 320x240 by
+// `mode`; false without one.
+bool FrameSizedPicture(const RgbImage& image, FitMode mode, Picture& picture, std::string& error);
 bool SmoothPicture(Picture& picture, std::string& error);
 bool SharpenPicture(Picture& picture, std::string& error);
 bool SubsamplePicture(const Picture& in, Picture& out, std::string& error);

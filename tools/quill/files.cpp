@@ -25,6 +25,11 @@ namespace fs = std::filesystem;
 
 mode_t g_new_mode = 0644;
 
+// Hidden, beside the output, and short: a name derived from the output's
+// would pass NAME_MAX for outputs of 249 bytes or more. The process number
+// tells a later run whose it was.
+constexpr const char* kTemporaryPrefix = ".quill-";
+
 // Up to 64 outputs or 32 MiB wait for one durability round.
 constexpr std::size_t kBatchFiles = 64, kBatchBytes = std::size_t{32} << 20;
 
@@ -43,14 +48,14 @@ bool HasExtension(const fs::path& p, const std::vector<std::string>& extensions)
 }
 
 // Walks `folder` depth first, each folder's entries in name order.
-void Walk(const fs::path& folder, const std::string& root,
-          const std::vector<std::string>& extensions, std::vector<Input>& found) {
+void Walk(const fs::path& folder, const Input& top, const std::vector<std::string>& extensions,
+          std::vector<Input>& found, std::vector<std::string>& warnings) {
   std::error_code ec;
   fs::directory_iterator it(folder, ec), end;
   std::vector<fs::directory_entry> entries;
   for (; !ec && it != end; it.increment(ec)) entries.push_back(*it);
   if (ec) {
-    found.push_back({folder.string(), root, "cannot be walked: " + ec.message()});
+    found.push_back({folder.string(), top.root, top.under, "cannot be walked: " + ec.message()});
     return;
   }
   std::sort(entries.begin(), entries.end());
@@ -58,9 +63,13 @@ void Walk(const fs::path& folder, const std::string& root,
     if (e.path().filename().string().starts_with(".")) continue;
     std::error_code type_ec;
     if (e.is_directory(type_ec) && !e.is_symlink(type_ec)) {
-      Walk(e.path(), root, extensions, found);
-    } else if (e.is_regular_file(type_ec) && HasExtension(e.path(), extensions)) {
-      found.push_back({e.path().string(), root, ""});
+      Walk(e.path(), top, extensions, found, warnings);
+    } else if (!HasExtension(e.path(), extensions)) {
+      continue;
+    } else if (e.is_regular_file(type_ec)) {
+      found.push_back({e.path().string(), top.root, top.under, ""});
+    } else if (e.is_symlink(type_ec) && !fs::exists(e.path(), type_ec)) {
+      warnings.push_back("quill: " + e.path().string() + ": warning: a dangling link; skipped");
     }
   }
 }
@@ -95,6 +104,10 @@ int RenameNoReplace(const char* from, const char* to) {
 
 std::string DisplayName(const std::string& path) {
   return path == kStdio ? "standard input" : path;
+}
+
+std::string OutputName(const std::string& path) {
+  return path == kStdio ? "standard output" : path;
 }
 
 bool ReadInput(const std::string& path, std::size_t limit, std::vector<std::uint8_t>& bytes,
@@ -164,17 +177,49 @@ std::string SizeText(std::uint64_t size, bool cut_off, std::size_t limit) {
                  : "is " + std::to_string(size) + " bytes";
 }
 
+namespace {
+
+bool IsFolder(const std::string& arg) {
+  std::error_code ec;
+  return arg != kStdio && fs::is_directory(arg, ec);
+}
+
+// The name a folder is known by: "photos" for "photos", "photos/" or
+// "/home/me/photos"; the working folder's own for ".".
+std::string FolderName(const std::string& arg) {
+  std::error_code ec;
+  fs::path p = fs::absolute(arg, ec).lexically_normal();
+  if (!p.has_filename()) p = p.parent_path();
+  return p.filename().string();
+}
+
+std::string Joined(const std::vector<std::string>& words) {
+  std::string text;
+  for (const auto& w : words) text += (text.empty() ? "" : ", ") + w;
+  return text;
+}
+
+}  // namespace
+
 std::vector<Input> ExpandInputs(const std::vector<std::string>& args, bool recursive,
-                                const std::vector<std::string>& extensions) {
+                                const std::vector<std::string>& extensions,
+                                std::vector<std::string>& warnings) {
+  std::size_t folders = 0;
+  for (const auto& arg : args) folders += IsFolder(arg);
   std::vector<Input> inputs;
   for (const auto& arg : args) {
-    std::error_code ec;
-    if (arg == kStdio || !fs::is_directory(arg, ec)) {
-      inputs.push_back({arg, "", ""});
+    if (!IsFolder(arg)) {
+      inputs.push_back({arg, "", "", ""});
     } else if (!recursive) {
-      inputs.push_back({arg, "", "is a folder (give -r to walk it)"});
+      inputs.push_back({arg, "", "", "is a folder (give -r to walk it)"});
     } else {
-      Walk(arg, arg, extensions, inputs);
+      const bool contents_only = folders == 1 && arg.ends_with('/');
+      const Input top{arg, arg, contents_only ? "" : FolderName(arg), ""};
+      const std::size_t before = inputs.size();
+      Walk(arg, top, extensions, inputs, warnings);
+      if (inputs.size() == before)
+        warnings.push_back("quill: " + arg + ": warning: no input found in it (files ending in " +
+                           Joined(extensions) + ")");
     }
   }
   return inputs;
@@ -186,7 +231,44 @@ std::string OutputPath(const Input& input, const std::string& dir, const std::st
   if (dir.empty()) return (path.parent_path() / name).string();
   if (input.root.empty()) return (fs::path(dir) / name).string();
   const fs::path below = path.parent_path().lexically_relative(input.root);
-  return (fs::path(dir) / below / name).lexically_normal().string();
+  return (fs::path(dir) / input.under / below / name).lexically_normal().string();
+}
+
+bool IsStreamInput(const std::string& path) {
+  // /dev/fd/3 and /proc/self/fd/0 may name regular files, in folders that
+  // take no outputs.
+  if (path.starts_with("/dev/") || path.starts_with("/proc/")) return true;
+  struct stat st {};
+  return path != kStdio && ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) &&
+         !S_ISDIR(st.st_mode);
+}
+
+std::vector<std::string> RemoveStaleTemporaries(const std::string& folder) {
+  std::vector<std::string> removed;
+  std::error_code ec;
+  const auto hour_ago = fs::file_time_type::clock::now() - std::chrono::hours(1);
+  for (fs::directory_iterator it(folder.empty() ? "." : folder, ec), end; !ec && it != end;
+       it.increment(ec)) {
+    // Our temporaries are named .quill-PID-XXXXXX.
+    const std::string name = it->path().filename().string();
+    long pid = 0;
+    int length = 0;
+    if (!name.starts_with(kTemporaryPrefix) ||
+        std::sscanf(name.c_str() + std::strlen(kTemporaryPrefix), "%ld-%*6c%n", &pid, &length) !=
+            1 ||
+        std::strlen(kTemporaryPrefix) + static_cast<std::size_t>(length) != name.size() || pid <= 0)
+      continue;
+    std::error_code file_ec;
+    if (!it->is_regular_file(file_ec) || it->is_symlink(file_ec) ||
+        fs::last_write_time(it->path(), file_ec) > hour_ago || file_ec)
+      continue;
+    // A process of that number may be the one still writing it.
+    if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+    if (fs::remove(it->path(), file_ec))
+      removed.push_back("quill: " + it->path().string() + ": removed, a temporary that process " +
+                        std::to_string(pid) + " left over an hour ago");
+  }
+  return removed;
 }
 
 bool MakeFolder(const std::string& dir, std::string& error) {
@@ -219,9 +301,8 @@ void CaptureUmask() {
 void OutputBatch::Stage(const std::string& path, const std::uint8_t* data, std::size_t size,
                         Done done) {
   const std::string folder = FolderOf(path);
-  // Hidden, beside the output, and short: a name derived from the output's
-  // would pass NAME_MAX for outputs of 249 bytes or more.
-  std::string temp = (fs::path(folder) / ".quill-XXXXXX").string();
+  std::string temp =
+      (fs::path(folder) / (kTemporaryPrefix + std::to_string(::getpid()) + "-XXXXXX")).string();
   const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) {
     done(Status::kFailed, ErrnoText("cannot write into " + folder));
@@ -437,7 +518,7 @@ bool WriteStream(const std::string& path, const std::uint8_t* data, std::size_t 
     error = "is a terminal; refusing to write binary data to it";
   } else if (!(ok = WriteAll(fd, data, size))) {
     if (errno == EPIPE) InterruptBy(SIGPIPE);
-    error = ErrnoText(stdio ? "standard output cannot be written" : "cannot be written");
+    error = ErrnoText("cannot be written");
   }
   if (!stdio && ::close(fd) != 0 && ok) {
     ok = false;

@@ -48,19 +48,36 @@ std::string SizeText(std::uint64_t size, bool cut_off, std::size_t limit);
 // Expands folders among `args`: walked (sorted, hidden names skipped) for
 // files whose extension is one of `extensions` when `recursive`. `root` of
 // each input is the folder it was found under ("" for inputs named
-// directly). A folder without `recursive`, or one that cannot be walked, is
-// an input with its `error`, in its place, so that it is reported there.
+// directly); `under` is what its output keeps of that folder below -d, as
+// `cp -r` does: the folder's own name, unless it is the only folder and is
+// named with a trailing slash (its contents then go straight into DIR).
+// A folder without `recursive`, or one that cannot be walked, is an input
+// with its `error`, in its place, so that it is reported there. A folder
+// that holds no input, and a dangling link named like one, add a line to
+// `warnings`.
 struct Input {
   std::string path;
   std::string root;
+  std::string under;
   std::string error;
 };
 std::vector<Input> ExpandInputs(const std::vector<std::string>& args, bool recursive,
-                                const std::vector<std::string>& extensions);
+                                const std::vector<std::string>& extensions,
+                                std::vector<std::string>& warnings);
 
-// The output for an input: DIR/<path below its root>/<stem><ext> with a
-// folder, else next to the input.
+// The output for an input: DIR/<under>/<path below its root>/<stem><ext>
+// with a folder, else next to the input.
 std::string OutputPath(const Input& input, const std::string& dir, const std::string& ext);
+
+// Whether an input is a device, a pipe or a socket, or any file under /dev
+// or /proc: it has no folder to write an output beside, which therefore
+// goes to standard output.
+bool IsStreamInput(const std::string& path);
+
+// Removes from `folder` the temporaries that runs of this tool left there
+// (killed before they could remove them): only those older than an hour
+// whose process is no longer running. Returns a line for each removed.
+std::vector<std::string> RemoveStaleTemporaries(const std::string& folder);
 
 // Makes a folder and its parents; false with `error` when it cannot, or a
 // file of that name is in the way.
@@ -161,6 +178,8 @@ class OutputBatch {
 // pipe). "/dev/stdout" is taken as "-".
 bool IsStreamOutput(const std::string& path);
 std::string StdoutAsDash(const std::string& path);
+// The name an output is reported by ("standard output" for "-").
+std::string OutputName(const std::string& path);
 // Writes bytes to a stream output; false with `error` on a short write, or
 // when it is a terminal. A gone reader (EPIPE) interrupts the run.
 bool WriteStream(const std::string& path, const std::uint8_t* data, std::size_t size,

@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "files.h"
+#include "picture_readers.h"
 #include "png_writer.h"
 
 namespace quill::cli {
@@ -37,7 +38,7 @@ std::vector<std::uint8_t> DibHeader(int width, int height) {
   return header;
 }
 
-bool ParseBmp(const std::vector<std::uint8_t>& file, Picture& picture, std::string& error) {
+bool ParseBmp(const std::vector<std::uint8_t>& file, RgbImage& image, std::string& error) {
   if (file.size() < kFileHeader + kInfoHeader) {
     error = "is too short to be a BMP file";
     return false;
@@ -53,7 +54,7 @@ bool ParseBmp(const std::vector<std::uint8_t>& file, Picture& picture, std::stri
     error = "is not an uncompressed 24-bit BMP (only those are read)";
     return false;
   }
-  if (width <= 0 || height == 0 || width > 16384 || height > 16384 || height < -16384) {
+  if (width <= 0 || height == 0 || width > kMaxSide || height > kMaxSide || height < -kMaxSide) {
     error = "has an unusable size in its header";
     return false;
   }
@@ -63,49 +64,36 @@ bool ParseBmp(const std::vector<std::uint8_t>& file, Picture& picture, std::stri
     error = "is truncated: its pixel rows are missing";
     return false;
   }
-  picture.width = width;
-  picture.height = rows;
-  picture.dib = DibHeader(width, rows);
-  picture.dib.resize(kInfoHeader + 3 * static_cast<std::size_t>(width) * rows);
+  image.width = width;
+  image.height = rows;
+  image.rgb.resize(3 * static_cast<std::size_t>(width) * rows);
   for (int y = 0; y < rows; ++y) {
-    // Bottom-up in the DIB; a negative height stores rows top-down.
-    const int source = height < 0 ? rows - 1 - y : y;
-    std::memcpy(picture.dib.data() + kInfoHeader + 3 * static_cast<std::size_t>(width) * y,
-                file.data() + offset + stride * static_cast<std::size_t>(source),
-                3 * static_cast<std::size_t>(width));
+    // Bottom-up in the file, unless the height is negative.
+    const int source = height < 0 ? y : rows - 1 - y;
+    const std::uint8_t* bgr = file.data() + offset + stride * static_cast<std::size_t>(source);
+    std::uint8_t* rgb = &image.rgb[3 * static_cast<std::size_t>(width) * y];
+    for (int x = 0; x < width; ++x) {
+      rgb[3 * x] = bgr[3 * x + 2];
+      rgb[3 * x + 1] = bgr[3 * x + 1];
+      rgb[3 * x + 2] = bgr[3 * x];
+    }
   }
   return true;
 }
 
-bool ParsePng(const std::vector<std::uint8_t>& file, Picture& picture, std::string& error) {
-  png_image image;
-  std::memset(&image, 0, sizeof image);
-  image.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_memory(&image, file.data(), file.size())) {
-    error = std::string("is not a readable PNG (") + image.message + ")";
-    return false;
-  }
-  if (image.width > 16384 || image.height > 16384) {
-    png_image_free(&image);
-    error = "is larger than 16384 pixels on a side";
-    return false;
-  }
-  image.format = PNG_FORMAT_BGR;
-  const int width = static_cast<int>(image.width), height = static_cast<int>(image.height);
-  std::vector<std::uint8_t> pixels(PNG_IMAGE_SIZE(image));
-  // A negative row stride stores the rows bottom-up, as the DIB has them.
-  const auto stride = -static_cast<png_int_32>(PNG_IMAGE_ROW_STRIDE(image));
-  if (!png_image_finish_read(&image, nullptr, pixels.data(), stride, nullptr)) {
-    error = std::string("is a damaged PNG (") + image.message + ")";
-    png_image_free(&image);
-    return false;
-  }
-  picture.width = width;
-  picture.height = height;
-  picture.dib = DibHeader(width, height);
-  picture.dib.insert(picture.dib.end(), pixels.begin(), pixels.end());
-  return true;
+bool IsBmp(const std::uint8_t* head, std::size_t size) {
+  return size >= 2 && head[0] == 'B' && head[1] == 'M';
 }
+
+bool IsPng(const std::uint8_t* head, std::size_t size) {
+  return size >= 8 && png_sig_cmp(head, 0, 8) == 0;
+}
+
+bool IsPicture(const std::uint8_t* head, std::size_t size) {
+  return IsBmp(head, size) || IsPng(head, size) || IsPnm(head, size) || IsJpeg(head, size);
+}
+
+constexpr const char* kNotAPicture = "is not a picture (BMP, PNG, PPM, PGM, PAM or JPEG)";
 
 }  // namespace
 
@@ -121,19 +109,24 @@ bool FormatOfPath(const std::string& path, ImageFormat& format) {
     format = ImageFormat::kPng;
     return true;
   }
+  if (ext == ".ppm" || ext == ".pnm") {
+    format = ImageFormat::kPpm;
+    return true;
+  }
   return false;
 }
 
-bool ReadPicture(const std::string& path, Picture& picture, std::string& error) {
-  // A 16384 x 16384 BMP, the largest read, is 768 MiB; a PNG less.
+bool ReadImage(const std::string& path, RgbImage& image, std::string& error, FitMode mode) {
+  // A 16384 x 16384 BMP, the largest read, is 768 MiB; the other formats
+  // less (a plain PNM may be larger: it is refused).
   constexpr std::size_t kLimit = std::size_t{800} << 20;
   std::vector<std::uint8_t> file;
   std::uint64_t size = 0;
   bool cut_off = false;
-  // A stream that does not start as a BMP or a PNG is not read to its end.
+  // A stream that does not start as a picture is not read to its end.
   const HeadCheck head{8, [](const std::uint8_t* h, std::string& e) {
-                         if ((h[0] == 'B' && h[1] == 'M') || png_sig_cmp(h, 0, 8) == 0) return true;
-                         e = "is neither a BMP nor a PNG file";
+                         if (IsPicture(h, 8)) return true;
+                         e = kNotAPicture;
                          return false;
                        }};
   if (!ReadInput(path, kLimit, file, size, cut_off, error, head)) return false;
@@ -141,19 +134,58 @@ bool ReadPicture(const std::string& path, Picture& picture, std::string& error) 
     error = SizeText(size, cut_off, kLimit) + ", too large for a picture";
     return false;
   }
-  if (file.size() >= 2 && file[0] == 'B' && file[1] == 'M') return ParseBmp(file, picture, error);
-  if (file.size() >= 8 && png_sig_cmp(file.data(), 0, 8) == 0)
-    return ParsePng(file, picture, error);
-  error = "is neither a BMP nor a PNG file";
+  if (IsBmp(file.data(), file.size())) return ParseBmp(file, image, error);
+  if (IsPng(file.data(), file.size())) return ReadPng(file, image, error);
+  if (IsPnm(file.data(), file.size())) return ReadPnm(file, image, error);
+  if (IsJpeg(file.data(), file.size())) return ReadJpeg(file, mode, image, error);
+  error = kNotAPicture;
   return false;
+}
+
+bool ReadPicture(const std::string& path, Picture& picture, std::string& error) {
+  RgbImage image;
+  if (!ReadImage(path, image, error, FitMode::kNone)) return false;
+  picture = ToPicture(image);
+  return true;
 }
 
 bool LooksLikePicture(const std::string& path) {
   std::uint8_t head[8] = {};
   std::ifstream in(path, std::ios::binary);
   in.read(reinterpret_cast<char*>(head), sizeof head);
-  const std::streamsize n = in.gcount();
-  return (n >= 2 && head[0] == 'B' && head[1] == 'M') || (n == 8 && png_sig_cmp(head, 0, 8) == 0);
+  return IsPicture(head, static_cast<std::size_t>(in.gcount()));
+}
+
+Picture ToPicture(const RgbImage& image) {
+  Picture picture{image.width, image.height, DibHeader(image.width, image.height)};
+  const std::size_t row = 3 * static_cast<std::size_t>(image.width);
+  picture.dib.resize(kInfoHeader + row * image.height);
+  for (int y = 0; y < image.height; ++y) {
+    const std::uint8_t* rgb = &image.rgb[row * y];
+    std::uint8_t* bgr = &picture.dib[kInfoHeader + row * (image.height - 1 - y)];
+    for (std::size_t x = 0; x < row; x += 3) {
+      bgr[x] = rgb[x + 2];
+      bgr[x + 1] = rgb[x + 1];
+      bgr[x + 2] = rgb[x];
+    }
+  }
+  return picture;
+}
+
+RgbImage ToRgb(const Picture& picture) {
+  RgbImage image{picture.width, picture.height, {}};
+  const std::size_t row = 3 * static_cast<std::size_t>(picture.width);
+  image.rgb.resize(row * picture.height);
+  for (int y = 0; y < picture.height; ++y) {
+    const std::uint8_t* bgr = &picture.dib[kInfoHeader + row * (picture.height - 1 - y)];
+    std::uint8_t* rgb = &image.rgb[row * y];
+    for (std::size_t x = 0; x < row; x += 3) {
+      rgb[x] = bgr[x + 2];
+      rgb[x + 1] = bgr[x + 1];
+      rgb[x + 2] = bgr[x];
+    }
+  }
+  return image;
 }
 
 Picture MakePicture(int width, int height, std::vector<std::uint8_t> dib) {
@@ -162,6 +194,10 @@ Picture MakePicture(int width, int height, std::vector<std::uint8_t> dib) {
 
 bool PictureFile(const Picture& picture, ImageFormat format, int png_level,
                  std::vector<std::uint8_t>& file, std::string& error) {
+  if (format == ImageFormat::kPpm) {
+    file = PpmFile(ToRgb(picture));
+    return true;
+  }
   if (format == ImageFormat::kPng) {
     if (!WritePng(picture.dib.data() + kInfoHeader, picture.width, picture.height, png_level,
                   file)) {

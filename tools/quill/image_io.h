@@ -1,10 +1,15 @@
-// Pictures on disk: 24-bit BMP (our own reader and writer) and PNG (libpng).
-// In memory a picture is a packed DIB: 40-byte header, BGR rows bottom-up.
+// Pictures on disk: 24-bit BMP (our own reader and writer), PNG (libpng to
+// read, our own writer), PPM, PGM and PAM (our own), JPEG (libturbojpeg, read
+// only). In memory a picture is a packed DIB: 40-byte header, BGR rows
+// bottom-up; the readers' RGB rows (rgb_image.h) on the way.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "resize.h"
+#include "rgb_image.h"
 
 namespace quill::cli {
 
@@ -14,24 +19,31 @@ struct Picture {
   std::vector<std::uint8_t> dib;  // packed DIB, 40 + 3 * width * height bytes
 };
 
-enum class ImageFormat { kBmp, kPng };
+enum class ImageFormat { kBmp, kPng, kPpm };
 
-// The format an output path asks for by its extension (.bmp or .png, any
-// case); false when it is neither.
+// The format an output path asks for by its extension (.bmp, .png, .ppm or
+// .pnm, any case); false when it is none of them.
 bool FormatOfPath(const std::string& path, ImageFormat& format);
 
-// Reads a BMP or PNG file or "-" (told apart by content); on failure returns
-// false with `error` saying what is wrong.
+// Reads a picture file or "-", told apart by content: BMP, PNG, PNM or JPEG
+// (by the rules of picture_readers.h); `mode` lets a JPEG be decoded at a
+// DCT scale for the resize to come. On failure returns false with `error`
+// saying what is wrong.
+bool ReadImage(const std::string& path, RgbImage& image, std::string& error, FitMode mode);
 bool ReadPicture(const std::string& path, Picture& picture, std::string& error);
 
-// Whether a file begins as a BMP or a PNG does (false when unreadable).
+// Whether a file begins as a picture does (false when unreadable).
 bool LooksLikePicture(const std::string& path);
+
+Picture ToPicture(const RgbImage& image);
+RgbImage ToRgb(const Picture& picture);
 
 // A packed DIB of the given size made from it.
 Picture MakePicture(int width, int height, std::vector<std::uint8_t> dib);
 
-// The file of a picture: a BMP file header before the packed DIB, or a PNG
-// at `png_level` (see png_writer.h); false with `error` on failure.
+// The file of a picture: a BMP file header before the packed DIB, a PNG at
+// `png_level` (see png_writer.h) or a binary PPM; false with `error` on
+// failure.
 bool PictureFile(const Picture& picture, ImageFormat format, int png_level,
                  std::vector<std::uint8_t>& file, std::string& error);
 

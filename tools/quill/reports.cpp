@@ -8,6 +8,13 @@
 namespace quill::cli {
 namespace {
 
+// Bytes are written one way everywhere: 0x and two upper-case digits.
+std::string Hex(std::uint8_t byte) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%02X", byte);
+  return text;
+}
+
 std::string ProblemsJson(const FrameReport& r) {
   std::string text = "[";
   for (std::size_t i = 0; i < r.problems.size(); ++i)
@@ -42,12 +49,12 @@ std::string InfoText(const std::string& file, const FrameReport& r) {
   if (r.tag >= 0x20 && r.tag < 0x7F) {
     std::snprintf(tag, sizeof tag, "\"%c\"", r.tag);
   } else {
-    std::snprintf(tag, sizeof tag, "0x%02X", r.tag);
+    std::snprintf(tag, sizeof tag, "%s", Hex(r.tag).c_str());
   }
   std::ostringstream os;
   os << file << ": " << (r.tagged ? "tagged " : "legacy ") << tag << ", quality step "
-     << r.quality_step << ", bitstream ends at " << r.bitstream_end << ", frame sum 0x" << std::hex
-     << int{r.frame_sum} << std::dec;
+     << r.quality_step << ", bitstream ends at " << r.bitstream_end << ", frame sum "
+     << Hex(r.frame_sum);
   if (r.damaged()) {
     os << ", DAMAGED: " << Problems(r);
   } else {
