@@ -305,6 +305,8 @@ COMPARED = [(name, data, ()) for name, data, _ in READING if "ignored" not in na
      ("--crop",)),
     ("grey16_tall", lambda: flat(16, 0, u16(0x9ABC), width=100, height=1000), ("--fit",)),
     ("pnm_1000", lambda: pnm(b"P6", 1000, 300, 100, 1000), ()),
+    ("pnm_65535", lambda: pnm(b"P6", 65535, 0x8000, 0x1234, 0xFFFF), ()),
+    ("pnm_grey_65535", lambda: pnm(b"P5", 65535, 0x9ABC), ()),
     ("pnm_plain_15", lambda: pnm(b"P3", 15, 7, 0, 15, plain=True), ()),
     ("pnm_plain_grey_4095", lambda: pnm(b"P2", 4095, 2048, plain=True), ()),
 ]

@@ -178,7 +178,7 @@ int OnBlack(int c, int a) {
   return (c * a + 127) / 255;
 }
 int Scaled(int v, int maxval) {
-  return (v * 255 + maxval / 2) / maxval;
+  return maxval == 65535 ? v >> 8 : (v * 255 + maxval / 2) / maxval;
 }
 
 TEST_F(Pictures, EveryFormatReadsByTheSameRules) {

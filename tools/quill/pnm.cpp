@@ -1,7 +1,8 @@
 // Netpbm pictures: PGM and PPM, plain (P2, P3) and binary (P5, P6), and PAM
-// (P7) of depth 1 to 4 (grey, grey and alpha, RGB, RGB and alpha). Samples
-// of any maxval are scaled to 8 bits as (v * 255 + maxval / 2) / maxval,
-// which leaves maxval 255 as it is.
+// (P7) of depth 1 to 4 (grey, grey and alpha, RGB, RGB and alpha). 16-bit
+// samples (maxval 65535) give their top byte, as a 16-bit PNG's do; other
+// maxvals are scaled to 8 bits as (v * 255 + maxval / 2) / maxval, which
+// leaves maxval 255 as it is.
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -143,7 +144,7 @@ bool ReadSamples(const std::vector<std::uint8_t>& file, Header& h, const Layout&
       error = "has a sample above its maxval " + std::to_string(l.maxval);
       return false;
     }
-    out[i] = static_cast<std::uint8_t>((v * 255 + l.maxval / 2) / l.maxval);
+    out[i] = static_cast<std::uint8_t>(l.maxval == 65535 ? v >> 8 : (v * 255 + l.maxval / 2) / l.maxval);
   }
   return true;
 }
