@@ -16,7 +16,10 @@ int ReadFrameFile(HGLOBAL frame, LPCSTR path);
 int SavePictureFile(HGLOBAL dib, DWORD length, LPCSTR path);
 // Grids (legacy/free_mcu.cpp, legacy/grid_exports.cpp): grids are non-null.
 HGLOBAL FreeGrid(HGLOBAL grid, int rows, int columns);
-int DecodeToGrid(const std::uint8_t* frame, HGLOBAL* grid);
+// LPYUV2DIB: its result is 1 for kDecoded and 0 for either failure, which
+// hosts cannot tell apart; the layer can.
+enum class DecodeOutcome { kDecoded, kQualityStepRefused, kOutOfMemory };
+DecodeOutcome DecodeToGrid(const std::uint8_t* frame, HGLOBAL* grid);
 int ExpandGrid(const HGLOBAL* grid, HGLOBAL* out);
 int CombineGrids(const HGLOBAL* grid_a, const HGLOBAL* grid_b, HGLOBAL* out);
 void SharpenGrid(HGLOBAL grid, int rows);

@@ -23,7 +23,10 @@ int QUILL32_CALL Save2BMP(HGLOBAL dib, DWORD length, LPCSTR path) {
 
 int QUILL32_CALL LPYUV2DIB(const void* frame, HGLOBAL* grid) {
   if (frame == nullptr || grid == nullptr) return 0;
-  return quill::legacy::DecodeToGrid(static_cast<const std::uint8_t*>(frame), grid);
+  using quill::legacy::DecodeOutcome;
+  const DecodeOutcome outcome =
+      quill::legacy::DecodeToGrid(static_cast<const std::uint8_t*>(frame), grid);
+  return outcome == DecodeOutcome::kDecoded ? 1 : 0;
 }
 
 int QUILL32_CALL CompressBmp(HGLOBAL frame, HGLOBAL dib) {

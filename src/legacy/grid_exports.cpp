@@ -51,13 +51,13 @@ void WriteDibHeader(std::uint8_t* dib, std::int32_t width, std::int32_t height) 
 // Every MCU is left locked as the decoder always left them: once per luma
 // block and once for the chroma pass, and twice more on a legacy frame (by
 // the tone stretch).
-int DecodeToGrid(const std::uint8_t* frame, HGLOBAL* grid) {
+DecodeOutcome DecodeToGrid(const std::uint8_t* frame, HGLOBAL* grid) {
   const decode::FrameHeader header = decode::ReadFrameHeader(frame);
   ColourState& colours = SessionColours();
   // The kind and gains are set even for a frame then refused.
   colours = DecodedColours{header.tagged}.After(colours);
-  if (!header.Decodable()) return 0;
-  if (!AllocateDecodeGrid(grid)) return 0;
+  if (!header.Decodable()) return DecodeOutcome::kQualityStepRefused;
+  if (!AllocateDecodeGrid(grid)) return DecodeOutcome::kOutOfMemory;
   McuSamples slots[kGrid320x240.slots()];
   for (int i = 0; i < kGrid320x240.slots(); ++i) slots[i] = LockMcu(grid[i]);
   colours = decode::DecodeFrame(frame, header, slots, SessionKernels()).After(colours);
@@ -65,7 +65,7 @@ int DecodeToGrid(const std::uint8_t* frame, HGLOBAL* grid) {
   for (int i = 0; i < kGrid320x240.slots(); ++i) {
     for (int n = 0; n < more_locks; ++n) GlobalLock(grid[i]);
   }
-  return 1;
+  return DecodeOutcome::kDecoded;
 }
 
 // Every output slot gets a new MCU, or null when it cannot be allocated; an
