@@ -2,7 +2,7 @@
 // libturbojpeg compresses it at the highest quality whose JPEG fits 24,573
 // bytes (4:2:2, accurate DCT, bottom-up BGR), and the benchmark times side by
 // side our decode + render at 320x240 against tjDecompress2, our 640x480
-// road against four tjDecompress2 calls (the same output pixel rate), and
+// path against four tjDecompress2 calls (the same output pixel rate), and
 // our CompressBmp against tjCompress2 at that quality, on a picture that
 // fits at the first attempt, on a real photo (the coffee photo frame of
 // samples/photos decoded, which takes three attempts) and on a hard one.
@@ -17,19 +17,18 @@
 #include <turbojpeg.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <string>
 #include <vector>
 
-#include <cstdlib>
-
+#include "path640.h"
 #include "pictures.h"
 #include "quill32.h"
 #include "quill32_vector.h"
 #include "quill_api.h"
-#include "road.h"
 #include "vector_level.h"
 
 namespace {
@@ -185,9 +184,9 @@ void TheirDecode(benchmark::State& state, const Job& job, int times) {
   tjDestroy(tj);
 }
 
-void OursRoad(benchmark::State& state, const Job& job) {
+void OursPath640(benchmark::State& state, const Job& job) {
   HGLOBAL out = GlobalAlloc(GHND, 921640);
-  for (auto _ : state) benchmark::DoNotOptimize(RunRoad(job.frame.data(), out, true));
+  for (auto _ : state) benchmark::DoNotOptimize(RunPath640(job.frame.data(), out, true));
   GlobalFree(out);
 }
 
@@ -252,7 +251,7 @@ int main(int argc, char** argv) {
   add("new/rgb320-chelsea", [&](benchmark::State& s) { NewRgb(s, chelsea); });
   add("theirs/rgb320-chelsea", [&](benchmark::State& s) { TheirRgb(s, chelsea); });
   add("theirs/decode320", [&](benchmark::State& s) { TheirDecode(s, easy, 1); });
-  add("ours/road640", [&](benchmark::State& s) { OursRoad(s, easy); });
+  add("ours/path640", [&](benchmark::State& s) { OursPath640(s, easy); });
   add("theirs/decode320x4", [&](benchmark::State& s) { TheirDecode(s, easy, 4); });
   add("ours/encode-first-attempt", [&](benchmark::State& s) { OursEncode(s, easy); });
   add("theirs/encode-first-attempt", [&](benchmark::State& s) { TheirEncode(s, easy); });
@@ -277,8 +276,9 @@ int main(int argc, char** argv) {
       hard.jpeg.size());
   std::printf("attempts of our encoder: first-attempt %d, photo %d, hard %d\n", easy.attempts,
               photo.attempts, hard.attempts);
-  std::printf("JPEG quality nearest 24,576 bytes: astronaut %d (%zu bytes), chelsea %d (%zu bytes)\n",
-              astronaut.quality, astronaut.jpeg.size(), chelsea.quality, chelsea.jpeg.size());
+  std::printf(
+      "JPEG quality nearest 24,576 bytes: astronaut %d (%zu bytes), chelsea %d (%zu bytes)\n",
+      astronaut.quality, astronaut.jpeg.size(), chelsea.quality, chelsea.jpeg.size());
   const std::pair<const char*, const char*> pairs[] = {
       {"ours/decode320", "theirs/decode320"},
       {"new/rgb320", "theirs/rgb320"},
@@ -286,7 +286,7 @@ int main(int argc, char** argv) {
       {"new/rgb320-astronaut", "theirs/rgb320-astronaut"},
       {"ours/decode320-chelsea", "theirs/decode320-chelsea"},
       {"new/rgb320-chelsea", "theirs/rgb320-chelsea"},
-      {"ours/road640", "theirs/decode320x4"},
+      {"ours/path640", "theirs/decode320x4"},
       {"ours/encode-first-attempt", "theirs/encode-first-attempt"},
       {"ours/encode-photo", "theirs/encode-photo"},
       {"ours/encode-hard", "theirs/encode-hard"}};
