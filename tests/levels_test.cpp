@@ -5,11 +5,12 @@
 
 #include "encode/encoder.h"
 #include "host.h"
+#include "path640.h"
 #include "pictures.h"
 #include "quill32.h"
 #include "quill32_vector.h"
 #include "reference_blocks.h"
-#include "road.h"
+#include "session.h"
 #include "simd/kernels.h"
 
 namespace quill::test {
@@ -37,7 +38,7 @@ class AtLevel {
 };
 
 // What the library makes of each input at the level in effect: each frame
-// rendered at 320x240 and through the sharpened 640x480 road, each picture
+// rendered at 320x240 and through the sharpened 640x480 path, each picture
 // encoded into a block that held a fixed pattern.
 std::vector<std::vector<std::uint8_t>> Outputs(const std::vector<std::vector<std::uint8_t>>& frames,
                                                const std::vector<std::vector<std::uint8_t>>& dibs) {
@@ -51,7 +52,7 @@ std::vector<std::vector<std::uint8_t>> Outputs(const std::vector<std::vector<std
     FreeMCU(grid.get(), 30, 20);
     out.push_back(small.Bytes());
     out.back().push_back(static_cast<std::uint8_t>(decoded));
-    RunRoad(frame.data(), large.get(), true);
+    RunPath640(frame.data(), large.get(), true);
     out.push_back(large.Bytes());
   }
   for (const auto& dib : dibs) {
@@ -180,14 +181,16 @@ TEST(GatheredWriter, WritesAndCountsWhatTheBytewiseWriterWrites) {
     for (auto& x : a) x = static_cast<std::uint8_t>(rng());
     a[start] &= static_cast<std::uint8_t>(0xFF00 >> used);  // free low bits are 0
     b = a;
-    encode::BitWriter wa{a.data() + start, used, pred}, wb{b.data() + start, used, pred};
+    encode::BitWriter wa{a.data() + start, used, pred, &legacy::ShowMessage},
+        wb{b.data() + start, used, pred, &legacy::ShowMessage};
     messages = 0;
     const auto ra = encode::EncodeBlock(coef, wa, a.data() + 24575);
     const int messages_a = messages;
     messages = 0;
     std::uint64_t nonzero = 0;
     for (int k = 1; k < 64; ++k) nonzero |= std::uint64_t{other[k] != 0} << k;
-    const auto rb = encode::EncodeBlockGathered(other, nonzero, wb, b.data() + 24575);
+    const auto rb =
+        encode::EncodeBlockGathered(other, nonzero, wb, b.data() + 24575, legacy::SessionKernels());
     ASSERT_EQ(ra, rb) << trial;
     ASSERT_EQ(messages_a, messages) << trial;
     ASSERT_EQ(wa.dc_pred, wb.dc_pred) << trial;
