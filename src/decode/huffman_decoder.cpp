@@ -16,6 +16,9 @@
 #include "decode/huffman_decoder.h"
 
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "format/frame_format.h"
 
@@ -82,46 +85,58 @@ constexpr std::int32_t Extend(std::uint32_t b, int s) {
 }
 
 // AC codes that come with all their value bits within the first 10 bits:
-// the coefficient itself, ready. Example: 01 101... is run 0, size 2 with
-// value bits 10: the value 2 after 4 bits.
-struct FastAc {
-  std::uint8_t total;        // code and value bits; 0: take the Match path
-  std::uint8_t code_length;  // the code's bits alone
-  std::uint8_t run;
-  std::int16_t value;
-};
+// the coefficient itself, ready, packed in 32 bits so that one load gives
+// it all: bits 0-7 the code and value bits together (0: not such a code,
+// take the Match path), bits 8-15 the run, bits 16-31 the value. Example:
+// 01 10... is run 0, size 2 with value bits 10: the value 2 after 4 bits.
+constexpr std::uint32_t PackFastAc(int total, int run, std::int32_t value) {
+  return static_cast<std::uint32_t>(total) | static_cast<std::uint32_t>(run) << 8 |
+         static_cast<std::uint32_t>(value) << 16;
+}
+constexpr int FastTotal(std::uint32_t e) { return static_cast<int>(e & 0xFF); }
+constexpr int FastRun(std::uint32_t e) { return static_cast<int>(e >> 8 & 0xFF); }
+constexpr std::int32_t FastValue(std::uint32_t e) { return static_cast<std::int32_t>(e) >> 16; }
 
-constexpr std::array<FastAc, 1 << kAcLookBits> MakeFastAcTable() {
-  std::array<FastAc, 1 << kAcLookBits> table{};
+// The EOB (code 1010) is in the table too, as a run that leaves the block
+// at once: it takes its 4 bits and ends the block on the same path that
+// handles a block reaching position 64, whose EOB is read the same way.
+constexpr int kEobRun = 0xFF;
+
+constexpr std::array<std::uint32_t, 1 << kAcLookBits> MakeFastAcTable() {
+  std::array<std::uint32_t, 1 << kAcLookBits> table{};
   for (std::uint32_t p = 0; p < table.size(); ++p) {
     const Match m = kAcTable[p];
     const int size = m.symbol & 15;
+    if (m.length != 0 && m.symbol == 0) table[p] = PackFastAc(m.length, kEobRun, 0);
     if (m.length == 0 || size == 0 || m.length + size > kAcLookBits) continue;
     const std::uint32_t bits = (p >> (kAcLookBits - m.length - size)) & ((1u << size) - 1);
-    table[p] = {static_cast<std::uint8_t>(m.length + size), m.length,
-                static_cast<std::uint8_t>(m.symbol >> 4),
-                static_cast<std::int16_t>(Extend(bits, size))};
+    table[p] = PackFastAc(m.length + size, m.symbol >> 4, Extend(bits, size));
   }
   return table;
 }
 constexpr auto kFastAcTable = MakeFastAcTable();
-static_assert(kFastAcTable[0b0110100000].total == 4 && kFastAcTable[0b0110100000].value == 2);
-static_assert(kFastAcTable[0b0101000000].value == -2 && kFastAcTable[0b0100000000].value == -3);
+static_assert(FastTotal(kFastAcTable[0b0110100000]) == 4 &&
+              FastValue(kFastAcTable[0b0110100000]) == 2);
+static_assert(FastRun(kFastAcTable[0b1010000000]) == kEobRun);
+static_assert(FastValue(kFastAcTable[0b0101000000]) == -2 &&
+              FastValue(kFastAcTable[0b0100000000]) == -3);
 
-// The 64 bits at the reader's position; bits past the limit read as 0.
-inline std::uint64_t Window(const BitReader& r) {
-  const std::uint32_t byte = r.position >> 3;
+// The 64 bits at bit `position`; bits past the limit read as 0. Within the
+// limit one unaligned load does; only the last 7 bytes take the slow way.
+inline std::uint64_t Window(const std::uint8_t* bits, std::uint32_t limit,
+                            std::uint32_t position) {
+  const std::uint32_t byte = position >> 3;
   std::uint64_t w = 0;
-  if (byte + 8 <= r.limit) {
-    std::memcpy(&w, r.bits + byte, 8);
+  if (byte + 8 <= limit) [[likely]] {
+    std::memcpy(&w, bits + byte, 8);
     w = __builtin_bswap64(w);
   } else {
     for (std::uint32_t i = 0; i < 8; ++i) {
       w <<= 8;
-      if (byte < r.limit && i < r.limit - byte) w |= r.bits[byte + i];
+      if (byte < limit && i < limit - byte) w |= bits[byte + i];
     }
   }
-  return w << (r.position & 7);
+  return w << (position & 7);
 }
 
 // The top `n` (1..32) bits of `w` after skipping `skip`.
@@ -138,107 +153,152 @@ struct NoEvents {
   void Overrun() {}
 };
 
+// The DC of the block whose bits start at the top of `w`, updating
+// `dc_pred`; `taken` receives the bits it took.
 template <typename Events>
-inline std::int16_t DecodeDCWith(BitReader& reader, Events& events) {
-  const std::uint64_t w = Window(reader);
+inline std::int16_t DcOfWindow(std::uint64_t w, std::int32_t& dc_pred, int& taken,
+                               Events& events) {
   const Match m = kDcTable[w >> (64 - kDcLookBits)];
-  if (m.length == format::kDcGiveUpLength) {
-    reader.position += format::kDcGiveUpLength;
+  if (m.length == format::kDcGiveUpLength) [[unlikely]] {
+    taken = format::kDcGiveUpLength;
     events.Unmatched();
     return 0;
   }
   const int category = m.symbol;
-  reader.position += m.length + static_cast<std::uint32_t>(category);
-  if (category == 0) return static_cast<std::int16_t>(reader.dc_pred);
-  std::int32_t difference = Extend(Take(w, m.length, category), category);
-  if (difference == kDcDifferenceReadAs615) difference = 615;
-  reader.dc_pred = static_cast<std::int16_t>(reader.dc_pred + difference);
-  return static_cast<std::int16_t>(reader.dc_pred);
+  taken = m.length + category;
+  if (category != 0) {
+    std::int32_t difference = Extend(Take(w, m.length, category), category);
+    if (difference == kDcDifferenceReadAs615) [[unlikely]] difference = 615;
+    dc_pred = static_cast<std::int16_t>(dc_pred + difference);
+  }
+  return static_cast<std::int16_t>(dc_pred);
 }
 
-}  // namespace
-
-std::int16_t DecodeDC(BitReader& reader) {
-  NoEvents none;
-  return DecodeDCWith(reader, none);
-}
-
-namespace {
-
-// The AC decoding loop; `put(k, value)` receives each coefficient at zigzag
-// position k (1..63). Positions not put are 0.
-template <typename Put, typename Events = NoEvents>
-inline void DecodeCoefficients(BitReader& reader, Put put, Events&& events = Events{}) {
-  // The window holds at least 57 valid bits; a code and its value bits take
-  // at most 26 (an unmatched code 18), so it is read anew only once more than
-  // 31 of them have been taken.
-  std::uint64_t window = Window(reader);
+// One block: `put(k, value)` receives the DC (k = 0) and each AC coefficient
+// at its zigzag position k (1..63). Positions not put are 0. The reader's
+// position is kept in a register and a 64-bit window of the bits at it; the
+// window holds at least 57 valid bits, while a code and its value bits take
+// at most 26 (the DC 20, an unmatched code 18), so it is read anew only once
+// more than 31 of them have been taken.
+template <typename Put, typename Events>
+inline void DecodeBlockWith(BitReader& reader, Put&& put, Events& events) {
+  const std::uint8_t* const bits = reader.bits;
+  const std::uint32_t limit = reader.limit;
+  std::uint32_t position = reader.position;
+  std::uint64_t window = Window(bits, limit, position);
   int taken = 0;
-  int k = 1;
-  while (k < 64) {
+  put(0, DcOfWindow(window, reader.dc_pred, taken, events));
+
+  int k = 1;  // the next zigzag position; at most 64
+  for (;;) {
     if (taken > 31) {
-      reader.position += static_cast<std::uint32_t>(taken);
-      window = Window(reader);
+      position += static_cast<std::uint32_t>(taken);
+      window = Window(bits, limit, position);
       taken = 0;
     }
     const std::uint64_t w = window << taken;
-    const FastAc fast = kFastAcTable[w >> (64 - kAcLookBits)];
-    if (fast.total != 0) {
-      k += fast.run;
-      if (k > 63) {
-        taken += fast.code_length;
-        events.Overrun();
+    const std::uint32_t fast = kFastAcTable[w >> (64 - kAcLookBits)];
+    if (fast != 0) [[likely]] {
+      const int at = k + FastRun(fast);
+      if (at > 63) [[unlikely]] {
+        // An EOB, or the EOB of a block that reached position 64 (read
+        // whatever the code), or a run that overruns the block: then only
+        // its code is read before the block's 4 EOB bits.
+        if (k != 64 && FastRun(fast) != kEobRun) {
+          taken += kAcTable[w >> (64 - kAcLookBits)].length;
+          events.Overrun();
+        }
+        taken += 4;
         break;
       }
-      put(k, fast.value);
-      taken += fast.total;
-      ++k;
+      put(at, FastValue(fast));
+      taken += FastTotal(fast);
+      k = at + 1;
       continue;
+    }
+    if (k == 64) {  // the EOB of a block that reached position 63
+      taken += 4;
+      break;
     }
     Match m = kAcTable[w >> (64 - kAcLookBits)];
     if (m.length == 0) {
       m = Search(format::kAcLimits, format::kAcSymbols, format::kAcGiveUpLength, w);
       if (m.length == format::kAcGiveUpLength) {
-        reader.position += static_cast<std::uint32_t>(taken) + format::kAcGiveUpLength;
+        taken += format::kAcGiveUpLength;
         events.Unmatched();
-        return;  // no end-of-block bits follow an unmatched code
+        break;  // no end-of-block bits follow an unmatched code
       }
     }
     const int run = m.symbol >> 4;
     const int size = m.symbol & 15;
     taken += m.length;
     if (size > 0) {
-      k += run;
-      if (k > 63) {
+      const int at = k + run;
+      if (at > 63) {
         events.Overrun();
+        taken += 4;
         break;
       }
-      put(k, Extend(Take(w, m.length, size), size));
+      put(at, Extend(Take(w, m.length, size), size));
       taken += size;
-      ++k;
+      k = at + 1;
     } else if (run == 0) {
-      reader.position += static_cast<std::uint32_t>(taken);
-      return;  // EOB
+      break;  // EOB
     } else {
       k += 16;  // ZRL: the only other size-0 symbol
+      if (k >= 64) {
+        taken += 4;
+        break;
+      }
     }
   }
-  // The EOB that follows a block reaching position 64.
-  reader.position += static_cast<std::uint32_t>(taken) + 4;
+  reader.position = position + static_cast<std::uint32_t>(taken);
+}
+
+// The 128 bytes of a block set to 0 by 16-byte stores (a plain memset of
+// this size can become a slow string instruction).
+inline void ZeroBlock(std::int16_t block[64]) {
+#if defined(__SSE2__)
+  // Written out: as a loop the compiler makes it a memset again.
+  const __m128i zero = _mm_setzero_si128();
+  auto* out = reinterpret_cast<__m128i*>(block);
+  _mm_storeu_si128(out + 0, zero);
+  _mm_storeu_si128(out + 1, zero);
+  _mm_storeu_si128(out + 2, zero);
+  _mm_storeu_si128(out + 3, zero);
+  _mm_storeu_si128(out + 4, zero);
+  _mm_storeu_si128(out + 5, zero);
+  _mm_storeu_si128(out + 6, zero);
+  _mm_storeu_si128(out + 7, zero);
+#else
+  std::memset(block, 0, 64 * sizeof(std::int16_t));
+#endif
 }
 
 }  // namespace
 
+std::int16_t DecodeDC(BitReader& reader) {
+  NoEvents none;
+  int taken = 0;
+  const std::int16_t dc =
+      DcOfWindow(Window(reader.bits, reader.limit, reader.position), reader.dc_pred, taken, none);
+  reader.position += static_cast<std::uint32_t>(taken);
+  return dc;
+}
+
 std::uint64_t DecodeDequantizedBlock(std::int16_t block[64], BitReader& reader,
                                      const format::QuantTable& quant) {
-  std::memset(block, 0, 64 * sizeof(std::int16_t));
-  block[0] = static_cast<std::int16_t>(std::int32_t{DecodeDC(reader)} * quant[0]);
+  ZeroBlock(block);
   std::uint64_t put = 1;
-  DecodeCoefficients(reader, [&](int k, std::int32_t v) {
-    const int natural = format::kZigzagToNatural[k];
-    block[natural] = static_cast<std::int16_t>(v * quant[natural]);
-    put |= std::uint64_t{1} << k;
-  });
+  NoEvents none;
+  DecodeBlockWith(
+      reader,
+      [&](int k, std::int32_t v) {
+        const int natural = format::kZigzagToNatural[k];
+        block[natural] = static_cast<std::int16_t>(v * quant[natural]);
+        put |= std::uint64_t{1} << k;
+      },
+      none);
   return put;
 }
 
@@ -248,9 +308,7 @@ void CheckBlock(BitReader& reader, BlockCounts& counts) {
     void Unmatched() { ++counts.unmatched_codes; }
     void Overrun() { ++counts.overrunning_blocks; }
   } events{counts};
-  DecodeDCWith(reader, events);
-  DecodeCoefficients(
-      reader, [](int, std::int32_t) {}, events);
+  DecodeBlockWith(reader, [](int, std::int32_t) {}, events);
 }
 
 std::uint8_t RowsOfZigzag(std::uint64_t positions) {
