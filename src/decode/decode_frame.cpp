@@ -33,9 +33,7 @@ using BlockGroup = Block[kGroup];
 
 inline void DecodeGroup(BlockGroup blocks, BitReader& reader, const format::QuantTable& quant) {
   std::uint64_t positions[kGroup];
-  for (int b = 0; b < kGroup; ++b) {
-    positions[b] = DecodeDequantizedBlock(blocks[b], reader, quant);
-  }
+  DecodeDequantizedBlocks(blocks, kGroup, reader, quant, positions);
   simd::g_kernels.inverse_group(blocks, positions);
 }
 

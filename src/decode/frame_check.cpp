@@ -35,11 +35,11 @@ void CheckFrame(const std::uint8_t* frame, QuillFrameInfo& info) {
   BitReader reader{frame + format::kBitstreamOffset, format::kFrameBytes - format::kBitstreamOffset,
                    0, 0};
   BlockCounts counts;
-  for (int i = 0; i < kBlocksPerSection; ++i) CheckBlock(reader, counts);
+  CheckBlocks(reader, kBlocksPerSection, counts);
   info.luma_end = FrameOffset(reader.position);
   reader.position = static_cast<std::uint32_t>(format::ChromaStartBits(reader.position));
   reader.dc_pred = 0;
-  for (int i = 0; i < kBlocksPerSection; ++i) CheckBlock(reader, counts);
+  CheckBlocks(reader, kBlocksPerSection, counts);
   info.bitstream_end = FrameOffset(reader.position);
 
   info.unmatched_codes = counts.unmatched_codes;

@@ -78,53 +78,113 @@ static_assert(kDcTable[0].length == 2 && kDcTable[0].symbol == 0);  // 00: categ
 static_assert(kDcTable[511].length == format::kDcGiveUpLength);     // 111111111...
 static_assert(kAcTable[0b1010000000].length == 4 && kAcTable[0b1010000000].symbol == 0x00);
 
+// The top `n` (1..32) bits of `w` after skipping `skip`.
+constexpr std::uint32_t Take(std::uint64_t w, int skip, int n) {
+  return static_cast<std::uint32_t>((w << skip) >> (64 - n));
+}
+
 // Value of s bits b: b when its top bit is set, else b + 1 - 2^s.
 constexpr std::int32_t Extend(std::uint32_t b, int s) {
   return (b >> (s - 1)) != 0 ? static_cast<std::int32_t>(b)
                              : static_cast<std::int32_t>(b) + 1 - (1 << s);
 }
 
-// AC codes that come with all their value bits within the first 10 bits:
-// the coefficient itself, ready, packed in 32 bits so that one load gives
-// it all: bits 0-7 the code and value bits together (0: not such a code,
-// take the Match path), bits 8-15 the run, bits 16-31 the value. Example:
-// 01 10... is run 0, size 2 with value bits 10: the value 2 after 4 bits.
-constexpr std::uint32_t PackFastAc(int total, int run, std::int32_t value) {
-  return static_cast<std::uint32_t>(total) | static_cast<std::uint32_t>(run) << 8 |
-         static_cast<std::uint32_t>(value) << 16;
-}
-constexpr int FastTotal(std::uint32_t e) { return static_cast<int>(e & 0xFF); }
-constexpr int FastRun(std::uint32_t e) { return static_cast<int>(e >> 8 & 0xFF); }
-constexpr std::int32_t FastValue(std::uint32_t e) { return static_cast<std::int32_t>(e) >> 16; }
-
-// The EOB (code 1010) is in the table too, as a run that leaves the block
-// at once: it takes its 4 bits and ends the block on the same path that
-// handles a block reaching position 64, whose EOB is read the same way.
+// The fast table: the first kFastBits bits at the reader's position give,
+// in one 64-bit entry, the AC coefficient whose code and value bits lie
+// within them, ready, and when the bits after it hold a second whole one,
+// that one too (or the EOB after it). Fields:
+//   bits 0-7    the first's code and value bits; 0: no such code here
+//   bits 8-15   its run (kEobRun: the first code is the EOB)
+//   bits 16-23  the bits of both
+//   bits 24-31  the second's run + 1, its distance from the first; kNoSecond
+//               or kEobSecond (both beyond any block) when there is none
+//   bits 32-47  the first's value, bits 48-63 the second's
+// Example: 00 1 | 01 10 ... is run 0 value 1 after 3 bits, then run 0
+// value 2 after 7.
+constexpr int kFastBits = 11;
 constexpr int kEobRun = 0xFF;
+constexpr int kNoSecond = 0x80;
+constexpr int kEobSecond = 0x81;
 
-constexpr std::array<std::uint32_t, 1 << kAcLookBits> MakeFastAcTable() {
-  std::array<std::uint32_t, 1 << kAcLookBits> table{};
+struct FastAc {
+  int total, run, both, step;
+  std::int32_t value, second;
+};
+constexpr std::uint64_t Pack(const FastAc& f) {
+  return static_cast<std::uint64_t>(f.total) | static_cast<std::uint64_t>(f.run) << 8 |
+         static_cast<std::uint64_t>(f.both) << 16 | static_cast<std::uint64_t>(f.step) << 24 |
+         static_cast<std::uint64_t>(static_cast<std::uint16_t>(f.value)) << 32 |
+         static_cast<std::uint64_t>(static_cast<std::uint16_t>(f.second)) << 48;
+}
+constexpr int FirstBits(std::uint64_t e) {
+  return static_cast<int>(e & 0xFF);
+}
+constexpr int FirstRun(std::uint64_t e) {
+  return static_cast<int>(e >> 8 & 0xFF);
+}
+constexpr int BothBits(std::uint64_t e) {
+  return static_cast<int>(e >> 16 & 0xFF);
+}
+constexpr int SecondStep(std::uint64_t e) {
+  return static_cast<int>(e >> 24 & 0xFF);
+}
+constexpr std::int32_t FirstValue(std::uint64_t e) {
+  return static_cast<std::int16_t>(static_cast<std::uint16_t>(e >> 32));
+}
+constexpr std::int32_t SecondValue(std::uint64_t e) {
+  return static_cast<std::int16_t>(static_cast<std::uint16_t>(e >> 48));
+}
+
+// The coefficient (or EOB) whose code and value bits lie within the top
+// `known` bits of `bits` (a kFastBits-bit number): its (bits taken, run,
+// value), or bits taken 0 when there is none.
+constexpr FastAc ReadyCode(std::uint32_t bits, int known) {
+  const std::uint64_t window =
+      (std::uint64_t{bits} << (64 - kFastBits)) | (~0ull >> known);  // unknown bits: 1s
+  const Match m = Search(format::kAcLimits, format::kAcSymbols, format::kAcGiveUpLength, window);
+  const int size = m.symbol & 15;
+  if (m.length > known) return {};
+  if (m.symbol == 0) return {m.length, kEobRun, 0, 0, 0, 0};
+  if (size == 0 || m.length + size > known) return {};
+  const auto value_bits = static_cast<std::uint32_t>(Take(window, m.length, size));
+  return {m.length + size, m.symbol >> 4, 0, 0, Extend(value_bits, size), 0};
+}
+
+constexpr std::array<std::uint64_t, 1 << kFastBits> MakeFastAcTable() {
+  std::array<std::uint64_t, 1 << kFastBits> table{};
   for (std::uint32_t p = 0; p < table.size(); ++p) {
-    const Match m = kAcTable[p];
-    const int size = m.symbol & 15;
-    if (m.length != 0 && m.symbol == 0) table[p] = PackFastAc(m.length, kEobRun, 0);
-    if (m.length == 0 || size == 0 || m.length + size > kAcLookBits) continue;
-    const std::uint32_t bits = (p >> (kAcLookBits - m.length - size)) & ((1u << size) - 1);
-    table[p] = PackFastAc(m.length + size, m.symbol >> 4, Extend(bits, size));
+    FastAc first = ReadyCode(p, kFastBits);
+    if (first.total == 0) continue;
+    first.step = kNoSecond;
+    first.both = first.total;
+    if (first.run != kEobRun) {
+      const FastAc second =
+          ReadyCode((p << first.total) & ((1u << kFastBits) - 1), kFastBits - first.total);
+      if (second.total != 0) {
+        first.both = first.total + second.total;
+        first.step = second.run == kEobRun ? kEobSecond : second.run + 1;
+        first.second = second.value;
+      }
+    }
+    table[p] = Pack(first);
   }
   return table;
 }
 constexpr auto kFastAcTable = MakeFastAcTable();
-static_assert(FastTotal(kFastAcTable[0b0110100000]) == 4 &&
-              FastValue(kFastAcTable[0b0110100000]) == 2);
-static_assert(FastRun(kFastAcTable[0b1010000000]) == kEobRun);
-static_assert(FastValue(kFastAcTable[0b0101000000]) == -2 &&
-              FastValue(kFastAcTable[0b0100000000]) == -3);
+// 01 10 | 00 1 | ...: 2, then 1 at the next position.
+static_assert(FirstBits(kFastAcTable[0b01100010000]) == 4 &&
+              FirstValue(kFastAcTable[0b01100010000]) == 2 &&
+              BothBits(kFastAcTable[0b01100010000]) == 7 &&
+              SecondStep(kFastAcTable[0b01100010000]) == 1 &&
+              SecondValue(kFastAcTable[0b01100010000]) == 1);
+static_assert(FirstRun(kFastAcTable[0b10100000000]) == kEobRun);
+static_assert(SecondStep(kFastAcTable[0b00010100000]) == kEobSecond);  // -1, EOB
+static_assert(FirstValue(kFastAcTable[0b01010000000]) == -2 &&
+              FirstValue(kFastAcTable[0b01000000000]) == -3);
 
 // The 64 bits at bit `position`; bits past the limit read as 0. Within the
 // limit one unaligned load does; only the last 7 bytes take the slow way.
-inline std::uint64_t Window(const std::uint8_t* bits, std::uint32_t limit,
-                            std::uint32_t position) {
+inline std::uint64_t Window(const std::uint8_t* bits, std::uint32_t limit, std::uint32_t position) {
   const std::uint32_t byte = position >> 3;
   std::uint64_t w = 0;
   if (byte + 8 <= limit) [[likely]] {
@@ -139,11 +199,6 @@ inline std::uint64_t Window(const std::uint8_t* bits, std::uint32_t limit,
   return w << (position & 7);
 }
 
-// The top `n` (1..32) bits of `w` after skipping `skip`.
-inline std::uint32_t Take(std::uint64_t w, int skip, int n) {
-  return static_cast<std::uint32_t>((w << skip) >> (64 - n));
-}
-
 constexpr std::int32_t kDcDifferenceReadAs615 = -1022;
 
 // What the decoder met in a block, for the frame check; the decoding
@@ -156,8 +211,7 @@ struct NoEvents {
 // The DC of the block whose bits start at the top of `w`, updating
 // `dc_pred`; `taken` receives the bits it took.
 template <typename Events>
-inline std::int16_t DcOfWindow(std::uint64_t w, std::int32_t& dc_pred, int& taken,
-                               Events& events) {
+inline std::int16_t DcOfWindow(std::uint64_t w, std::int32_t& dc_pred, int& taken, Events& events) {
   const Match m = kDcTable[w >> (64 - kDcLookBits)];
   if (m.length == format::kDcGiveUpLength) [[unlikely]] {
     taken = format::kDcGiveUpLength;
@@ -168,52 +222,92 @@ inline std::int16_t DcOfWindow(std::uint64_t w, std::int32_t& dc_pred, int& take
   taken = m.length + category;
   if (category != 0) {
     std::int32_t difference = Extend(Take(w, m.length, category), category);
-    if (difference == kDcDifferenceReadAs615) [[unlikely]] difference = 615;
+    if (difference == kDcDifferenceReadAs615) [[unlikely]]
+      difference = 615;
     dc_pred = static_cast<std::int16_t>(dc_pred + difference);
   }
   return static_cast<std::int16_t>(dc_pred);
 }
 
-// One block: `put(k, value)` receives the DC (k = 0) and each AC coefficient
-// at its zigzag position k (1..63). Positions not put are 0. The reader's
-// position is kept in a register and a 64-bit window of the bits at it; the
-// window holds at least 57 valid bits, while a code and its value bits take
-// at most 26 (the DC 20, an unmatched code 18), so it is read anew only once
-// more than 31 of them have been taken.
-template <typename Put, typename Events>
-inline void DecodeBlockWith(BitReader& reader, Put&& put, Events& events) {
-  const std::uint8_t* const bits = reader.bits;
-  const std::uint32_t limit = reader.limit;
-  std::uint32_t position = reader.position;
-  std::uint64_t window = Window(bits, limit, position);
-  int taken = 0;
-  put(0, DcOfWindow(window, reader.dc_pred, taken, events));
+// The reader while it runs through a group of blocks, in registers: the
+// bit position of `window`'s first bit, and the bits of it already taken.
+// The window holds at least 57 valid bits, while a code and its value bits
+// take at most 26 (the DC 20, an unmatched code 18), so it is read anew only
+// once more than 31 of them have been taken.
+struct Cursor {
+  const std::uint8_t* bits;
+  std::uint32_t limit;
+  std::uint32_t position;
+  std::uint64_t window;
+  int taken;
+  std::int32_t dc_pred;
 
-  int k = 1;  // the next zigzag position; at most 64
-  for (;;) {
+  explicit Cursor(const BitReader& r)
+      : bits(r.bits),
+        limit(r.limit),
+        position(r.position),
+        window(Window(r.bits, r.limit, r.position)),
+        taken(0),
+        dc_pred(r.dc_pred) {}
+  void Refill() {
     if (taken > 31) {
       position += static_cast<std::uint32_t>(taken);
       window = Window(bits, limit, position);
       taken = 0;
     }
-    const std::uint64_t w = window << taken;
-    const std::uint32_t fast = kFastAcTable[w >> (64 - kAcLookBits)];
+  }
+  void Store(BitReader& r) const {
+    r.position = position + static_cast<std::uint32_t>(taken);
+    r.dc_pred = dc_pred;
+  }
+};
+
+// One block: `put(k, value)` receives the DC (k = 0) and each AC coefficient
+// at its zigzag position k (1..63). Positions not put are 0. Returns one
+// past the last position reached (at most 64): nothing beyond it was put.
+template <typename Put, typename Events>
+// Inlined into each group loop, so that the cursor stays in registers.
+[[gnu::always_inline]] inline int DecodeBlockWith(Cursor& c, Put&& put, Events& events) {
+  c.Refill();
+  int dc_taken = 0;
+  put(0, DcOfWindow(c.window << c.taken, c.dc_pred, dc_taken, events));
+  c.taken += dc_taken;
+
+  int k = 1;  // the next zigzag position; at most 64
+  for (;;) {
+    c.Refill();
+    const std::uint64_t w = c.window << c.taken;
+    int& taken = c.taken;
+    const std::uint64_t fast = kFastAcTable[w >> (64 - kFastBits)];
     if (fast != 0) [[likely]] {
-      const int at = k + FastRun(fast);
+      const int at = k + FirstRun(fast);
       if (at > 63) [[unlikely]] {
         // An EOB, or the EOB of a block that reached position 64 (read
         // whatever the code), or a run that overruns the block: then only
         // its code is read before the block's 4 EOB bits.
-        if (k != 64 && FastRun(fast) != kEobRun) {
+        if (k != 64 && FirstRun(fast) != kEobRun) {
           taken += kAcTable[w >> (64 - kAcLookBits)].length;
           events.Overrun();
         }
         taken += 4;
         break;
       }
-      put(at, FastValue(fast));
-      taken += FastTotal(fast);
+      put(at, FirstValue(fast));
+      const int second = at + SecondStep(fast);
+      if (second <= 63) {
+        put(second, SecondValue(fast));
+        taken += BothBits(fast);
+        k = second + 1;
+        continue;
+      }
+      // No second coefficient that stays in the block: the next lookup
+      // reads what follows, unless it is the EOB.
+      taken += FirstBits(fast);
       k = at + 1;
+      if (SecondStep(fast) == kEobSecond) {
+        taken += 4;
+        break;
+      }
       continue;
     }
     if (k == 64) {  // the EOB of a block that reached position 63
@@ -252,7 +346,7 @@ inline void DecodeBlockWith(BitReader& reader, Put&& put, Events& events) {
       }
     }
   }
-  reader.position = position + static_cast<std::uint32_t>(taken);
+  return k < 64 ? k : 64;  // a ZRL can take k past 64
 }
 
 // The 128 bytes of a block set to 0 by 16-byte stores (a plain memset of
@@ -286,29 +380,48 @@ std::int16_t DecodeDC(BitReader& reader) {
   return dc;
 }
 
-std::uint64_t DecodeDequantizedBlock(std::int16_t block[64], BitReader& reader,
-                                     const format::QuantTable& quant) {
-  ZeroBlock(block);
-  std::uint64_t put = 1;
+void DecodeDequantizedBlocks(std::int16_t (*blocks)[64], int count, BitReader& reader,
+                             const format::QuantTable& quant, std::uint64_t* positions) {
+  Cursor cursor(reader);
   NoEvents none;
-  DecodeBlockWith(
-      reader,
-      [&](int k, std::int32_t v) {
-        const int natural = format::kZigzagToNatural[k];
-        block[natural] = static_cast<std::int16_t>(v * quant[natural]);
-        put |= std::uint64_t{1} << k;
-      },
-      none);
-  return put;
+  for (int b = 0; b < count; ++b) {
+    std::int16_t* const block = blocks[b];
+    ZeroBlock(block);
+    const int end = DecodeBlockWith(
+        cursor,
+        [&](int k, std::int32_t v) {
+          const int natural = format::kZigzagToNatural[k];
+          block[natural] = static_cast<std::int16_t>(v * quant[natural]);
+        },
+        none);
+    positions[b] = ~std::uint64_t{0} >> (64 - end);
+  }
+  cursor.Store(reader);
 }
 
-void CheckBlock(BitReader& reader, BlockCounts& counts) {
+std::uint64_t DecodeDequantizedBlock(std::int16_t block[64], BitReader& reader,
+                                     const format::QuantTable& quant) {
+  std::uint64_t positions;
+  DecodeDequantizedBlocks(reinterpret_cast<std::int16_t(*)[64]>(block), 1, reader, quant,
+                          &positions);
+  return positions;
+}
+
+void CheckBlocks(BitReader& reader, int count, BlockCounts& counts) {
   struct Counting {
     BlockCounts& counts;
     void Unmatched() { ++counts.unmatched_codes; }
     void Overrun() { ++counts.overrunning_blocks; }
   } events{counts};
-  DecodeBlockWith(reader, [](int, std::int32_t) {}, events);
+  Cursor cursor(reader);
+  for (int b = 0; b < count; ++b)
+    DecodeBlockWith(
+        cursor, [](int, std::int32_t) {}, events);
+  cursor.Store(reader);
+}
+
+void CheckBlock(BitReader& reader, BlockCounts& counts) {
+  CheckBlocks(reader, 1, counts);
 }
 
 std::uint8_t RowsOfZigzag(std::uint64_t positions) {
