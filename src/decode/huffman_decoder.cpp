@@ -6,13 +6,21 @@
 // valid bits, while a code and its value bits take at most 16 + 10 = 26):
 //  - DC: the first 9 bits index a table of (length, category); the one
 //    prefix without a code (nine 1s) is the unmatched case, 11 bits.
-//  - AC: the first 10 bits index a table of (length, run/size) for the codes
-//    of up to 10 bits; longer prefixes run the bit-serial search on the
+//  - AC: the first 11 bits index a table that gives the coefficient ready
+//    when its code and value bits lie within them, and a second one (or the
+//    EOB) when that fits too. Other codes of up to 10 bits come from a table
+//    of (length, run/size); longer prefixes run the bit-serial search on the
 //    window, so its quirks hold exactly: 0xFF80 matches as the symbol before
 //    0xFF81 (run/size 7/2), and anything above 0xFFFE is unmatched after 18
 //    bits.
-// Both tables are derived at compile time from the format's MAXCODE and
+// The tables are derived at compile time from the format's MAXCODE and
 // LASTINDEX tables by that same search.
+//
+// The reader stays in registers through a group of blocks (DC predictor,
+// position and window). The window is one unaligned big-endian load while 8
+// bytes remain before the limit; that test costs one compare per refill
+// (about one in four lookups, off the chain of dependent loads), less than
+// copying each frame into a padded buffer would.
 #include "decode/huffman_decoder.h"
 
 #include <cstring>
