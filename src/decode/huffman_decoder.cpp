@@ -238,10 +238,12 @@ inline std::int16_t DcOfWindow(std::uint64_t w, std::int32_t& dc_pred, int& take
 }
 
 // The reader while it runs through a group of blocks, in registers: the
-// bit position of `window`'s first bit, and the bits of it already taken.
-// The window holds at least 57 valid bits, while a code and its value bits
-// take at most 26 (the DC 20, an unmatched code 18), so it is read anew only
-// once more than 31 of them have been taken.
+// bit position of the last window read, the bits taken since, and the
+// window shifted past them (its top bit is the next one). A window read
+// holds at least 57 valid bits, while a code and its value bits take at most
+// 26 (the DC 20, an unmatched code 18), so it is read anew only once more
+// than 31 of them have been taken. Shifting the window as bits are taken
+// keeps the count of bits off the path from one lookup to the next.
 struct Cursor {
   const std::uint8_t* bits;
   std::uint32_t limit;
@@ -264,6 +266,10 @@ struct Cursor {
       taken = 0;
     }
   }
+  void Skip(int n) {
+    window <<= n;
+    taken += n;
+  }
   void Store(BitReader& r) const {
     r.position = position + static_cast<std::uint32_t>(taken);
     r.dc_pred = dc_pred;
@@ -273,19 +279,18 @@ struct Cursor {
 // One block: `put(k, value)` receives the DC (k = 0) and each AC coefficient
 // at its zigzag position k (1..63). Positions not put are 0. Returns one
 // past the last position reached (at most 64): nothing beyond it was put.
-template <typename Put, typename Events>
 // Inlined into each group loop, so that the cursor stays in registers.
+template <typename Put, typename Events>
 [[gnu::always_inline]] inline int DecodeBlockWith(Cursor& c, Put&& put, Events& events) {
   c.Refill();
   int dc_taken = 0;
-  put(0, DcOfWindow(c.window << c.taken, c.dc_pred, dc_taken, events));
-  c.taken += dc_taken;
+  put(0, DcOfWindow(c.window, c.dc_pred, dc_taken, events));
+  c.Skip(dc_taken);
 
   int k = 1;  // the next zigzag position; at most 64
   for (;;) {
     c.Refill();
-    const std::uint64_t w = c.window << c.taken;
-    int& taken = c.taken;
+    const std::uint64_t w = c.window;
     const std::uint64_t fast = kFastAcTable[w >> (64 - kFastBits)];
     if (fast != 0) [[likely]] {
       const int at = k + FirstRun(fast);
@@ -294,62 +299,62 @@ template <typename Put, typename Events>
         // whatever the code), or a run that overruns the block: then only
         // its code is read before the block's 4 EOB bits.
         if (k != 64 && FirstRun(fast) != kEobRun) {
-          taken += kAcTable[w >> (64 - kAcLookBits)].length;
+          c.Skip(kAcTable[w >> (64 - kAcLookBits)].length);
           events.Overrun();
         }
-        taken += 4;
+        c.Skip(4);
         break;
       }
       put(at, FirstValue(fast));
       const int second = at + SecondStep(fast);
       if (second <= 63) {
         put(second, SecondValue(fast));
-        taken += BothBits(fast);
+        c.Skip(BothBits(fast));
         k = second + 1;
         continue;
       }
       // No second coefficient that stays in the block: the next lookup
       // reads what follows, unless it is the EOB.
-      taken += FirstBits(fast);
+      c.Skip(FirstBits(fast));
       k = at + 1;
       if (SecondStep(fast) == kEobSecond) {
-        taken += 4;
+        c.Skip(4);
         break;
       }
       continue;
     }
     if (k == 64) {  // the EOB of a block that reached position 63
-      taken += 4;
+      c.Skip(4);
       break;
     }
     Match m = kAcTable[w >> (64 - kAcLookBits)];
     if (m.length == 0) {
       m = Search(format::kAcLimits, format::kAcSymbols, format::kAcGiveUpLength, w);
       if (m.length == format::kAcGiveUpLength) {
-        taken += format::kAcGiveUpLength;
+        c.Skip(format::kAcGiveUpLength);
         events.Unmatched();
         break;  // no end-of-block bits follow an unmatched code
       }
     }
     const int run = m.symbol >> 4;
     const int size = m.symbol & 15;
-    taken += m.length;
+    c.Skip(m.length);
     if (size > 0) {
       const int at = k + run;
       if (at > 63) {
         events.Overrun();
-        taken += 4;
+        c.Skip(4);
         break;
       }
       put(at, Extend(Take(w, m.length, size), size));
-      taken += size;
+      c.Skip(size);
       k = at + 1;
     } else if (run == 0) {
       break;  // EOB
     } else {
       k += 16;  // ZRL: the only other size-0 symbol
       if (k >= 64) {
-        taken += 4;
+        c.Skip(4);
         break;
       }
     }
