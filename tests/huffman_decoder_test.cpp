@@ -19,6 +19,7 @@ struct SerialDecoder {
   const std::vector<std::uint8_t>& bytes;
   std::uint32_t position = 0;
   std::int32_t pred = 0;
+  int unmatched = 0, overruns = 0;  // what the frame check counts
 
   std::uint32_t Bits(int n) {
     std::uint32_t v = 0;
@@ -48,6 +49,7 @@ struct SerialDecoder {
   void Block(std::int16_t coef[64]) {
     const int category = Symbol(format::kDcLimits, format::kDcSymbols, format::kDcGiveUpLength);
     if (category < 0) {
+      ++unmatched;
       coef[0] = 0;
     } else if (category == 0) {
       coef[0] = static_cast<std::int16_t>(pred);
@@ -61,11 +63,17 @@ struct SerialDecoder {
     int k = 1;
     while (k < 64) {
       const int rs = Symbol(format::kAcLimits, format::kAcSymbols, format::kAcGiveUpLength);
-      if (rs < 0) return;
+      if (rs < 0) {
+        ++unmatched;
+        return;
+      }
       const int run = rs >> 4, size = rs & 15;
       if (size > 0) {
         k += run;
-        if (k > 63) break;
+        if (k > 63) {
+          ++overruns;
+          break;
+        }
         coef[k] = static_cast<std::int16_t>(Extend(Bits(size), size));
         ++k;
       } else if (run == 0) {
@@ -214,6 +222,63 @@ TEST(DecodeBlock, AgreesWithTheBitSerialDecoderOnRandomBits) {
       ASSERT_EQ(reader.dc_pred, serial.pred);
       for (int k = 0; k < 64; ++k) ASSERT_EQ(actual[k], expected[k]) << k;
     }
+  }
+}
+
+// Blocks read in groups come out as read one by one, each block's positions
+// cover every coefficient it holds (the inverse DCT skips the rest), and
+// the frame check counts and ends as the bit-serial decoder does.
+TEST(DecodeBlock, GroupsAndChecksAgreeWithSingleBlocksAndTheSerialDecoder) {
+  std::mt19937 rng(3535);
+  format::QuantTable quant;
+  for (auto& q : quant) q = static_cast<std::int16_t>(1 + rng() % 40);
+  constexpr int kBlocks = 48;
+  for (int trial = 0; trial < 200; ++trial) {
+    std::vector<std::uint8_t> bytes(32 + rng() % 1500);
+    const int bias = trial % 3;  // plain, mostly ones, mostly zeros
+    for (auto& b : bytes) {
+      b = static_cast<std::uint8_t>(rng());
+      if (bias == 1) b |= static_cast<std::uint8_t>(rng());
+      if (bias == 2) b &= static_cast<std::uint8_t>(rng());
+    }
+    const auto size = static_cast<std::uint32_t>(bytes.size());
+    SCOPED_TRACE(testing::Message() << "trial " << trial);
+
+    std::int16_t one[kBlocks][64], grouped[kBlocks][64];
+    std::uint64_t one_positions[kBlocks], group_positions[kBlocks];
+    BitReader after[kBlocks];
+    BitReader single{bytes.data(), size, 0, 0};
+    for (int b = 0; b < kBlocks; ++b) {
+      one_positions[b] = decode::DecodeDequantizedBlock(one[b], single, quant);
+      after[b] = single;
+      for (int i = 0; i < 64; ++i) {
+        if (one[b][i] != 0) {
+          ASSERT_NE(one_positions[b] >> format::kNaturalToZigzag[i] & 1, 0u);
+        }
+      }
+    }
+    BitReader group{bytes.data(), size, 0, 0};
+    for (int b = 0; b < kBlocks;) {
+      const int n = std::min(1 + static_cast<int>(rng() % 7), kBlocks - b);
+      decode::DecodeDequantizedBlocks(grouped + b, n, group, quant, group_positions + b);
+      b += n;
+      ASSERT_EQ(group.position, after[b - 1].position);
+      ASSERT_EQ(group.dc_pred, after[b - 1].dc_pred);
+    }
+    for (int b = 0; b < kBlocks; ++b) {
+      ASSERT_EQ(group_positions[b], one_positions[b]);
+      for (int i = 0; i < 64; ++i) ASSERT_EQ(grouped[b][i], one[b][i]);
+    }
+
+    SerialDecoder serial{bytes};
+    std::int16_t coef[64];
+    for (int b = 0; b < kBlocks; ++b) serial.Block(coef);
+    BitReader check{bytes.data(), size, 0, 0};
+    decode::BlockCounts counts;
+    decode::CheckBlocks(check, kBlocks, counts);
+    EXPECT_EQ(check.position, serial.position);
+    EXPECT_EQ(counts.unmatched_codes, serial.unmatched);
+    EXPECT_EQ(counts.overrunning_blocks, serial.overruns);
   }
 }
 

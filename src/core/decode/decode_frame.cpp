@@ -31,9 +31,7 @@ using BlockGroup = Block[kGroup];
 inline void DecodeGroup(BlockGroup blocks, BitReader& reader, const format::QuantTable& quant,
                         const simd::Kernels& k) {
   std::uint64_t positions[kGroup];
-  for (int b = 0; b < kGroup; ++b) {
-    positions[b] = DecodeDequantizedBlock(blocks[b], reader, quant);
-  }
+  DecodeDequantizedBlocks(blocks, kGroup, reader, quant, positions);
   k.inverse_group(blocks, positions);
 }
 

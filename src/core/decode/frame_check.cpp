@@ -4,6 +4,11 @@
 // nothing else, so it is safe from any thread.
 #include "decode/frame_check.h"
 
+#include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "decode/huffman_decoder.h"
 #include "format/frame_format.h"
 
@@ -19,6 +24,23 @@ std::uint32_t FrameOffset(std::uint32_t bits) {
   return end < format::kFrameBytes ? end : format::kFrameBytes;
 }
 
+// The 8-bit sum of the frame's bytes; on SSE2 sixteen bytes at a time (the
+// byte loop took a tenth of the check).
+std::uint8_t FrameSum(const std::uint8_t* frame) {
+  std::uint32_t sum = 0;
+  int i = 0;
+#if defined(__SSE2__)
+  __m128i sums = _mm_setzero_si128();
+  for (; i + 16 <= format::kFrameBytes; i += 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(frame + i));
+    sums = _mm_add_epi64(sums, _mm_sad_epu8(bytes, _mm_setzero_si128()));
+  }
+  sum = static_cast<std::uint32_t>(_mm_cvtsi128_si32(sums) + _mm_extract_epi16(sums, 4));
+#endif
+  for (; i < format::kFrameBytes; ++i) sum += frame[i];
+  return static_cast<std::uint8_t>(sum);
+}
+
 }  // namespace
 
 FrameReport CheckFrame(const std::uint8_t* frame) {
@@ -27,17 +49,16 @@ FrameReport CheckFrame(const std::uint8_t* frame) {
   info.tagged = format::IsTagged(info.tag);
   info.quality_step = frame[1];
   info.step_in_range = info.quality_step + (info.tagged ? 1 : 0) <= format::kMaxDecodeStep;
-  for (int i = 0; i < format::kFrameBytes; ++i)
-    info.frame_sum = static_cast<std::uint8_t>(info.frame_sum + frame[i]);
+  info.frame_sum = FrameSum(frame);
 
   BitReader reader{frame + format::kBitstreamOffset, format::kFrameBytes - format::kBitstreamOffset,
                    0, 0};
   BlockCounts counts;
-  for (int i = 0; i < kBlocksPerSection; ++i) CheckBlock(reader, counts);
+  CheckBlocks(reader, kBlocksPerSection, counts);
   info.luma_end = FrameOffset(reader.position);
   reader.position = static_cast<std::uint32_t>(format::ChromaStartBits(reader.position));
   reader.dc_pred = 0;
-  for (int i = 0; i < kBlocksPerSection; ++i) CheckBlock(reader, counts);
+  CheckBlocks(reader, kBlocksPerSection, counts);
   info.bitstream_end = FrameOffset(reader.position);
 
   info.unmatched_codes = counts.unmatched_codes;

@@ -30,11 +30,15 @@ std::int16_t DecodeDC(BitReader& reader);
 // One block: its DC (DecodeDC), then zigzag positions 1..63 (an unmatched
 // code consumes 18 bits and ends the block; a block that runs to position 64
 // is followed by 4 bits of EOB, which are consumed), in natural order, each
-// multiplied by its step (16-bit wrap). Returns the
-// zigzag positions that may hold non-zero values (bit k for position k, bit
-// 0 always); the others are 0.
+// multiplied by its step (16-bit wrap). Returns the zigzag positions that
+// may hold non-zero values (bit k for position k): those up to the last one
+// the block reached; the others are 0.
 std::uint64_t DecodeDequantizedBlock(std::int16_t block[64], BitReader& reader,
                                      const format::QuantTable& quant);
+// `count` consecutive blocks as DecodeDequantizedBlock reads them, with the
+// reader kept in registers from one to the next; positions[b] for blocks[b].
+void DecodeDequantizedBlocks(std::int16_t (*blocks)[64], int count, BitReader& reader,
+                             const format::QuantTable& quant, std::uint64_t* positions);
 // What the frame check counts while it reads blocks as DecodeDequantizedBlock
 // does: codes that match nothing (the DC's, and the AC code that ends the
 // block) and blocks whose runs pass position 63.
@@ -44,6 +48,8 @@ struct BlockCounts {
 };
 // Reads one block as DecodeDequantizedBlock does (reader.dc_pred too), counting into `counts`.
 void CheckBlock(BitReader& reader, BlockCounts& counts);
+// `count` consecutive blocks as CheckBlock reads them.
+void CheckBlocks(BitReader& reader, int count, BlockCounts& counts);
 // The rows (bit r for row r) that hold any of the zigzag positions given.
 std::uint8_t RowsOfZigzag(std::uint64_t positions);
 
