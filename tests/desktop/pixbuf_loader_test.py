@@ -5,6 +5,7 @@ is in the options; what is no frame fails; GIO names frames by their .yuv
 name; the thumbnailer and Eye of GNOME open a frame.
 
 Usage: pixbuf_loader_test.py LOADER QUILL QUERY_LOADERS SOURCE_DIR OUT_DIR
+LOADER "installed": the system's caches, as the Debian package left them.
 """
 import hashlib
 import os
@@ -19,17 +20,23 @@ loader, quill, query_loaders, source, out_dir = sys.argv[1:6]
 work = tempfile.mkdtemp(prefix="quill32-pixbuf-")
 os.makedirs(out_dir, exist_ok=True)
 
-# The private cache and MIME database, before GdkPixbuf first reads them.
-system_loaders = os.path.join(os.path.dirname(query_loaders), "2.10.0", "loaders")
-modules = [os.path.join(system_loaders, m) for m in sorted(os.listdir(system_loaders))] + [loader]
-cache = os.path.join(work, "loaders.cache")
-with open(cache, "w") as f:
-    subprocess.run([query_loaders, *modules], stdout=f, check=True)
-os.makedirs(os.path.join(work, "mime", "packages"))
-shutil.copy(os.path.join(source, "desktop", "quill32.xml"), os.path.join(work, "mime", "packages"))
-os.environ["GDK_PIXBUF_MODULE_FILE"] = cache
-os.environ["XDG_DATA_DIRS"] = work + ":" + os.environ.get("XDG_DATA_DIRS", "/usr/local/share:/usr/share")
-subprocess.run(["update-mime-database", os.path.join(work, "mime")], check=True)
+
+def private_caches():
+    """The private cache and MIME database, before GdkPixbuf first reads them."""
+    system_loaders = os.path.join(os.path.dirname(query_loaders), "2.10.0", "loaders")
+    modules = [os.path.join(system_loaders, m) for m in sorted(os.listdir(system_loaders))] + [loader]
+    cache = os.path.join(work, "loaders.cache")
+    with open(cache, "w") as f:
+        subprocess.run([query_loaders, *modules], stdout=f, check=True)
+    os.makedirs(os.path.join(work, "mime", "packages"))
+    shutil.copy(os.path.join(source, "desktop", "quill32.xml"), os.path.join(work, "mime", "packages"))
+    os.environ["GDK_PIXBUF_MODULE_FILE"] = cache
+    os.environ["XDG_DATA_DIRS"] = work + ":" + os.environ.get("XDG_DATA_DIRS", "/usr/local/share:/usr/share")
+    subprocess.run(["update-mime-database", os.path.join(work, "mime")], check=True)
+
+
+if loader != "installed":
+    private_caches()
 
 import gi  # noqa: E402
 
