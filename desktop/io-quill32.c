@@ -39,7 +39,7 @@ static gboolean fail(GError** error, int code, const char* message) {
 }
 
 static gboolean fail_status(GError** error, int status) {
-  int code = status == QUILL_ERROR_NO_MEMORY ? GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY
+  int code = status == QUILL_E_NO_MEMORY ? GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY
                                              : GDK_PIXBUF_ERROR_CORRUPT_IMAGE;
   g_set_error(error, GDK_PIXBUF_ERROR, code, "QUILL32 frame: %s", quill_strerror(status));
   return FALSE;
