@@ -37,6 +37,9 @@ if [ "${1:-}" = "--tests" ]; then
   packages+=(debhelper lintian dpkg-dev fakeroot pkgconf man-db googletest)
   # python3-quill32 (pybuild; the Python packages below give the rest)
   packages+=(dh-python)
+  # the gdk-pixbuf loader and its tests: GdkPixbuf through python3-gi, the
+  # thumbnailer, Eye of GNOME on a virtual X server
+  packages+=(libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info python3-gi gir1.2-gdkpixbuf-2.0 xvfb eog)
   # the Python package: its build, its dependencies, its tests
   packages+=(python3-dev python3-venv python3-setuptools python3-wheel python3-pybind11 python3-numpy
     python3-pil python3-dask python3-distributed python3-pytest)

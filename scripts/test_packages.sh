@@ -179,7 +179,7 @@ git ls-files -z --cached --others --exclude-standard |
   { tail -n 40 "$work/deb/build.log" >&2; fail "dpkg-buildpackage failed (log: $work/deb/build.log)"; }
 arch=$(dpkg --print-architecture)
 debs=()
-for p in "libquill32-$major" libquill32-dev libquill1 libquill-dev quill python3-quill32; do
+for p in "libquill32-$major" libquill32-dev libquill1 libquill-dev quill python3-quill32 quill32-pixbuf-loader; do
   deb=$work/deb/${p}_${version}_$arch.deb
   [ -f "$deb" ] || fail "not built: $deb"
   debs+=("$deb")
@@ -203,13 +203,13 @@ else
 fi
 
 installed_before=()
-for p in "libquill32-$major" libquill32-dev libquill1 libquill-dev quill python3-quill32; do
+for p in "libquill32-$major" libquill32-dev libquill1 libquill-dev quill python3-quill32 quill32-pixbuf-loader; do
   dpkg -s "$p" >/dev/null 2>&1 && installed_before+=("$p")
 done
 remove_packages() {
   if [ ${#installed_before[@]} -eq 0 ]; then
-    $sudo dpkg -r python3-quill32 quill libquill-dev libquill1 libquill32-dev "libquill32-$major" \
-      >/dev/null
+    $sudo dpkg -r quill32-pixbuf-loader python3-quill32 quill libquill-dev libquill1 libquill32-dev \
+      "libquill32-$major" >/dev/null
   fi
 }
 trap remove_packages EXIT
@@ -253,4 +253,12 @@ if got.shape != want.shape or not numpy.array_equal(got, want):
     sys.exit("quill32.decode differs from quill decode on the test card")
 print("python3-quill32 %s: quill32.decode equals quill decode on the test card" % quill32.__version__)
 ' "$frame" "$root/$work/consumer-deb/testcard.bmp") || fail "python3-quill32: the installed module failed"
+# The loader as the package leaves it: gdk-pixbuf's and shared-mime-info's
+# triggers have refreshed the system caches; GdkPixbuf, the thumbnailer and
+# Eye of GNOME open frames (screenshot in the build).
+/usr/bin/python3 tests/desktop/pixbuf_loader_test.py installed "$(command -v quill)" \
+  "$(pkg-config --variable=gdk_pixbuf_query_loaders gdk-pixbuf-2.0)" "$root" "$root/$work/desktop-shots" \
+  >"$work/deb/pixbuf.log" 2>&1 || { cat "$work/deb/pixbuf.log" >&2; fail "quill32-pixbuf-loader: frames do not open"; }
+echo "quill32-pixbuf-loader: $(grep -c '^ok: ' "$work/deb/pixbuf.log") checks passed with the system's caches;" \
+  "Eye of GNOME's screenshot: $work/desktop-shots/eog.png"
 echo "Debian packages: $((SECONDS - start)) s"
