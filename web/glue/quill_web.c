@@ -1,0 +1,60 @@
+/* The page's entry points into the codec: a thin layer over quill.h that
+ * keeps the structures on this side, so that the JavaScript side passes only
+ * numbers and addresses in the module's memory. Each worker has its own
+ * module instance, so the static report below is never shared. */
+#include <emscripten/emscripten.h>
+#include <stddef.h>
+#include <stdint.h>
+#include <stdlib.h>
+
+#include "quill/quill.h"
+
+/* What the last inspection found; read by the page through qw_report_*. */
+static struct {
+  quill_frame_info info;
+  char damage[512];
+} report;
+
+EMSCRIPTEN_KEEPALIVE quill* qw_new(void) { return quill_new(NULL); }
+
+EMSCRIPTEN_KEEPALIVE void* qw_alloc(size_t bytes) { return malloc(bytes); }
+EMSCRIPTEN_KEEPALIVE void qw_release(void* p) { free(p); }
+
+/* Inspects a frame; its kind, quality step and damage are then read with the
+ * qw_report_* calls. Returns a status of quill.h. */
+EMSCRIPTEN_KEEPALIVE int qw_inspect(const void* frame, size_t frame_len) {
+  report.damage[0] = '\0';
+  const int status = quill_inspect(frame, frame_len, &report.info);
+  if (status == QUILL_OK && report.info.damage != 0)
+    quill_damage_str(&report.info, report.damage, sizeof report.damage);
+  return status;
+}
+
+EMSCRIPTEN_KEEPALIVE int qw_report_tagged(void) { return report.info.tagged != 0; }
+EMSCRIPTEN_KEEPALIVE int qw_report_quality_step(void) { return report.info.quality_step; }
+EMSCRIPTEN_KEEPALIVE unsigned qw_report_damage(void) { return report.info.damage; }
+EMSCRIPTEN_KEEPALIVE const char* qw_report_damage_text(void) { return report.damage; }
+
+/* Decodes a frame (and, at 640x480, an optional second field) into
+ * width x height RGBA pixels, rows top-down without padding. */
+EMSCRIPTEN_KEEPALIVE int qw_decode(quill* q, const void* frame, const void* field2, int width,
+                                   int sharpen, void* rgba) {
+  const int height = width == 640 ? 480 : 240;
+  const quill_decode_options options = {
+      .width = width, .height = height, .sharpen = sharpen,
+      .field2 = field2, .field2_len = field2 != NULL ? QUILL_FRAME_BYTES : 0};
+  const size_t stride = (size_t)width * 4;
+  return quill_decode(q, frame, QUILL_FRAME_BYTES, &options, rgba, stride * height,
+                      (ptrdiff_t)stride, QUILL_RGBA8, NULL);
+}
+
+/* Encodes width x height RGBA pixels (320x240, or 640x480 halved first) into
+ * a frame; the quality step it took is then qw_encoded_quality_step(). */
+static quill_encode_info encoded;
+EMSCRIPTEN_KEEPALIVE int qw_encode(quill* q, const void* rgba, int width, int height, void* frame) {
+  return quill_encode(q, rgba, width, height, (ptrdiff_t)width * 4, QUILL_RGBA8, frame,
+                      QUILL_FRAME_BYTES, &encoded);
+}
+EMSCRIPTEN_KEEPALIVE int qw_encoded_quality_step(void) { return encoded.quality_step; }
+
+EMSCRIPTEN_KEEPALIVE const char* qw_strerror(int status) { return quill_strerror(status); }

@@ -1,0 +1,153 @@
+// A decoding worker: owns one instance of the codec module and answers the
+// page's requests one at a time, so the page itself never waits on the codec.
+// Requests: {id, op, ...}; replies: {id, ok, ...} or {id, ok: false, error}.
+'use strict';
+importScripts('quill_web.js', 'zip.js');
+
+const FRAME_BYTES = 24576;
+const THUMB_WIDTH = 160, THUMB_HEIGHT = 120;
+// Statuses of quill.h that mean "this frame's quality step is not decodable".
+const NOT_DECODABLE = 3;
+
+let codec = null;  // {module, context, frame, field2, pixels}: buffers in the module's memory
+
+async function openCodec() {
+  const module = await createQuillModule();
+  codec = {
+    module,
+    context: module._qw_new(),
+    frame: module._qw_alloc(FRAME_BYTES),
+    field2: module._qw_alloc(FRAME_BYTES),
+    pixels: module._qw_alloc(640 * 480 * 4),
+  };
+  if (!codec.context || !codec.frame || !codec.field2 || !codec.pixels)
+    throw new Error('the codec could not be started (out of memory)');
+}
+const ready = openCodec();
+
+// A frame's bytes from a File, a Blob or bytes; the size is checked before
+// anything is read, so a large file is never loaded.
+async function frameBytes(source) {
+  const size = source.size !== undefined ? source.size : source.byteLength;
+  if (size !== FRAME_BYTES) throw new Error(`is ${size} bytes; a frame is exactly ${FRAME_BYTES} bytes`);
+  const bytes = source instanceof Blob ? new Uint8Array(await source.arrayBuffer()) : source;
+  return bytes;
+}
+
+function inspect(bytes) {
+  const m = codec.module;
+  m.HEAPU8.set(bytes, codec.frame);
+  const status = m._qw_inspect(codec.frame, FRAME_BYTES);
+  if (status !== 0) throw new Error(m.UTF8ToString(m._qw_strerror(status)));
+  return {
+    kind: m._qw_report_tagged() ? 'tagged' : 'legacy',
+    step: m._qw_report_quality_step(),
+    damage: m._qw_report_damage(),
+    damageText: m.UTF8ToString(m._qw_report_damage_text()),
+  };
+}
+
+// Decodes the frame already in codec.frame (and the second field, when
+// given) into a fresh ImageData.
+function decode(step, field2, width, sharpen) {
+  const m = codec.module;
+  let field2Address = 0;
+  if (field2) {
+    m.HEAPU8.set(field2, codec.field2);
+    field2Address = codec.field2;
+  }
+  const status = m._qw_decode(codec.context, codec.frame, field2Address, width, sharpen ? 1 : 0,
+                              codec.pixels);
+  if (status === NOT_DECODABLE)
+    throw new Error(`cannot be decoded: its quality step ${step} is out of range`);
+  if (status !== 0) throw new Error('cannot be decoded: ' + m.UTF8ToString(m._qw_strerror(status)));
+  const height = width === 640 ? 480 : 240;
+  const rgba = new Uint8ClampedArray(m.HEAPU8.buffer, codec.pixels, width * height * 4);
+  return new ImageData(new Uint8ClampedArray(rgba), width, height);
+}
+
+function canvasOf(image) {
+  const canvas = new OffscreenCanvas(image.width, image.height);
+  canvas.getContext('2d').putImageData(image, 0, 0);
+  return canvas;
+}
+
+async function thumbnail(image) {
+  const small = new OffscreenCanvas(THUMB_WIDTH, THUMB_HEIGHT);
+  const context = small.getContext('2d');
+  context.imageSmoothingQuality = 'medium';
+  context.drawImage(canvasOf(image), 0, 0, THUMB_WIDTH, THUMB_HEIGHT);
+  // A small JPEG: some 5 KB a frame, so thousands of thumbnails stay small.
+  return small.convertToBlob({type: 'image/jpeg', quality: 0.85});
+}
+
+// Opens one frame for the grid: what it is, and its thumbnail.
+async function openFrame({source}) {
+  const bytes = await frameBytes(source);
+  const report = inspect(bytes);
+  try {
+    report.thumb = await thumbnail(decode(report.step, null, 320, false));
+  } catch (error) {
+    report.decodeError = error.message;
+  }
+  return report;
+}
+
+// A picture at the view's options: pixels (for the screen) or a PNG with its
+// CRC-32 (for saving, alone or in a ZIP).
+async function render({source, field2, width, sharpen, as}) {
+  const bytes = await frameBytes(source);
+  const second = field2 ? await frameBytes(field2) : null;
+  const report = inspect(bytes);
+  const image = decode(report.step, second, width, sharpen);
+  if (as === 'pixels') return {image, transfer: [image.data.buffer]};
+  const png = await canvasOf(image).convertToBlob({type: 'image/png'});
+  return {png, crc: crc32(new Uint8Array(await png.arrayBuffer()))};
+}
+
+// Encodes a picture file through the browser's own image decoding.
+async function encode({source}) {
+  let bitmap;
+  try {
+    bitmap = await createImageBitmap(source, {colorSpaceConversion: 'none', premultiplyAlpha: 'none'});
+  } catch (error) {
+    throw new Error('is not a picture this browser can read');
+  }
+  const {width, height} = bitmap;
+  if (!((width === 320 && height === 240) || (width === 640 && height === 480))) {
+    bitmap.close();
+    throw new Error(`is ${width}x${height}; pictures of 320x240 or 640x480 are taken`);
+  }
+  const canvas = new OffscreenCanvas(width, height);
+  const context = canvas.getContext('2d', {willReadFrequently: true});
+  context.drawImage(bitmap, 0, 0);
+  bitmap.close();
+  const rgba = context.getImageData(0, 0, width, height).data;
+  for (let i = 3; i < rgba.length; i += 4)
+    if (rgba[i] !== 255) throw new Error('has transparent pixels; frames hold opaque pictures only');
+  const m = codec.module;
+  const pixels = m._qw_alloc(rgba.length);
+  if (!pixels) throw new Error('cannot be encoded: out of memory');
+  try {
+    m.HEAPU8.set(rgba, pixels);
+    const status = m._qw_encode(codec.context, pixels, width, height, codec.frame);
+    if (status !== 0) throw new Error('cannot be encoded: ' + m.UTF8ToString(m._qw_strerror(status)));
+  } finally {
+    m._qw_release(pixels);
+  }
+  const frame = new Uint8Array(m.HEAPU8.subarray(codec.frame, codec.frame + FRAME_BYTES));
+  return {frame, step: m._qw_encoded_quality_step(), transfer: [frame.buffer]};
+}
+
+const operations = {open: openFrame, render, encode};
+
+self.onmessage = async (event) => {
+  const request = event.data;
+  try {
+    await ready;
+    const {transfer = [], ...result} = await operations[request.op](request);
+    self.postMessage({id: request.id, ok: true, ...result}, transfer);
+  } catch (error) {
+    self.postMessage({id: request.id, ok: false, error: error.message || String(error)});
+  }
+};
