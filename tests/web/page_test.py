@@ -260,26 +260,34 @@ def main():
     check = Checks()
     try:
         ordered, frames, pictures, messages = make_inputs(quill, work)
+        # Every check at both levels of the module; the ZIP, the view and the
+        # screens at the level the page chooses by itself (simd128 here).
+        for level in ("simd128", "plain"):
+            driver.get(url + "?level=" + level)
+            driver.find_element("id", "files").send_keys("\n".join(ordered))
+            call(driver, "quillPage.idle()")
+            check.equal(f"{level}: level shown", level + " level" in driver.find_element("id", "level").text, True)
+            items = call(driver, "quillPage.items()")
+            items_by_name = {i["name"]: i for i in items}
+            index_of = {i["name"]: n for n, i in enumerate(items)}
+            check.equal(f"{level}: items in the grid", len(items), len(ordered))
+            for name, message in messages.items():
+                check.equal(f"{level}: {name} message",
+                            (items_by_name[name]["state"], items_by_name[name]["error"]), ("failed", message))
+            check.equal(f"{level}: impossible step message", items_by_name["impossible-step.yuv"]["decodeError"],
+                        "cannot be decoded: its quality step 200 is out of range")
+            decodable = [i for i in check_reports(check, driver, quill, frames, items_by_name)
+                         if not items_by_name[os.path.basename(i["file"])]["decodeError"]]
+            check_pixels(check, driver, quill, frames, index_of, decodable)
+            check_encoded(check, driver, quill, pictures, index_of, work)
         driver.get(url)
         driver.find_element("id", "files").send_keys("\n".join(ordered))
         call(driver, "quillPage.idle()")
-        items = call(driver, "quillPage.items()")
-        items_by_name = {i["name"]: i for i in items}
-        index_of = {i["name"]: n for n, i in enumerate(items)}
-        check.equal("items in the grid", len(items), len(ordered))
-        for name, message in messages.items():
-            check.equal(f"{name} message", (items_by_name[name]["state"], items_by_name[name]["error"]),
-                        ("failed", message))
-        check.equal("impossible step message", items_by_name["impossible-step.yuv"]["decodeError"],
-                    "cannot be decoded: its quality step 200 is out of range")
-        decodable = [i for i in check_reports(check, driver, quill, frames, items_by_name)
-                     if not items_by_name[os.path.basename(i["file"])]["decodeError"]]
-        check_pixels(check, driver, quill, frames, index_of, decodable)
         check_zip(check, driver, quill, frames, decodable)
-        check_encoded(check, driver, quill, pictures, index_of, work)
         origin = url.rstrip("/")
         foreign = driver.execute_script(
-            "return performance.getEntriesByType('resource').map(e => e.name).filter(n => !n.startsWith(arguments[0]) && !n.startsWith('blob:') && !n.startsWith('data:'))",
+            "return performance.getEntriesByType('resource').map(e => e.name)"
+            ".filter(n => !n.startsWith(arguments[0]) && !n.startsWith('blob:') && !n.startsWith('data:'))",
             origin)
         check.equal("requests beyond the page's files", foreign, [])
         check_view_and_screens(check, driver, out_dir)

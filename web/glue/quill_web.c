@@ -35,6 +35,35 @@ EMSCRIPTEN_KEEPALIVE int qw_report_quality_step(void) { return report.info.quali
 EMSCRIPTEN_KEEPALIVE unsigned qw_report_damage(void) { return report.info.damage; }
 EMSCRIPTEN_KEEPALIVE const char* qw_report_damage_text(void) { return report.damage; }
 
+/* Opens a frame for the grid in one call: decodes it at 320x240 into `rgba`
+ * with its report (kind, quality step, damage; read with qw_report_*), and
+ * halves the picture into `thumb` (160x120 RGBA, 2x2 means) for the
+ * thumbnail. A frame that cannot be decoded is still inspected, so its
+ * report is there whatever the status. */
+EMSCRIPTEN_KEEPALIVE int qw_open(quill* q, const void* frame, unsigned char* rgba,
+                                 unsigned char* thumb) {
+  const quill_decode_options options = {.width = 320, .height = 240, .sharpen = 0};
+  report.damage[0] = '\0';
+  int status = quill_decode(q, frame, QUILL_FRAME_BYTES, &options, rgba, 320 * 240 * 4, 320 * 4,
+                            QUILL_RGBA8, &report.info);
+  if (status != QUILL_OK) {
+    const int inspected = quill_inspect(frame, QUILL_FRAME_BYTES, &report.info);
+    if (inspected != QUILL_OK) return inspected;
+  }
+  if (report.info.damage != 0) quill_damage_str(&report.info, report.damage, sizeof report.damage);
+  if (status != QUILL_OK) return status;
+  for (int y = 0; y < 120; ++y) {
+    const unsigned char* top = rgba + (size_t)y * 2 * 320 * 4;
+    const unsigned char* bottom = top + 320 * 4;
+    for (int x = 0; x < 160 * 4; ++x) {
+      const int c = x % 4, at = (x - c) * 2 + c;
+      thumb[(size_t)y * 160 * 4 + x] =
+          (unsigned char)((top[at] + top[at + 4] + bottom[at] + bottom[at + 4] + 2) >> 2);
+    }
+  }
+  return QUILL_OK;
+}
+
 /* Decodes a frame (and, at 640x480, an optional second field) into
  * width x height RGBA pixels, rows top-down without padding. */
 EMSCRIPTEN_KEEPALIVE int qw_decode(quill* q, const void* frame, const void* field2, int width,

@@ -9,6 +9,7 @@
 #include "quill/quill.h"
 #include "quill32.h"
 #include "quill32_check.h"
+#include "quill32_vector.h"
 
 struct quill {
   int unused;
@@ -136,8 +137,12 @@ extern "C" {
 
 // The legacy layer shows codec errors through its message sink; the page
 // reports damage from the inspection instead, so they are not printed.
-quill* quill_new(const quill_options*) {
+// The level is the legacy layer's, process-wide.
+quill* quill_new(const quill_options* options) {
   QuillSetMessageSink([](const char*, const char*) {});
+  if (options != nullptr && options->vector_level != nullptr &&
+      QuillSetVectorLevel(options->vector_level) == nullptr)
+    return nullptr;
   return new (std::nothrow) quill{};
 }
 void quill_free(quill* q) { delete q; }
@@ -170,8 +175,9 @@ int quill_decode(quill* q, const void* frame, size_t frame_len, const quill_deco
   const size_t row = static_cast<size_t>(o.width) * Channels(format);
   if (stride < static_cast<ptrdiff_t>(row)) return QUILL_BAD_ARGUMENT;
   if (out_len < static_cast<size_t>(stride) * (o.height - 1) + row) return QUILL_BUFFER_TOO_SMALL;
-  const int status = quill_inspect(frame, frame_len, info);
-  if (status != QUILL_OK) return status;
+  if (frame == nullptr || frame_len != QUILL_FRAME_BYTES) return QUILL_BAD_ARGUMENT;
+  // The check is a pass of its own: made only when its report is wanted.
+  if (info != nullptr && quill_inspect(frame, frame_len, info) != QUILL_OK) return QUILL_BAD_ARGUMENT;
   return Decode(frame, o, out, stride, format);
 }
 

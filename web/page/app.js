@@ -6,6 +6,7 @@
 
 const PICTURE_NAME = /\.(png|jpe?g|bmp)$/i;
 const FRAME_NAME = /\.yuv$/i;
+const LEVEL_ASKED = new URLSearchParams(location.search).get('level');
 
 // ---- Workers -------------------------------------------------------------
 
@@ -17,7 +18,7 @@ class WorkerPool {
     this.waiting = new Map();
     this.nextId = 1;
     this.workers = Array.from({length: size}, () => {
-      const worker = new Worker('worker.js');
+      const worker = new Worker(LEVEL_ASKED ? `worker.js?level=${encodeURIComponent(LEVEL_ASKED)}` : 'worker.js');
       worker.busy = 0;
       worker.onmessage = (event) => this.settle(worker, event.data);
       worker.onerror = (event) => {
@@ -74,6 +75,12 @@ class WorkerPool {
 }
 
 const pool = new WorkerPool(Math.max(1, Math.min(navigator.hardwareConcurrency || 2, 4)));
+pool.request('level', {}).then(({level}) => {
+  document.getElementById('level').textContent = `The codec runs here as WebAssembly, ${level} level, ` +
+    `in ${pool.workers.length} workers.`;
+}, (error) => {
+  document.getElementById('level').textContent = `The codec could not be started: ${error.message}`;
+});
 
 // ---- Items and the grid ----------------------------------------------------
 
@@ -163,6 +170,7 @@ async function openOne(item) {
   if (!items.includes(item)) return releaseItem(item);  // cleared meanwhile
   renderItem(item);
   batch.done++;
+  if (batch.done === batch.total) batch.end = performance.now();
   if (item.state === 'failed') batch.failed++;
   else if (item.damage) batch.damaged++;
   showProgress();
@@ -454,6 +462,7 @@ async function sha256(bytes) {
 // saved PNG (read back as the browser decodes it) and of encoded frames.
 window.quillPage = {
   idle: () => Promise.resolve(batch?.settled).then(() => undefined),
+  batchSeconds: () => (batch?.end - batch?.start) / 1000,
   items: () => items.map(({name, state, kind, step, damage, damageText, decodeError, error}) =>
     ({name, state, kind, step, damage, damageText, decodeError: decodeError || '', error: error || ''})),
   async pngHash(index, width, sharpen, field2Index) {

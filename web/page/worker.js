@@ -2,7 +2,15 @@
 // page's requests one at a time, so the page itself never waits on the codec.
 // Requests: {id, op, ...}; replies: {id, ok, ...} or {id, ok: false, error}.
 'use strict';
-importScripts('quill_web.js', 'zip.js');
+// The module built for 128-bit WebAssembly vectors where the browser has
+// them (the same bytes out, faster), else the plain one; ?level=plain or
+// ?level=simd128 on the page's address chooses.
+const SIMD_PROBE = new Uint8Array([0, 97, 115, 109, 1, 0, 0, 0, 1, 5, 1, 96, 0, 1, 123, 3, 2, 1, 0, 10, 10, 1,
+                                   8, 0, 65, 0, 253, 15, 253, 98, 11]);
+const asked = new URLSearchParams(self.location.search).get('level');
+const LEVEL = asked === 'plain' || (asked !== 'simd128' && !WebAssembly.validate(SIMD_PROBE))
+  ? 'plain' : 'simd128';
+importScripts(LEVEL === 'plain' ? 'quill_web.js' : 'quill_web_simd.js', 'zip.js');
 
 const FRAME_BYTES = 24576;
 const THUMB_WIDTH = 160, THUMB_HEIGHT = 120;
@@ -19,8 +27,9 @@ async function openCodec() {
     frame: module._qw_alloc(FRAME_BYTES),
     field2: module._qw_alloc(FRAME_BYTES),
     pixels: module._qw_alloc(640 * 480 * 4),
+    thumb: module._qw_alloc(THUMB_WIDTH * THUMB_HEIGHT * 4),
   };
-  if (!codec.context || !codec.frame || !codec.field2 || !codec.pixels)
+  if (!codec.context || !codec.frame || !codec.field2 || !codec.pixels || !codec.thumb)
     throw new Error('the codec could not be started (out of memory)');
 }
 const ready = openCodec();
@@ -34,17 +43,22 @@ async function frameBytes(source) {
   return bytes;
 }
 
-function inspect(bytes) {
+function report() {
   const m = codec.module;
-  m.HEAPU8.set(bytes, codec.frame);
-  const status = m._qw_inspect(codec.frame, FRAME_BYTES);
-  if (status !== 0) throw new Error(m.UTF8ToString(m._qw_strerror(status)));
   return {
     kind: m._qw_report_tagged() ? 'tagged' : 'legacy',
     step: m._qw_report_quality_step(),
     damage: m._qw_report_damage(),
     damageText: m.UTF8ToString(m._qw_report_damage_text()),
   };
+}
+
+function inspect(bytes) {
+  const m = codec.module;
+  m.HEAPU8.set(bytes, codec.frame);
+  const status = m._qw_inspect(codec.frame, FRAME_BYTES);
+  if (status !== 0) throw new Error(m.UTF8ToString(m._qw_strerror(status)));
+  return report();
 }
 
 // Decodes the frame already in codec.frame (and the second field, when
@@ -72,25 +86,23 @@ function canvasOf(image) {
   return canvas;
 }
 
-async function thumbnail(image) {
-  const small = new OffscreenCanvas(THUMB_WIDTH, THUMB_HEIGHT);
-  const context = small.getContext('2d');
-  context.imageSmoothingQuality = 'medium';
-  context.drawImage(canvasOf(image), 0, 0, THUMB_WIDTH, THUMB_HEIGHT);
-  // A small JPEG: some 5 KB a frame, so thousands of thumbnails stay small.
-  return small.convertToBlob({type: 'image/jpeg', quality: 0.85});
-}
-
-// Opens one frame for the grid: what it is, and its thumbnail.
+// Opens one frame for the grid: what it is, and its thumbnail, a small JPEG
+// (some 5 KB), so that thousands of thumbnails stay small.
 async function openFrame({source}) {
   const bytes = await frameBytes(source);
-  const report = inspect(bytes);
-  try {
-    report.thumb = await thumbnail(decode(report.step, null, 320, false));
-  } catch (error) {
-    report.decodeError = error.message;
+  const m = codec.module;
+  m.HEAPU8.set(bytes, codec.frame);
+  const status = m._qw_open(codec.context, codec.frame, codec.pixels, codec.thumb);
+  if (status !== 0 && status !== NOT_DECODABLE) throw new Error(m.UTF8ToString(m._qw_strerror(status)));
+  const result = report();
+  if (status === NOT_DECODABLE) {
+    result.decodeError = `cannot be decoded: its quality step ${result.step} is out of range`;
+    return result;
   }
-  return report;
+  const pixels = new Uint8ClampedArray(m.HEAPU8.buffer, codec.thumb, THUMB_WIDTH * THUMB_HEIGHT * 4);
+  const thumb = canvasOf(new ImageData(new Uint8ClampedArray(pixels), THUMB_WIDTH, THUMB_HEIGHT));
+  result.thumb = await thumb.convertToBlob({type: 'image/jpeg', quality: 0.85});
+  return result;
 }
 
 // A picture at the view's options: pixels (for the screen) or a PNG with its
@@ -139,7 +151,7 @@ async function encode({source}) {
   return {frame, step: m._qw_encoded_quality_step(), transfer: [frame.buffer]};
 }
 
-const operations = {open: openFrame, render, encode};
+const operations = {open: openFrame, render, encode, level: async () => ({level: LEVEL})};
 
 self.onmessage = async (event) => {
   const request = event.data;

@@ -1,0 +1,122 @@
+"""The page's figures (a benchmark, not a test): run by scripts/web_bench.sh.
+
+Usage: web_bench.py SITE NATIVE_DECODE FRAMES...
+  - decode + render of a dense photo frame at 320x240 to RGBA: the page's
+    WebAssembly module in headless Chromium against the native library's
+    plain level (NATIVE_DECODE, the same calls natively), in one run;
+  - 1,000 frames opened into the grid: seconds from the file input to the
+    last thumbnail, as the page counts them;
+  - 3,000 frames opened: the tab's memory (the renderer process, which holds
+    the page and its workers) and the browser process's.
+FRAMES are cycled to make the 1,000 and 3,000 files.
+"""
+
+import base64
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "web"))
+import page_test  # noqa: E402  (its server and browser)
+
+
+def rss_mb(pid):
+    for line in open(f"/proc/{pid}/status"):
+        if line.startswith("VmRSS:"):
+            return int(line.split()[1]) / 1024
+    return 0.0
+
+
+def chromium_processes(profile):
+    """(kind, pid) of the Chromium processes of this profile's browser."""
+    found = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            cmd = open(f"/proc/{pid}/cmdline", "rb").read().split(b"\0")
+        except OSError:
+            continue
+        if not cmd or not cmd[0].endswith(b"chromium"):
+            continue
+        kind = next((a[7:].decode() for a in cmd if a.startswith(b"--type=")), "browser")
+        if kind == "browser" and not any(profile.encode() in a for a in cmd):
+            continue
+        found.append((kind, int(pid)))
+    return found
+
+
+WASM_DECODE = """
+const [frameBase64, done] = arguments;
+const script = document.createElement('script');
+script.src = 'quill_web.js';
+script.onload = async () => {
+  const m = await createQuillModule();
+  const q = m._qw_new(), frame = m._qw_alloc(24576), out = m._qw_alloc(320 * 240 * 4);
+  m.HEAPU8.set(Uint8Array.from(atob(frameBase64), (c) => c.charCodeAt(0)), frame);
+  for (let i = 0; i < 50; i++) m._qw_decode(q, frame, 0, 320, 0, out);  // warm-up
+  const batches = [];
+  for (let b = 0; b < 15; b++) {
+    const start = performance.now();
+    for (let i = 0; i < 50; i++) if (m._qw_decode(q, frame, 0, 320, 0, out) !== 0) return done(-1);
+    batches.push((performance.now() - start) * 1000 / 50);
+  }
+  batches.sort((a, b) => a - b);
+  done(batches[7]);
+};
+document.head.append(script);
+"""
+
+
+def open_many(driver, url, frames, count, work):
+    folder = os.path.join(work, f"frames-{count}")
+    os.makedirs(folder)
+    paths = []
+    for n in range(count):
+        path = os.path.join(folder, f"frame-{n:05}.yuv")
+        shutil.copyfile(frames[n % len(frames)], path)
+        paths.append(path)
+    driver.get(url)
+    started = time.monotonic()
+    driver.find_element("id", "files").send_keys("\n".join(paths))
+    page_test.call(driver, "quillPage.idle()")
+    wall = time.monotonic() - started
+    return page_test.call(driver, "quillPage.batchSeconds()"), wall
+
+
+def main():
+    site, native, photo, *frames = sys.argv[1:]
+    photo_bytes = open(photo, "rb").read()
+    native_us = float(subprocess.run([native, photo], check=True, capture_output=True, text=True,
+                                     env={**os.environ, "QUILL32_VECTOR_LEVEL": "plain"}).stdout)
+    work = tempfile.mkdtemp(prefix="quill-web-bench-")
+    server, url = page_test.serve(site)
+    profile = os.path.join(work, "profile")
+    driver = page_test.browser(profile)
+    try:
+        driver.get(url)
+        wasm_us = driver.execute_async_script(WASM_DECODE, base64.b64encode(photo_bytes).decode())
+        print(f"decode + render of {os.path.basename(photo)} at 320x240 to RGBA (median of 15 x 50):")
+        print(f"  WebAssembly (Chromium) {wasm_us:8.1f} us")
+        print(f"  native, plain level    {native_us:8.1f} us")
+        print(f"  ratio                  {wasm_us / native_us:8.2f}x  (goal: at most 2.5x)")
+        seconds, wall = open_many(driver, url, frames, 1000, work)
+        print(f"1,000 frames into the grid: {seconds:.2f} s as the page counts"
+              f" ({wall:.2f} s with the file input's hand-over; goal: at most 5 s)")
+        seconds, wall = open_many(driver, url, frames, 3000, work)
+        time.sleep(2)
+        heap = driver.execute_script("return performance.memory.usedJSHeapSize") / 2**20
+        print(f"3,000 frames into the grid: {seconds:.2f} s; memory after:")
+        for kind, pid in sorted(chromium_processes(profile)):
+            if kind in ("browser", "renderer"):
+                print(f"  {kind:9} process {rss_mb(pid):7.1f} MB resident")
+        print(f"  the page's JavaScript heap {heap:.1f} MB (goal: the tab under about 200 MB)")
+    finally:
+        driver.quit()
+        server.shutdown()
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
