@@ -10,7 +10,7 @@ const LEVEL_ASKED = new URLSearchParams(location.search).get('level');
 
 // ---- Workers -------------------------------------------------------------
 
-// Requests queue here and go to the workers two at a time each, so that an
+// Requests queue here and go to the workers four at a time each, so that an
 // urgent one (the view) overtakes a big folder's backlog.
 class WorkerPool {
   constructor(size) {
@@ -39,7 +39,7 @@ class WorkerPool {
 
   pump() {
     for (const worker of this.workers) {
-      while (worker.busy < 2 && this.queue.length > 0) {
+      while (worker.busy < 4 && this.queue.length > 0) {
         const job = this.queue.shift();
         worker.busy++;
         job.worker = worker;
@@ -87,6 +87,7 @@ pool.request('level', {}).then(({level}) => {
 const grid = document.getElementById('grid');
 const progress = document.getElementById('progress');
 const items = [];  // {name, source, state, kind, step, damage, damageText, error, ...}
+let focused = 0;    // the card that Tab reaches in the grid (one tab stop for the whole grid)
 let batch = null;   // {total, done, damaged, failed, start, settled: Promise}
 
 function element(tag, attributes = {}, text = '') {
@@ -136,7 +137,7 @@ function renderItem(item) {
     item.element = li;
     grid.append(li);
   }
-  if (item.index === focusIndex()) card.tabIndex = 0;
+  if (item.index === focused) card.tabIndex = 0;
 }
 
 function releaseItem(item) {
@@ -284,6 +285,7 @@ document.getElementById('clear').addEventListener('click', () => {
   for (const item of items.splice(0)) releaseItem(item);
   grid.replaceChildren();
   batch = null;
+  focused = 0;
   progress.textContent = 'Cleared.';
   document.getElementById('grid-help').hidden = true;
   updateButtons();
@@ -292,10 +294,6 @@ document.getElementById('clear').addEventListener('click', () => {
 // ---- Keyboard ----------------------------------------------------------------
 
 function cards() { return grid.querySelectorAll('.card'); }
-function focusIndex() {
-  const current = grid.querySelector('.card[tabindex="0"]');
-  return current ? Number(current.parentElement.dataset.index) : 0;
-}
 function columns() {
   const list = grid.children;
   if (list.length === 0) return 1;
@@ -307,20 +305,20 @@ function columns() {
 grid.addEventListener('keydown', (event) => {
   const all = cards();
   if (all.length === 0) return;
-  const here = focusIndex();
+  const here = focused;
   const step = {ArrowRight: 1, ArrowLeft: -1, ArrowDown: columns(), ArrowUp: -columns(),
                 Home: -Infinity, End: Infinity}[event.key];
   if (step === undefined) return;
   event.preventDefault();
   const next = Math.max(0, Math.min(all.length - 1, here + step));
-  all[here].tabIndex = -1;
-  all[next].tabIndex = 0;
-  all[next].focus();
+  all[next].focus();  // focusin below moves the tab stop
 });
 grid.addEventListener('focusin', (event) => {
   const card = event.target.closest('.card');
   if (!card) return;
-  for (const other of grid.querySelectorAll('.card[tabindex="0"]')) if (other !== card) other.tabIndex = -1;
+  const previous = items[focused]?.element?.querySelector('.card');
+  if (previous && previous !== card) previous.tabIndex = -1;
+  focused = Number(card.parentElement.dataset.index);
   card.tabIndex = 0;
 });
 
