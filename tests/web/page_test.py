@@ -240,7 +240,8 @@ def check_view_and_screens(check, driver, out_dir):
                 "busy.yuv at 640×480, sharpened")
     driver.find_element("id", "view").screenshot(os.path.join(out_dir, "view-640x480.png"))
     driver.find_element("id", "view").send_keys(Keys.ESCAPE)
-    missing = driver.execute_script("return [...document.querySelectorAll('#grid img')].filter(i => !i.alt).length")
+    missing = driver.execute_script(
+        "return [...document.querySelectorAll('#grid .card')].filter(c => !c.querySelector('[role=img][aria-label]')).length")
     check.equal("thumbnails without text", missing, 0)
     driver.set_window_size(320, 800)
     overflow = driver.execute_script("return document.documentElement.scrollWidth")

@@ -112,9 +112,9 @@ function renderItem(item) {
   li.className = item.state;
   li.dataset.index = item.index;
   const card = element('button', {type: 'button', class: 'card', tabindex: '-1'});
-  if (item.state === 'ok' && item.thumbUrl) {
-    card.append(element('img', {src: item.thumbUrl, alt: describe(item), width: 160, height: 120,
-                                loading: 'lazy', decoding: 'async'}));
+  if (item.state === 'ok' && item.thumb) {
+    card.append(element('canvas', {width: 0, height: 120, class: 'thumb', role: 'img', 'aria-label': describe(item)}));
+    nearScreen.observe(li);
   } else {
     const text = item.state === 'pending' ? 'opening…' : item.decodeError || 'no picture';
     card.append(element('span', {class: 'no-picture', role: 'img', 'aria-label': describe(item)}, text));
@@ -140,8 +140,30 @@ function renderItem(item) {
   if (item.index === focused) card.tabIndex = 0;
 }
 
+// Only the thumbnails near the screen hold their pixels (75 KB each): their
+// canvases are drawn from the small JPEGs as they come near, and emptied
+// (width 0) as they leave. Images would keep every decoded picture.
+const nearScreen = new IntersectionObserver((entries) => {
+  for (const {target, isIntersecting} of entries) {
+    const canvas = target.querySelector('canvas.thumb');
+    const item = items[Number(target.dataset.index)];
+    if (!canvas || !item || item.element !== target) continue;
+    if (!isIntersecting) {
+      canvas.width = 0;
+      continue;
+    }
+    createImageBitmap(item.thumb).then((bitmap) => {
+      if (canvas.isConnected) {
+        canvas.width = bitmap.width;
+        canvas.getContext('2d').drawImage(bitmap, 0, 0);
+      }
+      bitmap.close();
+    }, () => {});
+  }
+}, {rootMargin: '100% 0px'});
+
 function releaseItem(item) {
-  if (item.thumbUrl) URL.revokeObjectURL(item.thumbUrl);
+  if (item.element) nearScreen.unobserve(item.element);
   if (item.frameUrl) URL.revokeObjectURL(item.frameUrl);
 }
 
@@ -162,7 +184,7 @@ async function openOne(item) {
     const report = await pool.request('open', {source: item.source});
     Object.assign(item, {state: 'ok', kind: report.kind, step: report.step, damage: report.damage,
                          damageText: report.damageText, decodeError: report.decodeError});
-    if (report.thumb) item.thumbUrl = URL.createObjectURL(report.thumb);
+    item.thumb = report.thumb;
   } catch (error) {
     if (error.message === 'cancelled') return;
     item.state = 'failed';

@@ -28,6 +28,8 @@ async function openCodec() {
     field2: module._qw_alloc(FRAME_BYTES),
     pixels: module._qw_alloc(640 * 480 * 4),
     thumb: module._qw_alloc(THUMB_WIDTH * THUMB_HEIGHT * 4),
+    thumbPixels: new ImageData(THUMB_WIDTH, THUMB_HEIGHT),
+    thumbCanvas: new OffscreenCanvas(THUMB_WIDTH, THUMB_HEIGHT),
   };
   if (!codec.context || !codec.frame || !codec.field2 || !codec.pixels || !codec.thumb)
     throw new Error('the codec could not be started (out of memory)');
@@ -99,9 +101,11 @@ async function openFrame({source}) {
     result.decodeError = `cannot be decoded: its quality step ${result.step} is out of range`;
     return result;
   }
-  const pixels = new Uint8ClampedArray(m.HEAPU8.buffer, codec.thumb, THUMB_WIDTH * THUMB_HEIGHT * 4);
-  const thumb = canvasOf(new ImageData(new Uint8ClampedArray(pixels), THUMB_WIDTH, THUMB_HEIGHT));
-  result.thumb = await thumb.convertToBlob({type: 'image/jpeg', quality: 0.85});
+  // One canvas and one pixel buffer for every thumbnail: canvases made per
+  // frame would wait for the collector, 75 KB each, in their thousands.
+  codec.thumbPixels.data.set(m.HEAPU8.subarray(codec.thumb, codec.thumb + THUMB_WIDTH * THUMB_HEIGHT * 4));
+  codec.thumbCanvas.getContext('2d').putImageData(codec.thumbPixels, 0, 0);
+  result.thumb = await codec.thumbCanvas.convertToBlob({type: 'image/jpeg', quality: 0.85});
   return result;
 }
 
