@@ -34,10 +34,13 @@ def library_sources():
     """The sources CMakeLists.txt puts in libquill32.so, for this processor."""
     x86_64 = platform.machine().lower() in ("x86_64", "amd64") and sys.maxsize > 2**32
     sources = []
-    for part in ("frame", "decode", "encode", "mcu", "picture", "simd", "platform"):
-        for path in sorted((TREE / "src" / part).glob("*.cpp")):
-            if x86_64 or not VECTOR_KERNEL.search(path.name):
-                sources.append(str(path))
+    # The core (src/core), the legacy layer over it and its platform.
+    paths = sorted((TREE / "src" / "core").rglob("*.cpp"))
+    paths += sorted((TREE / "src" / "legacy").glob("*.cpp"))
+    paths += sorted((TREE / "src" / "legacy" / "platform").glob("*.cpp"))
+    for path in paths:
+        if x86_64 or not VECTOR_KERNEL.search(path.name):
+            sources.append(str(path))
     if not sources:
         sys.exit("setup.py: the library's sources are missing from " + str(TREE / "src"))
     macros = []
@@ -47,7 +50,7 @@ def library_sources():
 
 
 BINDING = HERE / "ext" / "module.cpp"
-LIBRARY_INTERNALS = str(TREE / "src")
+LIBRARY_INTERNALS = [str(TREE / "src" / "core"), str(TREE / "src" / "legacy")]
 
 
 class ParallelBuildExt(build_ext):
@@ -61,7 +64,7 @@ class ParallelBuildExt(build_ext):
         def compile_source(source, kwargs):
             if Path(source) == BINDING:
                 dirs = kwargs.get("include_dirs") or []
-                kwargs = dict(kwargs, include_dirs=[d for d in dirs if d != LIBRARY_INTERNALS])
+                kwargs = dict(kwargs, include_dirs=[d for d in dirs if d not in LIBRARY_INTERNALS])
             return compile_one([source], **kwargs)
 
         def compile_all(sources, **kwargs):
@@ -85,7 +88,7 @@ headers += [str(p) for p in sorted((TREE / "include").glob("*.h"))]
 extension = Pybind11Extension(
     "quill32._quill32",
     [str(BINDING)] + sources,
-    include_dirs=[str(TREE / "include"), LIBRARY_INTERNALS],
+    include_dirs=[str(TREE / "include")] + LIBRARY_INTERNALS,
     define_macros=macros + [("QUILL32_PACKAGE_VERSION", '"%s"' % version)],
     # As the library is built: exact floating point, only the module's entry
     # point visible.

@@ -14,9 +14,9 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(decode encode picture exports levels)
-declare -A aim=([decode]=1000 [encode]=200 [picture]=500 [exports]=300 [levels]=0)
-declare -A dict=([decode]=frame [levels]=frame)
+[ ${#targets[@]} -gt 0 ] || targets=(decode encode picture exports levels api)
+declare -A aim=([decode]=1000 [encode]=200 [picture]=500 [exports]=300 [levels]=0 [api]=200)
+declare -A dict=([decode]=frame [levels]=frame [api]=frame)
 bash scripts/setup.sh --tests
 jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B build/fuzzing -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILL32_FUZZ=ON \

@@ -64,7 +64,10 @@ for f in "$libdir/libquill32.so.$version" "$libdir/libquill32.so.$major" "$libdi
   "$libdir/cmake/quill32/quill32ConfigVersion.cmake" "$libdir/cmake/quill32/quill32Targets.cmake" \
   "$libdir/cmake/quill32/quill32StaticTargets.cmake" "$libdir/pkgconfig/quill32.pc" \
   include/quill32.h include/quill32_memory.h include/quill32_check.h include/quill32_vector.h \
-  include/quill32_version.h bin/quill share/man/man1/quill.1 share/man/man3/quill32.3; do
+  include/quill32_version.h bin/quill share/man/man1/quill.1 share/man/man3/quill32.3 \
+  "$libdir/libquill.so.1" "$libdir/libquill.so" "$libdir/cmake/quill/quillConfig.cmake" \
+  "$libdir/cmake/quill/quillTargets.cmake" "$libdir/pkgconfig/quill.pc" include/quill/quill.h \
+  share/man/man3/quill.3; do
   [ -e "$prefix/$f" ] || fail "not installed: $f"
 done
 [ "$(readlink "$prefix/$libdir/libquill32.so")" = "libquill32.so.$major" ] ||
@@ -75,7 +78,9 @@ grep -q "QUILL32_VERSION_STRING \"$version\"" "$prefix/include/quill32_version.h
   fail "quill32_version.h does not say $version"
 LD_LIBRARY_PATH="$prefix/$libdir" "$prefix/bin/quill" --version | grep "^quill $version " >/dev/null ||
   fail "the installed quill --version does not say $version"
-for page in share/man/man1/quill.1 share/man/man3/quill32.3; do
+objdump -p "$prefix/$libdir/libquill.so.1" | grep -E "SONAME +libquill\.so\.1$" >/dev/null ||
+  fail "libquill's SONAME is not libquill.so.1"
+for page in share/man/man1/quill.1 share/man/man3/quill32.3 share/man/man3/quill.3; do
   warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -l "$prefix/$page" 2>&1 >/dev/null)
   [ -z "$warnings" ] || fail "$page: $warnings"
 done
@@ -121,6 +126,33 @@ c++ -std=c++17 -Wall -Wextra -Werror tests/consumer/consumer.cpp -o "$work/consu
 consumer_libpath=$prefix/$libdir
 consume "pkg-config (prefix)" "$work/consumer-pc/consumer_c" "$work/consumer-pc/consumer_cxx"
 unset PKG_CONFIG_PATH consumer_libpath
+
+# The README's example against the modern library, from a tree installed
+# with --prefix into a folder other than the one configured (the .pc files
+# find their prefix from where they lie), through pkg-config and CMake.
+moved=$root/$work/moved
+rm -rf "$moved"
+cmake --install "$work/tree" --prefix "$moved" >/dev/null
+export PKG_CONFIG_PATH=$moved/$libdir/pkgconfig
+for pc in quill quill32; do
+  [ "$(pkg-config --variable=includedir $pc)" -ef "$moved/include" ] ||
+    fail "$pc.pc does not follow --prefix: $(pkg-config --variable=includedir $pc)"
+done
+mkdir -p "$work/example"
+# shellcheck disable=SC2046
+cc -Wall -Wextra -Werror tests/consumer/quill_example.c -o "$work/example/quill_example" \
+  $(pkg-config --cflags --libs quill)
+unset PKG_CONFIG_PATH
+LD_LIBRARY_PATH=$moved/$libdir "$work/example/quill_example" "$frame" "$work/example/testcard.ppm" ||
+  fail "the README's example failed"
+[ "$(python3 tests/consumer/ppm_as_dib_fnv1a.py "$work/example/testcard.ppm")" = "$expected" ] ||
+  fail "the README's example decodes the test card otherwise than the legacy exports"
+cmake -S tests/consumer -B "$work/example/cmake" -DCMAKE_PREFIX_PATH="$moved" -DQUILL_CONSUMER=ON \
+  -DCMAKE_C_FLAGS="-Wall -Wextra -Werror" >/dev/null
+cmake --build "$work/example/cmake" >/dev/null
+LD_LIBRARY_PATH=$moved/$libdir "$work/example/cmake/quill_example" "$frame" "$work/example/cmake.ppm" ||
+  fail "the README's example (find_package(quill)) failed"
+echo "README example: pkg-config and find_package(quill) from a --prefix install decode the test card"
 echo "install and consumers: $((SECONDS - start)) s"
 
 step "Debian packages"
@@ -147,7 +179,7 @@ git ls-files -z --cached --others --exclude-standard |
   { tail -n 40 "$work/deb/build.log" >&2; fail "dpkg-buildpackage failed (log: $work/deb/build.log)"; }
 arch=$(dpkg --print-architecture)
 debs=()
-for p in "libquill32-$major" libquill32-dev quill python3-quill32; do
+for p in "libquill32-$major" libquill32-dev libquill1 libquill-dev quill python3-quill32; do
   deb=$work/deb/${p}_${version}_$arch.deb
   [ -f "$deb" ] || fail "not built: $deb"
   debs+=("$deb")
@@ -165,18 +197,24 @@ else
 fi
 
 installed_before=()
-for p in "libquill32-$major" libquill32-dev quill python3-quill32; do
+for p in "libquill32-$major" libquill32-dev libquill1 libquill-dev quill python3-quill32; do
   dpkg -s "$p" >/dev/null 2>&1 && installed_before+=("$p")
 done
 remove_packages() {
   if [ ${#installed_before[@]} -eq 0 ]; then
-    $sudo dpkg -r python3-quill32 quill libquill32-dev "libquill32-$major" >/dev/null
+    $sudo dpkg -r python3-quill32 quill libquill-dev libquill1 libquill32-dev "libquill32-$major" \
+      >/dev/null
   fi
 }
 trap remove_packages EXIT
 $sudo dpkg -i "${debs[@]}" >/dev/null
 man -w quill >/dev/null || fail "man quill finds no page after installing"
 man -w 3 quill32 >/dev/null || fail "man 3 quill32 finds no page after installing"
+man -w 3 quill >/dev/null || fail "man 3 quill finds no page after installing"
+# shellcheck disable=SC2046
+cc tests/consumer/quill_example.c -o "$work/consumer-deb/example" $(pkg-config --cflags --libs quill)
+"$work/consumer-deb/example" "$frame" "$work/consumer-deb/example.ppm" ||
+  fail "the README's example against the packages failed"
 quill --version | grep "^quill $version " >/dev/null || fail "the installed quill --version does not say $version"
 rm -rf "$work/consumer-deb"
 mkdir -p "$work/consumer-deb"

@@ -7,11 +7,11 @@
 #include "bits.h"
 #include "decode/reconstruct.h"
 #include "decode/tone_curve.h"
-#include "frame/mcu.h"
-#include "frame/state.h"
 #include "host.h"
+#include "mcu_handles.h"
 #include "quill32.h"
 #include "reference_blocks.h"
+#include "session.h"
 
 namespace quill::test {
 namespace {
@@ -103,8 +103,8 @@ TEST(DecodeFrame, TaggedAndLegacyFramesOfOneBitstream) {
   {
     DecodedGrid grid;
     ASSERT_EQ(LPYUV2DIB(frame.data(), grid.slots.data()), 1);
-    EXPECT_EQ(g_render_state.tagged_frame, 1);
-    EXPECT_EQ(g_render_state.red_gain, 2.0f);
+    EXPECT_EQ(legacy::SessionColours().tagged_frame, 1);
+    EXPECT_EQ(legacy::SessionColours().red_gain, 2.0f);
     EXPECT_EQ(grid.Sample(0, 0, 0), 143);
     EXPECT_EQ(grid.Sample(599, 1, 63), 143);
     EXPECT_EQ(grid.Sample(300, kBlueDiff, 7), 0);
@@ -115,13 +115,13 @@ TEST(DecodeFrame, TaggedAndLegacyFramesOfOneBitstream) {
   frame[format::kTagOffset] = 0;
   frame[1] = 1;
   const float earlier_gain = 1.25f;
-  g_render_state.tone_gain = earlier_gain;
+  legacy::SessionColours().tone_gain = earlier_gain;
   {
     DecodedGrid grid;
     ASSERT_EQ(LPYUV2DIB(frame.data(), grid.slots.data()), 1);
-    EXPECT_EQ(g_render_state.tagged_frame, 0);
-    EXPECT_EQ(g_render_state.blue_gain, 1.0f);
-    EXPECT_EQ(g_render_state.tone_gain, 0.0f);
+    EXPECT_EQ(legacy::SessionColours().tagged_frame, 0);
+    EXPECT_EQ(legacy::SessionColours().blue_gain, 1.0f);
+    EXPECT_EQ(legacy::SessionColours().tone_gain, 0.0f);
     const auto expected = static_cast<std::int16_t>(decode::kToneCurve[286] + 0.5);
     EXPECT_EQ(grid.Sample(0, 0, 0), expected);
     EXPECT_EQ(grid.Sample(599, 1, 63), expected);
@@ -129,10 +129,10 @@ TEST(DecodeFrame, TaggedAndLegacyFramesOfOneBitstream) {
   }
   // A tagged frame leaves the tone gain of the last legacy frame alone.
   frame[format::kTagOffset] = 'Y';
-  g_render_state.tone_gain = earlier_gain;
+  legacy::SessionColours().tone_gain = earlier_gain;
   DecodedGrid grid;
   ASSERT_EQ(LPYUV2DIB(frame.data(), grid.slots.data()), 1);
-  EXPECT_EQ(g_render_state.tone_gain, earlier_gain);
+  EXPECT_EQ(legacy::SessionColours().tone_gain, earlier_gain);
 }
 
 TEST(DecodeFrame, EverySampleIsStoredOverWhatTheMemoryHeldBefore) {
@@ -168,13 +168,13 @@ TEST(DecodeFrame, QualityStepLimits) {
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message() << int(c.quality) << " tag " << int(c.tag));
     auto frame = FlatFrame({0}, c.quality, c.tag);
-    g_render_state = {7, 9.0f, 9.0f, 0.0f};
+    legacy::SessionColours() = {7, 9.0f, 9.0f, 0.0f};
     const std::size_t live = platform::LiveBlocks();
     DecodedGrid grid;
     EXPECT_EQ(LPYUV2DIB(frame.data(), grid.slots.data()), c.result);
     const bool tagged = c.tag == 'Z' || c.tag == 'Y';
-    EXPECT_EQ(g_render_state.tagged_frame, tagged ? 1 : 0);  // set even when refused
-    EXPECT_EQ(g_render_state.red_gain, tagged ? 2.0f : 1.0f);
+    EXPECT_EQ(legacy::SessionColours().tagged_frame, tagged ? 1 : 0);  // set even when refused
+    EXPECT_EQ(legacy::SessionColours().red_gain, tagged ? 2.0f : 1.0f);
     if (c.result == 0) {
       EXPECT_EQ(platform::LiveBlocks(), live);
       EXPECT_EQ(grid.slots[0], nullptr);

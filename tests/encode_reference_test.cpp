@@ -2,6 +2,7 @@
 // attempt quantized and written block by block with ForwardDCT,
 // QuantizeBlock and EncodeBlock, into frames whose earlier contents differ,
 // so that the bytes failed attempts leave behind are compared too.
+#include <memory>
 #include <random>
 #include <set>
 
@@ -10,6 +11,7 @@
 #include "pictures.h"
 #include "quill32.h"
 #include "reference_blocks.h"
+#include "session.h"
 
 namespace quill::test {
 namespace {
@@ -69,8 +71,20 @@ Encoded PlainEncode(const std::vector<std::uint8_t>& dib, std::vector<std::uint8
   return {frame, 1};
 }
 
-Encoded LibraryEncode(const std::vector<std::uint8_t>& dib,
-                      const std::vector<std::uint8_t>& frame) {
+// CompressBmp, or with a policy the core's encoder constructed with it.
+Encoded LibraryEncode(const std::vector<std::uint8_t>& dib, const std::vector<std::uint8_t>& frame,
+                      const encode::AttemptPolicy* policy = nullptr) {
+  if (policy != nullptr) {
+    static Mcu mcus[600];
+    McuSamples slots[600];
+    PointSlots(mcus, slots, 600);
+    const simd::Kernels& k = legacy::SessionKernels();
+    encode::PictureToMcus(dib.data() + 40 + 239 * 960, -960, slots, k);
+    auto encoder = std::make_unique<encode::Encoder>(*policy);
+    std::vector<std::uint8_t> out = frame;
+    const int r = encoder->EncodeFrame(out.data(), slots, k);
+    return {out, r};
+  }
   HostBlock picture(dib.size());
   picture.Fill(dib);
   HostBlock out(frame.size());
@@ -110,11 +124,10 @@ std::vector<encode::AttemptPolicy> Policies() {
           {900, 9999, {240, 240, 240}, 0, 600, 0},
           {9999, 1500, {7, 7, 7}, 50, 9999, 600},
           {9999, 9999, {100, 700, 1800}, 90, 9999, 0},
-          encode::g_attempt_policy};
+          encode::kDefaultAttemptPolicy};
 }
 
 TEST(EncodeFrame, EqualsThePlainAttemptLoopWhicheverWayAttemptsAreTried) {
-  const encode::AttemptPolicy usual = encode::g_attempt_policy;
   const auto policies = Policies();
   std::set<int> steps;
   for (int amount = 0; amount <= 16; ++amount) {
@@ -124,10 +137,9 @@ TEST(EncodeFrame, EqualsThePlainAttemptLoopWhicheverWayAttemptsAreTried) {
     for (auto& b : before) b = static_cast<std::uint8_t>(rng());
     const Encoded plain = PlainEncode(picture, before);
     steps.insert(plain.frame[1]);
+    ASSERT_TRUE(LibraryEncode(picture, before) == plain) << "noise " << amount << " CompressBmp";
     for (const auto& policy : policies) {
-      encode::g_attempt_policy = policy;
-      const Encoded library = LibraryEncode(picture, before);
-      encode::g_attempt_policy = usual;
+      const Encoded library = LibraryEncode(picture, before, &policy);
       ASSERT_EQ(plain.result, library.result) << "noise " << amount;
       ASSERT_TRUE(plain.frame == library.frame)
           << "noise " << amount << " policy " << policy.bound_below << "/"
@@ -160,11 +172,9 @@ TEST(EncodeFrame, KeepsWhatAFailureStoresBeyondTheReachOfLaterOnes) {
     std::vector<std::uint8_t> before(24576, 0x6D);
     const Encoded plain = PlainEncode(picture, before);
     ASSERT_NE(plain.frame[24574], before[24574]) << c.amount;
-    const encode::AttemptPolicy usual = encode::g_attempt_policy;
+    EXPECT_TRUE(LibraryEncode(picture, before) == plain) << c.amount << " CompressBmp";
     for (const auto& policy : Policies()) {
-      encode::g_attempt_policy = policy;
-      const Encoded library = LibraryEncode(picture, before);
-      encode::g_attempt_policy = usual;
+      const Encoded library = LibraryEncode(picture, before, &policy);
       EXPECT_TRUE(library == plain) << c.amount << " policy " << policy.bound_below << "/"
                                     << policy.write_ahead_from << "/" << policy.exact_luma_from;
     }

@@ -3,11 +3,11 @@
 
 #include "decode/decoder.h"
 #include "decode/reconstruct.h"
-#include "frame/state.h"
 #include "grid.h"
 #include "host.h"
 #include "pictures.h"
 #include "reference_blocks.h"
+#include "session.h"
 
 namespace quill::test {
 namespace {
@@ -40,7 +40,7 @@ TEST(ConvertMCU, ColourTransformAndLimits) {
     const auto dib = MakeDib(320, 240, [&](int x, int) { return x % 2 ? c.second : c.first; });
     TestGrid grid(kGrid320x240, [](int, int, int) -> std::int16_t { return 0; });
     const auto slots = grid.Slots();
-    encode::TRANSBMP2MCU(dib.data(), slots.data());
+    ConvertPicture(dib, slots);
     for (int mcu : {0, 599}) {
       EXPECT_EQ(grid.Sample(mcu, kLumaLeft, 0), c.y0);
       EXPECT_EQ(grid.Sample(mcu, kLumaRight, 63), c.y1);
@@ -58,7 +58,7 @@ TEST(ConvertMCU, ChromaIsBoundedByTheLumaAtItsArrayIndex) {
   });
   TestGrid grid(kGrid320x240, [](int, int, int) -> std::int16_t { return 0; });
   const auto slots = grid.Slots();
-  encode::TRANSBMP2MCU(dib.data(), slots.data());
+  ConvertPicture(dib, slots);
   EXPECT_EQ(grid.Sample(0, kBlueDiff, 3), 26);
   EXPECT_EQ(grid.Sample(0, kRedDiff, 3), 53);
   EXPECT_GT(grid.Sample(0, kBlueDiff, 2), 26);
@@ -170,7 +170,7 @@ TEST(Quantizer, NoStepBecomesZeroBeforeTheRefusedQualityStep) {
 
 struct Writer {
   std::vector<std::uint8_t> frame = std::vector<std::uint8_t>(format::kFrameBytes, 0);
-  BitWriter w{frame.data() + 2, 0, 0};
+  BitWriter w{frame.data() + 2, 0, 0, &legacy::ShowMessage};  // the exports' messages
   const std::uint8_t* end = frame.data() + format::kTagOffset;
   std::string Bits() const {
     std::string s;

@@ -1,6 +1,6 @@
 // FreeMCU gives back a grid of the three shapes, and only what it can see.
-#include "frame/mcu.h"
 #include "host.h"
+#include "mcu_handles.h"
 #include "quill32.h"
 
 namespace quill::test {

@@ -3,9 +3,11 @@
 
 #include <functional>
 
-#include "frame/mcu.h"
+#include "encode/encoder.h"
 #include "host.h"
+#include "mcu_handles.h"
 #include "quill32.h"
+#include "session.h"
 
 namespace quill::test {
 
@@ -103,6 +105,16 @@ inline Planes Assemble(const std::vector<HGLOBAL>& slots, GridShape shape) {
     }
   }
   return p;
+}
+
+// Converts a 320x240 packed DIB into the MCUs of `handles` as CompressBmp
+// does, at the session's level.
+inline void ConvertPicture(const std::vector<std::uint8_t>& dib,
+                           const std::vector<HGLOBAL>& handles) {
+  std::vector<McuSamples> slots(handles.size());
+  BeginMcus(handles.data(), slots.data(), handles.size());
+  encode::PictureToMcus(dib.data() + 40 + 239 * 960, -960, slots.data(), SessionKernels());
+  EndMcus(handles.data(), slots.data(), handles.size());
 }
 
 }  // namespace quill::test

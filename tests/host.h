@@ -13,7 +13,11 @@
 
 #include "platform/platform.h"
 
+namespace quill::legacy {}
+
 namespace quill::test {
+
+using namespace quill::legacy;
 
 // A global block the test owns; freed at the end of the scope.
 class HostBlock {

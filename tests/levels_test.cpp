@@ -10,6 +10,7 @@
 #include "quill32_vector.h"
 #include "reference_blocks.h"
 #include "road.h"
+#include "session.h"
 #include "simd/kernels.h"
 
 namespace quill::test {
@@ -180,14 +181,16 @@ TEST(GatheredWriter, WritesAndCountsWhatTheBytewiseWriterWrites) {
     for (auto& x : a) x = static_cast<std::uint8_t>(rng());
     a[start] &= static_cast<std::uint8_t>(0xFF00 >> used);  // free low bits are 0
     b = a;
-    encode::BitWriter wa{a.data() + start, used, pred}, wb{b.data() + start, used, pred};
+    encode::BitWriter wa{a.data() + start, used, pred, &legacy::ShowMessage},
+        wb{b.data() + start, used, pred, &legacy::ShowMessage};
     messages = 0;
     const auto ra = encode::EncodeBlock(coef, wa, a.data() + 24575);
     const int messages_a = messages;
     messages = 0;
     std::uint64_t nonzero = 0;
     for (int k = 1; k < 64; ++k) nonzero |= std::uint64_t{other[k] != 0} << k;
-    const auto rb = encode::EncodeBlockGathered(other, nonzero, wb, b.data() + 24575);
+    const auto rb =
+        encode::EncodeBlockGathered(other, nonzero, wb, b.data() + 24575, legacy::SessionKernels());
     ASSERT_EQ(ra, rb) << trial;
     ASSERT_EQ(messages_a, messages) << trial;
     ASSERT_EQ(wa.dc_pred, wb.dc_pred) << trial;

@@ -273,6 +273,11 @@ TEST(PictureFilters, RefuseOrKeepWhatTheyCannotFilter) {
       {"32 bits per pixel", WithHeader(base, 14, 32, 2), base.size(), 0},
       {"top-down", WithHeader(base, 8, -24), base.size(), 0},
       {"padded rows (width 30)", WithHeader(base, 4, 30), base.size(), 0},
+      {"padded rows (width 7)", WithHeader(base, 4, 7), base.size(), 0},
+      // Nothing inside the 3-pixel band: kept, padding or not.
+      {"1 pixel wide", WithHeader(base, 4, 1), base.size(), 1},
+      {"5 pixels wide, 6 rows", WithHeader(WithHeader(base, 4, 5), 8, 6), base.size(), 1},
+      {"6 pixels wide", WithHeader(base, 4, 6), base.size(), 1},
       {"zero width", WithHeader(base, 4, 0), base.size(), 0},
       {"block too small for its rows", base, base.size() - 1, 0},
       {"header only", std::vector<std::uint8_t>(base.begin(), base.begin() + 40), 40, 0},

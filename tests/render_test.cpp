@@ -3,8 +3,8 @@
 #include <cmath>
 #include <limits>
 
-#include "frame/state.h"
 #include "grid.h"
+#include "session.h"
 
 namespace quill::test {
 namespace {
@@ -27,15 +27,15 @@ Rgb PixelAt(const std::vector<std::uint8_t>& dib, int w, int h, int x, int y) {
 
 struct PixelCase {
   const char* name;
-  RenderState state;
+  ColourState state;
   int y, v, u;
   Rgb expected;
 };
 
 TEST(Render, WorkedPixels) {
-  const RenderState tagged{1, 2.0f, 2.0f, 1.0f};
-  const RenderState legacy{0, 1.0f, 1.0f, 1.0f};
-  const RenderState at_load{0, 0.0f, 0.0f, 0.0f};
+  const ColourState tagged{1, 2.0f, 2.0f, 1.0f};
+  const ColourState legacy{0, 1.0f, 1.0f, 1.0f};
+  const ColourState at_load{0, 0.0f, 0.0f, 0.0f};
   const PixelCase cases[] = {
       {"tagged", tagged, 100, 10, -20, {60, 96, 120}},
       {"legacy", legacy, 100, 10, -20, {23, 98, 128}},
@@ -50,7 +50,7 @@ TEST(Render, WorkedPixels) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    g_render_state = c.state;
+    legacy::SessionColours() = c.state;
     TestGrid grid(kGrid320x240, [&](int, int block, int) -> std::int16_t {
       return static_cast<std::int16_t>(block < 2 ? c.y : block == kRedDiff ? c.v : c.u);
     });
@@ -60,7 +60,7 @@ TEST(Render, WorkedPixels) {
     EXPECT_EQ(PixelAt(bytes, 320, 240, 0, 0), c.expected);
     EXPECT_EQ(PixelAt(bytes, 320, 240, 319, 239), c.expected);
   }
-  EXPECT_EQ(g_render_state.tone_gain, 1.0f);
+  EXPECT_EQ(legacy::SessionColours().tone_gain, 1.0f);
 }
 
 TEST(Render, ToneGainClampedByBitPatternAndKept) {
@@ -74,14 +74,14 @@ TEST(Render, ToneGainClampedByBitPatternAndKept) {
   HostBlock dib(kDib320);
   for (const auto& [before, after] : cases) {
     SCOPED_TRACE(before);
-    g_render_state = {0, 1.0f, 1.0f, before};
+    legacy::SessionColours() = {0, 1.0f, 1.0f, before};
     ASSERT_EQ(TRANSMCU2BMP(grid.block(), dib.get(), 240, 320), 30);
-    EXPECT_EQ(g_render_state.tone_gain, after);
+    EXPECT_EQ(legacy::SessionColours().tone_gain, after);
   }
 }
 
 TEST(Render, HeaderAndLayoutForBothSizes) {
-  g_render_state = {1, 2.0f, 2.0f, 0.0f};
+  legacy::SessionColours() = {1, 2.0f, 2.0f, 0.0f};
   struct Case {
     GridShape shape;
     int w, h;
@@ -133,7 +133,7 @@ TEST(Render, HeaderAndLayoutForBothSizes) {
 }
 
 TEST(Render, PixelPairsShareTheirChromaSample) {
-  g_render_state = {1, 2.0f, 2.0f, 0.0f};
+  legacy::SessionColours() = {1, 2.0f, 2.0f, 0.0f};
   TestGrid grid(kGrid320x240, [](int, int block, int index) -> std::int16_t {
     return static_cast<std::int16_t>(block < 2 ? 100 : block == kRedDiff ? index % 8 : 0);
   });
@@ -146,7 +146,7 @@ TEST(Render, PixelPairsShareTheirChromaSample) {
 }
 
 TEST(Render, RefusesWhatItCannotRenderSafely) {
-  g_render_state = {1, 2.0f, 2.0f, 0.0f};
+  legacy::SessionColours() = {1, 2.0f, 2.0f, 0.0f};
   TestGrid small(kGrid320x240, [](int, int, int) -> std::int16_t { return 9; });
   HostBlock short_grid(599 * sizeof(HGLOBAL));
   struct Case {
@@ -178,7 +178,7 @@ TEST(Render, RefusesWhatItCannotRenderSafely) {
 }
 
 TEST(Render, SlotsThatDoNotLockAreSkipped) {
-  g_render_state = {1, 2.0f, 2.0f, 0.0f};
+  legacy::SessionColours() = {1, 2.0f, 2.0f, 0.0f};
   TestGrid grid(kGrid320x240,
                 [](int, int block, int) -> std::int16_t { return block < 2 ? 50 : 0; });
   HGLOBAL tiny = GlobalAlloc(GMEM_MOVEABLE, 16);  // a block too small to be an MCU

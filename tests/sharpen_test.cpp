@@ -1,9 +1,9 @@
 // SHARPMCU against the out-of-place formula on the assembled luma plane,
 // its worked table, lock counts, refusals; and the whole 640x480 road.
-#include "frame/state.h"
 #include "grid.h"
 #include "host.h"
 #include "pictures.h"
+#include "session.h"
 
 namespace quill::test {
 namespace {

@@ -1,8 +1,8 @@
 // The legacy tone stretch: range search, widening, fitting, mapping.
 #include "decode/decoder.h"
 #include "decode/tone_curve.h"
-#include "frame/state.h"
 #include "grid.h"
+#include "session.h"
 
 namespace quill::test {
 namespace {
@@ -14,6 +14,16 @@ struct StretchCase {
   float gain;
   std::vector<std::pair<int, int>> samples;  // luma before -> after
 };
+
+// The stretch on a test grid's MCUs; its tone gain.
+float StretchGrid(const TestGrid& grid, decode::DecoderState& state) {
+  const auto handles = grid.Slots();
+  std::vector<McuSamples> slots(handles.size());
+  BeginMcus(handles.data(), slots.data(), handles.size());
+  const float gain = decode::StretchTones(slots.data(), state);
+  EndMcus(handles.data(), slots.data(), handles.size());
+  return gain;
+}
 
 TEST(StretchTones, WorkedRanges) {
   auto curve = [](int x) { return static_cast<int>(decode::kToneCurve[x] + 0.5); };
@@ -64,9 +74,7 @@ TEST(StretchTones, WorkedRanges) {
     TestGrid grid(kGrid320x240, [&](int, int block, int index) -> std::int16_t {
       return block < 2 ? before[static_cast<std::size_t>(index) % before.size()] : 5;
     });
-    auto slots = grid.Slots();
-    decode::StretchTones(slots.data(), state);
-    EXPECT_EQ(g_render_state.tone_gain, c.gain);
+    EXPECT_EQ(StretchGrid(grid, state), c.gain);
     for (std::size_t i = 0; i < c.samples.size(); ++i) {
       EXPECT_EQ(grid.Sample(599, 1, static_cast<int>(i)), c.samples[i].second)
           << "sample " << c.samples[i].first;
@@ -85,8 +93,7 @@ TEST(StretchTones, RangeEndsFoundByTheRunningCounts) {
   state.tone_low = 50;
   state.tone_high = 200;
   TestGrid grid(kGrid320x240, [](int, int, int) -> std::int16_t { return 0; });
-  auto slots = grid.Slots();
-  decode::StretchTones(slots.data(), state);
+  StretchGrid(grid, state);
   EXPECT_EQ(state.tone_low, 50);
   EXPECT_EQ(state.tone_high, 180);
 }

@@ -7,13 +7,13 @@
 
 #include "decode/reconstruct.h"
 #include "encode/encoder.h"
-#include "frame/state.h"
 #include "host.h"
 #include "mcu/kernels.h"
 #include "mcu/render_mcu.h"
 #include "mcu/rows_sse2.h"
 #include "picture/cross_sharpen_sse2.h"
 #include "reference_blocks.h"
+#include "session.h"
 #include "simd/kernels.h"
 #include "simd/level.h"
 
@@ -50,15 +50,14 @@ TEST(VectorPaths, ComposeRowMatchesThePlainCode) {
 TEST(VectorPaths, RenderingMatchesThePlainCode) {
   std::mt19937 rng(7);
   const std::int16_t extremes[] = {-32768, -32767, -256, -129, -1, 0, 1, 127, 255, 256, 32767};
-  const RenderState saved = g_render_state;
   struct Case {
     float gain;
     bool legacy;
   };
   for (const Case c : {Case{2.0f, false}, Case{1.5f, false}, Case{0.75f, true}}) {
-    g_render_state.red_gain = g_render_state.blue_gain = c.gain;
     LegacyHalves halves;
     MakeLegacyHalves(c.gain, halves);
+    const RenderConversion conversion{c.legacy ? &halves : nullptr, c.gain, c.gain};
     for (int trial = 0; trial < 300; ++trial) {
       alignas(32) std::int16_t mcu[4][64];
       for (auto& block : mcu) {
@@ -69,17 +68,16 @@ TEST(VectorPaths, RenderingMatchesThePlainCode) {
       std::uint8_t plain[8][48], vector[8][48];
       std::uint8_t* rows[8];
       for (int r = 0; r < 8; ++r) rows[r] = plain[r];
-      RenderMcu(mcu, rows, c.legacy ? &halves : nullptr);
+      RenderMcu(mcu, rows, conversion);
       for (const simd::Level level : {simd::Level::kSse2, simd::Level::kAvx2}) {
         if (!Has(level)) continue;
         for (int r = 0; r < 8; ++r) rows[r] = vector[r];
-        simd::KernelsAt(level)->render_mcu(mcu, rows, c.legacy ? &halves : nullptr);
+        simd::KernelsAt(level)->render_mcu(mcu, rows, conversion);
         ASSERT_EQ(0, std::memcmp(plain, vector, sizeof plain))
             << "gain " << c.gain << " trial " << trial << " at " << simd::LevelName(level);
       }
     }
   }
-  g_render_state = saved;
 }
 
 TEST(VectorPaths, RowAveragesAndDoublingMatchTheirDefinition) {
