@@ -34,7 +34,7 @@ pause=${QUILL32_APT_PAUSE:-5}
 packages=(cmake make g++ binutils libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libpng-dev libdeflate-dev)
 optional=()
 if [ "${1:-}" = "--web" ]; then
-  packages+=(emscripten python3)
+  packages=(cmake make emscripten python3)
 fi
 if [ "${1:-}" = "--tests" ]; then
   # the browser page: its WebAssembly build, and the browser that tests it

@@ -8,7 +8,6 @@ cd "$(dirname "$0")/.."
 site=$(bash scripts/web.sh --build-only)
 cmake --build build/gcc -j 2 --target quill32_static >/dev/null
 native=build/web/native_decode
-g++ -std=c++20 -O3 -Iinclude -Ibuild/gcc/generated/include -Iweb/interim \
-  bench/web/native_decode.cpp web/interim/quill_over_legacy.cpp build/gcc/libquill32.a -o "$native"
+g++ -std=c++20 -O3 -Iinclude bench/web/native_decode.cpp build/gcc/libquill32.a -o "$native"
 /usr/bin/python3 bench/web/web_bench.py "$site" "$native" samples/photos/astronaut.yuv \
   samples/photos/*.yuv samples/*.yuv

@@ -5,6 +5,7 @@
 #include <emscripten/emscripten.h>
 #include <stddef.h>
 #include <stdint.h>
+#include <stdio.h>
 #include <stdlib.h>
 
 #include "quill/quill.h"
@@ -15,25 +16,71 @@ static struct {
   char damage[512];
 } report;
 
-EMSCRIPTEN_KEEPALIVE quill* qw_new(void) { return quill_new(NULL); }
+EMSCRIPTEN_KEEPALIVE quill* qw_new(void) {
+  return quill_new(NULL);
+}
 
-EMSCRIPTEN_KEEPALIVE void* qw_alloc(size_t bytes) { return malloc(bytes); }
-EMSCRIPTEN_KEEPALIVE void qw_release(void* p) { free(p); }
+/* The status of a frame whose quality step no decoder takes. */
+EMSCRIPTEN_KEEPALIVE int qw_status_quality_step(void) {
+  return QUILL_E_QUALITY_STEP;
+}
+
+/* The report's damage in words, as `quill info` gives it: the library's text
+ * of each reason, joined by "; ", the counted ones with their count (and in
+ * the singular for one). */
+static void describe_damage(void) {
+  static const unsigned bits[] = {QUILL_DAMAGE_QUALITY_STEP, QUILL_DAMAGE_UNMATCHED_CODES,
+                                  QUILL_DAMAGE_OVERRUNNING_BLOCKS, QUILL_DAMAGE_INTO_TAG,
+                                  QUILL_DAMAGE_AVOIDED_SUM};
+  size_t used = 0;
+  report.damage[0] = '\0';
+  for (size_t i = 0; i < sizeof bits / sizeof bits[0]; ++i) {
+    if (!(report.info.damage & bits[i])) continue;
+    const char* text = quill_damage_str(bits[i]);
+    char counted[64];
+    if (bits[i] == QUILL_DAMAGE_UNMATCHED_CODES) {
+      const int n = report.info.unmatched_codes;
+      snprintf(counted, sizeof counted, n == 1 ? "1 unmatched code" : "%d %s", n, text);
+      text = counted;
+    } else if (bits[i] == QUILL_DAMAGE_OVERRUNNING_BLOCKS) {
+      const int n = report.info.overrunning_blocks;
+      snprintf(counted, sizeof counted, n == 1 ? "1 block runs past its end" : "%d %s", n, text);
+      text = counted;
+    }
+    const int wrote =
+        snprintf(report.damage + used, sizeof report.damage - used, "%s%s", used ? "; " : "", text);
+    if (wrote > 0) used += (size_t)wrote;
+    if (used >= sizeof report.damage) break;
+  }
+}
+
+EMSCRIPTEN_KEEPALIVE void* qw_alloc(size_t bytes) {
+  return malloc(bytes);
+}
+EMSCRIPTEN_KEEPALIVE void qw_release(void* p) {
+  free(p);
+}
 
 /* Inspects a frame; its kind, quality step and damage are then read with the
  * qw_report_* calls. Returns a status of quill.h. */
 EMSCRIPTEN_KEEPALIVE int qw_inspect(const void* frame, size_t frame_len) {
-  report.damage[0] = '\0';
   const int status = quill_inspect(frame, frame_len, &report.info);
-  if (status == QUILL_OK && report.info.damage != 0)
-    quill_damage_str(&report.info, report.damage, sizeof report.damage);
+  describe_damage();
   return status;
 }
 
-EMSCRIPTEN_KEEPALIVE int qw_report_tagged(void) { return report.info.tagged != 0; }
-EMSCRIPTEN_KEEPALIVE int qw_report_quality_step(void) { return report.info.quality_step; }
-EMSCRIPTEN_KEEPALIVE unsigned qw_report_damage(void) { return report.info.damage; }
-EMSCRIPTEN_KEEPALIVE const char* qw_report_damage_text(void) { return report.damage; }
+EMSCRIPTEN_KEEPALIVE int qw_report_tagged(void) {
+  return report.info.tagged != 0;
+}
+EMSCRIPTEN_KEEPALIVE int qw_report_quality_step(void) {
+  return report.info.quality_step;
+}
+EMSCRIPTEN_KEEPALIVE unsigned qw_report_damage(void) {
+  return report.info.damage;
+}
+EMSCRIPTEN_KEEPALIVE const char* qw_report_damage_text(void) {
+  return report.damage;
+}
 
 /* Opens a frame for the grid in one call: decodes it at 320x240 into `rgba`
  * with its report (kind, quality step, damage; read with qw_report_*), and
@@ -43,14 +90,13 @@ EMSCRIPTEN_KEEPALIVE const char* qw_report_damage_text(void) { return report.dam
 EMSCRIPTEN_KEEPALIVE int qw_open(quill* q, const void* frame, unsigned char* rgba,
                                  unsigned char* thumb) {
   const quill_decode_options options = {.width = 320, .height = 240, .sharpen = 0};
-  report.damage[0] = '\0';
-  int status = quill_decode(q, frame, QUILL_FRAME_BYTES, &options, rgba, 320 * 240 * 4, 320 * 4,
-                            QUILL_RGBA8, &report.info);
+  const int status = quill_decode(q, frame, QUILL_FRAME_BYTES, &options, rgba, 320 * 240 * 4,
+                                  320 * 4, QUILL_RGBA8, &report.info);
   if (status != QUILL_OK) {
     const int inspected = quill_inspect(frame, QUILL_FRAME_BYTES, &report.info);
     if (inspected != QUILL_OK) return inspected;
   }
-  if (report.info.damage != 0) quill_damage_str(&report.info, report.damage, sizeof report.damage);
+  describe_damage();
   if (status != QUILL_OK) return status;
   for (int y = 0; y < 120; ++y) {
     const unsigned char* top = rgba + (size_t)y * 2 * 320 * 4;
@@ -69,9 +115,11 @@ EMSCRIPTEN_KEEPALIVE int qw_open(quill* q, const void* frame, unsigned char* rgb
 EMSCRIPTEN_KEEPALIVE int qw_decode(quill* q, const void* frame, const void* field2, int width,
                                    int sharpen, void* rgba) {
   const int height = width == 640 ? 480 : 240;
-  const quill_decode_options options = {
-      .width = width, .height = height, .sharpen = sharpen,
-      .field2 = field2, .field2_len = field2 != NULL ? QUILL_FRAME_BYTES : 0};
+  const quill_decode_options options = {.width = width,
+                                        .height = height,
+                                        .sharpen = sharpen,
+                                        .field2 = field2,
+                                        .field2_len = field2 != NULL ? QUILL_FRAME_BYTES : 0};
   const size_t stride = (size_t)width * 4;
   return quill_decode(q, frame, QUILL_FRAME_BYTES, &options, rgba, stride * height,
                       (ptrdiff_t)stride, QUILL_RGBA8, NULL);
@@ -84,6 +132,10 @@ EMSCRIPTEN_KEEPALIVE int qw_encode(quill* q, const void* rgba, int width, int he
   return quill_encode(q, rgba, width, height, (ptrdiff_t)width * 4, QUILL_RGBA8, frame,
                       QUILL_FRAME_BYTES, &encoded);
 }
-EMSCRIPTEN_KEEPALIVE int qw_encoded_quality_step(void) { return encoded.quality_step; }
+EMSCRIPTEN_KEEPALIVE int qw_encoded_quality_step(void) {
+  return encoded.quality_step;
+}
 
-EMSCRIPTEN_KEEPALIVE const char* qw_strerror(int status) { return quill_strerror(status); }
+EMSCRIPTEN_KEEPALIVE const char* qw_strerror(int status) {
+  return quill_strerror(status);
+}

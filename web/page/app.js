@@ -190,7 +190,7 @@ async function openOne(item) {
     item.state = 'failed';
     item.error = error.message;
   }
-  if (!items.includes(item)) return releaseItem(item);  // cleared meanwhile
+  if (item.cleared) return releaseItem(item);  // cleared meanwhile
   renderItem(item);
   batch.done++;
   if (batch.done === batch.total) batch.end = performance.now();
@@ -304,7 +304,10 @@ document.addEventListener('drop', async (event) => {
 
 document.getElementById('clear').addEventListener('click', () => {
   pool.dropQueued();
-  for (const item of items.splice(0)) releaseItem(item);
+  for (const item of items.splice(0)) {
+    item.cleared = true;
+    releaseItem(item);
+  }
   grid.replaceChildren();
   batch = null;
   focused = 0;

@@ -14,8 +14,6 @@ importScripts(LEVEL === 'plain' ? 'quill_web.js' : 'quill_web_simd.js', 'zip.js'
 
 const FRAME_BYTES = 24576;
 const THUMB_WIDTH = 160, THUMB_HEIGHT = 120;
-// Statuses of quill.h that mean "this frame's quality step is not decodable".
-const NOT_DECODABLE = 3;
 
 let codec = null;  // {module, context, frame, field2, pixels}: buffers in the module's memory
 
@@ -30,6 +28,7 @@ async function openCodec() {
     thumb: module._qw_alloc(THUMB_WIDTH * THUMB_HEIGHT * 4),
     thumbPixels: new ImageData(THUMB_WIDTH, THUMB_HEIGHT),
     thumbCanvas: new OffscreenCanvas(THUMB_WIDTH, THUMB_HEIGHT),
+    notDecodable: module._qw_status_quality_step(),  // a quality step out of range
   };
   if (!codec.context || !codec.frame || !codec.field2 || !codec.pixels || !codec.thumb)
     throw new Error('the codec could not be started (out of memory)');
@@ -74,7 +73,7 @@ function decode(step, field2, width, sharpen) {
   }
   const status = m._qw_decode(codec.context, codec.frame, field2Address, width, sharpen ? 1 : 0,
                               codec.pixels);
-  if (status === NOT_DECODABLE)
+  if (status === codec.notDecodable)
     throw new Error(`cannot be decoded: its quality step ${step} is out of range`);
   if (status !== 0) throw new Error('cannot be decoded: ' + m.UTF8ToString(m._qw_strerror(status)));
   const height = width === 640 ? 480 : 240;
@@ -95,9 +94,9 @@ async function openFrame({source}) {
   const m = codec.module;
   m.HEAPU8.set(bytes, codec.frame);
   const status = m._qw_open(codec.context, codec.frame, codec.pixels, codec.thumb);
-  if (status !== 0 && status !== NOT_DECODABLE) throw new Error(m.UTF8ToString(m._qw_strerror(status)));
+  if (status !== 0 && status !== codec.notDecodable) throw new Error(m.UTF8ToString(m._qw_strerror(status)));
   const result = report();
-  if (status === NOT_DECODABLE) {
+  if (status === codec.notDecodable) {
     result.decodeError = `cannot be decoded: its quality step ${result.step} is out of range`;
     return result;
   }
