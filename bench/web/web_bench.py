@@ -107,21 +107,33 @@ def open_many(driver, url, frames, count, work, profile):
 def main():
     site, native, photo, *frames = sys.argv[1:]
     photo_bytes = open(photo, "rb").read()
-    native_us = float(subprocess.run([native, photo], check=True, capture_output=True, text=True,
-                                     env={**os.environ, "QUILL32_VECTOR_LEVEL": "plain"}).stdout)
+    def native_us():
+        return float(subprocess.run([native, photo], check=True, capture_output=True, text=True,
+                                    env={**os.environ, "QUILL32_VECTOR_LEVEL": "plain"}).stdout)
+
     work = tempfile.mkdtemp(prefix="quill-web-bench-")
     server, url = page_test.serve(site)
     profile = os.path.join(work, "profile")
     driver = page_test.browser(profile)
     try:
         driver.set_script_timeout(600)
-        print(f"decode + render of {os.path.basename(photo)} at 320x240 to RGBA (median of 15 x 50):")
-        print(f"  native, plain level        {native_us:8.1f} us")
-        for level, module in (("plain", "quill_web.js"), ("simd128", "quill_web_simd.js")):
-            driver.get(url)  # a fresh page: one module in it
-            wasm_us = driver.execute_async_script(WASM_DECODE, base64.b64encode(photo_bytes).decode(), module)
-            print(f"  WebAssembly, {level:8} level {wasm_us:8.1f} us, {wasm_us / native_us:.2f}x native"
-                  " (goal: at most 2.5x)")
+        # Five rounds, the native and the two WebAssembly levels in turn, so
+        # that a change in the machine's load falls on all three alike.
+        times = {"native": [], "plain": [], "simd128": []}
+        for _ in range(5):
+            times["native"].append(native_us())
+            for level, module in (("plain", "quill_web.js"), ("simd128", "quill_web_simd.js")):
+                driver.get(url)  # a fresh page: one module in it
+                times[level].append(driver.execute_async_script(
+                    WASM_DECODE, base64.b64encode(photo_bytes).decode(), module))
+        median = {k: sorted(v)[2] for k, v in times.items()}
+        print(f"decode + render of {os.path.basename(photo)} at 320x240 to RGBA "
+              "(medians of 5 rounds of 15 x 50; microseconds):")
+        print(f"  native, plain level          {median['native']:8.1f}")
+        for level in ("plain", "simd128"):
+            print(f"  WebAssembly, {level:8} level  {median[level]:8.1f}, {median[level] / median['native']:.2f}x native"
+                  f" (goal: at most 2.5x); rounds {', '.join('%.0f' % t for t in times[level])}")
+        print(f"  native rounds {', '.join('%.0f' % t for t in times['native'])}")
         with open("/proc/loadavg") as f:
             load = f.read().split()[0]
         seconds, wall, cpu = open_many(driver, url, frames, 1000, work, profile)

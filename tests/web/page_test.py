@@ -226,6 +226,9 @@ def check_view_and_screens(check, driver, out_dir):
     from selenium.webdriver.common.keys import Keys
 
     os.makedirs(out_dir, exist_ok=True)
+    drawn = driver.execute_script("return [...document.querySelectorAll('#grid canvas.thumb')].slice(0, 4)"
+                                  ".map(c => c.width)")
+    check.equal("first thumbnails drawn", drawn, [160] * 4)
     driver.save_screenshot(os.path.join(out_dir, "grid.png"))
     first = driver.find_element("css selector", "#grid .card")
     first.send_keys(Keys.ARROW_RIGHT)

@@ -114,7 +114,6 @@ function renderItem(item) {
   const card = element('button', {type: 'button', class: 'card', tabindex: '-1'});
   if (item.state === 'ok' && item.thumb) {
     card.append(element('canvas', {width: 0, height: 120, class: 'thumb', role: 'img', 'aria-label': describe(item)}));
-    nearScreen.observe(li);
   } else {
     const text = item.state === 'pending' ? 'opening…' : item.decodeError || 'no picture';
     card.append(element('span', {class: 'no-picture', role: 'img', 'aria-label': describe(item)}, text));
@@ -133,37 +132,37 @@ function renderItem(item) {
   li.append(card);
   if (item.frameUrl) li.append(element('a', {href: item.frameUrl, download: item.name, class: 'save-frame'},
                                        `Save ${item.name}`));
-  if (!item.element) {
-    item.element = li;
-    grid.append(li);
-  }
+  item.element = li;
   if (item.index === focused) card.tabIndex = 0;
+  if (item.thumb) drawThumbnail(item);
 }
 
 // Only the thumbnails near the screen hold their pixels (75 KB each): their
-// canvases are drawn from the small JPEGs as they come near, and emptied
-// (width 0) as they leave. Images would keep every decoded picture.
-const nearScreen = new IntersectionObserver((entries) => {
-  for (const {target, isIntersecting} of entries) {
-    const canvas = target.querySelector('canvas.thumb');
-    const item = items[Number(target.dataset.index)];
-    if (!canvas || !item || item.element !== target) continue;
-    if (!isIntersecting) {
-      canvas.width = 0;
-      continue;
+// canvases are drawn from the small JPEGs as the browser starts rendering
+// their cards (content-visibility: auto skips cards far from the screen),
+// and emptied (width 0) as it stops. Images would keep every decoded picture.
+function drawThumbnail(item) {
+  const canvas = item.element.querySelector('canvas.thumb');
+  if (!canvas || !item.element.onScreen) return;
+  createImageBitmap(item.thumb).then((bitmap) => {
+    if (item.element.onScreen && canvas.isConnected) {
+      canvas.width = bitmap.width;
+      canvas.getContext('2d').drawImage(bitmap, 0, 0);
     }
-    createImageBitmap(item.thumb).then((bitmap) => {
-      if (canvas.isConnected) {
-        canvas.width = bitmap.width;
-        canvas.getContext('2d').drawImage(bitmap, 0, 0);
-      }
-      bitmap.close();
-    }, () => {});
-  }
-}, {rootMargin: '100% 0px'});
+    bitmap.close();
+  }, () => {});
+}
+grid.addEventListener('contentvisibilityautostatechange', (event) => {
+  const li = event.target;
+  li.onScreen = !event.skipped;
+  const item = items[Number(li.dataset.index)];
+  if (!item || item.element !== li) return;
+  if (li.onScreen) return drawThumbnail(item);
+  const canvas = li.querySelector('canvas.thumb');
+  if (canvas) canvas.width = 0;
+}, true);
 
 function releaseItem(item) {
-  if (item.element) nearScreen.unobserve(item.element);
   if (item.frameUrl) URL.revokeObjectURL(item.frameUrl);
 }
 
@@ -206,12 +205,16 @@ function openFiles(entries) {
     batch = {total: 0, done: 0, damaged: 0, failed: 0, start: performance.now()};
   }
   batch.total += entries.length;
+  // The new cards go into the grid at once: one change to the page, not one each.
+  const cardsOfBatch = document.createDocumentFragment();
   const jobs = entries.map(({file, path}) => {
     const item = {index: items.length, name: baseName(path), path, source: file, state: 'pending'};
     items.push(item);
     renderItem(item);
+    cardsOfBatch.append(item.element);
     return openOne(item);
   });
+  grid.append(cardsOfBatch);
   const settled = Promise.all([batch.settled, ...jobs]);
   batch.settled = settled;
   document.getElementById('grid-help').hidden = false;
