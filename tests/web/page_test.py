@@ -222,6 +222,19 @@ def check_encoded(check, driver, quill, pictures, index_of, work):
                     hashlib.sha256(open(frame, "rb").read()).hexdigest())
 
 
+def check_folder(check, driver, url, work):
+    """The folder picker takes a tree's frames in path order, hidden names skipped."""
+    top = os.path.join(work, "archive")
+    for rel in ("sub/a.yuv", ".hidden/b.yuv", "c.txt", "d.yuv", "sub/.e.yuv"):
+        os.makedirs(os.path.dirname(os.path.join(top, rel)), exist_ok=True)
+        shutil.copyfile(os.path.join(ROOT, "samples", "testcard.yuv"), os.path.join(top, rel))
+    driver.get(url)
+    driver.find_element("id", "folder").send_keys(top)
+    call(driver, "quillPage.idle()")
+    check.equal("frames of a folder", [(i["path"], i["state"]) for i in call(driver, "quillPage.items()")],
+                [("archive/d.yuv", "ok"), ("archive/sub/a.yuv", "ok")])
+
+
 def check_view_and_screens(check, driver, out_dir):
     from selenium.webdriver.common.keys import Keys
 
@@ -295,6 +308,7 @@ def main():
             origin)
         check.equal("requests beyond the page's files", foreign, [])
         check_view_and_screens(check, driver, out_dir)
+        check_folder(check, driver, url, work)
         errors = [e["message"] for e in driver.get_log("browser") if e["level"] == "SEVERE"]
         check.equal("console errors", errors, [])
     finally:

@@ -489,8 +489,8 @@ async function sha256(bytes) {
 window.quillPage = {
   idle: () => Promise.resolve(batch?.settled).then(() => undefined),
   batchSeconds: () => (batch?.end - batch?.start) / 1000,
-  items: () => items.map(({name, state, kind, step, damage, damageText, decodeError, error}) =>
-    ({name, state, kind, step, damage, damageText, decodeError: decodeError || '', error: error || ''})),
+  items: () => items.map(({name, path, state, kind, step, damage, damageText, decodeError, error}) =>
+    ({name, path, state, kind, step, damage, damageText, decodeError: decodeError || '', error: error || ''})),
   async pngHash(index, width, sharpen, field2Index) {
     const field2 = field2Index === undefined ? null : items[field2Index];
     const {png} = await renderPng(items[index], {width, sharpen, field2}, true);
