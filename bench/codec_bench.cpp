@@ -1,13 +1,13 @@
 // Benchmarks of the library's jobs, through the public interface: decoding
-// and rendering a frame at 320x240, the whole 640x480 road, encoding a
+// and rendering a frame at 320x240, the whole 640x480 path, encoding a
 // smooth and a noisy picture, and the picture operations at 640x480.
 #include <benchmark/benchmark.h>
 
 #include <vector>
 
+#include "path640.h"
 #include "pictures.h"
 #include "quill32.h"
-#include "road.h"
 #include "vector_level.h"
 
 namespace {
@@ -62,14 +62,14 @@ void BM_DecodeRender320(benchmark::State& state) {
 }
 BENCHMARK(BM_DecodeRender320)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond);
 
-void BM_Road640(benchmark::State& state) {
+void BM_Path640(benchmark::State& state) {
   const auto frame = Frame(false);
   Block out(921640);
   const bool sharpen = state.range(0) != 0;
-  for (auto _ : state) benchmark::DoNotOptimize(RunRoad(frame.data(), out.handle, sharpen));
+  for (auto _ : state) benchmark::DoNotOptimize(RunPath640(frame.data(), out.handle, sharpen));
   state.SetLabel(sharpen ? "with SHARPMCU" : "without sharpening");
 }
-BENCHMARK(BM_Road640)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Path640)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 void BM_Encode(benchmark::State& state) {
   const bool noisy = state.range(0) != 0;

@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto* frame = static_cast<std::uint8_t*>(std::malloc(24576));
   quill::fuzz::MakeFrame(data, size, frame);
   const std::uint8_t choice = size >= 24576 ? data[24575] : static_cast<std::uint8_t>(size);
-  const bool large = quill::fuzz::LargeRoad(data, size);
+  const bool large = quill::fuzz::LargePath(data, size);
   const int w = large ? 640 : 320, h = large ? 480 : 240;
   const auto format = static_cast<quill_format>(1 + choice % 5);
   const int n = PixelSize(format);

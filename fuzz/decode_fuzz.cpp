@@ -1,4 +1,4 @@
-// Any frame bytes through the whole road: decode, sharpen and render at
+// Any frame bytes through the whole 640x480 path: decode, sharpen and render at
 // 320x240, or (one input in 32) widen, combine, sharpen and render at
 // 640x480, and every grid given back.
 #include "fuzz_support.h"
@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto* g = static_cast<HGLOBAL*>(GlobalLock(grid));
   if (LPYUV2DIB(frame, g) != 1) {
     // refused: nothing to show
-  } else if (!quill::fuzz::LargeRoad(data, size)) {
+  } else if (!quill::fuzz::LargePath(data, size)) {
     SHARPMCU(grid, 30, 0);
     TRANSMCU2BMP(grid, small_pic, 240, 320);
   } else {

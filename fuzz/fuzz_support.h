@@ -71,11 +71,11 @@ inline void MakeFrame(const std::uint8_t* data, std::size_t size, std::uint8_t* 
   if (size < 24576 && size > 0) frame[24575] = data[0] & 1 ? 'Z' : data[0];
 }
 
-// Whether a decoding input also takes the 640x480 road, which costs several
+// Whether a decoding input also takes the 640x480 path, which costs several
 // times the 320x240 one: one input in 32, those whose byte 24,574 (a
 // short input: its size) ends in five set bits. That byte lies past where
 // a clean bitstream may end.
-inline bool LargeRoad(const std::uint8_t* data, std::size_t size) {
+inline bool LargePath(const std::uint8_t* data, std::size_t size) {
   return ((size > 24574 ? data[24574] : size) & 31) == 31;
 }
 

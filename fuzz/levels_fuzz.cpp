@@ -115,7 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t live = quill::platform::LiveBlocks();
   std::vector<std::uint8_t> frame(24576);
   quill::fuzz::MakeFrame(data, size, frame.data());
-  const bool large = quill::fuzz::LargeRoad(data, size);
+  const bool large = quill::fuzz::LargePath(data, size);
   const std::string before = QuillVectorLevel();
   // plain, then the best or (by a hash of the input's first bytes) one between.
   std::vector<std::string> chosen = {levels.front(), levels.back()};

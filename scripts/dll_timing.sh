@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Times the Windows DLLs under Wine against the Linux library in one run
 # (tests/windows/timing_host.cpp, built for both, Release): decode and render
-# at 320x240, the 640x480 road, an encode, and (NAME.global) the calls each
+# at 320x240, the 640x480 path, an encode, and (NAME.global) the calls each
 # case makes to the system's global-memory functions on Windows. The hosts
 # take turns ROUNDS times (default 3), each timing every case REPEATS times
 # (default 11); printed: per case the median of the rounds' medians, their
@@ -79,7 +79,7 @@ for case, by_host in data.items():
     print(row)
 print("Net of the system's memory calls, roughly (the DLL's time less its case's .global, over")
 print("Linux; the calls alone, in a loop, can cost more than among the work, so this is a bound):")
-for case in ("decode320", "road640", "encode"):
+for case in ("decode320", "path640", "encode"):
     g = case + ".global"
     if case in data and g in data:
         row = f"{case:10}"
@@ -88,9 +88,9 @@ for case in ("decode320", "road640", "encode"):
             share = 100 * data[g][h][0] / data[case][h][0]
             row += f"  {h}: {net / data[case]['linux'][0]:.2f} (memory calls {share:.0f}% of its time)"
         print(row)
-if "road640.allocs" in data:
-    row = "road640's 4,800 GlobalAlloc and GlobalFree alone, over the Linux library's whole road:"
+if "path640.allocs" in data:
+    row = "path640's 4,800 GlobalAlloc and GlobalFree alone, over the Linux library's whole 640x480 path:"
     for h in hosts[1:]:
-        row += f"  {h}: {data['road640.allocs'][h][0] / data['road640']['linux'][0]:.2f}"
+        row += f"  {h}: {data['path640.allocs'][h][0] / data['path640']['linux'][0]:.2f}"
     print(row)
 EOF

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the library and its whole test suite for 32-bit x86 Linux (g++ -m32,
 # run natively) and for aarch64 Linux (aarch64-linux-gnu-g++, run under
-# qemu-user), runs the suite, and compares the road host's outputs on the
+# qemu-user), runs the suite, and compares the path host's outputs on the
 # samples (every export) with the native build's, byte for byte. GoogleTest
 # is built for each target from Debian's sources (/usr/src/googletest).
 # Usage: scripts/test_cross.sh [i386] [aarch64]   (default: both)
@@ -14,18 +14,18 @@ native=build/gcc
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(i386 aarch64)
 
-cmake --build "$native" -j "$jobs" --target road_host >/dev/null
-rm -rf build/cross-road/native
-mkdir -p build/cross-road/native
-"$native/tests/road_host" samples build/cross-road/native >/dev/null
+cmake --build "$native" -j "$jobs" --target path_host >/dev/null
+rm -rf build/cross-path/native
+mkdir -p build/cross-path/native
+"$native/tests/path_host" samples build/cross-path/native >/dev/null
 
 for target in "${targets[@]}"; do
   case "$target" in
     i386)
       toolchain=cmake/toolchains/i686-linux-gnu.cmake
       run=()
-      probe=build/cross-road/probe32
-      mkdir -p build/cross-road
+      probe=build/cross-path/probe32
+      mkdir -p build/cross-path
       if ! echo 'int main(void) { return sizeof(void*) == 4 ? 0 : 1; }' |
           gcc -m32 -x c - -o "$probe" 2>/dev/null; then
         echo "SKIPPED: i386: gcc -m32 cannot build programs (lib32stdc++-12-dev, libc6-dev-i386 missing)"
@@ -74,14 +74,14 @@ for target in "${targets[@]}"; do
   echo "$target: $(grep -E '^[0-9]+% tests passed' "$build/ctest.log"), $(grep -c '(Skipped)' \
     "$build/ctest.log" || true) skipped (vector levels above plain); ran in $((tested - built)) s"
 
-  out=build/cross-road/$target
+  out=build/cross-path/$target
   rm -rf "$out"
   mkdir -p "$out"
-  "${run[@]}" "$build/tests/road_host" samples "$out" >/dev/null
-  if ! diff -r build/cross-road/native "$out" >/dev/null; then
-    echo "test_cross: $target: road host outputs differ from the native build's:" >&2
-    diff -rq build/cross-road/native "$out" >&2 || true
+  "${run[@]}" "$build/tests/path_host" samples "$out" >/dev/null
+  if ! diff -r build/cross-path/native "$out" >/dev/null; then
+    echo "test_cross: $target: path host outputs differ from the native build's:" >&2
+    diff -rq build/cross-path/native "$out" >&2 || true
     exit 1
   fi
-  echo "$target: $(find "$out" -type f | wc -l) road outputs identical to the native build's"
+  echo "$target: $(find "$out" -type f | wc -l) path outputs identical to the native build's"
 done

@@ -161,7 +161,7 @@ TEST(FileFaults, ShortReadsAndShortWritesAreFailures) {
   EXPECT_EQ(platform::LockCount(frame.get()), 0);
 }
 
-TEST(Leaks, ManyRoadsAndEncodesLeaveNothingBehind) {
+TEST(Leaks, ManyPathsAndEncodesLeaveNothingBehind) {
   const auto picture = MakeDib(320, 240, VariedPixel);
   HostBlock dib(picture.size()), frame(24576), small_pic(230440), large_pic(921640);
   dib.Fill(picture);

@@ -5,11 +5,11 @@
 
 #include "encode/encoder.h"
 #include "host.h"
+#include "path640.h"
 #include "pictures.h"
 #include "quill32.h"
 #include "quill32_vector.h"
 #include "reference_blocks.h"
-#include "road.h"
 #include "session.h"
 #include "simd/kernels.h"
 
@@ -38,7 +38,7 @@ class AtLevel {
 };
 
 // What the library makes of each input at the level in effect: each frame
-// rendered at 320x240 and through the sharpened 640x480 road, each picture
+// rendered at 320x240 and through the sharpened 640x480 path, each picture
 // encoded into a block that held a fixed pattern.
 std::vector<std::vector<std::uint8_t>> Outputs(const std::vector<std::vector<std::uint8_t>>& frames,
                                                const std::vector<std::vector<std::uint8_t>>& dibs) {
@@ -52,7 +52,7 @@ std::vector<std::vector<std::uint8_t>> Outputs(const std::vector<std::vector<std
     FreeMCU(grid.get(), 30, 20);
     out.push_back(small.Bytes());
     out.back().push_back(static_cast<std::uint8_t>(decoded));
-    RunRoad(frame.data(), large.get(), true);
+    RunPath640(frame.data(), large.get(), true);
     out.push_back(large.Bytes());
   }
   for (const auto& dib : dibs) {

@@ -1,5 +1,5 @@
 // SHARPMCU against the out-of-place formula on the assembled luma plane,
-// its worked table, lock counts, refusals; and the whole 640x480 road.
+// its worked table, lock counts, refusals; and the whole 640x480 path.
 #include "grid.h"
 #include "host.h"
 #include "pictures.h"
@@ -94,7 +94,7 @@ TEST(SHARPMCU, RefusalsLeaveTheGridUnchanged) {
   EXPECT_EQ(platform::LockCount(slots[5]), 1);  // nothing unlocked either
 }
 
-TEST(Road640x480, FrameToPictureWithAndWithoutSharpening) {
+TEST(Path640x480, FrameToPictureWithAndWithoutSharpening) {
   // Smooth areas, and a patch of noise that sharpening must change.
   const auto picture = MakeDib(320, 240, [](int x, int y) {
     return x > 280 && y > 200 ? NoisePixel(x, y) : VariedPixel(x, y);

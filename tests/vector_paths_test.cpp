@@ -57,7 +57,7 @@ TEST(VectorPaths, RenderingMatchesThePlainCode) {
   for (const Case c : {Case{2.0f, false}, Case{1.5f, false}, Case{0.75f, true}}) {
     LegacyHalves halves;
     MakeLegacyHalves(c.gain, halves);
-    const RenderConversion conversion{c.legacy ? &halves : nullptr, c.gain, c.gain};
+    const RenderConversion conversion{c.legacy ? &halves : nullptr, c.gain, c.gain, false};
     for (int trial = 0; trial < 300; ++trial) {
       alignas(32) std::int16_t mcu[4][64];
       for (auto& block : mcu) {

@@ -68,7 +68,8 @@ typedef enum quill_format {
   QUILL_BGR8 = 2,  /* 3 bytes per pixel: blue, green, red (the order of a DIB) */
   QUILL_RGBA8 = 3, /* 4 bytes per pixel: red, green, blue, alpha */
   QUILL_BGRA8 = 4, /* 4 bytes per pixel: blue, green, red, alpha */
-  QUILL_GRAY8 = 5  /* 1 byte per pixel: the luma every colour of the pixel is rendered from */
+  QUILL_GRAY8 = 5, /* 1 byte per pixel: the luma every colour of the pixel is rendered from */
+  QUILL_FORMAT_INT = -2147483647 - 1 /* no format: makes the type hold any int (checked) */
 } quill_format;
 /* Decoding writes alpha 255; encoding ignores alpha and takes GRAY8 as a
  * grey picture (each sample as blue, green and red). */

@@ -128,8 +128,8 @@ int Render(QuillContext* q, GridSlots grid, GridShape shape, ColourState& colour
     RenderGray(grid, shape, out, stride);
     return QUILL_OK;
   }
-  if (format == QUILL_BGR8) {
-    RenderGrid(grid, shape, out, stride, colours, k);
+  if (format == QUILL_BGR8 || format == QUILL_RGB8) {
+    RenderGrid(grid, shape, out, stride, colours, k, format == QUILL_RGB8);
     return QUILL_OK;
   }
   auto* stripe = static_cast<std::uint8_t*>(Reserve(q, q->stripe, 8 * kStripeRowBytes));

@@ -32,7 +32,7 @@ inline bool Resolve(Exports& e) {
 #ifdef _WIN32
   HMODULE dll = LoadLibraryA("QUILL32.DLL");
   if (dll == nullptr) {
-    std::fprintf(stderr, "road_host: QUILL32.DLL cannot be loaded\n");
+    std::fprintf(stderr, "path_host: QUILL32.DLL cannot be loaded\n");
     return false;
   }
   const char* names[15] = {"WEP",       "COMBINEMCU",   "CombineImage", "CompressBmp",
@@ -44,7 +44,7 @@ inline bool Resolve(Exports& e) {
     procs[i] = GetProcAddress(dll, names[i]);
     const FARPROC by_ordinal = GetProcAddress(dll, MAKEINTRESOURCEA(i + 1));
     if (procs[i] == nullptr || procs[i] != by_ordinal) {
-      std::fprintf(stderr, "road_host: %s is not export %d\n", names[i], i + 1);
+      std::fprintf(stderr, "path_host: %s is not export %d\n", names[i], i + 1);
       return false;
     }
   }

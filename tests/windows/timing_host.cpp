@@ -3,15 +3,15 @@
 // that scripts/dll_timing.sh can set the two side by side:
 //   decode320  LPYUV2DIB, TRANSMCU2BMP 320x240 and FreeMCU, for each of the
 //              three sample frames;
-//   road640    of two decoded fields: EXPANDMCU of each, COMBINEMCU,
-//              TRANSMCU2BMP 640x480 and FreeMCU of the new grids (the road
-//              host's 640x480 road less its decoding);
+//   path640    of two decoded fields: EXPANDMCU of each, COMBINEMCU,
+//              TRANSMCU2BMP 640x480 and FreeMCU of the new grids (the 640x480 path
+//              host's 640x480 path less its decoding);
 //   encode     CompressBmp of the test card and the busy picture;
 //   NAME.global  the calls to GlobalAlloc, GlobalLock, GlobalSize,
 //              GlobalUnlock and GlobalFree that case NAME makes on Windows,
 //              alone (what the system's own memory functions cost of it;
 //              the Linux library makes fewer, batched, calls to its own);
-//   road640.allocs  of those, the GlobalAlloc and GlobalFree of the 4,800
+//   path640.allocs  of those, the GlobalAlloc and GlobalFree of the 4,800
 //              new MCUs alone, one call each, as the format has them made.
 // Each case runs `repeats` times (each time for about 20 ms or more, whole
 // rounds); one line per case: "case NAME median_us MIN_us MAX_us rounds".
@@ -62,7 +62,7 @@ HGLOBAL LoadBlock(const std::string& path, std::size_t skip) {
   return block;
 }
 
-struct Road {
+struct Paths {
   const host::Exports& e;
   HGLOBAL frames[3];
   HGLOBAL pictures[2];
@@ -87,7 +87,7 @@ struct Road {
     }
   }
 
-  // The two fields' grids, decoded once for road640.
+  // The two fields' grids, decoded once for path640.
   void DecodeFields() {
     const std::pair<HGLOBAL, HGLOBAL*> fields[2] = {{frames[1], grid_b}, {frames[0], grid_a}};
     for (const auto& [frame, grid] : fields) {  // A last: the colours follow it
@@ -104,7 +104,7 @@ struct Road {
     Expect(e.free_mcu(block, rows, columns) == nullptr, "FreeMCU");
   }
 
-  void Road640() {
+  void Path640() {
     Expect(e.expand_mcu(grid_a, wide_a) == 0, "EXPANDMCU");
     Expect(e.expand_mcu(grid_b, wide_b) == 0, "EXPANDMCU B");
     HGLOBAL tall_block = Alloc(sizeof tall);
@@ -128,7 +128,7 @@ struct Road {
 //   decode320  per frame 600 new MCUs (unzeroed), three locks each to store the
 //              blocks and one to render; the legacy frame's tone stretch one
 //              more each (and a second GlobalLock);
-//   road640    4,800 new MCUs (1,200 for each expanded field, 2,400
+//   path640    4,800 new MCUs (1,200 for each expanded field, 2,400
 //              combined); expanding locks each source MCU, its right
 //              neighbour and the two it makes (4,800), combining both
 //              fields' MCUs, the one below and the two it makes (6,000),
@@ -142,9 +142,9 @@ struct GlobalCalls {
   int bare_locks;  // GlobalLock alone
 };
 constexpr GlobalCalls kDecodeCalls{1800, GMEM_MOVEABLE, 3 * 2400 + 600, 600};
-constexpr GlobalCalls kRoadCalls{4800, GMEM_MOVEABLE, 4800 + 6000 + 2400, 0};
+constexpr GlobalCalls kPathCalls{4800, GMEM_MOVEABLE, 4800 + 6000 + 2400, 0};
 constexpr GlobalCalls kEncodeCalls{1200, GMEM_MOVEABLE, 2400, 0};
-constexpr GlobalCalls kRoadAllocations{4800, GMEM_MOVEABLE, 0, 0};
+constexpr GlobalCalls kPathAllocations{4800, GMEM_MOVEABLE, 0, 0};
 
 void GlobalRound(const GlobalCalls& calls, std::vector<HGLOBAL>& blocks) {
   blocks.resize(static_cast<std::size_t>(calls.blocks));
@@ -203,28 +203,28 @@ int main(int argc, char** argv) {
   if (!host::Resolve(e)) return 3;
   const std::string samples = argv[1];
   const int repeats = argc == 3 ? std::max(1, std::atoi(argv[2])) : 11;
-  Road road{e, {}, {}, nullptr, nullptr, nullptr, {}, {}, {}, {}, {}};
+  Paths paths{e, {}, {}, nullptr, nullptr, nullptr, {}, {}, {}, {}, {}};
   const char* names[3] = {"testcard", "busy", "legacy"};
-  for (int i = 0; i < 3; ++i) road.frames[i] = LoadBlock(samples + "/" + names[i] + ".yuv", 0);
-  road.pictures[0] = LoadBlock(samples + "/testcard.bmp", 14);
-  road.pictures[1] = LoadBlock(samples + "/busy.bmp", 14);
-  road.small_pic = Alloc(QUILL32_DIB_320x240_BYTES);
-  road.large_pic = Alloc(QUILL32_DIB_640x480_BYTES);
-  road.frame_out = Alloc(QUILL32_FRAME_BYTES);
-  for (HGLOBAL h : road.frames) road.Expect(h != nullptr, "reading a sample frame");
-  for (HGLOBAL h : road.pictures) road.Expect(h != nullptr, "reading a sample picture");
-  if (road.failures > 0) return 1;
+  for (int i = 0; i < 3; ++i) paths.frames[i] = LoadBlock(samples + "/" + names[i] + ".yuv", 0);
+  paths.pictures[0] = LoadBlock(samples + "/testcard.bmp", 14);
+  paths.pictures[1] = LoadBlock(samples + "/busy.bmp", 14);
+  paths.small_pic = Alloc(QUILL32_DIB_320x240_BYTES);
+  paths.large_pic = Alloc(QUILL32_DIB_640x480_BYTES);
+  paths.frame_out = Alloc(QUILL32_FRAME_BYTES);
+  for (HGLOBAL h : paths.frames) paths.Expect(h != nullptr, "reading a sample frame");
+  for (HGLOBAL h : paths.pictures) paths.Expect(h != nullptr, "reading a sample picture");
+  if (paths.failures > 0) return 1;
 
-  Time("decode320", repeats, [&] { road.Decode320(); });
-  road.DecodeFields();
-  Time("road640", repeats, [&] { road.Road640(); });
-  Time("encode", repeats, [&] { road.Encode(); });
+  Time("decode320", repeats, [&] { paths.Decode320(); });
+  paths.DecodeFields();
+  Time("path640", repeats, [&] { paths.Path640(); });
+  Time("encode", repeats, [&] { paths.Encode(); });
   std::vector<HGLOBAL> blocks;
   Time("decode320.global", repeats, [&] { GlobalRound(kDecodeCalls, blocks); });
-  Time("road640.global", repeats, [&] { GlobalRound(kRoadCalls, blocks); });
+  Time("path640.global", repeats, [&] { GlobalRound(kPathCalls, blocks); });
   Time("encode.global", repeats, [&] { GlobalRound(kEncodeCalls, blocks); });
-  Time("road640.allocs", repeats, [&] { GlobalRound(kRoadAllocations, blocks); });
-  road.FreeArray(road.grid_a, 30, 20);
-  road.FreeArray(road.grid_b, 30, 20);
-  return road.failures > 0 ? 1 : 0;
+  Time("path640.allocs", repeats, [&] { GlobalRound(kPathAllocations, blocks); });
+  paths.FreeArray(paths.grid_a, 30, 20);
+  paths.FreeArray(paths.grid_b, 30, 20);
+  return paths.failures > 0 ? 1 : 0;
 }

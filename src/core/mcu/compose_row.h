@@ -66,7 +66,7 @@ inline void ComposeRow(const std::int16_t* left, const std::int16_t* right, cons
   std::memcpy(out, pixels, sizeof pixels);
 }
 
-// The row operations of the MCU road, as the road's templates take them
+// The row operations of the MCU operations, as their templates take them
 // (mcu/rows_sse2.h has their SSE2 twins).
 struct PlainRows {
   static void Average(const std::int16_t* a, const std::int16_t* b, std::int16_t* out) {

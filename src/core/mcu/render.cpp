@@ -57,7 +57,7 @@ void StripeRenderer::Render(GridSlots grid, GridShape shape, int stripe, std::ui
   const double g = colours_.tone_gain;
   if (!tagged && legacy_.g != g) MakeLegacyHalves(g, legacy_);
   const RenderConversion conversion{tagged ? nullptr : &legacy_, colours_.red_gain,
-                                    colours_.blue_gain};
+                                    colours_.blue_gain, red_first_};
   for (int j = 0; j < shape.columns; ++j) {
     McuSamples mcu = grid[stripe * shape.columns + j];
     if (mcu == nullptr) {
@@ -69,8 +69,8 @@ void StripeRenderer::Render(GridSlots grid, GridShape shape, int stripe, std::ui
 }
 
 void RenderGrid(GridSlots grid, GridShape shape, std::uint8_t* top_row, std::ptrdiff_t stride,
-                ColourState& colours, const simd::Kernels& k) {
-  StripeRenderer renderer(colours, k);
+                ColourState& colours, const simd::Kernels& k, bool red_first) {
+  StripeRenderer renderer(colours, k, red_first);
   for (int s = 0; s < shape.rows; ++s) {
     std::uint8_t* rows[8];
     for (int r = 0; r < 8; ++r) rows[r] = top_row + (8 * s + r) * stride;

@@ -20,7 +20,9 @@ void ClampToneGain(ColourState& colours);
 // conversion's products are made once per gain.
 class StripeRenderer {
  public:
-  StripeRenderer(ColourState& colours, const simd::Kernels& k) : colours_(colours), k_(k) {
+  // `red_first`: pixels in red, green, blue order.
+  StripeRenderer(ColourState& colours, const simd::Kernels& k, bool red_first = false)
+      : colours_(colours), k_(k), red_first_(red_first) {
     legacy_.g = -1.0;  // no gain yet: made at the first stripe of a legacy frame
   }
   // Grid row `stripe` into the 8 rows at rows[0..7] (top first), each
@@ -30,11 +32,12 @@ class StripeRenderer {
  private:
   ColourState& colours_;
   const simd::Kernels& k_;
+  bool red_first_;
   LegacyHalves legacy_;
 };
 
 // The whole grid: picture row y at top_row + y * stride (negative: bottom-up).
 void RenderGrid(GridSlots grid, GridShape shape, std::uint8_t* top_row, std::ptrdiff_t stride,
-                ColourState& colours, const simd::Kernels& k);
+                ColourState& colours, const simd::Kernels& k, bool red_first = false);
 
 }  // namespace quill

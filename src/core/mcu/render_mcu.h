@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 
 #include "mcu/compose_row.h"
 #include "store/mcu_store.h"
@@ -73,11 +74,15 @@ inline ChromaTerms LegacyTerms(std::int16_t v, std::int16_t u, const LegacyHalve
 }
 
 // How a render converts colours: the legacy conversion's halves for a
-// legacy frame (null for a tagged one), and the tagged conversion's gains.
+// legacy frame (null for a tagged one), and the tagged conversion's gains;
+// and the pixels' byte order: blue first (a DIB's) or, with `red_first`,
+// red first (the blue and red terms then trade places, so every row
+// operation writes red, green, blue as it writes blue, green, red).
 struct RenderConversion {
   const LegacyHalves* legacy;
   float red_gain;
   float blue_gain;
+  bool red_first;
 };
 
 // How the chroma of one pair becomes its colour terms.
@@ -118,6 +123,7 @@ inline void RenderMcuAs(McuSamples mcu, std::uint8_t* rows[8], const RenderConve
         terms.red[k] = t.red;
       }
     }
+    if (conversion.red_first) std::swap(terms.blue, terms.red);
     Rows::Compose(mcu[kLumaLeft] + 8 * r, mcu[kLumaRight] + 8 * r, terms, rows[r]);
     rows[r] += 48;
   }

@@ -1,4 +1,4 @@
-// The MCU road's row operations on SSE2 (mcu/average.h and
+// The MCU operations's row operations on SSE2 (mcu/average.h and
 // mcu/compose_row.h have the plain ones, with the same results): 16-bit
 // adds that wrap as the plain code does, averages without overflow in 16
 // bits, and a saturating pack that is exactly the clamp to 0..255.

@@ -3,7 +3,7 @@
 // the library linked). It runs every export on the sample data and writes its
 // outputs, so that the outputs of the Windows DLL (under Wine) and of the
 // Linux library can be compared byte for byte.
-// Usage: road_host SAMPLES_FOLDER OUTPUT_FOLDER
+// Usage: path_host SAMPLES_FOLDER OUTPUT_FOLDER
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -45,7 +45,7 @@ int failures = 0;
 void Expect(bool ok, const std::string& what) {
   if (!ok) {
     ++failures;
-    std::fprintf(stderr, "road_host: %s failed\n", what.c_str());
+    std::fprintf(stderr, "path_host: %s failed\n", what.c_str());
   }
 }
 
@@ -62,7 +62,7 @@ HGLOBAL DecodeGrid(const Exports& e, HGLOBAL frame) {
   return grid;
 }
 
-void FrameRoad(const Exports& e, const std::string& samples, const std::string& out,
+void FramePath(const Exports& e, const std::string& samples, const std::string& out,
                const char* name, const char* field2) {
   HGLOBAL frame = Alloc(24576), second = Alloc(24576);
   Expect(e.read_yuv(frame, (samples + "/" + name + ".yuv").c_str()) == 24576, "ReadYUV");
@@ -139,7 +139,7 @@ void PictureOperations(const Exports& e, const std::string& samples, const std::
 
 int main(int argc, char** argv) {
   if (argc != 3) {
-    std::fprintf(stderr, "usage: road_host SAMPLES_FOLDER OUTPUT_FOLDER\n");
+    std::fprintf(stderr, "usage: path_host SAMPLES_FOLDER OUTPUT_FOLDER\n");
     return 2;
   }
   Exports e{};
@@ -147,14 +147,14 @@ int main(int argc, char** argv) {
   const std::string samples = argv[1], out = argv[2];
   Expect(e.wep(0) == 1, "WEP");
   Expect(e.yuv2dib(1, 2) == 0, "YUV2DIB");
-  FrameRoad(e, samples, out, "testcard", "busy");
-  FrameRoad(e, samples, out, "legacy", "testcard");
-  FrameRoad(e, samples, out, "busy", "legacy");
+  FramePath(e, samples, out, "testcard", "busy");
+  FramePath(e, samples, out, "legacy", "testcard");
+  FramePath(e, samples, out, "busy", "legacy");
   Encode(e, samples, out, "testcard");
   Encode(e, samples, out, "busy");
   PictureOperations(e, samples, out);
   if (failures > 0) return 1;
-  std::printf("road_host: all exports ran\n");
+  std::printf("path_host: all exports ran\n");
 #if !defined(_WIN32)
   std::printf("vector level: %s\n", QuillVectorLevel());
 #endif

@@ -1,4 +1,4 @@
-# Runs the road host natively (LINUX_HOST) and under Wine (WINDOWS_HOST,
+# Runs the path host natively (LINUX_HOST) and under Wine (WINDOWS_HOST,
 # beside its QUILL32.DLL) on the samples and checks that every output of the
 # Windows DLL is byte-identical to the Linux library's. With LEVELS (names
 # separated by commas), the DLL
@@ -23,7 +23,7 @@ file(MAKE_DIRECTORY ${WORK}/linux ${WORK}/prefix)
 execute_process(COMMAND ${LINUX_HOST} ${SAMPLES} ${WORK}/linux RESULT_VARIABLE status
                 OUTPUT_VARIABLE linux_out)
 if(NOT status EQUAL 0)
-  message(FATAL_ERROR "the Linux road host failed (${status})")
+  message(FATAL_ERROR "the Linux path host failed (${status})")
 endif()
 string(REGEX MATCH "vector level: ([a-z0-9]+)" _ "${linux_out}")
 set(linux_best ${CMAKE_MATCH_1})
@@ -63,7 +63,7 @@ foreach(level IN LISTS LEVELS)
   execute_process(COMMAND ${WINE} ${WINDOWS_HOST} Z:${SAMPLES} Z:${wine_dir}
                   RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err TIMEOUT 600)
   if(NOT status EQUAL 0)
-    message(FATAL_ERROR "the Windows road host failed under Wine at ${level} (${status}):\n${out}\n${err}")
+    message(FATAL_ERROR "the Windows path host failed under Wine at ${level} (${status}):\n${out}\n${err}")
   endif()
   if(NOT level STREQUAL "best")
     set(expected ${level})

@@ -1,4 +1,4 @@
-// The 640x480 road as a host runs it: three grid blocks, a frame decoded,
+// The 640x480 path as a host runs it: three grid blocks, a frame decoded,
 // doubled in width and height, optionally sharpened, rendered into `out`,
 // and the grids given back with FreeMCU.
 #pragma once
@@ -7,7 +7,7 @@
 
 #include "quill32.h"
 
-inline int RunRoad(const std::uint8_t* frame, HGLOBAL out, bool sharpen) {
+inline int RunPath640(const std::uint8_t* frame, HGLOBAL out, bool sharpen) {
   const HGLOBAL small = GlobalAlloc(GHND, 600 * sizeof(HGLOBAL));
   const HGLOBAL wide = GlobalAlloc(GHND, 1200 * sizeof(HGLOBAL));
   const HGLOBAL tall = GlobalAlloc(GHND, 2400 * sizeof(HGLOBAL));
