@@ -20,10 +20,15 @@ bash scripts/setup.sh --web
 # Debian's node does not search Debian's own modules, which emscripten's
 # optimizer needs (acorn).
 export NODE_PATH=/usr/share/nodejs${NODE_PATH:+:$NODE_PATH}
-if [ ! -f build/web/CMakeCache.txt ]; then
-  emcmake cmake -S web -B build/web >/dev/null
+# The build's output goes to a log, shown only when the build fails.
+mkdir -p build/web
+log=build/web/build.log
+if ! { [ -f build/web/CMakeCache.txt ] || emcmake cmake -S web -B build/web; } >"$log" 2>&1 ||
+  ! cmake --build build/web -j 2 >>"$log" 2>&1; then
+  cat "$log" >&2
+  echo "web.sh: the page's build failed (the log above is in $log)" >&2
+  exit 1
 fi
-cmake --build build/web -j 2 >/dev/null
 site=$PWD/build/web/site
 if [ $serve = no ]; then
   echo "$site"
