@@ -18,6 +18,7 @@ import base64
 import functools
 import hashlib
 import http.server
+import importlib.util
 import io
 import json
 import os
@@ -38,9 +39,7 @@ def skip_reason():
     for path in (CHROMIUM, DRIVER):
         if not os.access(path, os.X_OK):
             return f"{path} is missing"
-    try:
-        import selenium  # noqa: F401
-    except ImportError:
+    if importlib.util.find_spec("selenium") is None:
         return "python3-selenium is missing"
     return None
 

@@ -7,9 +7,8 @@
 #include <type_traits>
 namespace std {
 template <class To, class From>
-  requires(sizeof(To) == sizeof(From) && is_trivially_copyable_v<To> &&
-           is_trivially_copyable_v<From>)
-constexpr To bit_cast(const From& from) noexcept {
+requires(sizeof(To) == sizeof(From) && is_trivially_copyable_v<To> &&
+         is_trivially_copyable_v<From>) constexpr To bit_cast(const From& from) noexcept {
   return __builtin_bit_cast(To, from);
 }
 }  // namespace std
