@@ -10,7 +10,7 @@ const LEVEL_ASKED = new URLSearchParams(location.search).get('level');
 
 // ---- Workers -------------------------------------------------------------
 
-// Requests queue here and go to the workers four at a time each, so that an
+// Requests queue here and go to the workers two at a time each, so that an
 // urgent one (the view) overtakes a big folder's backlog.
 class WorkerPool {
   constructor(size) {
@@ -39,7 +39,7 @@ class WorkerPool {
 
   pump() {
     for (const worker of this.workers) {
-      while (worker.busy < 4 && this.queue.length > 0) {
+      while (worker.busy < 2 && this.queue.length > 0) {
         const job = this.queue.shift();
         worker.busy++;
         job.worker = worker;
@@ -180,7 +180,7 @@ async function openOne(item) {
       item.source = encoded.frame;
       item.frameUrl = URL.createObjectURL(new Blob([encoded.frame], {type: 'application/octet-stream'}));
     }
-    const report = await pool.request('open', {source: item.source});
+    const report = await requestOpen(item.source);
     Object.assign(item, {state: 'ok', kind: report.kind, step: report.step, damage: report.damage,
                          damageText: report.damageText, decodeError: report.decodeError});
     item.thumb = report.thumb;
@@ -196,6 +196,27 @@ async function openOne(item) {
   if (item.state === 'failed') batch.failed++;
   else if (item.damage) batch.damaged++;
   showProgress();
+}
+
+// Frames go to the workers eight to a request: the worker reads their files
+// in one go, which costs the browser far less than a read each.
+const OPEN_CHUNK = 8;
+let opensToSend = [];
+function requestOpen(source) {
+  return new Promise((resolve, reject) => {
+    opensToSend.push({source, resolve, reject});
+    if (opensToSend.length === 1) queueMicrotask(sendOpens);
+  });
+}
+function sendOpens() {
+  const all = opensToSend;
+  opensToSend = [];
+  for (let i = 0; i < all.length; i += OPEN_CHUNK) {
+    const chunk = all.slice(i, i + OPEN_CHUNK);
+    pool.request('open', {sources: chunk.map((c) => c.source)}).then(({results}) => {
+      results.forEach((r, n) => (r.error ? chunk[n].reject(new Error(r.error)) : chunk[n].resolve(r)));
+    }, (error) => chunk.forEach((c) => c.reject(error)));
+  }
 }
 
 // Files as {file, path}, in the order given.
