@@ -200,7 +200,7 @@ async function openOne(item) {
 
 // Frames go to the workers eight to a request: the worker reads their files
 // in one go, which costs the browser far less than a read each.
-const OPEN_CHUNK = 8;
+const OPEN_CHUNK = 8;  // worker.js's READ_FRAMES
 let opensToSend = [];
 function requestOpen(source) {
   return new Promise((resolve, reject) => {

@@ -108,29 +108,54 @@ function openFrame(bytes) {
   return result;
 }
 
-// The bytes of several frames (Files, Blobs or bytes) in one read of their
-// files joined, which costs the browser far less than a read each; when the
-// joined read fails, each is read by itself, so the failure is the one
-// file's. Frames of the wrong size are not read at all.
+// Buffers for reading frames, used again and again: a buffer read per frame
+// would be garbage that a worker collects only after tens of megabytes.
+const READ_FRAMES = 8;  // the page sends at most this many frames a request
+const spareBuffers = [];
+
+// Reads a Blob of at most READ_FRAMES frames into a spare buffer (one byte
+// over, so that the end of the stream is seen). Returns [bytes, buffer].
+async function readInto(blob) {
+  let buffer = spareBuffers.pop() || new ArrayBuffer(READ_FRAMES * FRAME_BYTES + 1);
+  const reader = blob.stream().getReader({mode: 'byob'});
+  let length = 0;
+  for (;;) {
+    const {value, done} = await reader.read(new Uint8Array(buffer, length));
+    if (!value) throw new Error('could not be read');
+    buffer = value.buffer;  // each read hands the buffer over and back
+    if (done) break;
+    length += value.byteLength;
+    if (length === buffer.byteLength) throw new Error('grew while being read');
+  }
+  return [new Uint8Array(buffer, 0, length), buffer];
+}
+
+// The bytes of several frames (Files, Blobs or bytes), their files read in
+// one go, which costs the browser far less than a read each; when that
+// fails, each is read by itself, so the failure is the one file's. Frames of
+// the wrong size are not read at all. `done` gives the buffer back.
 async function framesOf(sources) {
   const files = sources.filter((s) => s instanceof Blob && s.size === FRAME_BYTES);
-  let joined = null;
+  let joined = null, buffer = null;
   try {
-    joined = files.length > 1 ? new Uint8Array(await new Blob(files).arrayBuffer()) : null;
+    if (files.length > 0) [joined, buffer] = await readInto(new Blob(files));
+    if (joined && joined.length !== files.length * FRAME_BYTES) throw new Error('changed while being read');
   } catch (error) {
     joined = null;
   }
   let next = 0;
-  return Promise.all(sources.map(async (source) => {
+  const frames = await Promise.all(sources.map(async (source) => {
     if (joined && source instanceof Blob && source.size === FRAME_BYTES)
       return joined.subarray(next * FRAME_BYTES, ++next * FRAME_BYTES);
     return frameBytes(source);
   }).map((p) => p.then((bytes) => ({bytes}), (error) => ({error: error.message}))));
+  return {frames, done: () => buffer && spareBuffers.push(buffer)};
 }
 
 async function openFrames({sources}) {
   const results = [];
-  for (const {bytes, error} of await framesOf(sources)) {
+  const {frames, done} = await framesOf(sources);
+  for (const {bytes, error} of frames) {
     try {
       if (error) throw new Error(error);
       results.push(openFrame(bytes));
@@ -138,6 +163,7 @@ async function openFrames({sources}) {
       results.push({error: failure.message});
     }
   }
+  done();
   for (const result of results) if (result.thumb) result.thumb = await result.thumb;
   return {results};
 }
