@@ -77,14 +77,25 @@ function decode(step, field2, width, sharpen) {
     throw new Error(`cannot be decoded: its quality step ${step} is out of range`);
   if (status !== 0) throw new Error('cannot be decoded: ' + m.UTF8ToString(m._qw_strerror(status)));
   const height = width === 640 ? 480 : 240;
-  const rgba = new Uint8ClampedArray(m.HEAPU8.buffer, codec.pixels, width * height * 4);
-  return new ImageData(new Uint8ClampedArray(rgba), width, height);
+  // A view of the module's memory: copied by whoever keeps it.
+  return new ImageData(new Uint8ClampedArray(m.HEAPU8.buffer, codec.pixels, width * height * 4), width, height);
 }
 
+// One canvas a size for the PNGs (convertToBlob takes the pixels at once,
+// so the canvas can take the next picture straight away).
+const pngCanvases = {};
 function canvasOf(image) {
-  const canvas = new OffscreenCanvas(image.width, image.height);
+  const canvas = pngCanvases[image.width] ||= new OffscreenCanvas(image.width, image.height);
   canvas.getContext('2d').putImageData(image, 0, 0);
   return canvas;
+}
+
+// A frame's bytes, read into a spare buffer when it is a file; `done` gives
+// the buffer back.
+async function oneFrame(source) {
+  const {frames: [{bytes, error}], done} = await framesOf([source]);
+  if (error) throw new Error(error);
+  return {bytes, done};
 }
 
 // Opens one frame for the grid: what it is, and its thumbnail, a small JPEG
@@ -171,11 +182,19 @@ async function openFrames({sources}) {
 // A picture at the view's options: pixels (for the screen) or a PNG with its
 // CRC-32 (for saving, alone or in a ZIP).
 async function render({source, field2, width, sharpen, as}) {
-  const bytes = await frameBytes(source);
-  const second = field2 ? await frameBytes(field2) : null;
-  const report = inspect(bytes);
-  const image = decode(report.step, second, width, sharpen);
-  if (as === 'pixels') return {image, transfer: [image.data.buffer]};
+  const first = await oneFrame(source);
+  const second = field2 ? await oneFrame(field2) : null;
+  let image;
+  try {
+    image = decode(inspect(first.bytes).step, second && second.bytes, width, sharpen);
+  } finally {
+    first.done();
+    if (second) second.done();
+  }
+  if (as === 'pixels') {
+    const copy = new ImageData(new Uint8ClampedArray(image.data), image.width, image.height);
+    return {image: copy, transfer: [copy.data.buffer]};
+  }
   const png = await canvasOf(image).convertToBlob({type: 'image/png'});
   return {png, crc: crc32(new Uint8Array(await png.arrayBuffer()))};
 }
