@@ -234,6 +234,22 @@ def check_folder(check, driver, url, work):
                 [("archive/d.yuv", "ok"), ("archive/sub/a.yuv", "ok")])
 
 
+def check_drop(check, driver, url):
+    """Files dropped on the page open as picked ones do."""
+    driver.get(url)
+    frame = base64.b64encode(open(os.path.join(ROOT, "samples", "busy.yuv"), "rb").read()).decode()
+    driver.execute_script("""
+        const drop = new DataTransfer();
+        drop.items.add(new File([Uint8Array.from(atob(arguments[0]), (c) => c.charCodeAt(0))], 'dropped.yuv'));
+        drop.items.add(new File(['a note'], 'note.txt'));
+        document.body.dispatchEvent(new DragEvent('drop', {dataTransfer: drop, bubbles: true, cancelable: true}));
+    """, frame)
+    call(driver, "new Promise((r) => setTimeout(r, 300)).then(() => quillPage.idle())")
+    check.equal("dropped files", [(i["name"], i["state"], i["step"] if i["state"] == "ok" else i["error"])
+                                  for i in call(driver, "quillPage.items()")],
+                [("dropped.yuv", "ok", 8), ("note.txt", "failed", "is 6 bytes; a frame is exactly 24576 bytes")])
+
+
 def check_view_and_screens(check, driver, out_dir):
     from selenium.webdriver.common.keys import Keys
 
@@ -308,6 +324,7 @@ def main():
         check.equal("requests beyond the page's files", foreign, [])
         check_view_and_screens(check, driver, out_dir)
         check_folder(check, driver, url, work)
+        check_drop(check, driver, url)
         errors = [e["message"] for e in driver.get_log("browser") if e["level"] == "SEVERE"]
         check.equal("console errors", errors, [])
     finally:
