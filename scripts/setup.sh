@@ -6,6 +6,10 @@
 # checking the tool's JSON and the DLLs' code, the Debian packaging tools,
 # and the i386 (g++ -m32) and aarch64 (cross g++, qemu-user) toolchains.
 #
+# With --web, what the browser page's build needs (emscripten, which --tests
+# installs too). Optional with --tests: Chromium, its driver and Selenium for
+# the browser tests, which say SKIPPED without them.
+#
 # Optional: 32-bit Wine (wine32:i386, for which the i386 architecture is
 # added to dpkg) for the i686 DLL's test. It is tried only on amd64 and
 # only where the kernel runs 32-bit programs; once it has failed to install
@@ -30,7 +34,13 @@ pause=${QUILL32_APT_PAUSE:-5}
 packages=(cmake make g++ binutils libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libpng-dev libdeflate-dev
   libturbojpeg0-dev)
 optional=()
+if [ "${1:-}" = "--web" ]; then
+  packages=(cmake make emscripten python3)
+fi
 if [ "${1:-}" = "--tests" ]; then
+  # the browser page: its WebAssembly build, and the browser that tests it
+  packages+=(emscripten)
+  optional+=(chromium chromium-driver python3-selenium)
   packages+=(clang g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 python3)
   # Packaging (scripts/test_packages.sh) and the i386 and aarch64 builds
   # (scripts/test_cross.sh; Debian's GoogleTest sources built for each).

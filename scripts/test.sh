@@ -2,8 +2,9 @@
 # Builds QUILL32 with g++ (Release, with it the Windows DLLs, i686 and x86_64,
 # tested under Wine) and with clang++ (AddressSanitizer and
 # UndefinedBehaviorSanitizer), warnings as errors, and runs every test in both
-# builds; the threads test under ThreadSanitizer; then the install and
-# packaging tests and the i386 and aarch64 suites.
+# builds; the threads test under ThreadSanitizer; then the browser page
+# (WebAssembly, in headless Chromium), the install and packaging tests and the
+# i386 and aarch64 suites.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh --tests
@@ -14,6 +15,7 @@ cmake -S . -B build/gcc -DCMAKE_CXX_COMPILER=g++ -DCMAKE_BUILD_TYPE=Release -DQU
 cmake --build build/gcc -j "$jobs"
 ctest --test-dir build/gcc --output-on-failure -j "$jobs"
 bash scripts/test_python.sh  # the Python package, installed, against build/gcc's quill
+bash scripts/test_web.sh     # the browser page in headless Chromium, against build/gcc's quill
 
 cmake -S . -B build/clang-asan -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
   -DQUILL32_WERROR=ON -DQUILL32_SANITIZE=ON -DQUILL32_BENCH=OFF -DQUILL32_WINDOWS=OFF

@@ -183,6 +183,12 @@ TEST(ModernApi, DecodesAsTheExportsDo) {
         o.field2_len = field2->size();
       }
       for (const Layout& layout : kLayouts) {
+        // At 640x480 three layouts (tight, padded, 4-byte upward) cover the
+        // ways rows lie; each format is covered at 320x240.
+        if (s.w == 640 && &layout != &kLayouts[0] && &layout != &kLayouts[1] &&
+            &layout != &kLayouts[6]) {
+          continue;
+        }
         SCOPED_TRACE(::testing::Message() << c.name << " " << s.w << (s.sharpen ? " sharp " : " ")
                                           << (s.field2 ? "2 fields " : "") << layout.name);
         Laid out = Lay(s.w, s.h, layout, 0xA5);
