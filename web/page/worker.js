@@ -217,8 +217,16 @@ async function encode({source}) {
   context.drawImage(bitmap, 0, 0);
   bitmap.close();
   const rgba = context.getImageData(0, 0, width, height).data;
-  for (let i = 3; i < rgba.length; i += 4)
-    if (rgba[i] !== 255) throw new Error('has transparent pixels; frames hold opaque pictures only');
+  // Alpha on black, as the quill tool reads pictures: (c * a + 127) / 255.
+  // The canvas keeps partly transparent pixels premultiplied, so those may
+  // come out one step away from the tool's; opaque and fully transparent
+  // pixels are exact.
+  for (let i = 0; i < rgba.length; i += 4) {
+    const a = rgba[i + 3];
+    if (a === 255) continue;
+    for (let c = 0; c < 3; ++c) rgba[i + c] = Math.floor((rgba[i + c] * a + 127) / 255);
+    rgba[i + 3] = 255;
+  }
   const m = codec.module;
   const pixels = m._qw_alloc(rgba.length);
   if (!pixels) throw new Error('cannot be encoded: out of memory');
