@@ -46,8 +46,8 @@ std::vector<char> Bmp(const RgbImage& image) {
 }
 
 // A PNG of any kind from its samples (8 or 16 bits each, row-major).
-struct PngSpec {
-  PngSpec(int depth, int type, int samples, bool adam7 = false, std::vector<png_color> colours = {},
+struct PngLayout {
+  PngLayout(int depth, int type, int samples, bool adam7 = false, std::vector<png_color> colours = {},
           std::vector<png_byte> trns = {})
       : bit_depth(depth),
         color_type(type),
@@ -61,7 +61,7 @@ struct PngSpec {
   std::vector<png_byte> alphas;  // tRNS of a palette
 };
 
-std::vector<char> Png(int width, int height, const PngSpec& spec,
+std::vector<char> Png(int width, int height, const PngLayout& layout,
                       const std::function<int(int pixel, int channel)>& sample) {
   std::vector<char> file;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
@@ -73,22 +73,22 @@ std::vector<char> Png(int width, int height, const PngSpec& spec,
         out->insert(out->end(), data, data + n);
       },
       nullptr);
-  png_set_IHDR(png, info, width, height, spec.bit_depth, spec.color_type,
-               spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+  png_set_IHDR(png, info, width, height, layout.bit_depth, layout.color_type,
+               layout.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_set_gAMA(png, info, 1.0);  // linear light, as a 16-bit editor may say: not applied
-  if (!spec.palette.empty())
-    png_set_PLTE(png, info, spec.palette.data(), static_cast<int>(spec.palette.size()));
-  if (!spec.alphas.empty())
-    png_set_tRNS(png, info, spec.alphas.data(), static_cast<int>(spec.alphas.size()), nullptr);
+  if (!layout.palette.empty())
+    png_set_PLTE(png, info, layout.palette.data(), static_cast<int>(layout.palette.size()));
+  if (!layout.alphas.empty())
+    png_set_tRNS(png, info, layout.alphas.data(), static_cast<int>(layout.alphas.size()), nullptr);
   png_write_info(png, info);
-  if (spec.bit_depth < 8) png_set_packing(png);
-  const int bytes = spec.bit_depth == 16 ? 2 : 1;
+  if (layout.bit_depth < 8) png_set_packing(png);
+  const int bytes = layout.bit_depth == 16 ? 2 : 1;
   std::vector<std::vector<png_byte>> rows(height);
   std::vector<png_bytep> pointers;
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x)
-      for (int c = 0; c < spec.channels; ++c) {
+      for (int c = 0; c < layout.channels; ++c) {
         const int v = sample(y * width + x, c);
         if (bytes == 2) rows[y].push_back(static_cast<png_byte>(v >> 8));
         rows[y].push_back(static_cast<png_byte>(v));
