@@ -194,20 +194,27 @@ def test_threads_get_what_one_thread_gets(frames):
 GIL_PROBE = """
 import sys, threading, time, quill32
 frame = open(sys.argv[1], "rb").read()
-quill32._quill32._acquire()  # the library's lock, as a running call holds it
-waiter = threading.Thread(target=quill32.decode, args=(frame,))
-waiter.start()
-time.sleep(0.2)  # only runs if the waiting call gave the GIL up
-assert waiter.is_alive()
-quill32._quill32._release()
-waiter.join()
+sys.setswitchinterval(1000)  # the GIL changes hands only when given up
+done = []
+def decode_on():
+    for i in range(200):
+        quill32.decode(frame, (640, 480))
+        done.append(i)
+worker = threading.Thread(target=decode_on)
+worker.start()
+seen = set()
+while worker.is_alive():  # runs only while the worker is in the library
+    seen.add(len(done))
+    time.sleep(0.001)
+worker.join()
+assert len(seen - {0, 200}) > 1, seen
 print("ok")
 """
 
 
 def test_calls_give_the_gil_up_while_in_the_library():
-    # With the GIL kept while a call waits for (or runs) the library, this
-    # process would hang: the thread holding the lock could never go on.
+    # With the GIL kept through a call, this thread could only look at the
+    # worker's progress before it starts and after it ends.
     done = subprocess.run([sys.executable, "-c", GIL_PROBE, str(SAMPLES[0])],
                           capture_output=True, text=True, timeout=60)
     assert done.stdout == "ok\n", done.stderr

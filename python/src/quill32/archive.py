@@ -1,14 +1,16 @@
 """Jobs over many frames: checking them and converting them to pictures, on
-a local process pool or on the workers of a Dask cluster.
+a local thread pool, a local process pool or the workers of a Dask cluster.
 
-Frames are independent and the library's state is process-wide, so the work
-runs in processes, each with its own library, in batches of files (never one
-task per frame). The local pool's processes are spawned, not forked (a
-forked child would start with whatever lock another thread of the caller
-held at that moment), so a script that uses it keeps its top level under
-``if __name__ == "__main__":``. The workers read and write the paths they
-are given: on a cluster, the files must be on storage that every worker
-sees at the same path.
+Frames are independent and the package's calls release the GIL, each thread
+with its own codec context, so the work runs by default on a pool of
+threads in this process, in batches of files (never one task per frame):
+no processes, no ``if __name__ == "__main__":`` needed. ``processes=N``
+runs it on N spawned processes instead (then a script keeps its top level
+under the ``__main__`` guard); that pays off only where the work that holds
+the GIL (Python's own, per file) outweighs the decode, as with BMP outputs
+on many processors. Dask workers may run several threads each. The workers
+read and write the paths they are given: on a cluster, the files must be on
+storage that every worker sees at the same path.
 
 Errors belong to their file: ``verify`` reports them as ``quill info --json``
 does (``{"file": ..., "error": ...}``), ``convert`` puts a ``FileError`` in
@@ -361,15 +363,17 @@ def _out_folder(out_dir):
     return out_dir
 
 
-def _run(function, items, client, processes, batch_size, file_of):
+def _run(function, items, client, processes, threads, batch_size, file_of):
     """Runs function(batch) over batches of items and joins the results in
     order; a batch that fails as a whole gives a FileError per item."""
+    if processes is not None and threads is not None:
+        raise ValueError("give processes or threads, not both")
     if not items:
         return []
     if client is not None:
         workers = sum(client.nthreads().values())
     else:
-        workers = processes or os.cpu_count() or 1
+        workers = processes or threads or os.cpu_count() or 1
     batches = _batches(items, workers, batch_size)
 
     def lost(batch, error):
@@ -389,13 +393,17 @@ def _run(function, items, client, processes, batch_size, file_of):
         for batch in batches:
             results.extend(function(batch))
         return results
-    # Spawned, not forked: a child that fork() made would start with every
-    # lock that another thread of the caller held at that moment (numpy's,
-    # the allocator's, a logging handler's, Dask's) taken for ever.
-    context = multiprocessing.get_context("spawn")
-    with concurrent.futures.ProcessPoolExecutor(
-        min(workers, len(batches)), mp_context=context
-    ) as pool:
+    if processes is None:
+        pool = concurrent.futures.ThreadPoolExecutor(min(workers, len(batches)))
+    else:
+        # Spawned, not forked: a child that fork() made would start with
+        # every lock that another thread of the caller held at that moment
+        # (numpy's, the allocator's, a logging handler's, Dask's) taken.
+        context = multiprocessing.get_context("spawn")
+        pool = concurrent.futures.ProcessPoolExecutor(
+            min(workers, len(batches)), mp_context=context
+        )
+    with pool:
         futures = [pool.submit(function, batch) for batch in batches]
         for batch, future in zip(batches, futures):
             try:
@@ -405,18 +413,21 @@ def _run(function, items, client, processes, batch_size, file_of):
     return results
 
 
-def verify(paths, client=None, processes=None, batch_size=None):
+def verify(paths, client=None, processes=None, batch_size=None, threads=None):
     """Checks every frame, as ``quill info --json`` does: one dict per path,
     in order, ``{"file": path, ...quill32.inspect(frame)}``, or
     ``{"file": path, "error": reason}`` for a file that is no frame.
 
     client: a ``dask.distributed.Client`` to spread the batches over its
-    workers; without one, a local pool of `processes` processes (default:
-    one per processor; 1 works in this process).
+    workers (each may run several threads); without one, a local pool of
+    `threads` threads (default: one per processor; 1 works in this thread),
+    or of `processes` spawned processes when that is given (1 works in this
+    process); not both.
     """
     paths = _paths(paths)
     processes, batch_size = _count(processes, "processes"), _count(batch_size, "batch_size")
-    results = _run(_verify_batch, paths, client, processes, batch_size, lambda p: p)
+    threads = _count(threads, "threads")
+    results = _run(_verify_batch, paths, client, processes, threads, batch_size, lambda p: p)
     return [
         {"file": r.file, "error": r.reason} if isinstance(r, FileError) else r for r in results
     ]
@@ -435,6 +446,7 @@ def convert(
     strict=False,
     no_clobber=False,
     png_level=1,
+    threads=None,
 ):
     """Decodes every frame into a picture file below out_dir, mirroring the
     frames' tree below `root` as ``quill decode -r -d`` does: with root
@@ -458,7 +470,7 @@ def convert(
 
     Returns one entry per path, in order: a ``Converted`` (the output's path,
     a str, with the frame's damage), or a FileError telling why that file
-    failed. client, processes, batch_size: as for ``verify``.
+    failed. client, threads, processes, batch_size: as for ``verify``.
     """
     paths = _paths(paths)
     size = tuple(size)
@@ -469,6 +481,7 @@ def convert(
     if isinstance(png_level, bool) or png_level not in PNG_LEVELS:
         raise ValueError("png_level is %r; 0 to 12 is taken" % (png_level,))
     processes, batch_size = _count(processes, "processes"), _count(batch_size, "batch_size")
+    threads = _count(threads, "threads")
     out_dir = _out_folder(out_dir)
     jobs = _jobs(paths, out_dir, fmt, root)
     work = functools.partial(
@@ -480,7 +493,7 @@ def convert(
         no_clobber=bool(no_clobber),
         png_level=png_level,
     )
-    return _run(work, jobs, client, processes, batch_size, lambda job: job[0])
+    return _run(work, jobs, client, processes, threads, batch_size, lambda job: job[0])
 
 
 def _jobs(paths, out_dir, fmt, root):
