@@ -121,23 +121,35 @@ def _verify_batch(paths):
     return results
 
 
-def _picture_file(pixels, fmt, png_level=1):
-    if fmt == "bmp":
-        # As Save2BMP writes it: the file header, the DIB's, rows bottom-up in BGR.
-        height, width = pixels.shape[:2]
-        body = pixels[::-1, :, ::-1].tobytes()
-        header = b"BM" + (54 + len(body)).to_bytes(4, "little") + bytes(4) + (54).to_bytes(4, "little")
-        info = (
-            (40).to_bytes(4, "little")
-            + width.to_bytes(4, "little")
-            + height.to_bytes(4, "little")
-            + (1).to_bytes(2, "little")
-            + (24).to_bytes(2, "little")
-            + bytes(4)
-            + len(body).to_bytes(4, "little")
-            + bytes(16)
-        )
-        return header + info + body
+def _bmp_header(width, height):
+    """As Save2BMP writes it: the file header, then the DIB's (24-bit, rows
+    bottom-up in BGR, each a multiple of 4 bytes at the frame's sizes)."""
+    body = 3 * width * height
+    header = b"BM" + (54 + body).to_bytes(4, "little") + bytes(4) + (54).to_bytes(4, "little")
+    return header + (
+        (40).to_bytes(4, "little")
+        + width.to_bytes(4, "little")
+        + height.to_bytes(4, "little")
+        + (1).to_bytes(2, "little")
+        + (24).to_bytes(2, "little")
+        + bytes(4)
+        + body.to_bytes(4, "little")
+        + bytes(16)
+    )
+
+
+def _bmp_file(frame, size, sharpen):
+    """The BMP file of a frame, the library decoding straight into its rows
+    (BGR, bottom-up: a view with a negative row stride)."""
+    width, height = size
+    data = bytearray(54 + 3 * width * height)
+    data[:54] = _bmp_header(width, height)
+    rows = np.frombuffer(data, np.uint8, offset=54).reshape(height, width, 3)[::-1]
+    quill32.decode(frame, size=size, sharpen=sharpen, mode="BGR", out=rows)
+    return data
+
+
+def _png_file(pixels, png_level=1):
     from PIL import Image
 
     out = io.BytesIO()
@@ -259,7 +271,10 @@ def _decoded(path, output, size, fmt, sharpen, strict, png_level):
     if problems and strict:
         raise FileError(path, "is damaged (%s)" % "; ".join(problems))
     try:
-        pixels = quill32.decode(frame, size=size, sharpen=sharpen)
+        if fmt == "bmp":
+            data = _bmp_file(frame, size, sharpen)
+        else:
+            data = _png_file(quill32.decode(frame, size=size, sharpen=sharpen), png_level)
     except ValueError as e:
         raise FileError(path, str(e).replace("frame ", "", 1)) from None
     folder = os.path.dirname(output)
@@ -267,7 +282,7 @@ def _decoded(path, output, size, fmt, sharpen, strict, png_level):
         os.makedirs(folder or ".", exist_ok=True)
     except OSError as e:
         raise FileError(path, _os_reason("cannot write into " + folder, e)) from None
-    return _picture_file(pixels, fmt, png_level), problems
+    return data, problems
 
 
 def _convert_batch(jobs, size, fmt, sharpen, strict=False, no_clobber=False, png_level=1):
