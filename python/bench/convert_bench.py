@@ -42,6 +42,7 @@ def main():
     parser.add_argument("--reps", type=int, default=5)
     parser.add_argument("--size", choices=("320x240", "640x480"), default="320x240")
     parser.add_argument("--fmt", choices=archive.FORMATS, default="png")
+    parser.add_argument("--only", help="run only the cases whose name holds this text")
     parser.add_argument("--work", help="folder for the frames and outputs (default: a temporary one)")
     opts = parser.parse_args()
     if not os.access(opts.quill, os.X_OK):
@@ -96,6 +97,8 @@ def main():
             name = "convert, LocalCluster %dx%d" % (workers, threads)
             cases[name] = convert_case(client=clusters[-1][1])
 
+    if opts.only:
+        cases = {n: c for n, c in cases.items() if opts.only in n or n.endswith("one thread")}
     times = {name: [] for name in cases}
     try:
         for rep in range(opts.reps + 1):  # the first round warms caches up, untimed
@@ -126,6 +129,8 @@ def main():
               % (name, median, opts.frames / median, min(seconds), max(seconds)))
     one, pool = "convert, one thread", "convert, %d threads" % cpus
     procs = "convert, %d processes" % cpus
+    if not {one, pool, procs} <= set(times):
+        return
     print("threads / one thread: %.2fx; threads / processes: %.2fx (above 1: threads faster)"
           % (statistics.median(times[one]) / statistics.median(times[pool]),
              statistics.median(times[procs]) / statistics.median(times[pool])))

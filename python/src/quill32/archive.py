@@ -6,9 +6,10 @@ with its own codec context, so the work runs by default on a pool of
 threads in this process, in batches of files (never one task per frame):
 no processes, no ``if __name__ == "__main__":`` needed. ``processes=N``
 runs it on N spawned processes instead (then a script keeps its top level
-under the ``__main__`` guard); that pays off only where the work that holds
-the GIL (Python's own, per file) outweighs the decode, as with BMP outputs
-on many processors. Dask workers may run several threads each. The workers
+under the ``__main__`` guard): slower on 2 processors in every case
+measured (python/bench/convert_bench.py), but a worker that crashes loses
+only its batch, and on many processors the Python work each file does with
+the GIL held may limit the threads. Dask workers may run several threads each. The workers
 read and write the paths they are given: on a cluster, the files must be on
 storage that every worker sees at the same path.
 
