@@ -90,9 +90,10 @@ extension = Pybind11Extension(
     [str(BINDING)] + sources,
     include_dirs=[str(TREE / "include")] + LIBRARY_INTERNALS,
     define_macros=macros + [("QUILL32_PACKAGE_VERSION", '"%s"' % version)],
-    # As the library is built: exact floating point, only the module's entry
-    # point visible.
-    extra_compile_args=["-O2", "-ffp-contract=off", "-fvisibility=hidden"],
+    # As the library is built: -O3 as its Release build (Python's own -O2
+    # leaves a decode twice as slow), exact floating point, only the
+    # module's entry point visible.
+    extra_compile_args=["-O3", "-ffp-contract=off", "-fvisibility=hidden"],
     depends=headers,
     cxx_std=20,
 )
