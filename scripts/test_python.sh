@@ -9,6 +9,19 @@ set -euo pipefail
 tree=$(cd "$(dirname "$0")/.." && pwd)
 cd "$tree"
 bash scripts/setup.sh --tests
+# The binding stands on quill.h alone, with no lock of its own around the
+# library's calls.
+binding=python/ext/module.cpp
+included=$(grep -o '^#include "[^"]*"' "$binding" | sort -u)
+if [ "$included" != '#include "quill/quill.h"' ]; then
+  echo "test_python.sh: $binding must include the library through quill/quill.h alone, not:" >&2
+  echo "$included" >&2
+  exit 1
+fi
+if grep -nE 'mutex|lock_guard|unique_lock|register_at_fork' "$binding" python/src/quill32/*.py; then
+  echo "test_python.sh: a lock around the library's calls (above)" >&2
+  exit 1
+fi
 quill=${QUILL:-$tree/build/gcc/tools/quill}
 if [ ! -x "$quill" ]; then
   cmake -S . -B build/gcc -DCMAKE_CXX_COMPILER=g++ -DCMAKE_BUILD_TYPE=Release

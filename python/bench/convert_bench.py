@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
-"""Frames per second of quill32.archive.convert: in this process, on the
-local process pool and on a 2-worker Dask LocalCluster, beside
+"""Frames per second of quill32.archive.convert: in this thread, on the
+local thread pool (the default), on the local process pool and on Dask
+LocalClusters (two one-thread workers; one two-thread worker), beside
 ``quill decode -j`` on the same frames into the same kind of files.
 
 Every repetition runs each case once, in a shuffled order, so that a change
-in the machine's speed falls on all of them alike; medians are reported.
+in the machine's speed falls on all of them alike; medians are reported,
+with the fastest and slowest run as the noise.
 A case's time is what its caller waits: the local pool's start (its
 workers are spawned afresh by each call) is in it; the cluster is started
 once, before the timing, as a long-lived cluster is.
@@ -40,6 +42,7 @@ def main():
     parser.add_argument("--reps", type=int, default=5)
     parser.add_argument("--size", choices=("320x240", "640x480"), default="320x240")
     parser.add_argument("--fmt", choices=archive.FORMATS, default="png")
+    parser.add_argument("--only", help="run only the cases whose name holds this text")
     parser.add_argument("--work", help="folder for the frames and outputs (default: a temporary one)")
     opts = parser.parse_args()
     if not os.access(opts.quill, os.X_OK):
@@ -76,20 +79,26 @@ def main():
     cases = {
         "quill decode -j 1": quill_case(1),
         "quill decode -j %d" % cpus: quill_case(cpus),
-        "convert, one process": convert_case(processes=1),
-        "convert, local pool of %d" % cpus: convert_case(processes=cpus),
+        "convert, one thread": convert_case(threads=1),
+        "convert, %d threads" % cpus: convert_case(threads=cpus),
+        "convert, %d processes" % cpus: convert_case(processes=cpus),
     }
-    cluster = client = None
+    clusters = []
     try:
         import distributed
     except ImportError:
         print("no dask.distributed: the cluster case is left out", file=sys.stderr)
     else:
-        cluster = distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
-                                           dashboard_address=None, silence_logs=logging.ERROR)
-        client = distributed.Client(cluster)
-        cases["convert, LocalCluster 2x1"] = convert_case(client=client)
+        for workers, threads in ((2, 1), (1, 2)):
+            cluster = distributed.LocalCluster(n_workers=workers, threads_per_worker=threads,
+                                               processes=True, dashboard_address=None,
+                                               silence_logs=logging.ERROR)
+            clusters.append((cluster, distributed.Client(cluster)))
+            name = "convert, LocalCluster %dx%d" % (workers, threads)
+            cases[name] = convert_case(client=clusters[-1][1])
 
+    if opts.only:
+        cases = {n: c for n, c in cases.items() if opts.only in n or n.endswith("one thread")}
     times = {name: [] for name in cases}
     try:
         for rep in range(opts.reps + 1):  # the first round warms caches up, untimed
@@ -104,7 +113,7 @@ def main():
                 if rep:
                     times[name].append(seconds)
     finally:
-        if client is not None:
+        for cluster, client in clusters:
             client.close()
             cluster.close()
         if not opts.work:
@@ -113,10 +122,18 @@ def main():
     print("%d frames -> %s %s, median of %d runs; quill32 %s, vector level %s, %d processors"
           % (opts.frames, opts.size, opts.fmt, opts.reps, quill32.__version__,
              quill32.vector_level(), cpus))
-    print("%-28s %9s %10s" % ("case", "seconds", "frames/s"))
+    print("%-28s %9s %10s %17s" % ("case", "seconds", "frames/s", "fastest-slowest"))
     for name, seconds in times.items():
         median = statistics.median(seconds)
-        print("%-28s %9.3f %10.0f" % (name, median, opts.frames / median))
+        print("%-28s %9.3f %10.0f %8.3f-%.3f s"
+              % (name, median, opts.frames / median, min(seconds), max(seconds)))
+    one, pool = "convert, one thread", "convert, %d threads" % cpus
+    procs = "convert, %d processes" % cpus
+    if not {one, pool, procs} <= set(times):
+        return
+    print("threads / one thread: %.2fx; threads / processes: %.2fx (above 1: threads faster)"
+          % (statistics.median(times[one]) / statistics.median(times[pool]),
+             statistics.median(times[procs]) / statistics.median(times[pool])))
 
 
 if __name__ == "__main__":

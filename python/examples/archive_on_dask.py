@@ -1,14 +1,14 @@
 #!/usr/bin/env python3
 """Checks and converts an archive of frames on Dask.
 
-With no --scheduler, a LocalCluster of two worker processes (one thread
-each) is started on this machine and closed at the end:
+With no --scheduler, a LocalCluster of one worker process with two threads
+is started on this machine and closed at the end:
 
     python3 archive_on_dask.py FRAMES_FOLDER OUT_FOLDER
 
 With --scheduler, the job goes to a running cluster, e.g. one started with
-``dask-scheduler`` on host and ``dask-worker tcp://host:8786 --nworkers 4
---nthreads 1`` on each machine (with quill32 installed there, and the
+``dask-scheduler`` on host and ``dask-worker tcp://host:8786 --nworkers 1
+--nthreads 4`` on each machine (with quill32 installed there, and the
 folders on storage every worker sees at the same path):
 
     python3 archive_on_dask.py --scheduler tcp://host:8786 /archive/frames /archive/png
@@ -60,13 +60,13 @@ def main():
     if opts.scheduler:
         with Client(opts.scheduler) as client:
             return run(client, frames, opts.out_dir, size, root)
-    # Workers are processes: the library's state is process-wide, and a
-    # process runs one call at a time, so one thread per worker.
-    with LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+    # One worker process whose threads decode side by side: each thread has
+    # its own codec context, and the calls release the GIL.
+    with LocalCluster(n_workers=1, threads_per_worker=2, processes=True,
                       dashboard_address=None, silence_logs=logging.ERROR) as cluster, \
             Client(cluster) as client:
         return run(client, frames, opts.out_dir, size, root)
 
 
-if __name__ == "__main__":  # needed: the workers' processes are spawned
+if __name__ == "__main__":  # needed: the cluster's worker process is spawned
     sys.exit(main())

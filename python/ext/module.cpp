@@ -1,357 +1,285 @@
-// quill32._quill32: the library's calls for the Python package, over the
-// public headers only. Arguments are checked in quill32/__init__.py; this
-// layer checks sizes again, so that no call can reach the library with a
-// short buffer.
+// quill32._quill32: the library's calls for the Python package, over quill.h
+// alone. Arguments are checked in quill32/__init__.py; this layer checks
+// shapes, strides and lengths again, so that no call can reach the library
+// with a short buffer.
 //
-// The library's calls must not overlap: every one is made under g_library,
-// with the GIL released, so that other Python threads run meanwhile. All
-// that runs without the GIL holds g_library: the global blocks too (whose
-// table has a lock of its own) and the conversions between numpy's RGB rows
-// and the library's bottom-up BGR pictures (a tenth of a decode). fork()
-// waits for g_library (os.register_at_fork), so that a child never starts
-// with a lock held by a thread it does not have.
+// Every codec call runs with the GIL released and no lock of this module
+// held: each thread has its own context (thread_local), made on its first
+// call and freed when the thread ends, so Python threads decode and encode
+// side by side. A context keeps its working memory, so a thread's later
+// calls at a size allocate nothing.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <array>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <string>
-#include <vector>
 
-#include "quill32.h"
-#include "quill32_check.h"
-#include "quill32_vector.h"
+#include "quill/quill.h"
 
 namespace py = pybind11;
 
 namespace {
 
-constexpr std::size_t kFrame = QUILL32_FRAME_BYTES, kHeader = 40;
+constexpr std::size_t kFrame = QUILL_FRAME_BYTES;
 
-std::mutex g_library;
+// The vector level that contexts are made with: an index into kLevels, -1
+// for the processor's best. Set by set_vector_level; a thread's context is
+// made again when it was made for another level.
+constexpr std::array<const char*, 5> kLevels = {"plain", "sse2", "avx2", "avx512bw", "avx512vbmi"};
+std::atomic<int> g_level{-1};
 
-// A global block, freed at the end of its scope unless given up (release()).
-struct FreeBlock {
-  void operator()(void* handle) const { GlobalFree(handle); }
+struct FreeContext {
+  void operator()(quill* q) const { quill_free(q); }
 };
-using Block = std::unique_ptr<void, FreeBlock>;
+using Context = std::unique_ptr<quill, FreeContext>;
 
-Block NewBlock(std::size_t bytes) {
-  Block block(GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes));
-  if (block == nullptr) throw std::bad_alloc();
-  return block;
+int LevelIndex(const char* name) {
+  for (std::size_t i = 0; i < kLevels.size(); ++i)
+    if (std::strcmp(kLevels[i], name) == 0) return static_cast<int>(i);
+  return -1;
 }
 
-// For its scope: the GIL given up, then the library's lock taken (and on
-// leaving, the lock given back before the GIL is taken again).
-class InLibrary {
+// A context for the level asked for; throws MemoryError when none can be made.
+Context NewContext(int level) {
+  quill_options options{};
+  options.vector_level = level < 0 ? nullptr : kLevels[static_cast<std::size_t>(level)];
+  Context q(quill_new(&options));
+  if (q == nullptr) throw std::bad_alloc();
+  return q;
+}
+
+// The calling thread's context, at the level in effect (call with the GIL
+// held: making one may throw).
+quill* ThreadContext() {
+  thread_local Context context;
+  thread_local int made_for = -2;
+  const int level = g_level.load(std::memory_order_relaxed);
+  if (context == nullptr || made_for != level) {
+    context = NewContext(level);
+    made_for = level;
+  }
+  return context.get();
+}
+
+// A bytes-like object's buffer, held (so not resized) while this lives.
+class Buffer {
  public:
-  InLibrary() : lock_(g_library) {}
+  Buffer(const py::object& object, int flags) {
+    if (PyObject_GetBuffer(object.ptr(), &view_, flags) != 0) throw py::error_already_set();
+  }
+  ~Buffer() { PyBuffer_Release(&view_); }
+  Buffer(const Buffer&) = delete;
+  Buffer& operator=(const Buffer&) = delete;
+  const void* data() const { return view_.buf; }
+  void* mutable_data() const { return view_.buf; }
+  std::size_t size() const { return static_cast<std::size_t>(view_.len); }
 
  private:
-  py::gil_scoped_release release_;
-  std::lock_guard<std::mutex> lock_;
+  Py_buffer view_{};
 };
 
-// A block's bytes, locked for as long as this lives.
-class Bytes {
+// A frame's bytes: C-contiguous, exactly 24,576 of them.
+class Frame : public Buffer {
  public:
-  explicit Bytes(const Block& block)
-      : handle_(block.get()), bytes_(static_cast<std::uint8_t*>(GlobalLock(handle_))) {}
-  ~Bytes() { GlobalUnlock(handle_); }
-  Bytes(const Bytes&) = delete;
-  Bytes& operator=(const Bytes&) = delete;
-  std::uint8_t* get() const { return bytes_; }
-
- private:
-  HGLOBAL handle_;
-  std::uint8_t* bytes_;
+  Frame(const py::object& frame, const char* name) : Buffer(frame, PyBUF_C_CONTIGUOUS) {
+    if (size() != kFrame)
+      throw py::value_error(std::string(name) + " is " + std::to_string(size()) +
+                            " bytes; a frame is exactly 24576 bytes");
+  }
+  int quality_step() const { return static_cast<const std::uint8_t*>(data())[1]; }
 };
 
-// A grid block of rows x columns MCU handles, given back with FreeMCU. Each
-// MCU covers 16x8 pixels.
-class Grid {
- public:
-  Grid(int rows, int columns)
-      : block_(NewBlock(static_cast<std::size_t>(rows * columns) * sizeof(HGLOBAL))),
-        rows_(rows),
-        columns_(columns),
-        slots_(static_cast<HGLOBAL*>(GlobalLock(block_.get()))) {}
-  ~Grid() { FreeMCU(block_.release(), rows_, columns_); }
-  Grid(const Grid&) = delete;
-  Grid& operator=(const Grid&) = delete;
-  HGLOBAL* slots() const { return slots_; }
-  HGLOBAL handle() const { return block_.get(); }
-  int rows() const { return rows_; }
-  int columns() const { return columns_; }
-
- private:
-  Block block_;
-  int rows_, columns_;
-  HGLOBAL* slots_;
-};
-
-// What went wrong inside a call, raised once the GIL is held again.
-enum class Failure { kNone, kMemory, kStepA, kStepB, kEncode };
-
-void Raise(Failure f, const char* name_a, const char* name_b, int step_a, int step_b) {
-  switch (f) {
-    case Failure::kNone:
-      return;
-    case Failure::kMemory:
-      throw std::bad_alloc();
-    case Failure::kStepA:
-    case Failure::kStepB: {
-      const bool a = f == Failure::kStepA;
-      throw py::value_error(std::string(a ? name_a : name_b) +
-                            " cannot be decoded: its quality step " +
-                            std::to_string(a ? step_a : step_b) + " is out of range");
-    }
-    case Failure::kEncode:
-      throw py::value_error("the picture cannot be encoded");
+int Channels(quill_format format) {
+  switch (format) {
+    case QUILL_RGB8:
+    case QUILL_BGR8:
+      return 3;
+    case QUILL_RGBA8:
+    case QUILL_BGRA8:
+      return 4;
+    default:
+      return 1;
   }
 }
 
-// A copy of the frame's bytes (a C-contiguous buffer of exactly 24,576).
-std::vector<std::uint8_t> FrameBytes(const py::object& frame, const char* name) {
-  Py_buffer view;
-  if (PyObject_GetBuffer(frame.ptr(), &view, PyBUF_C_CONTIGUOUS) != 0)
-    throw py::error_already_set();
-  const auto* p = static_cast<const std::uint8_t*>(view.buf);
-  const auto bytes = static_cast<std::size_t>(view.len);
-  std::vector<std::uint8_t> copy;
-  if (bytes == kFrame) copy.assign(p, p + kFrame);
-  PyBuffer_Release(&view);
-  if (bytes != kFrame)
-    throw py::value_error(std::string(name) + " is " + std::to_string(bytes) +
-                          " bytes; a frame is exactly 24576 bytes");
-  return copy;
+// A uint8 array of shape (height, width, channels) whose pixels lie packed
+// along each row (any row stride, negative included): the layout the
+// library takes. Gives its row stride and length; throws otherwise.
+struct Picture {
+  std::uint8_t* pixels;
+  int width, height;
+  ptrdiff_t stride;
+  std::size_t bytes;
+};
+
+Picture Layout(const py::array& a, const char* name, quill_format format) {
+  const int channels = Channels(format);
+  if (!py::dtype::of<std::uint8_t>().is(a.dtype()) || a.ndim() != 3 || a.shape(2) != channels)
+    throw py::value_error(std::string(name) + " must be a uint8 array of shape (H, W, " +
+                          std::to_string(channels) + ")");
+  if (a.strides(2) != 1 || a.strides(1) != channels)
+    throw py::value_error(std::string(name) + " must have its pixels packed along each row");
+  Picture p{static_cast<std::uint8_t*>(const_cast<void*>(a.data())), static_cast<int>(a.shape(1)),
+            static_cast<int>(a.shape(0)), a.strides(0), 0};
+  p.bytes = quill_picture_bytes(p.width, p.height, p.stride, format);
+  if (p.bytes == 0) throw py::value_error(std::string(name) + " has no rows, or overlapping rows");
+  return p;
 }
 
-using Pixels = py::array_t<std::uint8_t, py::array::c_style>;
-
-// A (height, width, 3) RGB array of one of the given sizes.
-void CheckPicture(const Pixels& rgb, const char* name, int width, int height, int width2 = 0,
-                  int height2 = 0) {
-  const bool ok = rgb.ndim() == 3 && rgb.shape(2) == 3 &&
-                  ((rgb.shape(0) == height && rgb.shape(1) == width) ||
-                   (width2 != 0 && rgb.shape(0) == height2 && rgb.shape(1) == width2));
-  if (!ok) throw py::value_error(std::string(name) + " has the wrong shape");
+[[noreturn]] void RaiseStatus(int status, const std::string& what) {
+  if (status == QUILL_E_NO_MEMORY) throw std::bad_alloc();
+  throw py::value_error(what + ": " + quill_strerror(status));
 }
 
-void PutLe32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+quill_format FormatOf(const std::string& mode) {
+  if (mode == "RGB") return QUILL_RGB8;
+  if (mode == "RGBA") return QUILL_RGBA8;
+  if (mode == "BGR") return QUILL_BGR8;
+  if (mode == "BGRA") return QUILL_BGRA8;
+  throw py::value_error("mode is '" + mode + "'; 'RGB', 'RGBA', 'BGR' or 'BGRA' is taken");
 }
 
-// A packed DIB of the picture: its header, then rows bottom-up in BGR.
-void ToDib(const std::uint8_t* rgb, int width, int height, std::uint8_t* dib) {
-  std::memset(dib, 0, kHeader);
-  PutLe32(dib, kHeader);
-  PutLe32(dib + 4, static_cast<std::uint32_t>(width));
-  PutLe32(dib + 8, static_cast<std::uint32_t>(height));
-  dib[12] = 1;
-  dib[14] = 24;
-  const std::size_t row = 3 * static_cast<std::size_t>(width);
-  PutLe32(dib + 20, static_cast<std::uint32_t>(row * height));
-  for (int y = 0; y < height; ++y) {
-    const std::uint8_t* in = rgb + row * (height - 1 - y);
-    std::uint8_t* out = dib + kHeader + row * y;
-    for (std::size_t x = 0; x < row; x += 3) {
-      out[x] = in[x + 2];
-      out[x + 1] = in[x + 1];
-      out[x + 2] = in[x];
-    }
-  }
+// The array to decode into: `out` when given (checked), else a new one.
+py::array Target(const py::object& out, int width, int height, quill_format format) {
+  const int channels = Channels(format);
+  if (out.is_none()) return py::array_t<std::uint8_t>({height, width, channels});
+  auto a = py::reinterpret_borrow<py::array>(out);
+  if (!py::isinstance<py::array>(out) || !a.writeable())
+    throw py::value_error("out must be a writable numpy array");
+  if (a.ndim() != 3 || a.shape(0) != height || a.shape(1) != width || a.shape(2) != channels)
+    throw py::value_error("out has the wrong shape; (" + std::to_string(height) + ", " +
+                          std::to_string(width) + ", " + std::to_string(channels) + ") is taken");
+  return a;
 }
 
-void FromDib(const std::uint8_t* dib, int width, int height, std::uint8_t* rgb) {
-  const std::size_t row = 3 * static_cast<std::size_t>(width);
-  for (int y = 0; y < height; ++y) {
-    const std::uint8_t* in = dib + kHeader + row * (height - 1 - y);
-    std::uint8_t* out = rgb + row * y;
-    for (std::size_t x = 0; x < row; x += 3) {
-      out[x] = in[x + 2];
-      out[x + 1] = in[x + 1];
-      out[x + 2] = in[x];
-    }
-  }
-}
-
-std::size_t DibBytes(int width, int height) {
-  return kHeader + 3 * static_cast<std::size_t>(width) * height;
-}
-
-// Under the lock: decodes into a 20x30 grid; false when the step is refused.
-bool DecodeInto(const std::vector<std::uint8_t>& frame, const Grid& grid) {
-  return LPYUV2DIB(frame.data(), grid.slots()) == 1;
-}
-
-// Under the lock: decodes and doubles the width into a 40x30 grid.
-bool DecodeWide(const std::vector<std::uint8_t>& frame, const Grid& wide) {
-  const Grid grid(30, 20);
-  if (!DecodeInto(frame, grid)) return false;
-  EXPANDMCU(grid.slots(), wide.slots());
-  return true;
-}
-
-// Under the lock: sharpens the grid's luma if asked, then renders the grid
-// into the DIB.
-Failure Render(const Grid& grid, bool sharpen, HGLOBAL dib) {
-  if (sharpen) SHARPMCU(grid.handle(), grid.rows(), 0);
-  const int rows = TRANSMCU2BMP(grid.handle(), dib, 8 * grid.rows(), 16 * grid.columns());
-  return rows == grid.rows() ? Failure::kNone : Failure::kMemory;
-}
-
-// Under the lock: renders the 640x480 picture of two 40x30 grids, A's lines
-// interleaved with B's.
-Failure RenderFields(const Grid& wide_a, const Grid& wide_b, bool sharpen, HGLOBAL dib) {
-  const Grid tall(60, 40);
-  if (COMBINEMCU(wide_a.slots(), wide_b.slots(), tall.slots()) != 160) return Failure::kMemory;
-  return Render(tall, sharpen, dib);
-}
-
-Pixels Decode(const py::object& frame, bool large, bool sharpen) {
-  const std::vector<std::uint8_t> bytes = FrameBytes(frame, "frame");
+// Decodes one frame, or two fields (frame2), into `out` or a new array.
+py::array Decode(const py::object& frame, const py::object& frame2, bool large, bool sharpen,
+                 const std::string& mode, const py::object& out) {
+  const quill_format format = FormatOf(mode);
+  const bool fields = !frame2.is_none();
+  const Frame a(frame, fields ? "frame_a" : "frame");
+  std::unique_ptr<Frame> b;
+  if (fields) b = std::make_unique<Frame>(frame2, "frame_b");
   const int width = large ? 640 : 320, height = large ? 480 : 240;
-  Pixels out({height, width, 3});
-  std::uint8_t* rgb = out.mutable_data();
-  Failure failure = Failure::kNone;
-  {
-    const InLibrary in_library;
-    const Block dib = NewBlock(DibBytes(width, height));
-    if (!large) {
-      const Grid grid(30, 20);
-      failure = DecodeInto(bytes, grid) ? Render(grid, sharpen, dib.get()) : Failure::kStepA;
-    } else {
-      const Grid wide(30, 40);
-      failure =
-          DecodeWide(bytes, wide) ? RenderFields(wide, wide, sharpen, dib.get()) : Failure::kStepA;
-    }
-    if (failure == Failure::kNone) FromDib(Bytes(dib).get(), width, height, rgb);
+  py::array target = Target(out, width, height, format);
+  const Picture p = Layout(target, "out", format);
+  quill_decode_options options{};
+  options.width = width;
+  options.height = height;
+  options.sharpen = sharpen ? 1 : 0;
+  if (b) {
+    options.field2 = b->data();
+    options.field2_len = b->size();
   }
-  Raise(failure, "frame", "", bytes[1], 0);
-  return out;
+  quill* q = ThreadContext();
+  int status;
+  {
+    const py::gil_scoped_release release;
+    status =
+        quill_decode(q, a.data(), a.size(), &options, p.pixels, p.bytes, p.stride, format, nullptr);
+  }
+  if (status == QUILL_E_QUALITY_STEP) {
+    // The second field is read first, as the library reads it.
+    quill_frame_info info{};
+    const bool second =
+        b && quill_inspect(b->data(), b->size(), &info) == QUILL_OK && !info.step_in_range;
+    const Frame& bad = second ? *b : a;
+    throw py::value_error(std::string(second ? "frame_b" : (fields ? "frame_a" : "frame")) +
+                          " cannot be decoded: its quality step " +
+                          std::to_string(bad.quality_step()) + " is out of range");
+  }
+  if (status != QUILL_OK) RaiseStatus(status, "the frame cannot be decoded");
+  return target;
 }
 
-Pixels DecodeFields(const py::object& frame_a, const py::object& frame_b, bool sharpen) {
-  const std::vector<std::uint8_t> a = FrameBytes(frame_a, "frame_a");
-  const std::vector<std::uint8_t> b = FrameBytes(frame_b, "frame_b");
-  Pixels out({480, 640, 3});
-  std::uint8_t* rgb = out.mutable_data();
-  Failure failure = Failure::kNone;
-  {
-    const InLibrary in_library;
-    const Block dib = NewBlock(DibBytes(640, 480));
-    {
-      // Field B first, so that the colours follow field A, decoded last.
-      const Grid wide_b(30, 40), wide_a(30, 40);
-      if (!DecodeWide(b, wide_b)) {
-        failure = Failure::kStepB;
-      } else if (!DecodeWide(a, wide_a)) {
-        failure = Failure::kStepA;
-      } else {
-        failure = RenderFields(wide_a, wide_b, sharpen, dib.get());
-      }
-    }
-    if (failure == Failure::kNone) FromDib(Bytes(dib).get(), 640, 480, rgb);
-  }
-  Raise(failure, "frame_a", "frame_b", a[1], b[1]);
-  return out;
-}
-
-py::bytes Encode(const Pixels& picture) {
-  CheckPicture(picture, "picture", 320, 240, 640, 480);
-  const bool large = picture.shape(0) == 480;
-  const std::uint8_t* rgb = picture.data();
+// Encodes a 320x240 or 640x480 RGB(A) picture, rows at any stride.
+py::bytes Encode(const py::array& picture) {
+  const bool alpha = picture.ndim() == 3 && picture.shape(2) == 4;
+  const quill_format format = alpha ? QUILL_RGBA8 : QUILL_RGB8;
+  const Picture p = Layout(picture, "picture", format);
+  if (!((p.width == 320 && p.height == 240) || (p.width == 640 && p.height == 480)))
+    throw py::value_error("picture has the wrong shape");
   std::string frame(kFrame, '\0');
-  Failure failure = Failure::kNone;
+  quill* q = ThreadContext();
+  int status;
   {
-    const InLibrary in_library;
-    const Block small = NewBlock(QUILL32_DIB_320x240_BYTES), out = NewBlock(kFrame);
-    const Block big = large ? NewBlock(QUILL32_DIB_640x480_BYTES) : nullptr;
-    if (large) {
-      ToDib(rgb, 640, 480, Bytes(big).get());
-      if (SubSample(small.get(), big.get(), 0.5f) != 1) failure = Failure::kMemory;
-    } else {
-      ToDib(rgb, 320, 240, Bytes(small).get());
-    }
-    if (failure == Failure::kNone && CompressBmp(out.get(), small.get()) != 1)
-      failure = Failure::kEncode;
-    if (failure == Failure::kNone) std::memcpy(frame.data(), Bytes(out).get(), kFrame);
+    const py::gil_scoped_release release;
+    status = quill_encode(q, p.pixels, p.width, p.height, p.stride, format, frame.data(),
+                          frame.size(), nullptr);
   }
-  Raise(failure, "", "", 0, 0);
+  if (status != QUILL_OK) RaiseStatus(status, "the picture cannot be encoded");
   return py::bytes(frame);
 }
 
-// A filter in place on a copy of the picture: FilterImage or SharperImage.
-Pixels Filter(const Pixels& picture, int (*filter)(HGLOBAL), int success) {
-  if (picture.ndim() != 3 || picture.shape(2) != 3 || (3 * picture.shape(1)) % 4 != 0)
-    throw py::value_error("picture has the wrong shape");
-  const int height = static_cast<int>(picture.shape(0)), width = static_cast<int>(picture.shape(1));
-  Pixels out({height, width, 3});
-  const std::uint8_t* in = picture.data();
+using Packed = py::array_t<std::uint8_t, py::array::c_style | py::array::forcecast>;
+
+// A filtered copy of an RGB picture: quill_smooth or quill_sharpen.
+py::array Filter(const Packed& picture,
+                 int (*filter)(quill*, void*, int, int, ptrdiff_t, quill_format)) {
+  const Picture in = Layout(picture, "picture", QUILL_RGB8);
+  py::array_t<std::uint8_t> out({in.height, in.width, 3});
   std::uint8_t* rgb = out.mutable_data();
-  Failure failure = Failure::kNone;
+  quill* q = ThreadContext();
+  int status;
   {
-    const InLibrary in_library;
-    const Block dib = NewBlock(DibBytes(width, height));
-    ToDib(in, width, height, Bytes(dib).get());
-    if (filter(dib.get()) != success) failure = Failure::kMemory;
-    if (failure == Failure::kNone) FromDib(Bytes(dib).get(), width, height, rgb);
+    const py::gil_scoped_release release;
+    std::memcpy(rgb, in.pixels, in.bytes);
+    status = filter(q, rgb, in.width, in.height, in.stride, QUILL_RGB8);
   }
-  Raise(failure, "", "", 0, 0);
+  if (status != QUILL_OK) RaiseStatus(status, "the picture cannot be filtered");
   return out;
 }
 
-Pixels Subsample(const Pixels& picture) {
-  CheckPicture(picture, "picture", 640, 480);
-  Pixels out({240, 320, 3});
-  const std::uint8_t* in = picture.data();
+py::array Subsample(const Packed& picture) {
+  const Picture in = Layout(picture, "picture", QUILL_RGB8);
+  py::array_t<std::uint8_t> out({240, 320, 3});
   std::uint8_t* rgb = out.mutable_data();
-  Failure failure = Failure::kNone;
+  int status;
   {
-    const InLibrary in_library;
-    const Block big = NewBlock(QUILL32_DIB_640x480_BYTES);
-    const Block small = NewBlock(QUILL32_DIB_320x240_BYTES);
-    ToDib(in, 640, 480, Bytes(big).get());
-    if (SubSample(small.get(), big.get(), 0.5f) != 1) failure = Failure::kMemory;
-    if (failure == Failure::kNone) FromDib(Bytes(small).get(), 320, 240, rgb);
+    const py::gil_scoped_release release;
+    status = quill_subsample(in.pixels, in.width, in.height, in.stride, QUILL_RGB8, rgb,
+                             static_cast<std::size_t>(out.nbytes()), 320 * 3);
   }
-  Raise(failure, "", "", 0, 0);
+  if (status != QUILL_OK) RaiseStatus(status, "the picture cannot be halved");
   return out;
 }
 
-Pixels Combine(const Pixels& first, const Pixels& second) {
-  CheckPicture(first, "first", 320, 240);
-  CheckPicture(second, "second", 320, 240);
-  Pixels out({480, 640, 3});
-  const std::uint8_t *a = first.data(), *b = second.data();
+py::array Combine(const Packed& first, const Packed& second) {
+  const Picture a = Layout(first, "first", QUILL_RGB8);
+  const Picture b = Layout(second, "second", QUILL_RGB8);
+  if (a.width != b.width || a.height != b.height || a.stride != b.stride)
+    throw py::value_error("the fields differ in size");
+  py::array_t<std::uint8_t> out({2 * a.height, 2 * a.width, 3});
   std::uint8_t* rgb = out.mutable_data();
-  Failure failure = Failure::kNone;
+  // Laid out bottom-up, as the tool combines its pictures: the interleave's
+  // first line is the bottom row.
+  const ptrdiff_t out_stride = 6 * static_cast<ptrdiff_t>(a.width);
+  const ptrdiff_t last = a.stride * (a.height - 1);
+  int status;
   {
-    const InLibrary in_library;
-    const Block field_a = NewBlock(QUILL32_DIB_320x240_BYTES);
-    const Block field_b = NewBlock(QUILL32_DIB_320x240_BYTES);
-    const Block big = NewBlock(QUILL32_DIB_640x480_BYTES);
-    ToDib(a, 320, 240, Bytes(field_a).get());
-    ToDib(b, 320, 240, Bytes(field_b).get());
-    if (CombineImage(big.get(), field_a.get(), field_b.get()) != 1) failure = Failure::kMemory;
-    if (failure == Failure::kNone) FromDib(Bytes(big).get(), 640, 480, rgb);
+    const py::gil_scoped_release release;
+    status = quill_combine_fields(a.pixels + last, b.pixels + last, a.width, a.height, -a.stride,
+                                  QUILL_RGB8, rgb + out_stride * (2 * a.height - 1),
+                                  static_cast<std::size_t>(out.nbytes()), -out_stride);
   }
-  Raise(failure, "", "", 0, 0);
+  if (status != QUILL_OK) RaiseStatus(status, "the fields cannot be combined");
   return out;
 }
 
 py::dict Check(const py::object& frame) {
-  const std::vector<std::uint8_t> bytes = FrameBytes(frame, "frame");
-  QuillFrameInfo info{};
+  const Frame bytes(frame, "frame");
+  quill_frame_info info{};
+  int status;
   {
-    const InLibrary in_library;
-    QuillCheckFrame(bytes.data(), bytes.size(), &info);
+    const py::gil_scoped_release release;
+    status = quill_inspect(bytes.data(), bytes.size(), &info);
   }
+  if (status != QUILL_OK) RaiseStatus(status, "the frame cannot be read");
   py::dict d;
   d["tagged"] = info.tagged != 0;
   d["tag"] = int{info.tag};
@@ -361,25 +289,34 @@ py::dict Check(const py::object& frame) {
   d["bitstream_end"] = info.bitstream_end;
   d["unmatched_codes"] = info.unmatched_codes;
   d["overrunning_blocks"] = info.overrunning_blocks;
-  d["clear_of_tag"] = info.clear_of_tag != 0;
+  d["clear_of_tag"] = (info.damage & QUILL_DAMAGE_INTO_TAG) == 0;
   d["frame_sum"] = int{info.frame_sum};
   d["damage"] = info.damage;
   return d;
 }
 
+// The library's words for each damage bit, in bit order.
+py::list DamageTexts() {
+  py::list texts;
+  for (unsigned bit = 1; quill_damage_str(bit) != nullptr; bit <<= 1)
+    texts.append(py::make_tuple(bit, quill_damage_str(bit)));
+  return texts;
+}
+
+// Sets the level of the contexts made from now on (each thread's own is
+// made again at its next call); None for a name that is no level.
 py::object SetVectorLevel(const std::string& name) {
-  const char* level;
-  {
-    const InLibrary in_library;
-    level = QuillSetVectorLevel(name.c_str());
-  }
-  if (level == nullptr) return py::none();
+  quill_options options{};
+  options.vector_level = name.c_str();
+  const Context probe(quill_new(&options));
+  if (probe == nullptr) return py::none();
+  const char* level = quill_vector_level(probe.get());
+  g_level.store(LevelIndex(level));
   return py::str(level);
 }
 
 std::string VectorLevel() {
-  const InLibrary in_library;
-  return QuillVectorLevel();
+  return quill_vector_level(ThreadContext());
 }
 
 }  // namespace
@@ -388,23 +325,17 @@ PYBIND11_MODULE(_quill32, m) {
   m.doc() = "The QUILL32 library's calls (use the quill32 package, which checks arguments).";
   m.attr("__version__") = QUILL32_PACKAGE_VERSION;
   m.attr("FRAME_BYTES") = kFrame;
-  m.def("decode", &Decode, py::arg("frame"), py::arg("large"), py::arg("sharpen"));
-  m.def("decode_fields", &DecodeFields, py::arg("frame_a"), py::arg("frame_b"), py::arg("sharpen"));
+  m.def("decode", &Decode, py::arg("frame"), py::arg("frame2"), py::arg("large"),
+        py::arg("sharpen"), py::arg("mode"), py::arg("out"));
   m.def("encode", &Encode, py::arg("picture"));
   m.def("check", &Check, py::arg("frame"));
+  m.def("damage_texts", &DamageTexts);
   m.def(
-      "smooth", [](const Pixels& p) { return Filter(p, FilterImage, 1); }, py::arg("picture"));
+      "smooth", [](const Packed& p) { return Filter(p, quill_smooth); }, py::arg("picture"));
   m.def(
-      "sharpen", [](const Pixels& p) { return Filter(p, SharperImage, 0); }, py::arg("picture"));
+      "sharpen", [](const Packed& p) { return Filter(p, quill_sharpen); }, py::arg("picture"));
   m.def("subsample", &Subsample, py::arg("picture"));
   m.def("combine", &Combine, py::arg("first"), py::arg("second"));
   m.def("set_vector_level", &SetVectorLevel, py::arg("name"));
   m.def("vector_level", &VectorLevel);
-  // Held across fork() (os.register_at_fork), so that a child never starts
-  // with the lock taken by a thread it does not have.
-  m.def("_acquire", [] {
-    py::gil_scoped_release release;
-    g_library.lock();
-  });
-  m.def("_release", [] { g_library.unlock(); });
 }

@@ -84,7 +84,7 @@ def dask_client():
     distributed = pytest.importorskip("distributed")
     with distributed.LocalCluster(
         n_workers=2,
-        threads_per_worker=1,
+        threads_per_worker=2,  # workers of several threads: each its own context
         processes=True,
         dashboard_address=None,
         silence_logs=logging.ERROR,

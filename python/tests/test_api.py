@@ -194,20 +194,27 @@ def test_threads_get_what_one_thread_gets(frames):
 GIL_PROBE = """
 import sys, threading, time, quill32
 frame = open(sys.argv[1], "rb").read()
-quill32._quill32._acquire()  # the library's lock, as a running call holds it
-waiter = threading.Thread(target=quill32.decode, args=(frame,))
-waiter.start()
-time.sleep(0.2)  # only runs if the waiting call gave the GIL up
-assert waiter.is_alive()
-quill32._quill32._release()
-waiter.join()
+sys.setswitchinterval(1000)  # the GIL changes hands only when given up
+done = []
+def decode_on():
+    for i in range(200):
+        quill32.decode(frame, (640, 480))
+        done.append(i)
+worker = threading.Thread(target=decode_on)
+worker.start()
+seen = set()
+while worker.is_alive():  # runs only while the worker is in the library
+    seen.add(len(done))
+    time.sleep(0.001)
+worker.join()
+assert len(seen - {0, 200}) > 1, seen
 print("ok")
 """
 
 
 def test_calls_give_the_gil_up_while_in_the_library():
-    # With the GIL kept while a call waits for (or runs) the library, this
-    # process would hang: the thread holding the lock could never go on.
+    # With the GIL kept through a call, this thread could only look at the
+    # worker's progress before it starts and after it ends.
     done = subprocess.run([sys.executable, "-c", GIL_PROBE, str(SAMPLES[0])],
                           capture_output=True, text=True, timeout=60)
     assert done.stdout == "ok\n", done.stderr
@@ -253,3 +260,77 @@ def test_version_and_level():
     cmake = (TREE / "CMakeLists.txt").read_text()
     assert "VERSION %s " % quill32.__version__ in cmake
     assert quill32.vector_level() in ("plain", "sse2", "avx2", "avx512bw", "avx512vbmi")
+
+
+def test_threads_decode_and_encode_different_frames_at_once(frames):
+    # Each thread its own frame, all started together and each reusing one
+    # out= array: a context shared between threads, or one thread's pixels
+    # landing in another's, would show as a frame or picture unlike the
+    # serial one.
+    work = list(frames.values())[:4]
+    serial = []
+    for f in work:
+        big = quill32.decode(f, (640, 480))
+        serial.append((big, quill32.encode(np.ascontiguousarray(big[::2, ::2]))))
+    start, unlike = threading.Barrier(len(work)), []
+
+    def run(i):
+        out = np.empty((480, 640, 4), np.uint8)
+        start.wait()
+        for _ in range(20):
+            big = quill32.decode(work[i], (640, 480), mode="RGBA", out=out)
+            frame = quill32.encode(big[::2, ::2])
+            if not np.array_equal(big[..., :3], serial[i][0]) or frame != serial[i][1]:
+                unlike.append(i)
+
+    threads = [threading.Thread(target=run, args=(i,)) for i in range(len(work))]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert unlike == []
+
+
+@pytest.mark.parametrize("mode, order", [("RGB", [0, 1, 2]), ("BGR", [2, 1, 0]),
+                                         ("RGBA", [0, 1, 2]), ("BGRA", [2, 1, 0])])
+def test_decode_modes_and_out_views_hold_the_same_pixels(mode, order):
+    frame = SAMPLES[0].read_bytes()
+    rgb = quill32.decode(frame)
+    got = quill32.decode(frame, mode=mode)
+    assert got.shape == (240, 320, len(mode))
+    assert np.array_equal(got[..., order], rgb)
+    if len(mode) == 4:
+        assert (got[..., 3] == 255).all()
+    # Into a window of a larger picture: only the window is written.
+    canvas = np.full((300, 400, len(mode)), 7, np.uint8)
+    window = canvas[30:270, 40:360]
+    assert quill32.decode(frame, mode=mode, out=window) is window
+    assert np.array_equal(window, got)
+    window[...] = 7
+    assert (canvas == 7).all()
+
+
+@pytest.mark.parametrize("view", [
+    lambda big: big[::2, ::2],                     # pixels not packed: copied
+    lambda big: np.pad(big[::2, ::2], ((0, 0), (0, 40), (0, 0)))[:, :320],  # rows at a stride
+    lambda big: np.dstack([big[::2, ::2], np.full((240, 320), 255, np.uint8)]),  # opaque RGBA
+    lambda big: np.flipud(np.ascontiguousarray(big[::2, ::2])[::-1]),  # negative stride
+])
+def test_encode_reads_views_where_they_lie(view):
+    big = quill32.decode(SAMPLES[0].read_bytes(), (640, 480))
+    assert quill32.encode(view(big)) == quill32.encode(np.ascontiguousarray(big[::2, ::2]))
+
+
+@pytest.mark.parametrize("call, words", [
+    (lambda f: quill32.decode(f, mode="YUV"), "mode is 'YUV'"),
+    (lambda f: quill32.decode(f, out=np.empty((240, 320, 4), np.uint8)), "out has the wrong shape"),
+    (lambda f: quill32.decode(f, out=np.empty((240, 320, 3), np.uint16)), "uint8"),
+    (lambda f: quill32.decode(f, out=np.empty((240, 640, 3), np.uint8)[:, ::2]), "packed"),
+    (lambda f: quill32.decode(f, out=np.frombuffer(bytes(230400), np.uint8).reshape(240, 320, 3)),
+     "writable"),
+])
+def test_decode_refuses_bad_targets(call, words):
+    frame = SAMPLES[0].read_bytes()
+    with pytest.raises(ValueError) as raised:
+        call(frame)
+    assert words in str(raised.value)

@@ -221,18 +221,18 @@ def test_a_lost_batch_gives_an_error_for_each_of_its_files(tmp_path, inputs, mon
 
 
 def test_the_pool_starts_while_another_thread_holds_a_lock(tmp_path, inputs):
-    # The library's lock stands for any lock a thread of the caller may hold
-    # (numpy's, a handler's, Dask's): a worker made by fork() would have had
-    # to wait for it, or started with it taken.
+    # Any lock a thread of the caller may hold (numpy's, a handler's,
+    # Dask's): a worker made by fork() would have started with it taken.
     paths, _ = inputs
     taken, done, gave_up = threading.Event(), threading.Event(), threading.Event()
+    lock = threading.Lock()
 
     def hold():  # until the job is done (a stalled job: a minute)
-        quill32._quill32._acquire()
+        lock.acquire()
         taken.set()
         if not done.wait(60):
             gave_up.set()
-        quill32._quill32._release()
+        lock.release()
 
     holder = threading.Thread(target=hold)
     holder.start()

@@ -2,13 +2,13 @@
 
 A frame is exactly 24,576 bytes and holds one 320x240 colour picture;
 pictures here are numpy arrays of shape (height, width, 3), dtype uint8, RGB,
-top row first. The library's calls never overlap: the package makes them
-one at a time under a lock, with the GIL released while the library runs,
-so that it can be used from many threads.
+top row first. Every call releases the GIL while the library works and
+takes no lock: each thread has a codec context of its own, so threads
+decode and encode side by side (two threads, nearly twice the frames).
 
 Importing the package registers the Pillow plugin (format "QUILL32") when
 Pillow is installed; ``quill32.archive`` runs jobs over many files, on a
-local process pool or on Dask.
+local thread pool (or process pool) or on Dask.
 """
 
 import os as _os
@@ -67,34 +67,62 @@ def _picture(picture, name, sizes):
     return _np.ascontiguousarray(picture)
 
 
-def decode(frame, size=(320, 240), sharpen=False):
+MODES = ("RGB", "RGBA", "BGR", "BGRA")
+
+
+def _mode(mode):
+    if mode not in MODES:
+        raise ValueError("mode is %r; %s is taken" % (mode, ", ".join(map(repr, MODES))))
+    return mode
+
+
+def decode(frame, size=(320, 240), sharpen=False, mode="RGB", out=None):
     """Decodes a frame into a picture.
 
     frame: any bytes-like object of exactly 24,576 bytes (ValueError
     otherwise, naming its length). size: (320, 240), or (640, 480) for the
     block-domain doubling. sharpen: sharpen the luma before rendering.
+    mode: the samples' order, "RGB" (default), "RGBA" (alpha 255), "BGR" or
+    "BGRA".
 
-    Returns an array of shape (height, width, 3), uint8, RGB, top row first.
-    A damaged frame is decoded as it is (``inspect`` tells its damage); a
-    frame whose quality step the decoder refuses raises ValueError.
+    Returns an array of shape (height, width, 3) (4 for RGBA and BGRA),
+    uint8, top row first. out: an array of that shape and dtype to decode
+    into instead (reused from call to call, no allocation); its rows may lie
+    at any stride (a view into a larger picture) as long as each row's
+    pixels are packed; it is returned. A damaged frame is decoded as it is
+    (``inspect`` tells its damage); a frame whose quality step the decoder
+    refuses raises ValueError, leaving `out` as it was.
     """
     size = tuple(size)
     if size not in SIZES:
         raise ValueError("size is %s; (320, 240) or (640, 480) is taken" % (size,))
-    return _quill32.decode(_frame(frame), size == (640, 480), bool(sharpen))
+    return _quill32.decode(
+        _frame(frame), None, size == (640, 480), bool(sharpen), _mode(mode), _out(out)
+    )
 
 
-def decode_fields(frame_a, frame_b, sharpen=False):
+def _out(out):
+    if out is not None and (not isinstance(out, _np.ndarray) or out.dtype != _np.uint8):
+        raise ValueError("out must be a uint8 numpy array")
+    return out
+
+
+def decode_fields(frame_a, frame_b, sharpen=False, mode="RGB", out=None):
     """The 640x480 picture of two fields: frame_a's rows interleaved with
     frame_b's (each doubled in width), as ``quill decode A --field2 B
     --size 640x480`` makes it.
 
     The renderer takes the colours of the last frame decoded: frame_b is
     decoded first, so the colours follow frame_a. Returns a (480, 640, 3)
-    uint8 RGB array.
+    uint8 RGB array; mode and out as for ``decode``.
     """
-    return _quill32.decode_fields(
-        _frame(frame_a, "frame_a"), _frame(frame_b, "frame_b"), bool(sharpen)
+    return _quill32.decode(
+        _frame(frame_a, "frame_a"),
+        _frame(frame_b, "frame_b"),
+        True,
+        bool(sharpen),
+        _mode(mode),
+        _out(out),
     )
 
 
@@ -106,6 +134,11 @@ def encode(picture, resize=None):
     reads picture files: 16-bit samples give their top byte, grey is
     replicated, alpha (and a PNG's tRNS colour) is put on black,
     c * a / 255 rounded half up.
+
+    A uint8 array may be a view with rows at any stride (a crop, a[::2]);
+    the library reads it where it lies when each row's pixels are packed
+    (a[::2, ::2] is copied first). An RGBA array whose alpha is all 255 is
+    read as it is.
 
     A 320x240 picture is taken as it is; a 640x480 one is halved first, as
     ``subsample`` halves it. Any other size needs resize: "fit" (the whole
@@ -123,29 +156,51 @@ def frame_picture(picture, resize=None):
     """The picture ``encode`` codes, as a (240, 320, 3) (or (480, 640, 3),
     which ``encode`` halves) uint8 RGB array: `picture` read and brought to
     the frame's size by the rules of ``encode``."""
-    return _pictures.frame_picture(picture, resize, "picture")
+    return _np.ascontiguousarray(_pictures.frame_picture(picture, resize, "picture"))
 
 
 def _encode(picture, resize, name):
-    return _quill32.encode(_pictures.frame_picture(picture, resize, name))
+    if resize is None and _codable_as_it_is(picture):
+        return _quill32.encode(_packed_rows(picture))
+    return _quill32.encode(_packed_rows(_pictures.frame_picture(picture, resize, name)))
 
 
-_PROBLEMS = (
-    (0x01, lambda r: "quality step out of the decoder's range"),
-    (
-        0x02,
-        lambda r: "%d unmatched code%s"
-        % (r["unmatched_codes"], "" if r["unmatched_codes"] == 1 else "s"),
-    ),
-    (
-        0x04,
-        lambda r: "1 block runs past its end"
-        if r["overrunning_blocks"] == 1
-        else "%d blocks run past their end" % r["overrunning_blocks"],
-    ),
-    (0x08, lambda r: "bitstream runs into the tag"),
-    (0x10, lambda r: "frame sum 0x55 under a tag"),
-)
+def _codable_as_it_is(picture):
+    """A uint8 RGB, or opaque RGBA, array of a size the library takes."""
+    if not isinstance(picture, _np.ndarray) or picture.dtype != _np.uint8:
+        return False
+    if picture.ndim != 3 or (picture.shape[1], picture.shape[0]) not in SIZES:
+        return False
+    if picture.shape[2] == 3:
+        return True
+    return picture.shape[2] == 4 and bool((picture[..., 3] == 255).all())
+
+
+def _packed_rows(picture):
+    """`picture` itself when each row's pixels lie packed (any row stride),
+    else a packed copy."""
+    channels = picture.shape[2]
+    if picture.strides[2] == 1 and picture.strides[1] == channels and picture.strides[0] != 0:
+        return picture
+    return _np.ascontiguousarray(picture)
+
+
+# The library's words for each kind of damage; the two that are counted
+# say how many, as ``quill info`` prints them.
+_COUNTED = {
+    0x02: ("unmatched_codes", "1 unmatched code"),
+    0x04: ("overrunning_blocks", "1 block runs past its end"),
+}
+
+
+def _problem(bit, text, raw):
+    if bit not in _COUNTED:
+        return text
+    key, one = _COUNTED[bit]
+    return one if raw[key] == 1 else "%d %s" % (raw[key], text)
+
+
+_PROBLEMS = tuple(_quill32.damage_texts())
 
 
 def inspect(frame):
@@ -158,7 +213,7 @@ def inspect(frame):
     damaged, and problems (the reasons for damage, in words).
     """
     raw = _quill32.check(_frame(frame))
-    problems = [text(raw) for bit, text in _PROBLEMS if raw["damage"] & bit]
+    problems = [_problem(bit, text, raw) for bit, text in _PROBLEMS if raw["damage"] & bit]
     return {
         "kind": "tagged" if raw["tagged"] else "legacy",
         "tag": raw["tag"],
@@ -222,8 +277,9 @@ def vector_level():
 def set_vector_level(name):
     """Sets the library's vector level, capped at the processor's best, and
     returns the level now in effect; ValueError for a name that is no level.
-    Every level gives the same bytes. At import the package takes the level
-    from QUILL32_VECTOR_LEVEL, as the quill tool does."""
+    Every level gives the same bytes. The level is the whole process's: each
+    thread's calls take it up from their next call. At import the package
+    takes the level from QUILL32_VECTOR_LEVEL, as the quill tool does."""
     level = _quill32.set_vector_level(str(name))
     if level is None:
         raise ValueError(
@@ -245,14 +301,6 @@ def _level_from_environment():
 
 
 _level_from_environment()
-# A child made by fork() must not start with the library's lock taken by a
-# thread it does not have: the lock is held across the fork.
-if hasattr(_os, "register_at_fork"):
-    _os.register_at_fork(
-        before=_quill32._acquire,
-        after_in_parent=_quill32._release,
-        after_in_child=_quill32._release,
-    )
 
 try:
     import PIL as _PIL  # noqa: F401

@@ -380,4 +380,4 @@ def frame_picture(picture, resize, name):
         rgb = rgb_of_array(picture, name)
     else:
         raise ValueError("%s must be a numpy array or a PIL image" % name)
-    return np.ascontiguousarray(to_frame_size(rgb, resize, name))
+    return to_frame_size(rgb, resize, name)

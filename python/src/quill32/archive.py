@@ -1,14 +1,17 @@
 """Jobs over many frames: checking them and converting them to pictures, on
-a local process pool or on the workers of a Dask cluster.
+a local thread pool, a local process pool or the workers of a Dask cluster.
 
-Frames are independent and the library's state is process-wide, so the work
-runs in processes, each with its own library, in batches of files (never one
-task per frame). The local pool's processes are spawned, not forked (a
-forked child would start with whatever lock another thread of the caller
-held at that moment), so a script that uses it keeps its top level under
-``if __name__ == "__main__":``. The workers read and write the paths they
-are given: on a cluster, the files must be on storage that every worker
-sees at the same path.
+Frames are independent and the package's calls release the GIL, each thread
+with its own codec context, so the work runs by default on a pool of
+threads in this process, in batches of files (never one task per frame):
+no processes, no ``if __name__ == "__main__":`` needed. ``processes=N``
+runs it on N spawned processes instead (then a script keeps its top level
+under the ``__main__`` guard): slower on 2 processors in every case
+measured (python/bench/convert_bench.py), but a worker that crashes loses
+only its batch, and on many processors the Python work each file does with
+the GIL held may limit the threads. Dask workers may run several threads each. The workers
+read and write the paths they are given: on a cluster, the files must be on
+storage that every worker sees at the same path.
 
 Errors belong to their file: ``verify`` reports them as ``quill info --json``
 does (``{"file": ..., "error": ...}``), ``convert`` puts a ``FileError`` in
@@ -119,23 +122,35 @@ def _verify_batch(paths):
     return results
 
 
-def _picture_file(pixels, fmt, png_level=1):
-    if fmt == "bmp":
-        # As Save2BMP writes it: the file header, the DIB's, rows bottom-up in BGR.
-        height, width = pixels.shape[:2]
-        body = pixels[::-1, :, ::-1].tobytes()
-        header = b"BM" + (54 + len(body)).to_bytes(4, "little") + bytes(4) + (54).to_bytes(4, "little")
-        info = (
-            (40).to_bytes(4, "little")
-            + width.to_bytes(4, "little")
-            + height.to_bytes(4, "little")
-            + (1).to_bytes(2, "little")
-            + (24).to_bytes(2, "little")
-            + bytes(4)
-            + len(body).to_bytes(4, "little")
-            + bytes(16)
-        )
-        return header + info + body
+def _bmp_header(width, height):
+    """As Save2BMP writes it: the file header, then the DIB's (24-bit, rows
+    bottom-up in BGR, each a multiple of 4 bytes at the frame's sizes)."""
+    body = 3 * width * height
+    header = b"BM" + (54 + body).to_bytes(4, "little") + bytes(4) + (54).to_bytes(4, "little")
+    return header + (
+        (40).to_bytes(4, "little")
+        + width.to_bytes(4, "little")
+        + height.to_bytes(4, "little")
+        + (1).to_bytes(2, "little")
+        + (24).to_bytes(2, "little")
+        + bytes(4)
+        + body.to_bytes(4, "little")
+        + bytes(16)
+    )
+
+
+def _bmp_file(frame, size, sharpen):
+    """The BMP file of a frame, the library decoding straight into its rows
+    (BGR, bottom-up: a view with a negative row stride)."""
+    width, height = size
+    data = bytearray(54 + 3 * width * height)
+    data[:54] = _bmp_header(width, height)
+    rows = np.frombuffer(data, np.uint8, offset=54).reshape(height, width, 3)[::-1]
+    quill32.decode(frame, size=size, sharpen=sharpen, mode="BGR", out=rows)
+    return data
+
+
+def _png_file(pixels, png_level=1):
     from PIL import Image
 
     out = io.BytesIO()
@@ -257,7 +272,10 @@ def _decoded(path, output, size, fmt, sharpen, strict, png_level):
     if problems and strict:
         raise FileError(path, "is damaged (%s)" % "; ".join(problems))
     try:
-        pixels = quill32.decode(frame, size=size, sharpen=sharpen)
+        if fmt == "bmp":
+            data = _bmp_file(frame, size, sharpen)
+        else:
+            data = _png_file(quill32.decode(frame, size=size, sharpen=sharpen), png_level)
     except ValueError as e:
         raise FileError(path, str(e).replace("frame ", "", 1)) from None
     folder = os.path.dirname(output)
@@ -265,7 +283,7 @@ def _decoded(path, output, size, fmt, sharpen, strict, png_level):
         os.makedirs(folder or ".", exist_ok=True)
     except OSError as e:
         raise FileError(path, _os_reason("cannot write into " + folder, e)) from None
-    return _picture_file(pixels, fmt, png_level), problems
+    return data, problems
 
 
 def _convert_batch(jobs, size, fmt, sharpen, strict=False, no_clobber=False, png_level=1):
@@ -361,15 +379,17 @@ def _out_folder(out_dir):
     return out_dir
 
 
-def _run(function, items, client, processes, batch_size, file_of):
+def _run(function, items, client, processes, threads, batch_size, file_of):
     """Runs function(batch) over batches of items and joins the results in
     order; a batch that fails as a whole gives a FileError per item."""
+    if processes is not None and threads is not None:
+        raise ValueError("give processes or threads, not both")
     if not items:
         return []
     if client is not None:
         workers = sum(client.nthreads().values())
     else:
-        workers = processes or os.cpu_count() or 1
+        workers = processes or threads or os.cpu_count() or 1
     batches = _batches(items, workers, batch_size)
 
     def lost(batch, error):
@@ -389,13 +409,17 @@ def _run(function, items, client, processes, batch_size, file_of):
         for batch in batches:
             results.extend(function(batch))
         return results
-    # Spawned, not forked: a child that fork() made would start with every
-    # lock that another thread of the caller held at that moment (numpy's,
-    # the allocator's, a logging handler's, Dask's) taken for ever.
-    context = multiprocessing.get_context("spawn")
-    with concurrent.futures.ProcessPoolExecutor(
-        min(workers, len(batches)), mp_context=context
-    ) as pool:
+    if processes is None:
+        pool = concurrent.futures.ThreadPoolExecutor(min(workers, len(batches)))
+    else:
+        # Spawned, not forked: a child that fork() made would start with
+        # every lock that another thread of the caller held at that moment
+        # (numpy's, the allocator's, a logging handler's, Dask's) taken.
+        context = multiprocessing.get_context("spawn")
+        pool = concurrent.futures.ProcessPoolExecutor(
+            min(workers, len(batches)), mp_context=context
+        )
+    with pool:
         futures = [pool.submit(function, batch) for batch in batches]
         for batch, future in zip(batches, futures):
             try:
@@ -405,18 +429,21 @@ def _run(function, items, client, processes, batch_size, file_of):
     return results
 
 
-def verify(paths, client=None, processes=None, batch_size=None):
+def verify(paths, client=None, processes=None, batch_size=None, threads=None):
     """Checks every frame, as ``quill info --json`` does: one dict per path,
     in order, ``{"file": path, ...quill32.inspect(frame)}``, or
     ``{"file": path, "error": reason}`` for a file that is no frame.
 
     client: a ``dask.distributed.Client`` to spread the batches over its
-    workers; without one, a local pool of `processes` processes (default:
-    one per processor; 1 works in this process).
+    workers (each may run several threads); without one, a local pool of
+    `threads` threads (default: one per processor; 1 works in this thread),
+    or of `processes` spawned processes when that is given (1 works in this
+    process); not both.
     """
     paths = _paths(paths)
     processes, batch_size = _count(processes, "processes"), _count(batch_size, "batch_size")
-    results = _run(_verify_batch, paths, client, processes, batch_size, lambda p: p)
+    threads = _count(threads, "threads")
+    results = _run(_verify_batch, paths, client, processes, threads, batch_size, lambda p: p)
     return [
         {"file": r.file, "error": r.reason} if isinstance(r, FileError) else r for r in results
     ]
@@ -435,6 +462,7 @@ def convert(
     strict=False,
     no_clobber=False,
     png_level=1,
+    threads=None,
 ):
     """Decodes every frame into a picture file below out_dir, mirroring the
     frames' tree below `root` as ``quill decode -r -d`` does: with root
@@ -458,7 +486,7 @@ def convert(
 
     Returns one entry per path, in order: a ``Converted`` (the output's path,
     a str, with the frame's damage), or a FileError telling why that file
-    failed. client, processes, batch_size: as for ``verify``.
+    failed. client, threads, processes, batch_size: as for ``verify``.
     """
     paths = _paths(paths)
     size = tuple(size)
@@ -469,6 +497,7 @@ def convert(
     if isinstance(png_level, bool) or png_level not in PNG_LEVELS:
         raise ValueError("png_level is %r; 0 to 12 is taken" % (png_level,))
     processes, batch_size = _count(processes, "processes"), _count(batch_size, "batch_size")
+    threads = _count(threads, "threads")
     out_dir = _out_folder(out_dir)
     jobs = _jobs(paths, out_dir, fmt, root)
     work = functools.partial(
@@ -480,7 +509,7 @@ def convert(
         no_clobber=bool(no_clobber),
         png_level=png_level,
     )
-    return _run(work, jobs, client, processes, batch_size, lambda job: job[0])
+    return _run(work, jobs, client, processes, threads, batch_size, lambda job: job[0])
 
 
 def _jobs(paths, out_dir, fmt, root):
