@@ -23,13 +23,14 @@ cmake --build build/clang-asan -j "$jobs"
 ctest --test-dir build/clang-asan --output-on-failure -j "$jobs"
 
 # The contexts-on-threads test under ThreadSanitizer (clang), against the
-# modern library alone.
+# modern library alone, and the quill tool's worker pool on a batch.
 cmake -S . -B build/clang-tsan -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DQUILL32_WERROR=ON -DQUILL32_BENCH=OFF -DQUILL32_TOOLS=OFF -DQUILL32_WINDOWS=OFF \
+  -DQUILL32_WERROR=ON -DQUILL32_BENCH=OFF -DQUILL32_TOOLS=ON -DQUILL32_WINDOWS=OFF \
   -DCMAKE_CXX_FLAGS=-fsanitize=thread -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread \
   -DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread
-cmake --build build/clang-tsan -j "$jobs" --target quill_threads_test
-TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/clang-tsan --output-on-failure -R '^quill_threads$'
+cmake --build build/clang-tsan -j "$jobs" --target quill_threads_test quill
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/clang-tsan --output-on-failure \
+  -R '^(quill_threads|Cli.WorkerPoolGivesWhatOneThreadGives)$'
 
 bash scripts/test_packages.sh   # Debian flags, clang Release, install, consumers, .debs, lintian
 bash scripts/test_cross.sh      # i386 and aarch64 (qemu) suites, outputs against the native ones

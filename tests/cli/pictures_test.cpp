@@ -344,6 +344,22 @@ TEST_F(Pictures, AnySizeIsBroughtToTheFrameByItsMode) {
   }
 }
 
+// The filters take any width; a BMP of rows that are not whole words is
+// written with its rows padded and read back as it was (7x5 and 5x7 have no
+// smoothing interior: smooth leaves them as they are).
+TEST_F(Pictures, OddWidthsGoThroughBmpPadded) {
+  for (const auto& [width, height] : {std::pair{5, 7}, std::pair{7, 5}}) {
+    std::string ppm = "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
+    for (int k = 0; k < 3 * width * height; ++k) ppm += static_cast<char>(k * 37 % 256);
+    Write("odd.ppm", Text(ppm));
+    ASSERT_EQ(Quill("smooth " + Path("odd.ppm") + " " + Path("odd.bmp")).status, 0);
+    const std::size_t padded = (3 * static_cast<std::size_t>(width) + 3) / 4 * 4;
+    EXPECT_EQ(Read(Path("odd.bmp")).size(), 54 + padded * height);
+    ASSERT_EQ(Quill("smooth " + Path("odd.bmp") + " " + Path("back.ppm")).status, 0);
+    EXPECT_EQ(Read(Path("back.ppm")), Text(ppm)) << width << "x" << height;
+  }
+}
+
 TEST_F(Pictures, RefusalsNameTheFileAndTheReason) {
   Write("tiny.bmp", Bmp(Image(100, 50, [](int, int, int) { return 1; })));
   Write("cmyk.jpg", Jpeg(Image(16, 16, [](int, int, int) { return 90; }), false, true));

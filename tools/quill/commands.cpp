@@ -1,70 +1,95 @@
 #include "commands.h"
 
-#include <mutex>
+// The C context type is named as the tool's namespace is; here it is
+// QuillContext (the same struct: the functions have C linkage).
+#define quill QuillContext
+#include <quill/quill.h>
+#undef quill
+
+#include <cstdlib>
+#include <memory>
 
 #include "files.h"
-#include "host_block.h"
-#include "quill32_check.h"
 
 namespace quill::cli {
 namespace {
 
-std::mutex g_library;
+struct ContextDeleter {
+  void operator()(QuillContext* q) const { quill_free(q); }
+};
 
-constexpr std::size_t kDib320 = QUILL32_DIB_320x240_BYTES, kDib640 = QUILL32_DIB_640x480_BYTES;
+// QUILL32_VECTOR_LEVEL, or null for the processor's best.
+const char* WantedVectorLevel() {
+  const char* wanted = std::getenv("QUILL32_VECTOR_LEVEL");
+  return wanted == nullptr || *wanted == 0 ? nullptr : wanted;
+}
+
+QuillContext* NewContext() {
+  quill_options options{};
+  options.vector_level = WantedVectorLevel();
+  return quill_new(&options);
+}
+
+// Each worker thread decodes, encodes and filters with a context of its own,
+// made on its first call and kept for the thread's life: contexts keep their
+// working memory, so a batch allocates once per thread. Null when memory is
+// lacking (the vector level was checked at start).
+QuillContext* ThreadContext() {
+  thread_local std::unique_ptr<QuillContext, ContextDeleter> context(NewContext());
+  return context.get();
+}
 
 std::string SizeText(const Picture& p) {
   return std::to_string(p.width) + "x" + std::to_string(p.height);
 }
 
-// A grid block of `slots` handles, given back with FreeMCU in its shape.
-class Grid {
- public:
-  Grid(int rows, int columns)
-      : block_(static_cast<std::size_t>(rows * columns) * sizeof(HGLOBAL)),
-        rows_(rows),
-        columns_(columns) {
-    slots_ = static_cast<HGLOBAL*>(GlobalLock(block_.get()));
-  }
-  ~Grid() {
-    if (slots_ != nullptr) FreeMCU(block_.release(), rows_, columns_);
-  }
-  Grid(const Grid&) = delete;
-  Grid& operator=(const Grid&) = delete;
-  bool ok() const { return slots_ != nullptr; }
-  HGLOBAL* slots() const { return slots_; }
-  HGLOBAL handle() const { return block_.get(); }
-
- private:
-  HostBlock block_;
-  HGLOBAL* slots_ = nullptr;
-  int rows_, columns_;
-};
-
-bool DecodeInto(const std::vector<std::uint8_t>& frame, Grid& grid, std::string& error) {
-  if (!grid.ok()) {
-    error = "out of memory";
-    return false;
-  }
-  if (LPYUV2DIB(frame.data(), grid.slots()) != 1) {
-    error = "cannot be decoded: its quality step " + std::to_string(frame[1]) + " is out of range";
-    return false;
-  }
-  return true;
+ptrdiff_t Stride(const Picture& p) {
+  return 3 * static_cast<ptrdiff_t>(p.width);
 }
 
-bool Render(HGLOBAL grid, int width, int height, Picture& picture, std::string& error) {
-  const std::size_t bytes = 40 + 3 * static_cast<std::size_t>(width) * height;
-  HostBlock dib(bytes);
-  if (!dib.ok() || TRANSMCU2BMP(grid, dib.get(), height, width) != height / 8) {
-    error = "cannot be rendered (out of memory)";
-    return false;
-  }
-  picture = MakePicture(width, height, dib.Bytes(bytes));
-  return true;
+// `what` failed with `status`: the words the tool prints after the file name.
+std::string Failure(const std::string& what, int status) {
+  if (status == QUILL_E_NO_MEMORY) return what + " (out of memory)";
+  return what + ": " + quill_strerror(status);
+}
+
+std::string StepOutOfRange(const std::vector<std::uint8_t>& frame) {
+  return "cannot be decoded: its quality step " + std::to_string(frame[1]) + " is out of range";
+}
+
+bool StepInRange(const std::vector<std::uint8_t>& frame) {
+  quill_frame_info info{};
+  return quill_inspect(frame.data(), frame.size(), &info) == QUILL_OK && info.step_in_range != 0;
+}
+
+// The problem `bit` names in `info`: the library's words, counted where a
+// count is kept ("6 unmatched codes", "1 block runs past its end"), as the
+// Python package and the browser page word them.
+std::string ProblemText(unsigned bit, const quill_frame_info& info) {
+  const std::string text = quill_damage_str(bit);
+  if (bit == QUILL_DAMAGE_UNMATCHED_CODES)
+    return info.unmatched_codes == 1 ? "1 unmatched code" : std::to_string(info.unmatched_codes) + " " + text;
+  if (bit == QUILL_DAMAGE_OVERRUNNING_BLOCKS)
+    return info.overrunning_blocks == 1 ? "1 block runs past its end"
+                                        : std::to_string(info.overrunning_blocks) + " " + text;
+  return text;
 }
 
 }  // namespace
+
+bool VectorLevelKnown() {
+  quill_options options{};
+  options.vector_level = WantedVectorLevel();
+  QuillContext* probe = nullptr;
+  const int status = quill_create(&options, &probe);
+  quill_free(probe);
+  return status != QUILL_E_ARGUMENT;
+}
+
+std::string VectorLevelName() {
+  QuillContext* q = ThreadContext();
+  return q == nullptr ? "unknown (out of memory)" : quill_vector_level(q);
+}
 
 bool LoadFrame(const std::string& path, std::vector<std::uint8_t>& frame, std::string& error) {
   std::uint64_t size = 0;
@@ -79,65 +104,58 @@ bool LoadFrame(const std::string& path, std::vector<std::uint8_t>& frame, std::s
 
 bool DecodeFrame(const std::vector<std::uint8_t>& frame, const DecodeOptions& options,
                  Picture& picture, std::string& error) {
-  const std::lock_guard<std::mutex> lock(g_library);
-  if (!options.large) {
-    Grid grid(30, 20);
-    if (!DecodeInto(frame, grid, error)) return false;
-    if (options.sharpen) SHARPMCU(grid.handle(), 30, 0);
-    return Render(grid.handle(), 320, 240, picture, error);
-  }
-  // The second field is decoded first, so that the colours follow the frame
-  // decoded last: the first one.
-  Grid wide_b(30, 40);
-  if (!options.field2.empty()) {
-    Grid grid_b(30, 20);
-    if (!DecodeInto(options.field2, grid_b, error)) {
-      error = "second field " + error;
-      return false;
-    }
-    EXPANDMCU(grid_b.slots(), wide_b.slots());
-  }
-  Grid grid(30, 20), wide(30, 40), tall(60, 40);
-  if (!DecodeInto(frame, grid, error)) return false;
-  EXPANDMCU(grid.slots(), wide.slots());
-  const HGLOBAL* b = options.field2.empty() ? wide.slots() : wide_b.slots();
-  if (!tall.ok() || COMBINEMCU(wide.slots(), b, tall.slots()) != 160) {
-    error = "cannot be doubled (out of memory)";
+  QuillContext* q = ThreadContext();
+  if (q == nullptr) {
+    error = "cannot be decoded (out of memory)";
     return false;
   }
-  if (options.sharpen) SHARPMCU(tall.handle(), 60, 0);
-  return Render(tall.handle(), 640, 480, picture, error);
+  quill_decode_options decode{};
+  decode.width = options.large ? 640 : 320;
+  decode.height = options.large ? 480 : 240;
+  decode.sharpen = options.sharpen ? 1 : 0;
+  if (!options.field2.empty()) {
+    decode.field2 = options.field2.data();
+    decode.field2_len = options.field2.size();
+  }
+  picture.width = decode.width;
+  picture.height = decode.height;
+  picture.rgb.resize(3 * static_cast<std::size_t>(picture.width) * picture.height);
+  const int status = quill_decode(q, frame.data(), frame.size(), &decode, picture.rgb.data(),
+                                  picture.rgb.size(), Stride(picture), QUILL_RGB8, nullptr);
+  if (status == QUILL_OK) return true;
+  if (status != QUILL_E_QUALITY_STEP)
+    error = Failure("cannot be decoded", status);
+  else if (StepInRange(frame))  // then the second field's step is the one out of range
+    error = "second field " + StepOutOfRange(options.field2);
+  else
+    error = StepOutOfRange(frame);
+  return false;
 }
 
 bool EncodePicture(const Picture& picture, std::vector<std::uint8_t>& frame, std::string& error) {
-  const std::lock_guard<std::mutex> lock(g_library);
-  HostBlock dib(kDib320);
-  if (picture.width == 640 && picture.height == 480) {
-    HostBlock large(picture.dib);
-    if (SubSample(dib.get(), large.get(), 0.5f) != 1) {
-      error = "cannot be halved (out of memory)";
-      return false;
-    }
-  } else if (picture.width == 320 && picture.height == 240) {
-    std::memcpy(GlobalLock(dib.get()), picture.dib.data(), kDib320);
-    GlobalUnlock(dib.get());
-  } else {
+  const bool large = picture.width == 640 && picture.height == 480;
+  if (!large && (picture.width != 320 || picture.height != 240)) {
     error = "is " + SizeText(picture) + "; a frame holds 320x240: give --fit, --fill or --crop";
     return false;
   }
-  HostBlock out(kFrameBytes);
-  if (CompressBmp(out.get(), dib.get()) != 1) {
-    error = "cannot be encoded";
+  QuillContext* q = ThreadContext();
+  if (q == nullptr) {
+    error = "cannot be encoded (out of memory)";
     return false;
   }
-  frame = out.Bytes(kFrameBytes);
-  return true;
+  frame.resize(kFrameBytes);
+  const int status = quill_encode(q, picture.rgb.data(), picture.width, picture.height,
+                                  Stride(picture), QUILL_RGB8, frame.data(), frame.size(), nullptr);
+  if (status == QUILL_OK) return true;
+  error =
+      status == QUILL_E_NOT_CODABLE ? "cannot be encoded" : Failure("cannot be encoded", status);
+  return false;
 }
 
 bool FrameSizedPicture(const RgbImage& image, FitMode mode, Picture& picture, std::string& error) {
   const bool frame_size = image.width == 320 && image.height == 240;
   if (frame_size || (image.width == 640 && image.height == 480)) {
-    picture = ToPicture(image);
+    picture = image;
     return true;
   }
   if (mode == FitMode::kNone) {
@@ -145,36 +163,42 @@ bool FrameSizedPicture(const RgbImage& image, FitMode mode, Picture& picture, st
             "; a frame holds 320x240: give --fit, --fill or --crop";
     return false;
   }
-  picture = ToPicture(FitToFrame(image, mode));
+  picture = FitToFrame(image, mode);
   return true;
 }
 
 namespace {
 
-bool FilterInPlace(Picture& picture, int (*filter)(HGLOBAL), int success, std::string& error) {
-  const std::lock_guard<std::mutex> lock(g_library);
-  if ((3 * picture.width) % 4 != 0) {
-    error = "is " + std::to_string(picture.width) +
-            " pixels wide; the filters take widths that are multiples of 4";
-    return false;
-  }
-  HostBlock block(picture.dib);
-  if (!block.ok() || filter(block.get()) != success) {
-    error = "cannot be filtered (out of memory)";
-    return false;
-  }
-  picture.dib = block.Bytes(picture.dib.size());
-  return true;
+using Filter = int (*)(QuillContext*, void*, int, int, ptrdiff_t, quill_format);
+
+bool FilterInPlace(Picture& picture, Filter filter, std::string& error) {
+  QuillContext* q = ThreadContext();
+  const int status = q == nullptr ? QUILL_E_NO_MEMORY
+                                  : filter(q, picture.rgb.data(), picture.width, picture.height,
+                                           Stride(picture), QUILL_RGB8);
+  if (status == QUILL_OK) return true;
+  error = Failure("cannot be filtered", status);
+  return false;
+}
+
+// A top-down picture seen bottom-up (its last row first). The picture
+// operations were first written for bottom-up pictures, and combining fields
+// depends on which line comes first: seen so, it gives the pictures it gave.
+void* BottomRow(Picture& p) {
+  return p.rgb.data() + (p.height - 1) * Stride(p);
+}
+const void* BottomRow(const Picture& p) {
+  return p.rgb.data() + (p.height - 1) * Stride(p);
 }
 
 }  // namespace
 
 bool SmoothPicture(Picture& picture, std::string& error) {
-  return FilterInPlace(picture, FilterImage, 1, error);
+  return FilterInPlace(picture, quill_smooth, error);
 }
 
 bool SharpenPicture(Picture& picture, std::string& error) {
-  return FilterInPlace(picture, SharperImage, 0, error);
+  return FilterInPlace(picture, quill_sharpen, error);
 }
 
 bool SubsamplePicture(const Picture& in, Picture& out, std::string& error) {
@@ -182,14 +206,12 @@ bool SubsamplePicture(const Picture& in, Picture& out, std::string& error) {
     error = "is " + SizeText(in) + "; subsampling takes 640x480";
     return false;
   }
-  const std::lock_guard<std::mutex> lock(g_library);
-  HostBlock input(in.dib), output(kDib320);
-  if (SubSample(output.get(), input.get(), 0.5f) != 1) {
-    error = "cannot be subsampled (out of memory)";
-    return false;
-  }
-  out = MakePicture(320, 240, output.Bytes(kDib320));
-  return true;
+  out = Picture{320, 240, std::vector<std::uint8_t>(3 * 320 * 240)};
+  const int status = quill_subsample(in.rgb.data(), in.width, in.height, Stride(in), QUILL_RGB8,
+                                     out.rgb.data(), out.rgb.size(), Stride(out));
+  if (status == QUILL_OK) return true;
+  error = Failure("cannot be subsampled", status);
+  return false;
 }
 
 bool CombinePictures(const Picture& first, const Picture& second, Picture& out,
@@ -200,23 +222,19 @@ bool CombinePictures(const Picture& first, const Picture& second, Picture& out,
       return false;
     }
   }
-  const std::lock_guard<std::mutex> lock(g_library);
-  HostBlock a(first.dib), b(second.dib), output(kDib640);
-  if (CombineImage(output.get(), a.get(), b.get()) != 1) {
-    error = "cannot be combined (out of memory)";
-    return false;
-  }
-  out = MakePicture(640, 480, output.Bytes(kDib640));
-  return true;
+  out = Picture{640, 480, std::vector<std::uint8_t>(3 * 640 * 480)};
+  const int status =
+      quill_combine_fields(BottomRow(first), BottomRow(second), 320, 240, -Stride(first),
+                           QUILL_RGB8, BottomRow(out), out.rgb.size(), -Stride(out));
+  if (status == QUILL_OK) return true;
+  error = Failure("cannot be combined", status);
+  return false;
 }
 
-// The library checks the frame; the problems are put in words here.
+// The library checks the frame; its words name the problems.
 FrameReport CheckFrame(const std::vector<std::uint8_t>& frame) {
-  QuillFrameInfo info;
-  {
-    const std::lock_guard<std::mutex> lock(g_library);
-    QuillCheckFrame(frame.data(), frame.size(), &info);
-  }
+  quill_frame_info info{};
+  quill_inspect(frame.data(), frame.size(), &info);
   FrameReport r;
   r.tagged = info.tagged != 0;
   r.tag = info.tag;
@@ -226,19 +244,11 @@ FrameReport CheckFrame(const std::vector<std::uint8_t>& frame) {
   r.bitstream_end = info.bitstream_end;
   r.unmatched_codes = info.unmatched_codes;
   r.overrunning_blocks = info.overrunning_blocks;
-  r.clear_of_tag = info.clear_of_tag != 0;
+  r.clear_of_tag = (info.damage & QUILL_DAMAGE_INTO_TAG) == 0;
   r.frame_sum = info.frame_sum;
-  if (info.damage & QUILL32_DAMAGE_QUALITY_STEP)
-    r.problems.push_back("quality step out of the decoder's range");
-  if (info.damage & QUILL32_DAMAGE_UNMATCHED_CODES)
-    r.problems.push_back(std::to_string(r.unmatched_codes) +
-                         (r.unmatched_codes == 1 ? " unmatched code" : " unmatched codes"));
-  if (info.damage & QUILL32_DAMAGE_OVERRUNNING_BLOCKS)
-    r.problems.push_back(
-        std::to_string(r.overrunning_blocks) +
-        (r.overrunning_blocks == 1 ? " block runs past its end" : " blocks run past their end"));
-  if (info.damage & QUILL32_DAMAGE_INTO_TAG) r.problems.push_back("bitstream runs into the tag");
-  if (info.damage & QUILL32_DAMAGE_AVOIDED_SUM) r.problems.push_back("frame sum 0x55 under a tag");
+  for (unsigned bit = 1; bit != 0 && bit <= info.damage; bit <<= 1)
+    if ((info.damage & bit) != 0 && quill_damage_str(bit) != nullptr)
+      r.problems.push_back(ProblemText(bit, info));
   return r;
 }
 

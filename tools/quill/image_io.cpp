@@ -142,13 +142,6 @@ bool ReadImage(const std::string& path, RgbImage& image, std::string& error, Fit
   return false;
 }
 
-bool ReadPicture(const std::string& path, Picture& picture, std::string& error) {
-  RgbImage image;
-  if (!ReadImage(path, image, error, FitMode::kNone)) return false;
-  picture = ToPicture(image);
-  return true;
-}
-
 bool LooksLikePicture(const std::string& path) {
   std::uint8_t head[8] = {};
   std::ifstream in(path, std::ios::binary);
@@ -156,63 +149,44 @@ bool LooksLikePicture(const std::string& path) {
   return IsPicture(head, static_cast<std::size_t>(in.gcount()));
 }
 
-Picture ToPicture(const RgbImage& image) {
-  Picture picture{image.width, image.height, DibHeader(image.width, image.height)};
-  const std::size_t row = 3 * static_cast<std::size_t>(image.width);
-  picture.dib.resize(kInfoHeader + row * image.height);
-  for (int y = 0; y < image.height; ++y) {
-    const std::uint8_t* rgb = &image.rgb[row * y];
-    std::uint8_t* bgr = &picture.dib[kInfoHeader + row * (image.height - 1 - y)];
+bool PictureFile(const Picture& picture, ImageFormat format, int png_level,
+                 std::vector<std::uint8_t>& file, std::string& error) {
+  if (format == ImageFormat::kPpm) {
+    file = PpmFile(picture);
+    return true;
+  }
+  if (format == ImageFormat::kPng) {
+    if (!WritePng(picture.rgb.data(), picture.width, picture.height, png_level, file)) {
+      error = "cannot be compressed (out of memory)";
+      return false;
+    }
+    return true;
+  }
+  // "BM", the file's size, the pixels' offset; the info header; the rows
+  // bottom-up in BGR order (3 * width is a multiple of 4 for the sizes the
+  // codec has; other widths get their rows padded).
+  const std::size_t row = 3 * static_cast<std::size_t>(picture.width);
+  const std::size_t padded = (row + 3) / 4 * 4;
+  const std::size_t pixels = padded * picture.height;
+  file.assign(kFileHeader, 0);
+  file[0] = 'B';
+  file[1] = 'M';
+  PutLe32(file.data() + 2, static_cast<std::uint32_t>(kFileHeader + kInfoHeader + pixels));
+  PutLe32(file.data() + 10, kFileHeader + kInfoHeader);
+  const std::vector<std::uint8_t> header = DibHeader(picture.width, picture.height);
+  file.insert(file.end(), header.begin(), header.end());
+  PutLe32(file.data() + kFileHeader + 20, static_cast<std::uint32_t>(pixels));
+  file.resize(kFileHeader + kInfoHeader + pixels, 0);
+  std::uint8_t* out = file.data() + kFileHeader + kInfoHeader;
+  for (int y = 0; y < picture.height; ++y) {
+    const std::uint8_t* rgb = &picture.rgb[row * (picture.height - 1 - y)];
+    std::uint8_t* bgr = out + padded * y;
     for (std::size_t x = 0; x < row; x += 3) {
       bgr[x] = rgb[x + 2];
       bgr[x + 1] = rgb[x + 1];
       bgr[x + 2] = rgb[x];
     }
   }
-  return picture;
-}
-
-RgbImage ToRgb(const Picture& picture) {
-  RgbImage image{picture.width, picture.height, {}};
-  const std::size_t row = 3 * static_cast<std::size_t>(picture.width);
-  image.rgb.resize(row * picture.height);
-  for (int y = 0; y < picture.height; ++y) {
-    const std::uint8_t* bgr = &picture.dib[kInfoHeader + row * (picture.height - 1 - y)];
-    std::uint8_t* rgb = &image.rgb[row * y];
-    for (std::size_t x = 0; x < row; x += 3) {
-      rgb[x] = bgr[x + 2];
-      rgb[x + 1] = bgr[x + 1];
-      rgb[x + 2] = bgr[x];
-    }
-  }
-  return image;
-}
-
-Picture MakePicture(int width, int height, std::vector<std::uint8_t> dib) {
-  return {width, height, std::move(dib)};
-}
-
-bool PictureFile(const Picture& picture, ImageFormat format, int png_level,
-                 std::vector<std::uint8_t>& file, std::string& error) {
-  if (format == ImageFormat::kPpm) {
-    file = PpmFile(ToRgb(picture));
-    return true;
-  }
-  if (format == ImageFormat::kPng) {
-    if (!WritePng(picture.dib.data() + kInfoHeader, picture.width, picture.height, png_level,
-                  file)) {
-      error = "cannot be compressed (out of memory)";
-      return false;
-    }
-    return true;
-  }
-  // As Save2BMP writes it: "BM", the file's size, the pixels' offset.
-  file.assign(kFileHeader, 0);
-  file[0] = 'B';
-  file[1] = 'M';
-  PutLe32(file.data() + 2, static_cast<std::uint32_t>(kFileHeader + picture.dib.size()));
-  PutLe32(file.data() + 10, kFileHeader + kInfoHeader);
-  file.insert(file.end(), picture.dib.begin(), picture.dib.end());
   return true;
 }
 

@@ -13,11 +13,7 @@
 
 namespace quill::cli {
 
-struct Picture {
-  int width = 0;
-  int height = 0;
-  std::vector<std::uint8_t> dib;  // packed DIB, 40 + 3 * width * height bytes
-};
+using Picture = RgbImage;
 
 enum class ImageFormat { kBmp, kPng, kPpm };
 
@@ -30,18 +26,11 @@ bool FormatOfPath(const std::string& path, ImageFormat& format);
 // DCT scale for the resize to come. On failure returns false with `error`
 // saying what is wrong.
 bool ReadImage(const std::string& path, RgbImage& image, std::string& error, FitMode mode);
-bool ReadPicture(const std::string& path, Picture& picture, std::string& error);
 
 // Whether a file begins as a picture does (false when unreadable).
 bool LooksLikePicture(const std::string& path);
 
-Picture ToPicture(const RgbImage& image);
-RgbImage ToRgb(const Picture& picture);
-
-// A packed DIB of the given size made from it.
-Picture MakePicture(int width, int height, std::vector<std::uint8_t> dib);
-
-// The file of a picture: a BMP file header before the packed DIB, a PNG at
+// The file of a picture: a 24-bit BMP (bottom-up BGR rows), a PNG at
 // `png_level` (see png_writer.h) or a binary PPM; false with `error` on
 // failure.
 bool PictureFile(const Picture& picture, ImageFormat format, int png_level,

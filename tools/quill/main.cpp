@@ -13,6 +13,7 @@
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
@@ -24,8 +25,6 @@
 #include "files.h"
 #include "json.h"
 #include "png_writer.h"
-#include "quill32_vector.h"
-#include "quill32_version.h"
 #include "reports.h"
 
 namespace {
@@ -33,7 +32,8 @@ namespace {
 using namespace quill::cli;
 namespace fs = std::filesystem;
 
-constexpr const char* kVersion = "quill " QUILL32_VERSION_STRING " (QUILL32 codec)";
+// The project's version, given by the build (the library's header has none).
+constexpr const char* kVersion = "quill " QUILL_TOOL_VERSION " (QUILL32 codec)";
 
 // A usage error: the message, exit status 2.
 struct UsageError {
@@ -470,7 +470,8 @@ int PictureOperation(const std::string& op, const std::vector<std::string>& inpu
   Picture pictures[2], result;
   std::string error;
   for (std::size_t i = 0; i < inputs.size(); ++i) {
-    if (!ReadPicture(inputs[i], pictures[i], error)) return fail(DisplayName(inputs[i]), error);
+    if (!ReadImage(inputs[i], pictures[i], error, FitMode::kNone))
+      return fail(DisplayName(inputs[i]), error);
   }
   bool ok = false;
   if (op == "smooth") {
@@ -523,28 +524,27 @@ const char* UnknownSubcommand(int argc, char** argv, const std::vector<std::stri
   return nullptr;
 }
 
-// The library's vector level from QUILL32_VECTOR_LEVEL (capped at the
-// processor's best, as the library caps it); false for a name that is none.
-bool SetVectorLevel() {
-  const char* wanted = std::getenv("QUILL32_VECTOR_LEVEL");
-  if (wanted == nullptr || *wanted == 0 || QuillSetVectorLevel(wanted) != nullptr) return true;
+// QUILL32_VECTOR_LEVEL, which every library context of the tool takes
+// (capped at the processor's best, as the library caps it), must name a
+// level; false for a name that is none.
+bool CheckVectorLevel() {
+  if (VectorLevelKnown()) return true;
   std::fprintf(stderr,
                "quill: QUILL32_VECTOR_LEVEL=%s: no such vector level "
                "(plain, sse2, avx2, avx512bw or avx512vbmi)\n",
-               wanted);
+               std::getenv("QUILL32_VECTOR_LEVEL"));
   return false;
 }
 
 int Main(int argc, char** argv) {
-  if (!SetVectorLevel()) return 2;
+  if (!CheckVectorLevel()) return 2;
   CLI::App app{"quill: encode, decode and check QUILL32 frames (320x240 pictures in 24,576 bytes)",
                "quill"};
   app.failure_message([](const CLI::App*, const CLI::Error& e) {
     return std::string("quill: ") + e.what() + "\nRun with --help for more information.\n";
   });
   app.option_defaults()->always_capture_default();
-  app.set_version_flag("--version",
-                       std::string(kVersion) + "\nvector level: " + QuillVectorLevel());
+  app.set_version_flag("--version", std::string(kVersion) + "\nvector level: " + VectorLevelName());
   app.require_subcommand(0, 1);  // none: the usage, as a usage error
   bool quiet = false, verbose = false;
   // Before the subcommand or after it, where its --help shows them.

@@ -14,7 +14,7 @@
 #include <memory>
 #include <string>
 
-#include "quill32_vector.h"
+#include "commands.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -52,30 +52,6 @@ void AppendChunk(std::vector<std::uint8_t>& png, const char type[4], const std::
   if (size > 0) std::memcpy(p + 8, data, size);
   PutBe32(p + 8 + size, libdeflate_crc32(0, p + 4, 4 + size));
 }
-
-// BGR to RGB, one row.
-void SwapRowPlain(const std::uint8_t* bgr, std::uint8_t* rgb, std::size_t bytes) {
-  for (std::size_t i = 0; i < bytes; i += 3) {
-    rgb[i] = bgr[i + 2];
-    rgb[i + 1] = bgr[i + 1];
-    rgb[i + 2] = bgr[i];
-  }
-}
-
-#if defined(__x86_64__) || defined(__i386__)
-// Five pixels a shuffle; each store's 16th byte is the next pixel's first,
-// written again by the next store (so `bytes` >= 16 stay inside the row).
-__attribute__((target("ssse3"))) void SwapRowSsse3(const std::uint8_t* bgr, std::uint8_t* rgb,
-                                                   std::size_t bytes) {
-  const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
-  std::size_t i = 0;
-  for (; i + 16 <= bytes; i += 15) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bgr + i));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(rgb + i), _mm_shuffle_epi8(v, order));
-  }
-  SwapRowPlain(bgr + i, rgb + i, bytes - i);
-}
-#endif
 
 struct CompressorDeleter {
   void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
@@ -125,9 +101,9 @@ __attribute__((target("avx2"))) std::size_t PaethFilterAvx2(const std::uint8_t* 
 VectorLevel PngVectorLevel() {
   // The filter follows the library's vector level (the processor's best, or
   // what QUILL32_VECTOR_LEVEL set), so that one probe and one setting serve
-  // the whole tool; every AVX2 processor has SSSE3.
+  // the whole tool.
   static const VectorLevel level = [] {
-    const std::string name = QuillVectorLevel();
+    const std::string name = VectorLevelName();
     if (name == "plain") return VectorLevel::kPlain;
     if (name == "sse2") return VectorLevel::kSse2;
     return VectorLevel::kAvx2;
@@ -182,27 +158,16 @@ void PaethFilterRow(const std::uint8_t* row, const std::uint8_t* above, std::siz
     out[i] = static_cast<std::uint8_t>(row[i] - PaethByte(row[i - 3], above[i], above[i - 3]));
 }
 
-bool WritePng(const std::uint8_t* bgr_bottom_up, int width, int height, int level,
+bool WritePng(const std::uint8_t* rgb, int width, int height, int level,
               std::vector<std::uint8_t>& png) {
   const std::size_t row_bytes = 3 * static_cast<std::size_t>(width);
   const std::size_t raw_bytes = (row_bytes + 1) * static_cast<std::size_t>(height);
-  // The filtered rows, each behind its filter type; two RGB rows in turn.
-  thread_local std::vector<std::uint8_t> raw, rgb;
+  // The filtered rows, each behind its filter type.
+  thread_local std::vector<std::uint8_t> raw;
   raw.resize(raw_bytes);
-  rgb.resize(2 * row_bytes);
   for (int y = 0; y < height; ++y) {
-    const std::uint8_t* bgr = bgr_bottom_up + row_bytes * static_cast<std::size_t>(height - 1 - y);
-    std::uint8_t* now = rgb.data() + (y % 2) * row_bytes;
-    const std::uint8_t* before = y == 0 ? nullptr : rgb.data() + ((y + 1) % 2) * row_bytes;
-#if defined(__x86_64__) || defined(__i386__)
-    if (PngVectorLevel() >= VectorLevel::kAvx2) {
-      SwapRowSsse3(bgr, now, row_bytes);
-    } else {
-      SwapRowPlain(bgr, now, row_bytes);
-    }
-#else
-    SwapRowPlain(bgr, now, row_bytes);
-#endif
+    const std::uint8_t* now = rgb + row_bytes * static_cast<std::size_t>(y);
+    const std::uint8_t* before = y == 0 ? nullptr : now - row_bytes;
     std::uint8_t* out = raw.data() + (row_bytes + 1) * static_cast<std::size_t>(y);
     if (level == 0) {
       out[0] = 0;  // None: stored rows stay as they are

@@ -15,10 +15,10 @@ namespace quill::cli {
 constexpr int kPngDefaultLevel = 1;
 constexpr int kPngMaxLevel = 12;
 
-// The PNG file of a `width` x `height` picture held as bottom-up BGR rows of
-// 3 * width bytes (a packed DIB's pixels). Returns false only when memory
+// The PNG file of a `width` x `height` picture held as top-down RGB rows of
+// 3 * width bytes, as the decoder writes them. Returns false only when memory
 // runs out; `png` is replaced.
-bool WritePng(const std::uint8_t* bgr_bottom_up, int width, int height, int level,
+bool WritePng(const std::uint8_t* rgb, int width, int height, int level,
               std::vector<std::uint8_t>& png);
 
 // The vector code the PNG writer uses, chosen once: the best the processor
