@@ -217,13 +217,13 @@ $sudo dpkg -i "${debs[@]}" >/dev/null
 man -w quill >/dev/null || fail "man quill finds no page after installing"
 man -w 3 quill32 >/dev/null || fail "man 3 quill32 finds no page after installing"
 man -w 3 quill >/dev/null || fail "man 3 quill finds no page after installing"
+quill --version | grep "^quill $version " >/dev/null || fail "the installed quill --version does not say $version"
+rm -rf "$work/consumer-deb"
+mkdir -p "$work/consumer-deb"
 # shellcheck disable=SC2046
 cc tests/consumer/quill_example.c -o "$work/consumer-deb/example" $(pkg-config --cflags --libs quill)
 "$work/consumer-deb/example" "$frame" "$work/consumer-deb/example.ppm" ||
   fail "the README's example against the packages failed"
-quill --version | grep "^quill $version " >/dev/null || fail "the installed quill --version does not say $version"
-rm -rf "$work/consumer-deb"
-mkdir -p "$work/consumer-deb"
 cmake -S tests/consumer -B "$work/consumer-deb/cmake" >/dev/null
 cmake --build "$work/consumer-deb/cmake" >/dev/null
 # shellcheck disable=SC2046
