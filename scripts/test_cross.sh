@@ -60,7 +60,7 @@ for target in "${targets[@]}"; do
     touch "$build/gtest/.installed"
   fi
   cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$PWD/$toolchain" -DCMAKE_BUILD_TYPE=Release \
-    -DQUILL32_WERROR=ON -DQUILL32_BENCH=OFF -DQUILL32_TOOLS=OFF -DQUILL32_INSTALL=OFF \
+    -DQUILL32_WERROR=ON -DQUILL32_BENCH=OFF -DQUILL32_TOOLS=OFF -DQUILL32_INSTALL=OFF -DQUILL32_DESKTOP=OFF \
     -DGTest_DIR="$PWD/$build/gtest/lib/cmake/GTest" >/dev/null
   cmake --build "$build" -j "$jobs" >/dev/null
   built=$SECONDS
