@@ -1,20 +1,7 @@
 # The modern library defines no dynamic symbol but quill.h's: every one is
 # named quill_*, and every function the header declares is there.
-if(NOT NM)
-  find_program(NM nm REQUIRED)
-endif()
-execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY}
-                OUTPUT_VARIABLE listing RESULT_VARIABLE status)
-if(NOT status EQUAL 0)
-  message(FATAL_ERROR "nm failed on ${LIBRARY}")
-endif()
-string(REGEX MATCHALL "[^\n]+" lines "${listing}")
-set(actual "")
-foreach(line IN LISTS lines)
-  if(line MATCHES "^[0-9a-fA-F]+ [A-Za-z] ([^ ]+)$")
-    list(APPEND actual "${CMAKE_MATCH_1}")
-  endif()
-endforeach()
+set(TYPES "[A-Za-z]")
+include(${CMAKE_CURRENT_LIST_DIR}/defined_symbols.cmake)
 file(READ ${HEADER} header)
 string(REGEX MATCHALL "QUILL_API [^(]*[ *](quill_[a-z_]+)\\(" declarations "${header}")
 set(expected "")
