@@ -68,7 +68,8 @@ bool StepInRange(const std::vector<std::uint8_t>& frame) {
 std::string ProblemText(unsigned bit, const quill_frame_info& info) {
   const std::string text = quill_damage_str(bit);
   if (bit == QUILL_DAMAGE_UNMATCHED_CODES)
-    return info.unmatched_codes == 1 ? "1 unmatched code" : std::to_string(info.unmatched_codes) + " " + text;
+    return info.unmatched_codes == 1 ? "1 unmatched code"
+                                     : std::to_string(info.unmatched_codes) + " " + text;
   if (bit == QUILL_DAMAGE_OVERRUNNING_BLOCKS)
     return info.overrunning_blocks == 1 ? "1 block runs past its end"
                                         : std::to_string(info.overrunning_blocks) + " " + text;
@@ -102,8 +103,18 @@ bool LoadFrame(const std::string& path, std::vector<std::uint8_t>& frame, std::s
   return true;
 }
 
-bool DecodeFrame(const std::vector<std::uint8_t>& frame, const DecodeOptions& options,
-                 Picture& picture, std::string& error) {
+namespace {
+
+// Where and how DecodeFrameInto writes the pixels (see quill.h's PICTURES).
+struct PixelTarget {
+  void* top;
+  std::ptrdiff_t stride;
+  std::size_t bytes;
+  quill_format format;
+};
+
+bool DecodeFrameInto(const std::vector<std::uint8_t>& frame, const DecodeOptions& options,
+                     const PixelTarget& target, std::string& error) {
   QuillContext* q = ThreadContext();
   if (q == nullptr) {
     error = "cannot be decoded (out of memory)";
@@ -117,11 +128,8 @@ bool DecodeFrame(const std::vector<std::uint8_t>& frame, const DecodeOptions& op
     decode.field2 = options.field2.data();
     decode.field2_len = options.field2.size();
   }
-  picture.width = decode.width;
-  picture.height = decode.height;
-  picture.rgb.resize(3 * static_cast<std::size_t>(picture.width) * picture.height);
-  const int status = quill_decode(q, frame.data(), frame.size(), &decode, picture.rgb.data(),
-                                  picture.rgb.size(), Stride(picture), QUILL_RGB8, nullptr);
+  const int status = quill_decode(q, frame.data(), frame.size(), &decode, target.top, target.bytes,
+                                  target.stride, target.format, nullptr);
   if (status == QUILL_OK) return true;
   if (status != QUILL_E_QUALITY_STEP)
     error = Failure("cannot be decoded", status);
@@ -130,6 +138,30 @@ bool DecodeFrame(const std::vector<std::uint8_t>& frame, const DecodeOptions& op
   else
     error = StepOutOfRange(frame);
   return false;
+}
+
+}  // namespace
+
+bool DecodeFrame(const std::vector<std::uint8_t>& frame, const DecodeOptions& options,
+                 Picture& picture, std::string& error) {
+  picture.width = options.large ? 640 : 320;
+  picture.height = options.large ? 480 : 240;
+  picture.rgb.resize(3 * static_cast<std::size_t>(picture.width) * picture.height);
+  return DecodeFrameInto(
+      frame, options, {picture.rgb.data(), Stride(picture), picture.rgb.size(), QUILL_RGB8}, error);
+}
+
+bool DecodedFile(const std::vector<std::uint8_t>& frame, const DecodeOptions& options,
+                 ImageFormat format, int png_level, std::vector<std::uint8_t>& file,
+                 std::string& error) {
+  if (format == ImageFormat::kBmp) {
+    BmpRows rows;
+    file = BmpFileFor(options.large ? 640 : 320, options.large ? 480 : 240, rows);
+    return DecodeFrameInto(frame, options, {rows.top, rows.stride, rows.bytes, QUILL_BGR8}, error);
+  }
+  Picture picture;
+  return DecodeFrame(frame, options, picture, error) &&
+         PictureFile(picture, format, png_level, file, error);
 }
 
 bool EncodePicture(const Picture& picture, std::vector<std::uint8_t>& frame, std::string& error) {

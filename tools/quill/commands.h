@@ -4,6 +4,7 @@
 // once, each thread on a library context of its own: nothing is shared.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -30,6 +31,11 @@ std::string VectorLevelName();
 bool LoadFrame(const std::string& path, std::vector<std::uint8_t>& frame, std::string& error);
 bool DecodeFrame(const std::vector<std::uint8_t>& frame, const DecodeOptions& options,
                  Picture& picture, std::string& error);
+// The file of a frame's picture in `format` (see PictureFile); a BMP's rows
+// are decoded into the file where they lie.
+bool DecodedFile(const std::vector<std::uint8_t>& frame, const DecodeOptions& options,
+                 ImageFormat format, int png_level, std::vector<std::uint8_t>& file,
+                 std::string& error);
 // The frame of a 320x240 picture (640x480 is halved first).
 bool EncodePicture(const Picture& picture, std::vector<std::uint8_t>& frame, std::string& error);
 // The picture EncodePicture takes: 320x240 and 640x480 as they are (the

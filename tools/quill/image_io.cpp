@@ -149,6 +149,27 @@ bool LooksLikePicture(const std::string& path) {
   return IsPicture(head, static_cast<std::size_t>(in.gcount()));
 }
 
+std::vector<std::uint8_t> BmpFileFor(int width, int height, BmpRows& rows) {
+  // "BM", the file's size, the pixels' offset; the info header; the rows
+  // bottom-up (3 * width is a multiple of 4 for the sizes the codec has;
+  // other widths get their rows padded).
+  const std::size_t padded = (3 * static_cast<std::size_t>(width) + 3) / 4 * 4;
+  const std::size_t pixels = padded * static_cast<std::size_t>(height);
+  std::vector<std::uint8_t> file(kFileHeader, 0);
+  file[0] = 'B';
+  file[1] = 'M';
+  PutLe32(file.data() + 2, static_cast<std::uint32_t>(kFileHeader + kInfoHeader + pixels));
+  PutLe32(file.data() + 10, kFileHeader + kInfoHeader);
+  const std::vector<std::uint8_t> header = DibHeader(width, height);
+  file.insert(file.end(), header.begin(), header.end());
+  PutLe32(file.data() + kFileHeader + 20, static_cast<std::uint32_t>(pixels));
+  file.resize(kFileHeader + kInfoHeader + pixels, 0);
+  rows.stride = -static_cast<std::ptrdiff_t>(padded);
+  rows.top = file.data() + kFileHeader + kInfoHeader + padded * (height - 1);
+  rows.bytes = pixels;
+  return file;
+}
+
 bool PictureFile(const Picture& picture, ImageFormat format, int png_level,
                  std::vector<std::uint8_t>& file, std::string& error) {
   if (format == ImageFormat::kPpm) {
@@ -162,25 +183,12 @@ bool PictureFile(const Picture& picture, ImageFormat format, int png_level,
     }
     return true;
   }
-  // "BM", the file's size, the pixels' offset; the info header; the rows
-  // bottom-up in BGR order (3 * width is a multiple of 4 for the sizes the
-  // codec has; other widths get their rows padded).
+  BmpRows rows;
+  file = BmpFileFor(picture.width, picture.height, rows);
   const std::size_t row = 3 * static_cast<std::size_t>(picture.width);
-  const std::size_t padded = (row + 3) / 4 * 4;
-  const std::size_t pixels = padded * picture.height;
-  file.assign(kFileHeader, 0);
-  file[0] = 'B';
-  file[1] = 'M';
-  PutLe32(file.data() + 2, static_cast<std::uint32_t>(kFileHeader + kInfoHeader + pixels));
-  PutLe32(file.data() + 10, kFileHeader + kInfoHeader);
-  const std::vector<std::uint8_t> header = DibHeader(picture.width, picture.height);
-  file.insert(file.end(), header.begin(), header.end());
-  PutLe32(file.data() + kFileHeader + 20, static_cast<std::uint32_t>(pixels));
-  file.resize(kFileHeader + kInfoHeader + pixels, 0);
-  std::uint8_t* out = file.data() + kFileHeader + kInfoHeader;
   for (int y = 0; y < picture.height; ++y) {
-    const std::uint8_t* rgb = &picture.rgb[row * (picture.height - 1 - y)];
-    std::uint8_t* bgr = out + padded * y;
+    const std::uint8_t* rgb = &picture.rgb[row * y];
+    std::uint8_t* bgr = rows.top + rows.stride * y;
     for (std::size_t x = 0; x < row; x += 3) {
       bgr[x] = rgb[x + 2];
       bgr[x + 1] = rgb[x + 1];

@@ -4,6 +4,7 @@
 // bottom-up; the readers' RGB rows (rgb_image.h) on the way.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -35,5 +36,17 @@ bool LooksLikePicture(const std::string& path);
 // failure.
 bool PictureFile(const Picture& picture, ImageFormat format, int png_level,
                  std::vector<std::uint8_t>& file, std::string& error);
+
+// Where a BMP file's pixel rows lie: `top` is the top row, the next row
+// lies `stride` bytes on (negative: the rows are stored bottom-up), and the
+// rows take `bytes` in all.
+struct BmpRows {
+  std::uint8_t* top = nullptr;
+  std::ptrdiff_t stride = 0;
+  std::size_t bytes = 0;
+};
+// A 24-bit BMP file of a width x height picture, headers written and BGR
+// rows still to be filled in at `rows` (so a decoder can write them there).
+std::vector<std::uint8_t> BmpFileFor(int width, int height, BmpRows& rows);
 
 }  // namespace quill::cli

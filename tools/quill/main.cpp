@@ -357,10 +357,8 @@ int Decode(const BatchOptions& o, const std::string& format_name, bool format_gi
                                      "); decoded as it is");
         }
         check.problems.insert(check.problems.end(), field2_problems.begin(), field2_problems.end());
-        Picture picture;
         std::vector<std::uint8_t> bytes;
-        if (!DecodeFrame(frame, options, picture, error) ||
-            !PictureFile(picture, fmt, png_level, bytes, error))
+        if (!DecodedFile(frame, options, fmt, png_level, bytes, error))
           return DeliverFailure(reporter, i, file, error, o.json, target);
         Emit(i, target, std::move(bytes), std::move(outcome), batch, reporter,
              [&o, file, target, check](Outcome& out, bool written, const std::string& err) {
