@@ -62,7 +62,7 @@ per_repeat() {
 
 # The table of counts at one level, under the variables given after it.
 callgrind_table() {
-  local level=$1 photo ours theirs
+  local level=$1 photo ours_count theirs_count
   shift
   case "$level" in
     avx512*)
@@ -74,15 +74,16 @@ callgrind_table() {
   echo "callgrind instructions per frame (start-up taken out):"
   printf '%-10s %-20s %12s %14s %6s\n' level case "ours Minstr" "theirs Minstr" ratio
   for photo in "${photos[@]}"; do
-    ours=$(per_repeat rgb "samples/photos/$photo.yuv" "$@")
-    theirs=$(per_repeat theirs-rgb "$work/$photo.jpg" "$@")
-    count_row "$level" "rgb320-$photo" "$ours" "$theirs"
-    ours=$(per_repeat path640 "samples/photos/$photo.yuv" "$@")
-    theirs=$(per_repeat theirs-x4 "$work/$photo.jpg" "$@")
-    count_row "$level" "path640-$photo" "$ours" "$theirs"
+    ours_count=$(per_repeat rgb "samples/photos/$photo.yuv" "$@")
+    theirs_count=$(per_repeat theirs-rgb "$work/$photo.jpg" "$@")
+    count_row "$level" "rgb320-$photo" "$ours_count" "$theirs_count"
+    ours_count=$(per_repeat path640 "samples/photos/$photo.yuv" "$@")
+    theirs_count=$(per_repeat theirs-x4 "$work/$photo.jpg" "$@")
+    count_row "$level" "path640-$photo" "$ours_count" "$theirs_count"
   done
 }
 
+# One row: LEVEL CASE OURS THEIRS, the counts in millions and their ratio.
 count_row() {
   awk -v level="$1" -v name="$2" -v ours="$3" -v theirs="$4" 'BEGIN {
     printf "%-10s %-20s %12.3f %14.3f %6.2f\n", level, name, ours / 1e6, theirs / 1e6, ours / theirs
