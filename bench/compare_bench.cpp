@@ -1,27 +1,37 @@
-// QUILL32 against libturbojpeg on the same job, in one run: for each picture,
-// libturbojpeg compresses it at the highest quality whose JPEG fits 24,573
-// bytes (4:2:2, accurate DCT, bottom-up BGR), and the benchmark times side by
-// side our decode + render at 320x240 against tjDecompress2, our 640x480
-// path against four tjDecompress2 calls (the same output pixel rate), and
-// our CompressBmp against tjCompress2 at that quality, on a picture that
-// fits at the first attempt, on a real photo (the coffee photo frame of
-// samples/photos decoded, which takes three attempts) and on a hard one.
-// Dense photo frames (samples/photos/astronaut.yuv and chelsea.yuv, which
-// fill 23.6-23.9 KB of their frames) are decoded as they are, against
-// libturbojpeg decoding a JPEG of the same picture (4:2:2) at the quality
-// whose size is nearest 24,576 bytes: by the legacy exports to a BGR DIB
-// (against tjDecompress2 to bottom-up BGR), and by quill.h to RGB (against
-// tjDecompress2 to RGB); quill.h also on the first-attempt picture. It then
-// prints each ratio, ours / theirs, of the medians of the repetitions.
+// QUILL32 against libturbojpeg on the same job, in one run (at one vector
+// level: scripts/compare.sh runs it at each, libturbojpeg at the matching
+// one), timed side by side:
+// - Decoding. On a synthetic picture that fits at the first attempt, our
+//   decode + render at 320x240 against tjDecompress2 to bottom-up BGR, and
+//   quill.h's decode to RGB against tjDecompress2 to RGB; our legacy 640x480
+//   path against four tjDecompress2 calls (the same output pixel rate). Its
+//   JPEG is the one of the highest quality that fits 24,573 bytes.
+// - Photo frames decoded as they are (samples/photos: astronaut and chelsea,
+//   whose bitstreams fill 23.6-23.9 KB of their frames, and coffee, the
+//   densest of the others at 22.0 KB), each against a JPEG of the same
+//   picture at the quality whose size is nearest 24,576 bytes: by the legacy
+//   exports to a BGR DIB (against tjDecompress2 to bottom-up BGR), by
+//   quill.h to RGB (against tjDecompress2 to RGB), and by quill.h at 640x480
+//   sharpened to RGB (against four tjDecompress2 calls to RGB).
+// - Encoding: our CompressBmp against tjCompress2 at the quality that fits,
+//   on the first-attempt picture, on a real photo (the coffee frame decoded,
+//   which takes three attempts) and on a hard one.
+// All JPEGs are 4:2:2 with the accurate DCT. It then prints each ratio, ours
+// / theirs, of the medians of the repetitions. With --write_jpegs=DIR it
+// times nothing and writes the photos' JPEGs as DIR/NAME.jpg, for
+// quill32_compare_load (compare_load.cpp), whose callgrind counts
+// scripts/compare.sh prints beside the times.
 #include <benchmark/benchmark.h>
 #include <turbojpeg.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "path640.h"
@@ -132,6 +142,7 @@ std::map<std::string, Job>& Jobs() {
                    }))},
       {"astronaut", PhotoJob("astronaut")},
       {"chelsea", PhotoJob("chelsea")},
+      {"coffee", PhotoJob("coffee")},
   };
   return jobs;
 }
@@ -162,12 +173,31 @@ void NewRgb(benchmark::State& state, const Job& job) {
   quill_free(q);
 }
 
-void TheirRgb(benchmark::State& state, const Job& job) {
+// quill.h's 640x480 sharpened decode to RGB.
+void NewPath640(benchmark::State& state, const Job& job) {
+  quill_options o{};
+  o.vector_level = QuillVectorLevel();
+  QuillContext* q = quill_new(&o);
+  quill_decode_options doubled{};
+  doubled.width = 640;
+  doubled.height = 480;
+  doubled.sharpen = 1;
+  std::vector<unsigned char> out(640 * 480 * 3);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(quill_decode(q, job.frame.data(), job.frame.size(), &doubled,
+                                          out.data(), out.size(), 1920, QUILL_RGB8, nullptr));
+  }
+  quill_free(q);
+}
+
+void TheirRgb(benchmark::State& state, const Job& job, int times) {
   tjhandle tj = tjInitDecompress();
   std::vector<unsigned char> out(320 * 240 * 3);
   for (auto _ : state) {
-    tjDecompress2(tj, job.jpeg.data(), job.jpeg.size(), out.data(), 320, 0, 240, TJPF_RGB,
-                  TJFLAG_ACCURATEDCT);
+    for (int i = 0; i < times; ++i) {
+      tjDecompress2(tj, job.jpeg.data(), job.jpeg.size(), out.data(), 320, 0, 240, TJPF_RGB,
+                    TJFLAG_ACCURATEDCT);
+    }
   }
   tjDestroy(tj);
 }
@@ -226,31 +256,64 @@ class MedianReporter : public benchmark::ConsoleReporter {
   }
 };
 
+// The photo frames decoded as they are: the dense ones, then the densest of
+// the others.
+constexpr const char* kPhotos[] = {"astronaut", "chelsea", "coffee"};
+
+// Each photo's JPEG written as DIR/NAME.jpg, for quill32_compare_load's
+// counts of theirs; false (with a message) when one cannot be written.
+bool WriteJpegs(const std::string& dir) {
+  for (const char* name : kPhotos) {
+    const std::string path = dir + "/" + name + ".jpg";
+    const std::vector<unsigned char>& jpeg = Jobs().at(name).jpeg;
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    bool written = file != nullptr && std::fwrite(jpeg.data(), 1, jpeg.size(), file) == jpeg.size();
+    if (file != nullptr && std::fclose(file) != 0) written = false;
+    if (!written) {
+      std::fprintf(stderr, "%s: cannot write\n", path.c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (!SetVectorLevelFromEnvironment()) return 2;
+  const std::string write_jpegs = "--write_jpegs=";
+  for (int i = 1; i < argc; ++i) {
+    if (std::strncmp(argv[i], write_jpegs.c_str(), write_jpegs.size()) == 0)
+      return WriteJpegs(argv[i] + write_jpegs.size()) ? 0 : 1;
+  }
   const Job& easy = Jobs().at("first-attempt");
   const Job& photo = Jobs().at("photo");
   const Job& hard = Jobs().at("hard");
-  auto add = [](const char* name, auto fn) {
-    benchmark::RegisterBenchmark(name, fn)->Repetitions(9)->ReportAggregatesOnly(true)->Unit(
-        benchmark::kMicrosecond);
+  auto add = [](const std::string& name, auto fn) {
+    benchmark::RegisterBenchmark(name.c_str(), fn)
+        ->ReportAggregatesOnly(true)
+        ->Unit(benchmark::kMicrosecond);
   };
-  const Job& astronaut = Jobs().at("astronaut");
-  const Job& chelsea = Jobs().at("chelsea");
+  // Each pair times ours against theirs on the same job.
+  std::vector<std::pair<std::string, std::string>> pairs = {{"ours/decode320", "theirs/decode320"},
+                                                            {"new/rgb320", "theirs/rgb320"}};
   add("ours/decode320", [&](benchmark::State& s) { Ours320(s, easy); });
-  add("new/rgb320", [&](benchmark::State& s) { NewRgb(s, easy); });
-  add("theirs/rgb320", [&](benchmark::State& s) { TheirRgb(s, easy); });
-  add("ours/decode320-astronaut", [&](benchmark::State& s) { Ours320(s, astronaut); });
-  add("theirs/decode320-astronaut", [&](benchmark::State& s) { TheirDecode(s, astronaut, 1); });
-  add("new/rgb320-astronaut", [&](benchmark::State& s) { NewRgb(s, astronaut); });
-  add("theirs/rgb320-astronaut", [&](benchmark::State& s) { TheirRgb(s, astronaut); });
-  add("ours/decode320-chelsea", [&](benchmark::State& s) { Ours320(s, chelsea); });
-  add("theirs/decode320-chelsea", [&](benchmark::State& s) { TheirDecode(s, chelsea, 1); });
-  add("new/rgb320-chelsea", [&](benchmark::State& s) { NewRgb(s, chelsea); });
-  add("theirs/rgb320-chelsea", [&](benchmark::State& s) { TheirRgb(s, chelsea); });
   add("theirs/decode320", [&](benchmark::State& s) { TheirDecode(s, easy, 1); });
+  add("new/rgb320", [&](benchmark::State& s) { NewRgb(s, easy); });
+  add("theirs/rgb320", [&](benchmark::State& s) { TheirRgb(s, easy, 1); });
+  for (const char* name : kPhotos) {
+    const Job& job = Jobs().at(name);
+    const std::string on = std::string("-") + name;
+    add("ours/decode320" + on, [&job](benchmark::State& s) { Ours320(s, job); });
+    add("theirs/decode320" + on, [&job](benchmark::State& s) { TheirDecode(s, job, 1); });
+    add("new/rgb320" + on, [&job](benchmark::State& s) { NewRgb(s, job); });
+    add("theirs/rgb320" + on, [&job](benchmark::State& s) { TheirRgb(s, job, 1); });
+    add("new/path640" + on, [&job](benchmark::State& s) { NewPath640(s, job); });
+    add("theirs/rgb320x4" + on, [&job](benchmark::State& s) { TheirRgb(s, job, 4); });
+    pairs.insert(pairs.end(), {{"ours/decode320" + on, "theirs/decode320" + on},
+                               {"new/rgb320" + on, "theirs/rgb320" + on},
+                               {"new/path640" + on, "theirs/rgb320x4" + on}});
+  }
   add("ours/path640", [&](benchmark::State& s) { OursPath640(s, easy); });
   add("theirs/decode320x4", [&](benchmark::State& s) { TheirDecode(s, easy, 4); });
   add("ours/encode-first-attempt", [&](benchmark::State& s) { OursEncode(s, easy); });
@@ -259,12 +322,17 @@ int main(int argc, char** argv) {
   add("theirs/encode-photo", [&](benchmark::State& s) { TheirEncode(s, photo); });
   add("ours/encode-hard", [&](benchmark::State& s) { OursEncode(s, hard); });
   add("theirs/encode-hard", [&](benchmark::State& s) { TheirEncode(s, hard); });
-  // Repetitions of all the benchmarks run in a random order, so that a
+  pairs.insert(pairs.end(), {{"ours/path640", "theirs/decode320x4"},
+                             {"ours/encode-first-attempt", "theirs/encode-first-attempt"},
+                             {"ours/encode-photo", "theirs/encode-photo"},
+                             {"ours/encode-hard", "theirs/encode-hard"}});
+  // Nine repetitions of all the benchmarks run in a random order, so that a
   // change in the machine's speed during the run (shared machines have them)
   // falls on ours and theirs alike; a later flag on the command line wins.
   std::vector<char*> args(argv, argv + argc);
   std::string interleave = "--benchmark_enable_random_interleaving=true";
-  args.insert(args.begin() + 1, interleave.data());
+  std::string repetitions = "--benchmark_repetitions=9";
+  args.insert(args.begin() + 1, {interleave.data(), repetitions.data()});
   int count = static_cast<int>(args.size());
   benchmark::Initialize(&count, args.data());
   MedianReporter reporter;
@@ -276,23 +344,16 @@ int main(int argc, char** argv) {
       hard.jpeg.size());
   std::printf("attempts of our encoder: first-attempt %d, photo %d, hard %d\n", easy.attempts,
               photo.attempts, hard.attempts);
-  std::printf(
-      "JPEG quality nearest 24,576 bytes: astronaut %d (%zu bytes), chelsea %d (%zu bytes)\n",
-      astronaut.quality, astronaut.jpeg.size(), chelsea.quality, chelsea.jpeg.size());
-  const std::pair<const char*, const char*> pairs[] = {
-      {"ours/decode320", "theirs/decode320"},
-      {"new/rgb320", "theirs/rgb320"},
-      {"ours/decode320-astronaut", "theirs/decode320-astronaut"},
-      {"new/rgb320-astronaut", "theirs/rgb320-astronaut"},
-      {"ours/decode320-chelsea", "theirs/decode320-chelsea"},
-      {"new/rgb320-chelsea", "theirs/rgb320-chelsea"},
-      {"ours/path640", "theirs/decode320x4"},
-      {"ours/encode-first-attempt", "theirs/encode-first-attempt"},
-      {"ours/encode-photo", "theirs/encode-photo"},
-      {"ours/encode-hard", "theirs/encode-hard"}};
+  std::printf("JPEG quality nearest 24,576 bytes:");
+  for (const char* name : kPhotos) {
+    const Job& job = Jobs().at(name);
+    std::printf("%s %s %d (%zu bytes)", name == kPhotos[0] ? "" : ",", name, job.quality,
+                job.jpeg.size());
+  }
+  std::printf("\n");
   for (const auto& [ours, theirs] : pairs) {
     if (reporter.medians.count(ours) && reporter.medians.count(theirs)) {
-      std::printf("ratio %-26s %.2f  (%.1f us / %.1f us)\n", ours,
+      std::printf("ratio %-26s %.2f  (%.1f us / %.1f us)\n", ours.c_str(),
                   reporter.medians[ours] / reporter.medians[theirs], reporter.medians[ours],
                   reporter.medians[theirs]);
     }
