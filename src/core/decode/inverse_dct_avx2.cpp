@@ -15,30 +15,43 @@ namespace {
 
 QUILL_LANES(Avx2, __m256i, _mm256);
 
+// Row r of blocks a and b, a's in the low half.
+inline __m256i LoadRows(const std::int16_t* a, const std::int16_t* b, int r) {
+  return _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(b + 8 * r),
+                             reinterpret_cast<const __m128i*>(a + 8 * r));
+}
+
+inline void StoreRows(std::int16_t* a, std::int16_t* b, int r, __m256i rows) {
+  _mm256_storeu2_m128i(reinterpret_cast<__m128i*>(b + 8 * r), reinterpret_cast<__m128i*>(a + 8 * r),
+                       rows);
+}
+
 }  // namespace
 
 void InverseDCTPairAvx2(Block a, Block b) {
   __m256i v[8];
-  for (int r = 0; r < 8; ++r) {
-    v[r] = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(b + 8 * r),
-                               reinterpret_cast<const __m128i*>(a + 8 * r));
-  }
+  for (int r = 0; r < 8; ++r) v[r] = LoadRows(a, b, r);
   InverseTransform<Avx2>(v);
-  for (int r = 0; r < 8; ++r) {
-    _mm256_storeu2_m128i(reinterpret_cast<__m128i*>(b + 8 * r),
-                         reinterpret_cast<__m128i*>(a + 8 * r), v[r]);
-  }
+  for (int r = 0; r < 8; ++r) StoreRows(a, b, r, v[r]);
 }
 
-void InverseGroupAvx2(Block* blocks, const std::uint64_t positions[4]) {
-  for (int b = 0; b < 4; b += 2) {
-    if (OnlyFirstRow(positions[b] | positions[b + 1])) {
-      InverseDCTRows(blocks[b], 1);
-      InverseDCTRows(blocks[b + 1], 1);
-    } else {
-      InverseDCTPairAvx2(blocks[b], blocks[b + 1]);
+void ReconstructGroupAvx2(Block* blocks, const std::uint64_t positions[4],
+                          std::int16_t* const out[4], SampleStore store) {
+  WithStore(store, [&]<SampleStore kStore>() {
+    for (int b = 0; b < 4; b += 2) {
+      if (OnlyFirstRow(positions[b] | positions[b + 1])) {
+        InverseDCTFirstRow(blocks[b]);
+        InverseDCTFirstRow(blocks[b + 1]);
+        const __m256i rows = Finish<Avx2, kStore>(LoadRows(blocks[b], blocks[b + 1], 0));
+        for (int r = 0; r < 8; ++r) StoreRows(out[b], out[b + 1], r, rows);
+        continue;
+      }
+      __m256i v[8];
+      for (int r = 0; r < 8; ++r) v[r] = LoadRows(blocks[b], blocks[b + 1], r);
+      InverseTransform<Avx2>(v);
+      for (int r = 0; r < 8; ++r) StoreRows(out[b], out[b + 1], r, Finish<Avx2, kStore>(v[r]));
     }
-  }
+  });
 }
 
 }  // namespace quill::decode

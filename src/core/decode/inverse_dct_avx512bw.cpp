@@ -15,6 +15,7 @@ namespace quill::decode {
 namespace {
 
 QUILL_LANES(Avx512, __m512i, _mm512);
+QUILL_LANES(Quarter, __m128i, _mm);
 
 // 4x4 transpose of 128-bit quarters: quarter j of q[i] trades places with
 // quarter i of q[j]. With q[b] holding rows 4h..4h+3 of block b, q[i] comes
@@ -30,27 +31,47 @@ inline void TransposeQuarters(__m512i q[4]) {
   q[3] = _mm512_shuffle_i64x2(t1, t3, 0xDD);
 }
 
-}  // namespace
-
-void InverseDCTQuadAvx512bw(Block* blocks) {
-  __m512i v[8];
+// The transform of four blocks, its rows as they come out of it (row r of
+// block b in v[4 * (r / 4) + b], rows 4h..4h+3 of a block per register).
+inline void TransformQuad(Block* blocks, __m512i v[8]) {
   for (int h = 0; h < 2; ++h) {
     for (int b = 0; b < 4; ++b) v[4 * h + b] = _mm512_loadu_si512(blocks[b] + 32 * h);
     TransposeQuarters(v + 4 * h);
   }
   InverseTransform<Avx512>(v);
+  for (int h = 0; h < 2; ++h) TransposeQuarters(v + 4 * h);
+}
+
+}  // namespace
+
+void InverseDCTQuadAvx512bw(Block* blocks) {
+  __m512i v[8];
+  TransformQuad(blocks, v);
   for (int h = 0; h < 2; ++h) {
-    TransposeQuarters(v + 4 * h);
     for (int b = 0; b < 4; ++b) _mm512_storeu_si512(blocks[b] + 32 * h, v[4 * h + b]);
   }
 }
 
-void InverseGroupAvx512bw(Block* blocks, const std::uint64_t positions[4]) {
-  if (OnlyFirstRow(positions[0] | positions[1] | positions[2] | positions[3])) {
-    for (int b = 0; b < 4; ++b) InverseDCTRows(blocks[b], 1);
-  } else {
-    InverseDCTQuadAvx512bw(blocks);
-  }
+void ReconstructGroupAvx512bw(Block* blocks, const std::uint64_t positions[4],
+                              std::int16_t* const out[4], SampleStore store) {
+  WithStore(store, [&]<SampleStore kStore>() {
+    if (OnlyFirstRow(positions[0] | positions[1] | positions[2] | positions[3])) {
+      for (int b = 0; b < 4; ++b) {
+        InverseDCTFirstRow(blocks[b]);
+        const __m128i row =
+            Finish<Quarter, kStore>(_mm_loadu_si128(reinterpret_cast<const __m128i*>(blocks[b])));
+        for (int r = 0; r < 8; ++r)
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(out[b] + 8 * r), row);
+      }
+      return;
+    }
+    __m512i v[8];
+    TransformQuad(blocks, v);
+    for (int h = 0; h < 2; ++h) {
+      for (int b = 0; b < 4; ++b)
+        _mm512_storeu_si512(out[b] + 32 * h, Finish<Avx512, kStore>(v[4 * h + b]));
+    }
+  });
 }
 
 }  // namespace quill::decode

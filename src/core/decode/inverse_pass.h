@@ -15,6 +15,7 @@
 #pragma once
 
 #include "decode/lanes.h"
+#include "decode/reconstruct.h"
 #include "format/dct_constants.h"
 
 namespace quill::decode {
@@ -23,15 +24,18 @@ namespace {
 // One pass: x[i] holds input position i of the transforms; the outputs
 // replace them.
 template <typename S, int kShift>
-inline void InversePass(typename S::V x[8]) {
+[[gnu::always_inline]] inline void InversePass(typename S::V x[8]) {
   using lanes::MulAdd;
   using lanes::Pair;
   using W = lanes::Wide<S>;
   // Even part: t2, t3 from (x2, x6); t0, t1 from (x0, x4).
   const W t2 = MulAdd<S>(x[2], x[6], Pair<S>(dct::kEvenSum, dct::kEvenMinus));
   const W t3 = MulAdd<S>(x[2], x[6], Pair<S>(dct::kEvenPlus, dct::kEvenSum));
-  const W t0 = MulAdd<S>(x[0], x[4], Pair<S>(dct::kOne, dct::kOne));
-  const W t1 = MulAdd<S>(x[0], x[4], Pair<S>(dct::kOne, -dct::kOne));
+  // The rounding bias of every output, added once: each output sums t0 or
+  // t1 with other terms, and the sums wrap alike in whichever order.
+  const typename S::V bias = S::Set32(1 << (kShift - 1));
+  const W t0 = lanes::AddEach<S>(MulAdd<S>(x[0], x[4], Pair<S>(dct::kOne, dct::kOne)), bias);
+  const W t1 = lanes::AddEach<S>(MulAdd<S>(x[0], x[4], Pair<S>(dct::kOne, -dct::kOne)), bias);
   const W e10 = lanes::Add<S>(t0, t3), e13 = lanes::Sub<S>(t0, t3);
   const W e11 = lanes::Add<S>(t1, t2), e12 = lanes::Sub<S>(t1, t2);
 
@@ -47,25 +51,51 @@ inline void InversePass(typename S::V x[8]) {
   const W o3 =
       MulAdd<S>(x[1], x[3], Pair<S>(kOdd3, kOddCommon), x[5], x[7], Pair<S>(kOddLessD, kOddLessA));
 
-  using lanes::DescaleWrapPack;
-  x[0] = DescaleWrapPack<S, kShift>(lanes::Add<S>(e10, o3));
-  x[7] = DescaleWrapPack<S, kShift>(lanes::Sub<S>(e10, o3));
-  x[1] = DescaleWrapPack<S, kShift>(lanes::Add<S>(e11, o2));
-  x[6] = DescaleWrapPack<S, kShift>(lanes::Sub<S>(e11, o2));
-  x[2] = DescaleWrapPack<S, kShift>(lanes::Add<S>(e12, o1));
-  x[5] = DescaleWrapPack<S, kShift>(lanes::Sub<S>(e12, o1));
-  x[3] = DescaleWrapPack<S, kShift>(lanes::Add<S>(e13, o0));
-  x[4] = DescaleWrapPack<S, kShift>(lanes::Sub<S>(e13, o0));
+  using lanes::ShiftWrapPack;
+  x[0] = ShiftWrapPack<S, kShift>(lanes::Add<S>(e10, o3));
+  x[7] = ShiftWrapPack<S, kShift>(lanes::Sub<S>(e10, o3));
+  x[1] = ShiftWrapPack<S, kShift>(lanes::Add<S>(e11, o2));
+  x[6] = ShiftWrapPack<S, kShift>(lanes::Sub<S>(e11, o2));
+  x[2] = ShiftWrapPack<S, kShift>(lanes::Add<S>(e12, o1));
+  x[5] = ShiftWrapPack<S, kShift>(lanes::Sub<S>(e12, o1));
+  x[3] = ShiftWrapPack<S, kShift>(lanes::Add<S>(e13, o0));
+  x[4] = ShiftWrapPack<S, kShift>(lanes::Sub<S>(e13, o0));
 }
 
 // Rows pass (descaled by 2^11), then columns pass (by 2^18), on rows loaded
 // into v (row r of every block in v[r]); the samples come back the same way.
+// Always inlined: as a call its registers would pass through memory.
 template <typename S>
-inline void InverseTransform(typename S::V v[8]) {
+[[gnu::always_inline]] inline void InverseTransform(typename S::V v[8]) {
   lanes::TransposeParts<S>(v);  // v[c]: column c of all rows, the inputs of the row transforms
   InversePass<S, 11>(v);
   lanes::TransposeParts<S>(v);  // v[r]: row r of the row results, the column transforms' inputs
   InversePass<S, 18>(v);
+}
+
+// One row of samples as StoreSamples stores it.
+template <typename S, SampleStore kStore>
+inline typename S::V Finish(typename S::V v) {
+  if constexpr (kStore == SampleStore::kChroma) {
+    return S::Min16(S::Max16(v, S::Set16(-128)), S::Set16(127));
+  } else if constexpr (kStore == SampleStore::kLuma) {
+    return S::Add16(v, S::Set16(128));
+  } else {
+    return S::Min16(S::Max16(S::Add16(v, S::Set16(128)), S::Set16(0)), S::Set16(255));
+  }
+}
+
+// Calls f.template operator()<kStore>() with `store` as a constant.
+template <typename F>
+inline void WithStore(SampleStore store, F&& f) {
+  switch (store) {
+    case SampleStore::kLumaClamped:
+      return f.template operator()<SampleStore::kLumaClamped>();
+    case SampleStore::kLuma:
+      return f.template operator()<SampleStore::kLuma>();
+    case SampleStore::kChroma:
+      return f.template operator()<SampleStore::kChroma>();
+  }
 }
 
 }  // namespace
