@@ -23,6 +23,8 @@
 // copying each frame into a padded buffer would.
 #include "decode/huffman_decoder.h"
 
+#include <array>
+#include <bit>
 #include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -437,13 +439,32 @@ void CheckBlock(BitReader& reader, BlockCounts& counts) {
   CheckBlocks(reader, 1, counts);
 }
 
-std::uint8_t RowsOfZigzag(std::uint64_t positions) {
+namespace {
+
+constexpr std::uint8_t RowsOfAny(std::uint64_t positions) {
   std::uint8_t rows = 0;
   for (int r = 0; r < 8; ++r) {
     if ((positions & format::kZigzagOfRow[r]) != 0)
       rows = static_cast<std::uint8_t>(rows | 1u << r);
   }
   return rows;
+}
+
+// The rows of positions 0..n-1, by n.
+constexpr std::array<std::uint8_t, 65> kRowsOfFirst = [] {
+  std::array<std::uint8_t, 65> rows{};
+  for (int n = 1; n <= 64; ++n) rows[n] = RowsOfAny(~std::uint64_t{0} >> (64 - n));
+  return rows;
+}();
+static_assert(kRowsOfFirst[3] == 0b11 && kRowsOfFirst[10] == 0b1111 && kRowsOfFirst[64] == 0xFF);
+
+}  // namespace
+
+std::uint8_t RowsOfZigzag(std::uint64_t positions) {
+  // The decoder's positions run from 0 to the last one reached: a look-up.
+  if ((positions & (positions + 1)) == 0)
+    return kRowsOfFirst[static_cast<std::size_t>(64 - std::countl_zero(positions))];
+  return RowsOfAny(positions);
 }
 
 }  // namespace quill::decode

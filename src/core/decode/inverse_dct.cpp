@@ -137,29 +137,62 @@ void InverseDCT(Block block) {
   InverseDCTRows(block, rows == 0 ? 1 : rows);
 }
 
+namespace {
+
+// One sample as StoreSamples stores it.
+template <SampleStore kStore>
+inline std::int16_t Finish(std::int16_t v) {
+  if constexpr (kStore == SampleStore::kChroma) {
+    return std::min<std::int16_t>(std::max<std::int16_t>(v, -128), 127);
+  } else if constexpr (kStore == SampleStore::kLuma) {
+    return static_cast<std::int16_t>(v + 128);
+  } else {
+    const auto shifted = static_cast<std::int16_t>(v + 128);
+    return std::min<std::int16_t>(std::max<std::int16_t>(shifted, 0), 255);
+  }
+}
+
+template <SampleStore kStore>
+void ReconstructAs(Block* blocks, const std::uint64_t positions[4], std::int16_t* const out[4]) {
+  for (int b = 0; b < 4; ++b) {
+    const std::uint8_t rows = RowsOfZigzag(positions[b]);
+    if (rows == 1) {  // every row of samples alike: row 0 stored eight times
+      InverseDCTFirstRow(blocks[b]);
+      std::int16_t row[8];
+      for (int c = 0; c < 8; ++c) row[c] = Finish<kStore>(blocks[b][c]);
+      for (int r = 0; r < 8; ++r) std::memcpy(out[b] + 8 * r, row, sizeof row);
+      continue;
+    }
+    InverseDCTRows(blocks[b], rows);
+    for (int i = 0; i < 64; ++i) out[b][i] = Finish<kStore>(blocks[b][i]);
+  }
+}
+
+}  // namespace
+
 void StoreSamples(const Block block, std::int16_t* out, SampleStore store) {
   switch (store) {
     case SampleStore::kLumaClamped:
-      for (int i = 0; i < 64; ++i) {
-        const auto v = static_cast<std::int16_t>(block[i] + 128);
-        out[i] = std::min<std::int16_t>(std::max<std::int16_t>(v, 0), 255);
-      }
+      for (int i = 0; i < 64; ++i) out[i] = Finish<SampleStore::kLumaClamped>(block[i]);
       return;
     case SampleStore::kLuma:
-      for (int i = 0; i < 64; ++i) out[i] = static_cast<std::int16_t>(block[i] + 128);
+      for (int i = 0; i < 64; ++i) out[i] = Finish<SampleStore::kLuma>(block[i]);
       return;
     case SampleStore::kChroma:
-      for (int i = 0; i < 64; ++i)
-        out[i] = std::min<std::int16_t>(std::max<std::int16_t>(block[i], -128), 127);
+      for (int i = 0; i < 64; ++i) out[i] = Finish<SampleStore::kChroma>(block[i]);
       return;
   }
 }
 
 void ReconstructGroup(Block* blocks, const std::uint64_t positions[4], std::int16_t* const out[4],
                       SampleStore store) {
-  for (int b = 0; b < 4; ++b) {
-    InverseDCTRows(blocks[b], RowsOfZigzag(positions[b]));
-    StoreSamples(blocks[b], out[b], store);
+  switch (store) {
+    case SampleStore::kLumaClamped:
+      return ReconstructAs<SampleStore::kLumaClamped>(blocks, positions, out);
+    case SampleStore::kLuma:
+      return ReconstructAs<SampleStore::kLuma>(blocks, positions, out);
+    case SampleStore::kChroma:
+      return ReconstructAs<SampleStore::kChroma>(blocks, positions, out);
   }
 }
 
