@@ -168,6 +168,9 @@ TEST(VectorPaths, ReconstructedSamplesMatchThePlainCode) {
   // first row's, so that the first-row shortcuts of every level are taken
   // alone and beside full transforms.
   std::mt19937 rng(31);
+  format::QuantTable quant;
+  for (auto& q : quant) q = static_cast<std::int16_t>(1 + rng() % 300);
+  quant[1] = 1000;  // products that wrap
   const std::int16_t extremes[] = {-32768, -32767, -1024, -129, -1, 0, 1, 128, 1023, 32767};
   const decode::SampleStore stores[] = {decode::SampleStore::kLumaClamped,
                                         decode::SampleStore::kLuma, decode::SampleStore::kChroma};
@@ -188,10 +191,10 @@ TEST(VectorPaths, ReconstructedSamplesMatchThePlainCode) {
       alignas(64) decode::Block blocks[4], plain[4], vector[4];
       std::memcpy(blocks, input, sizeof blocks);
       std::int16_t* out[4] = {plain[0], plain[1], plain[2], plain[3]};
-      decode::ReconstructGroup(blocks, positions, out, store);
+      decode::ReconstructGroup(blocks, positions, quant, out, store);
       for (int b = 0; b < 4; ++b) {  // the plain code: the whole transform, shift, clamp
         decode::Block whole;
-        std::memcpy(whole, input[b], sizeof whole);
+        for (int i = 0; i < 64; ++i) whole[i] = static_cast<std::int16_t>(input[b][i] * quant[i]);
         decode::InverseDCTRows(whole, 0xFF);
         for (int i = 0; i < 64; ++i) {
           const int luma = static_cast<std::int16_t>(whole[i] + 128);
@@ -207,7 +210,7 @@ TEST(VectorPaths, ReconstructedSamplesMatchThePlainCode) {
         if (!Has(level)) continue;
         std::memcpy(blocks, input, sizeof blocks);
         std::int16_t* vout[4] = {vector[0], vector[1], vector[2], vector[3]};
-        simd::KernelsAt(level)->reconstruct_group(blocks, positions, vout, store);
+        simd::KernelsAt(level)->reconstruct_group(blocks, positions, quant, vout, store);
         ASSERT_EQ(0, std::memcmp(plain, vector, sizeof plain))
             << "trial " << trial << " store " << static_cast<int>(store) << " at "
             << simd::LevelName(level);

@@ -21,9 +21,9 @@ constexpr std::uint32_t kBitstreamBytes = format::kFrameBytes - format::kBitstre
 constexpr int kLumaBlockColumns = 40;
 
 // Blocks are decoded four at a time (two MCUs' luma, or two MCUs' colour
-// differences) and then reconstructed together: dequantized coefficients in
-// natural order, then the inverse DCT, whose samples go straight into the
-// MCUs' blocks with the level shift and the clamps.
+// differences) and then reconstructed together: quantized coefficients in
+// natural order, dequantized as the inverse DCT reads them, whose samples
+// go straight into the MCUs' blocks with the level shift and the clamps.
 constexpr int kGroup = 4;
 using BlockGroup = Block[kGroup];
 
@@ -31,8 +31,8 @@ inline void DecodeGroup(BlockGroup blocks, BitReader& reader, const format::Quan
                         std::int16_t* const out[kGroup], SampleStore store,
                         const simd::Kernels& k) {
   std::uint64_t positions[kGroup];
-  DecodeDequantizedBlocks(blocks, kGroup, reader, quant, positions);
-  k.reconstruct_group(blocks, positions, out, store);
+  DecodeBlocks(blocks, kGroup, reader, positions);
+  k.reconstruct_group(blocks, positions, quant, out, store);
 }
 
 }  // namespace

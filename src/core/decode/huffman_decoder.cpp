@@ -395,8 +395,12 @@ std::int16_t DecodeDC(BitReader& reader) {
   return dc;
 }
 
-void DecodeDequantizedBlocks(std::int16_t (*blocks)[64], int count, BitReader& reader,
-                             const format::QuantTable& quant, std::uint64_t* positions) {
+namespace {
+
+// Blocks into natural order, each coefficient as scale(natural, value) gives it.
+template <typename Scale>
+inline void DecodeBlocksWith(std::int16_t (*blocks)[64], int count, BitReader& reader,
+                             std::uint64_t* positions, Scale scale) {
   Cursor cursor(reader);
   NoEvents none;
   for (int b = 0; b < count; ++b) {
@@ -406,12 +410,27 @@ void DecodeDequantizedBlocks(std::int16_t (*blocks)[64], int count, BitReader& r
         cursor,
         [&](int k, std::int32_t v) {
           const int natural = format::kZigzagToNatural[k];
-          block[natural] = static_cast<std::int16_t>(v * quant[natural]);
+          block[natural] = scale(natural, v);
         },
         none);
     positions[b] = ~std::uint64_t{0} >> (64 - end);
   }
   cursor.Store(reader);
+}
+
+}  // namespace
+
+void DecodeDequantizedBlocks(std::int16_t (*blocks)[64], int count, BitReader& reader,
+                             const format::QuantTable& quant, std::uint64_t* positions) {
+  DecodeBlocksWith(blocks, count, reader, positions, [&](int natural, std::int32_t v) {
+    return static_cast<std::int16_t>(v * quant[static_cast<std::size_t>(natural)]);
+  });
+}
+
+void DecodeBlocks(std::int16_t (*blocks)[64], int count, BitReader& reader,
+                  std::uint64_t* positions) {
+  DecodeBlocksWith(blocks, count, reader, positions,
+                   [](int, std::int32_t v) { return static_cast<std::int16_t>(v); });
 }
 
 std::uint64_t DecodeDequantizedBlock(std::int16_t block[64], BitReader& reader,

@@ -153,9 +153,11 @@ inline std::int16_t Finish(std::int16_t v) {
 }
 
 template <SampleStore kStore>
-void ReconstructAs(Block* blocks, const std::uint64_t positions[4], std::int16_t* const out[4]) {
+void ReconstructAs(Block* blocks, const std::uint64_t positions[4], const format::QuantTable& quant,
+                   std::int16_t* const out[4]) {
   for (int b = 0; b < 4; ++b) {
     const std::uint8_t rows = RowsOfZigzag(positions[b]);
+    DequantizeRows(blocks[b], quant, rows);
     if (rows == 1) {  // every row of samples alike: row 0 stored eight times
       InverseDCTFirstRow(blocks[b]);
       std::int16_t row[8];
@@ -184,15 +186,30 @@ void StoreSamples(const Block block, std::int16_t* out, SampleStore store) {
   }
 }
 
-void ReconstructGroup(Block* blocks, const std::uint64_t positions[4], std::int16_t* const out[4],
+void ReconstructGroup(Block* blocks, const std::uint64_t positions[4],
+                      const format::QuantTable& quant, std::int16_t* const out[4],
                       SampleStore store) {
   switch (store) {
     case SampleStore::kLumaClamped:
-      return ReconstructAs<SampleStore::kLumaClamped>(blocks, positions, out);
+      return ReconstructAs<SampleStore::kLumaClamped>(blocks, positions, quant, out);
     case SampleStore::kLuma:
-      return ReconstructAs<SampleStore::kLuma>(blocks, positions, out);
+      return ReconstructAs<SampleStore::kLuma>(blocks, positions, quant, out);
     case SampleStore::kChroma:
-      return ReconstructAs<SampleStore::kChroma>(blocks, positions, out);
+      return ReconstructAs<SampleStore::kChroma>(blocks, positions, quant, out);
+  }
+}
+
+void DequantizeRows(Block block, const format::QuantTable& quant, std::uint8_t rows) {
+  // Every row but for blocks of one row: quicker than a test per row.
+  const int count = rows == 1 ? 1 : 8;
+  for (int r = 0; r < count; ++r) {
+    // Through copies that alias nothing, so that the compiler can multiply
+    // the row at once.
+    std::int16_t row[8], steps[8];
+    std::memcpy(row, block + 8 * r, sizeof row);
+    std::memcpy(steps, quant.data() + 8 * r, sizeof steps);
+    for (int c = 0; c < 8; ++c) row[c] = static_cast<std::int16_t>(row[c] * steps[c]);
+    std::memcpy(block + 8 * r, row, sizeof row);
   }
 }
 

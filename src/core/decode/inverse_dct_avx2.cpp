@@ -36,10 +36,18 @@ void InverseDCTPairAvx2(Block a, Block b) {
 }
 
 void ReconstructGroupAvx2(Block* blocks, const std::uint64_t positions[4],
-                          std::int16_t* const out[4], SampleStore store) {
+                          const format::QuantTable& quant, std::int16_t* const out[4],
+                          SampleStore store) {
+  // Row r of the steps in both halves.
+  const auto steps = [&](int r) {
+    return _mm256_broadcastsi128_si256(
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(quant.data() + 8 * r)));
+  };
   WithStore(store, [&]<SampleStore kStore>() {
     for (int b = 0; b < 4; b += 2) {
       if (OnlyFirstRow(positions[b] | positions[b + 1])) {
+        StoreRows(blocks[b], blocks[b + 1], 0,
+                  _mm256_mullo_epi16(LoadRows(blocks[b], blocks[b + 1], 0), steps(0)));
         InverseDCTFirstRow(blocks[b]);
         InverseDCTFirstRow(blocks[b + 1]);
         const __m256i rows = Finish<Avx2, kStore>(LoadRows(blocks[b], blocks[b + 1], 0));
@@ -47,7 +55,8 @@ void ReconstructGroupAvx2(Block* blocks, const std::uint64_t positions[4],
         continue;
       }
       __m256i v[8];
-      for (int r = 0; r < 8; ++r) v[r] = LoadRows(blocks[b], blocks[b + 1], r);
+      for (int r = 0; r < 8; ++r)
+        v[r] = _mm256_mullo_epi16(LoadRows(blocks[b], blocks[b + 1], r), steps(r));
       InverseTransform<Avx2>(v);
       for (int r = 0; r < 8; ++r) StoreRows(out[b], out[b + 1], r, Finish<Avx2, kStore>(v[r]));
     }

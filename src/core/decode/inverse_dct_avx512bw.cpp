@@ -31,11 +31,16 @@ inline void TransposeQuarters(__m512i q[4]) {
   q[3] = _mm512_shuffle_i64x2(t1, t3, 0xDD);
 }
 
-// The transform of four blocks, its rows as they come out of it (row r of
-// block b in v[4 * (r / 4) + b], rows 4h..4h+3 of a block per register).
-inline void TransformQuad(Block* blocks, __m512i v[8]) {
+// The transform of four blocks, each value first multiplied by its step
+// (none: already done), its rows as they come out of it (row r of block b
+// in v[4 * (r / 4) + b], rows 4h..4h+3 of a block per register).
+inline void TransformQuad(Block* blocks, const std::int16_t* steps, __m512i v[8]) {
   for (int h = 0; h < 2; ++h) {
     for (int b = 0; b < 4; ++b) v[4 * h + b] = _mm512_loadu_si512(blocks[b] + 32 * h);
+    if (steps != nullptr) {
+      const __m512i four_rows = _mm512_loadu_si512(steps + 32 * h);
+      for (int b = 0; b < 4; ++b) v[4 * h + b] = _mm512_mullo_epi16(v[4 * h + b], four_rows);
+    }
     TransposeQuarters(v + 4 * h);
   }
   InverseTransform<Avx512>(v);
@@ -46,17 +51,21 @@ inline void TransformQuad(Block* blocks, __m512i v[8]) {
 
 void InverseDCTQuadAvx512bw(Block* blocks) {
   __m512i v[8];
-  TransformQuad(blocks, v);
+  TransformQuad(blocks, nullptr, v);
   for (int h = 0; h < 2; ++h) {
     for (int b = 0; b < 4; ++b) _mm512_storeu_si512(blocks[b] + 32 * h, v[4 * h + b]);
   }
 }
 
 void ReconstructGroupAvx512bw(Block* blocks, const std::uint64_t positions[4],
-                              std::int16_t* const out[4], SampleStore store) {
+                              const format::QuantTable& quant, std::int16_t* const out[4],
+                              SampleStore store) {
   WithStore(store, [&]<SampleStore kStore>() {
     if (OnlyFirstRow(positions[0] | positions[1] | positions[2] | positions[3])) {
+      const __m128i first_steps = _mm_loadu_si128(reinterpret_cast<const __m128i*>(quant.data()));
       for (int b = 0; b < 4; ++b) {
+        auto* first_row = reinterpret_cast<__m128i*>(blocks[b]);
+        _mm_storeu_si128(first_row, _mm_mullo_epi16(_mm_loadu_si128(first_row), first_steps));
         InverseDCTFirstRow(blocks[b]);
         const __m128i row =
             Finish<Quarter, kStore>(_mm_loadu_si128(reinterpret_cast<const __m128i*>(blocks[b])));
@@ -66,7 +75,7 @@ void ReconstructGroupAvx512bw(Block* blocks, const std::uint64_t positions[4],
       return;
     }
     __m512i v[8];
-    TransformQuad(blocks, v);
+    TransformQuad(blocks, quant.data(), v);
     for (int h = 0; h < 2; ++h) {
       for (int b = 0; b < 4; ++b)
         _mm512_storeu_si512(out[b] + 32 * h, Finish<Avx512, kStore>(v[4 * h + b]));

@@ -38,18 +38,26 @@ enum class SampleStore : std::uint8_t { kLumaClamped, kLuma, kChroma };
 // The samples of a transformed block stored into `out` as `store` says.
 void StoreSamples(const Block block, std::int16_t* out, SampleStore store);
 
-// Four dequantized blocks reconstructed, positions[b] the zigzag positions
-// block b may hold: InverseDCTRows on each with the rows those positions
-// reach (in place), then StoreSamples into out[b]. The vector forms give
-// the same samples in out (leaving `blocks` as they please), each taking
-// the plain transform where it is quicker.
-void ReconstructGroup(Block* blocks, const std::uint64_t positions[4], std::int16_t* const out[4],
+// Four blocks of quantized coefficients (natural order) reconstructed,
+// positions[b] the zigzag positions block b may hold: each coefficient
+// multiplied by its step in `quant` (16-bit wrap), InverseDCTRows with the
+// rows those positions reach (in place), then StoreSamples into out[b]. The
+// vector forms give the same samples in out (leaving `blocks` as they
+// please), each taking the plain transform where it is quicker.
+void ReconstructGroup(Block* blocks, const std::uint64_t positions[4],
+                      const format::QuantTable& quant, std::int16_t* const out[4],
                       SampleStore store);
 void ReconstructGroupSse2(Block* blocks, const std::uint64_t positions[4],
-                          std::int16_t* const out[4], SampleStore store);
+                          const format::QuantTable& quant, std::int16_t* const out[4],
+                          SampleStore store);
 void ReconstructGroupAvx2(Block* blocks, const std::uint64_t positions[4],
-                          std::int16_t* const out[4], SampleStore store);
+                          const format::QuantTable& quant, std::int16_t* const out[4],
+                          SampleStore store);
 void ReconstructGroupAvx512bw(Block* blocks, const std::uint64_t positions[4],
-                              std::int16_t* const out[4], SampleStore store);
+                              const format::QuantTable& quant, std::int16_t* const out[4],
+                              SampleStore store);
+// The values of a block multiplied by their steps (16-bit wrap): at least
+// the rows given by `rows` (bit r for row r), whose others are 0.
+void DequantizeRows(Block block, const format::QuantTable& quant, std::uint8_t rows);
 
 }  // namespace quill::decode
