@@ -72,7 +72,8 @@ TEST(VectorPaths, RenderingMatchesThePlainCode) {
       std::uint8_t* rows[8];
       for (int r = 0; r < 8; ++r) rows[r] = plain[r];
       RenderMcu(mcu, rows, conversion);
-      for (const simd::Level level : {simd::Level::kSse2, simd::Level::kAvx2}) {
+      for (const simd::Level level :
+           {simd::Level::kSse2, simd::Level::kAvx2, simd::Level::kAvx512bw}) {
         if (!Has(level)) continue;
         for (int r = 0; r < 8; ++r) rows[r] = vector[r];
         simd::KernelsAt(level)->render_mcu(mcu, rows, conversion);

@@ -52,14 +52,7 @@ inline void LegacyTermsAvx2(const std::int16_t* u, const std::int16_t* v, double
 }
 
 // ComposeRowSse2 with the bytes of the three channels interleaved by byte
-// shuffles: output bytes 16 o .. 16 o + 15 take pixel i's blue, green and red
-// to bytes 3 i, 3 i + 1, 3 i + 2, each shuffle zeroing the bytes of the
-// other two channels.
-constexpr std::int8_t ChannelByte(int o, int channel, int j) {
-  const int byte = 16 * o + j;
-  return byte % 3 == channel ? static_cast<std::int8_t>(byte / 3) : std::int8_t{-1};
-}
-
+// shuffles (ChannelByte in mcu/compose_row.h).
 template <int o, int channel>
 inline __m128i Spread(__m128i bytes) {
   return _mm_shuffle_epi8(bytes,

@@ -72,6 +72,7 @@ constexpr Kernels kAvx2 = [] {
 constexpr Kernels kAvx512bw = [] {
   Kernels k = kAvx2;
   k.reconstruct_group = decode::ReconstructGroupAvx512bw;
+  k.render_mcu = RenderMcuAvx512bw;
   k.convert_mcu = encode::ConvertMcuAvx512bw;
   k.transform_mcu = encode::TransformMcuAvx512bw;
   k.quantize = encode::QuantizeZigzagAvx512bw;
