@@ -45,20 +45,23 @@ void ReconstructGroupAvx2(Block* blocks, const std::uint64_t positions[4],
   };
   WithStore(store, [&]<SampleStore kStore>() {
     for (int b = 0; b < 4; b += 2) {
+      // In locals: the vector stores may alias anything, the arrays included.
+      std::int16_t* const a = blocks[b];
+      std::int16_t* const c = blocks[b + 1];
+      std::int16_t* const out_a = out[b];
+      std::int16_t* const out_c = out[b + 1];
       if (OnlyFirstRow(positions[b] | positions[b + 1])) {
-        StoreRows(blocks[b], blocks[b + 1], 0,
-                  _mm256_mullo_epi16(LoadRows(blocks[b], blocks[b + 1], 0), steps(0)));
-        InverseDCTFirstRow(blocks[b]);
-        InverseDCTFirstRow(blocks[b + 1]);
-        const __m256i rows = Finish<Avx2, kStore>(LoadRows(blocks[b], blocks[b + 1], 0));
-        for (int r = 0; r < 8; ++r) StoreRows(out[b], out[b + 1], r, rows);
+        StoreRows(a, c, 0, _mm256_mullo_epi16(LoadRows(a, c, 0), steps(0)));
+        InverseDCTFirstRow(a);
+        InverseDCTFirstRow(c);
+        const __m256i rows = Finish<Avx2, kStore>(LoadRows(a, c, 0));
+        for (int r = 0; r < 8; ++r) StoreRows(out_a, out_c, r, rows);
         continue;
       }
       __m256i v[8];
-      for (int r = 0; r < 8; ++r)
-        v[r] = _mm256_mullo_epi16(LoadRows(blocks[b], blocks[b + 1], r), steps(r));
+      for (int r = 0; r < 8; ++r) v[r] = _mm256_mullo_epi16(LoadRows(a, c, r), steps(r));
       InverseTransform<Avx2>(v);
-      for (int r = 0; r < 8; ++r) StoreRows(out[b], out[b + 1], r, Finish<Avx2, kStore>(v[r]));
+      for (int r = 0; r < 8; ++r) StoreRows(out_a, out_c, r, Finish<Avx2, kStore>(v[r]));
     }
   });
 }

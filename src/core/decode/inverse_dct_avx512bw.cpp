@@ -60,6 +60,8 @@ void InverseDCTQuadAvx512bw(Block* blocks) {
 void ReconstructGroupAvx512bw(Block* blocks, const std::uint64_t positions[4],
                               const format::QuantTable& quant, std::int16_t* const out[4],
                               SampleStore store) {
+  // In locals: the vector stores may alias anything, the arrays included.
+  std::int16_t* const samples[4] = {out[0], out[1], out[2], out[3]};
   WithStore(store, [&]<SampleStore kStore>() {
     if (OnlyFirstRow(positions[0] | positions[1] | positions[2] | positions[3])) {
       const __m128i first_steps = _mm_loadu_si128(reinterpret_cast<const __m128i*>(quant.data()));
@@ -69,8 +71,8 @@ void ReconstructGroupAvx512bw(Block* blocks, const std::uint64_t positions[4],
         InverseDCTFirstRow(blocks[b]);
         const __m128i row =
             Finish<Quarter, kStore>(_mm_loadu_si128(reinterpret_cast<const __m128i*>(blocks[b])));
-        for (int r = 0; r < 8; ++r)
-          _mm_storeu_si128(reinterpret_cast<__m128i*>(out[b] + 8 * r), row);
+        std::int16_t* const to = samples[b];
+        for (int r = 0; r < 8; ++r) _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 8 * r), row);
       }
       return;
     }
@@ -78,7 +80,7 @@ void ReconstructGroupAvx512bw(Block* blocks, const std::uint64_t positions[4],
     TransformQuad(blocks, quant.data(), v);
     for (int h = 0; h < 2; ++h) {
       for (int b = 0; b < 4; ++b)
-        _mm512_storeu_si512(out[b] + 32 * h, Finish<Avx512, kStore>(v[4 * h + b]));
+        _mm512_storeu_si512(samples[b] + 32 * h, Finish<Avx512, kStore>(v[4 * h + b]));
     }
   });
 }

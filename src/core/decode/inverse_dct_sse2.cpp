@@ -34,18 +34,21 @@ void ReconstructGroupSse2(Block* blocks, const std::uint64_t positions[4],
                           SampleStore store) {
   WithStore(store, [&]<SampleStore kStore>() {
     for (int b = 0; b < 4; ++b) {
+      // In locals: the vector stores may alias anything, the arrays included.
+      std::int16_t* const block = blocks[b];
+      std::int16_t* const samples = out[b];
       if (OnlyFirstRow(positions[b])) {
-        StoreRow(blocks[b], 0, _mm_mullo_epi16(LoadRow(blocks[b], 0), LoadRow(quant.data(), 0)));
-        InverseDCTFirstRow(blocks[b]);
-        const __m128i row = Finish<Sse2, kStore>(LoadRow(blocks[b], 0));
-        for (int r = 0; r < 8; ++r) StoreRow(out[b], r, row);
+        StoreRow(block, 0, _mm_mullo_epi16(LoadRow(block, 0), LoadRow(quant.data(), 0)));
+        InverseDCTFirstRow(block);
+        const __m128i row = Finish<Sse2, kStore>(LoadRow(block, 0));
+        for (int r = 0; r < 8; ++r) StoreRow(samples, r, row);
         continue;
       }
       __m128i v[8];
       for (int r = 0; r < 8; ++r)
-        v[r] = _mm_mullo_epi16(LoadRow(blocks[b], r), LoadRow(quant.data(), r));
+        v[r] = _mm_mullo_epi16(LoadRow(block, r), LoadRow(quant.data(), r));
       InverseTransform<Sse2>(v);
-      for (int r = 0; r < 8; ++r) StoreRow(out[b], r, Finish<Sse2, kStore>(v[r]));
+      for (int r = 0; r < 8; ++r) StoreRow(samples, r, Finish<Sse2, kStore>(v[r]));
     }
   });
 }

@@ -168,11 +168,14 @@ inline void RenderTaggedTwoAvx2(McuSamples mcu, std::uint8_t* rows[8], bool red_
     const __m256i b = ComposeChannelTwo(y_left, y_right, blue);
     const __m256i g = ComposeChannelTwo(y_left, y_right, green);
     const __m256i c = ComposeChannelTwo(y_left, y_right, red);
-    StoreInterleavedTwo<0>(b, g, c, rows[r], rows[r + 1]);
-    StoreInterleavedTwo<1>(b, g, c, rows[r], rows[r + 1]);
-    StoreInterleavedTwo<2>(b, g, c, rows[r], rows[r + 1]);
-    rows[r] += 48;
-    rows[r + 1] += 48;
+    // In locals: the vector stores may alias anything, rows[] included.
+    std::uint8_t* const first = rows[r];
+    std::uint8_t* const second = rows[r + 1];
+    StoreInterleavedTwo<0>(b, g, c, first, second);
+    StoreInterleavedTwo<1>(b, g, c, first, second);
+    StoreInterleavedTwo<2>(b, g, c, first, second);
+    rows[r] = first + 48;
+    rows[r + 1] = second + 48;
   }
 }
 

@@ -67,10 +67,12 @@ inline void RenderTaggedTwo(McuSamples mcu, std::uint8_t* rows[8], bool red_firs
     const __m512i b = ComposeChannel(y_left, y_right, blue);
     const __m512i g = ComposeChannel(y_left, y_right, green);
     const __m512i c = ComposeChannel(y_left, y_right, red);
-    StoreInterleaved<0>(b, g, c, rows + r);
-    StoreInterleaved<1>(b, g, c, rows + r);
-    StoreInterleaved<2>(b, g, c, rows + r);
-    for (int i = 0; i < 4; ++i) rows[r + i] += 48;
+    // In locals: the vector stores may alias anything, rows[] included.
+    std::uint8_t* const four[4] = {rows[r], rows[r + 1], rows[r + 2], rows[r + 3]};
+    StoreInterleaved<0>(b, g, c, four);
+    StoreInterleaved<1>(b, g, c, four);
+    StoreInterleaved<2>(b, g, c, four);
+    for (int i = 0; i < 4; ++i) rows[r + i] = four[i] + 48;
   }
 }
 
