@@ -94,10 +94,14 @@ constexpr std::uint32_t Take(std::uint64_t w, int skip, int n) {
 }
 
 // Value of s bits b: b when its top bit is set, else b + 1 - 2^s.
+// Without a branch: the top bit is a value's sign, which no predictor can
+// guess, so 2^s - 1 is taken off under a mask of the bit's absence.
 constexpr std::int32_t Extend(std::uint32_t b, int s) {
-  return (b >> (s - 1)) != 0 ? static_cast<std::int32_t>(b)
-                             : static_cast<std::int32_t>(b) + 1 - (1 << s);
+  const auto top_clear = static_cast<std::int32_t>((b >> (s - 1)) ^ 1u);  // 1 or 0
+  return static_cast<std::int32_t>(b) - (-top_clear & ((1 << s) - 1));
 }
+static_assert(Extend(0b011, 3) == -4 && Extend(0b100, 3) == 4 && Extend(0, 1) == -1 &&
+              Extend(1, 1) == 1 && Extend(0x3FF, 10) == 1023 && Extend(0, 10) == -1023);
 
 // The fast table: the first kFastBits bits at the reader's position give,
 // in one 64-bit entry, the AC coefficient whose code and value bits lie
