@@ -13,7 +13,12 @@ QUILL_TARGET_BEGIN("avx2")
 namespace quill::decode {
 namespace {
 
-QUILL_LANES(Avx2, __m256i, _mm256);
+QUILL_LANES(Avx2Lanes, __m256i, _mm256);
+struct Avx2 : Avx2Lanes {
+  static __m256i BlendOdd16(__m256i even, __m256i odd) {
+    return _mm256_blend_epi16(even, odd, 0xAA);
+  }
+};
 
 // Row r of blocks a and b, a's in the low half.
 inline __m256i LoadRows(const std::int16_t* a, const std::int16_t* b, int r) {

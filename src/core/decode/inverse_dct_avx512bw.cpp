@@ -14,7 +14,12 @@ QUILL_TARGET_BEGIN("avx512bw")
 namespace quill::decode {
 namespace {
 
-QUILL_LANES(Avx512, __m512i, _mm512);
+QUILL_LANES(Avx512Lanes, __m512i, _mm512);
+struct Avx512 : Avx512Lanes {
+  static __m512i BlendOdd16(__m512i even, __m512i odd) {
+    return _mm512_mask_blend_epi16(0xAAAAAAAA, even, odd);
+  }
+};
 QUILL_LANES(Quarter, __m128i, _mm);
 
 // 4x4 transpose of 128-bit quarters: quarter j of q[i] trades places with

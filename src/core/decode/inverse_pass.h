@@ -21,9 +21,32 @@
 namespace quill::decode {
 namespace {
 
+// Widths whose lanes struct can blend 16-bit lanes (S::BlendOdd16(a, b):
+// the even lanes of a with the odd lanes of b).
+template <typename S>
+concept BlendsLanes = requires(typename S::V v) {
+  S::BlendOdd16(v, v);
+};
+
+// The 16-bit results of a pass's 32-bit sums: packed in lane order (kShift
+// of 17 or more: the sums shifted fit 16 bits), or, below that, their low
+// 16 bits, either packed in order or, where lanes blend, interleaved (the
+// sum of element i from v.lo in lane 2i, of element 4 + i from v.hi in lane
+// 2i + 1: lanes in the order 0 4 1 5 2 6 3 7), one shift and a blend
+// cheaper.
+template <typename S, int kShift, bool kInterleave>
+inline typename S::V PassResults(lanes::Wide<S> v) {
+  if constexpr (kInterleave) {
+    static_assert(kShift < 16);
+    return S::BlendOdd16(S::template Srli32<kShift>(v.lo), S::template Slli32<16 - kShift>(v.hi));
+  } else {
+    return lanes::ShiftWrapPack<S, kShift>(v);
+  }
+}
+
 // One pass: x[i] holds input position i of the transforms; the outputs
-// replace them.
-template <typename S, int kShift>
+// replace them (their lanes interleaved with kInterleave).
+template <typename S, int kShift, bool kInterleave = false>
 [[gnu::always_inline]] inline void InversePass(typename S::V x[8]) {
   using lanes::MulAdd;
   using lanes::Pair;
@@ -51,15 +74,15 @@ template <typename S, int kShift>
   const W o3 =
       MulAdd<S>(x[1], x[3], Pair<S>(kOdd3, kOddCommon), x[5], x[7], Pair<S>(kOddLessD, kOddLessA));
 
-  using lanes::ShiftWrapPack;
-  x[0] = ShiftWrapPack<S, kShift>(lanes::Add<S>(e10, o3));
-  x[7] = ShiftWrapPack<S, kShift>(lanes::Sub<S>(e10, o3));
-  x[1] = ShiftWrapPack<S, kShift>(lanes::Add<S>(e11, o2));
-  x[6] = ShiftWrapPack<S, kShift>(lanes::Sub<S>(e11, o2));
-  x[2] = ShiftWrapPack<S, kShift>(lanes::Add<S>(e12, o1));
-  x[5] = ShiftWrapPack<S, kShift>(lanes::Sub<S>(e12, o1));
-  x[3] = ShiftWrapPack<S, kShift>(lanes::Add<S>(e13, o0));
-  x[4] = ShiftWrapPack<S, kShift>(lanes::Sub<S>(e13, o0));
+  constexpr auto out = PassResults<S, kShift, kInterleave>;
+  x[0] = out(lanes::Add<S>(e10, o3));
+  x[7] = out(lanes::Sub<S>(e10, o3));
+  x[1] = out(lanes::Add<S>(e11, o2));
+  x[6] = out(lanes::Sub<S>(e11, o2));
+  x[2] = out(lanes::Add<S>(e12, o1));
+  x[5] = out(lanes::Sub<S>(e12, o1));
+  x[3] = out(lanes::Add<S>(e13, o0));
+  x[4] = out(lanes::Sub<S>(e13, o0));
 }
 
 // Rows pass (descaled by 2^11), then columns pass (by 2^18), on rows loaded
@@ -68,9 +91,17 @@ template <typename S, int kShift>
 template <typename S>
 [[gnu::always_inline]] inline void InverseTransform(typename S::V v[8]) {
   lanes::TransposeParts<S>(v);  // v[c]: column c of all rows, the inputs of the row transforms
-  InversePass<S, 11>(v);
-  lanes::TransposeParts<S>(v);  // v[r]: row r of the row results, the column transforms' inputs
-  InversePass<S, 18>(v);
+  if constexpr (BlendsLanes<S>) {
+    InversePass<S, 11, true>(v);  // rows in lanes 0 4 1 5 2 6 3 7
+    lanes::TransposeParts<S>(v);  // v[j]: the row results of the row in lane j
+    typename S::V rows[8] = {v[0], v[2], v[4], v[6], v[1], v[3], v[5], v[7]};
+    InversePass<S, 18>(rows);
+    for (int r = 0; r < 8; ++r) v[r] = rows[r];
+  } else {
+    InversePass<S, 11>(v);
+    lanes::TransposeParts<S>(v);  // v[r]: row r of the row results, the column transforms' inputs
+    InversePass<S, 18>(v);
+  }
 }
 
 // One row of samples as StoreSamples stores it.

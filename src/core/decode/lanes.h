@@ -46,6 +46,10 @@
     static V Srai32(V a) {                                                  \
       return prefix##_srai_epi32(a, n);                                     \
     }                                                                       \
+    template <int n>                                                        \
+    static V Srli32(V a) {                                                  \
+      return prefix##_srli_epi32(a, n);                                     \
+    }                                                                       \
   }
 
 namespace quill::lanes {
