@@ -265,9 +265,18 @@ TEST(DecodeBlock, GroupsAndChecksAgreeWithSingleBlocksAndTheSerialDecoder) {
       ASSERT_EQ(group.position, after[b - 1].position);
       ASSERT_EQ(group.dc_pred, after[b - 1].dc_pred);
     }
+    BitReader plain{bytes.data(), size, 0, 0};
+    std::int16_t quantized[kBlocks][64];
+    std::uint64_t plain_positions[kBlocks];
+    decode::DecodeBlocks(quantized, kBlocks, plain, plain_positions);
+    ASSERT_EQ(plain.position, group.position);
     for (int b = 0; b < kBlocks; ++b) {
       ASSERT_EQ(group_positions[b], one_positions[b]);
-      for (int i = 0; i < 64; ++i) ASSERT_EQ(grouped[b][i], one[b][i]);
+      ASSERT_EQ(plain_positions[b], one_positions[b]);
+      for (int i = 0; i < 64; ++i) {
+        ASSERT_EQ(grouped[b][i], one[b][i]);
+        ASSERT_EQ(static_cast<std::int16_t>(quantized[b][i] * quant[i]), one[b][i]);
+      }
     }
 
     SerialDecoder serial{bytes};

@@ -1,5 +1,6 @@
 // The vector kernels against the plain code they replace, one by one, on
 // every level this processor has (built for x86-64 only).
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -53,11 +54,13 @@ TEST(VectorPaths, RenderingMatchesThePlainCode) {
   struct Case {
     float gain;
     bool legacy;
+    bool red_first;
   };
-  for (const Case c : {Case{2.0f, false}, Case{1.5f, false}, Case{0.75f, true}}) {
+  for (const Case c : {Case{2.0f, false, false}, Case{2.0f, false, true}, Case{1.5f, false, false},
+                       Case{0.75f, true, false}}) {
     LegacyHalves halves;
     MakeLegacyHalves(c.gain, halves);
-    const RenderConversion conversion{c.legacy ? &halves : nullptr, c.gain, c.gain, false};
+    const RenderConversion conversion{c.legacy ? &halves : nullptr, c.gain, c.gain, c.red_first};
     for (int trial = 0; trial < 300; ++trial) {
       alignas(32) std::int16_t mcu[4][64];
       for (auto& block : mcu) {
@@ -69,7 +72,8 @@ TEST(VectorPaths, RenderingMatchesThePlainCode) {
       std::uint8_t* rows[8];
       for (int r = 0; r < 8; ++r) rows[r] = plain[r];
       RenderMcu(mcu, rows, conversion);
-      for (const simd::Level level : {simd::Level::kSse2, simd::Level::kAvx2}) {
+      for (const simd::Level level :
+           {simd::Level::kSse2, simd::Level::kAvx2, simd::Level::kAvx512bw}) {
         if (!Has(level)) continue;
         for (int r = 0; r < 8; ++r) rows[r] = vector[r];
         simd::KernelsAt(level)->render_mcu(mcu, rows, conversion);
@@ -155,6 +159,63 @@ TEST(VectorPaths, InverseDctMatchesThePlainCode) {
       decode::InverseDCTQuadAvx512bw(quad);
       for (int b = 0; b < 4; ++b)
         ASSERT_TRUE(std::equal(plain[b], plain[b] + 64, quad[b])) << "AVX-512, trial " << trial;
+    }
+  }
+}
+
+TEST(VectorPaths, ReconstructedSamplesMatchThePlainCode) {
+  // Groups of four blocks, each holding values only at the zigzag positions
+  // its positions name: a run from 0 (as the decoder gives them) or the
+  // first row's, so that the first-row shortcuts of every level are taken
+  // alone and beside full transforms.
+  std::mt19937 rng(31);
+  format::QuantTable quant;
+  for (auto& q : quant) q = static_cast<std::int16_t>(1 + rng() % 300);
+  quant[1] = 1000;  // products that wrap
+  const std::int16_t extremes[] = {-32768, -32767, -1024, -129, -1, 0, 1, 128, 1023, 32767};
+  const decode::SampleStore stores[] = {decode::SampleStore::kLumaClamped,
+                                        decode::SampleStore::kLuma, decode::SampleStore::kChroma};
+  for (int trial = 0; trial < 3000; ++trial) {
+    alignas(64) decode::Block input[4];
+    std::uint64_t positions[4];
+    for (int b = 0; b < 4; ++b) {
+      const int kind = static_cast<int>(rng() % 4);
+      positions[b] = kind == 3 ? format::kZigzagOfRow[0] : ~std::uint64_t{0} >> (rng() % 64);
+      for (int k = 0; k < 64; ++k) {
+        const std::int16_t v = kind == 0   ? extremes[rng() % 10]
+                               : kind == 1 ? static_cast<std::int16_t>(rng())
+                                           : static_cast<std::int16_t>(rng() % 801 - 400);
+        input[b][format::kZigzagToNatural[k]] = (positions[b] >> k & 1u) != 0 ? v : 0;
+      }
+    }
+    for (const decode::SampleStore store : stores) {
+      alignas(64) decode::Block blocks[4], plain[4], vector[4];
+      std::memcpy(blocks, input, sizeof blocks);
+      std::int16_t* out[4] = {plain[0], plain[1], plain[2], plain[3]};
+      decode::ReconstructGroup(blocks, positions, quant, out, store);
+      for (int b = 0; b < 4; ++b) {  // the plain code: the whole transform, shift, clamp
+        decode::Block whole;
+        for (int i = 0; i < 64; ++i) whole[i] = static_cast<std::int16_t>(input[b][i] * quant[i]);
+        decode::InverseDCTRows(whole, 0xFF);
+        for (int i = 0; i < 64; ++i) {
+          const int luma = static_cast<std::int16_t>(whole[i] + 128);
+          const int expected = store == decode::SampleStore::kLuma ? luma
+                               : store == decode::SampleStore::kChroma
+                                   ? std::clamp<int>(whole[i], -128, 127)
+                                   : std::clamp(luma, 0, 255);
+          ASSERT_EQ(plain[b][i], expected) << "trial " << trial << " block " << b << " at " << i;
+        }
+      }
+      for (const simd::Level level :
+           {simd::Level::kSse2, simd::Level::kAvx2, simd::Level::kAvx512bw}) {
+        if (!Has(level)) continue;
+        std::memcpy(blocks, input, sizeof blocks);
+        std::int16_t* vout[4] = {vector[0], vector[1], vector[2], vector[3]};
+        simd::KernelsAt(level)->reconstruct_group(blocks, positions, quant, vout, store);
+        ASSERT_EQ(0, std::memcmp(plain, vector, sizeof plain))
+            << "trial " << trial << " store " << static_cast<int>(store) << " at "
+            << simd::LevelName(level);
+      }
     }
   }
 }

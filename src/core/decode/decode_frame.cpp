@@ -6,7 +6,6 @@
 // stretches a legacy frame's luma, steps over the fill byte and decodes the
 // chroma section. It returns the colour state the renderer needs; the grid's
 // memory and the colour state's keeping are the caller's.
-#include <algorithm>
 #include <cstring>
 
 #include "decode/decoder.h"
@@ -22,36 +21,18 @@ constexpr std::uint32_t kBitstreamBytes = format::kFrameBytes - format::kBitstre
 constexpr int kLumaBlockColumns = 40;
 
 // Blocks are decoded four at a time (two MCUs' luma, or two MCUs' colour
-// differences) and then reconstructed together: dequantized coefficients in
-// natural order, then the inverse DCT. The level shift and the clamps are
-// applied as the samples are stored.
+// differences) and then reconstructed together: quantized coefficients in
+// natural order, dequantized as the inverse DCT reads them, whose samples
+// go straight into the MCUs' blocks with the level shift and the clamps.
 constexpr int kGroup = 4;
 using BlockGroup = Block[kGroup];
 
 inline void DecodeGroup(BlockGroup blocks, BitReader& reader, const format::QuantTable& quant,
+                        std::int16_t* const out[kGroup], SampleStore store,
                         const simd::Kernels& k) {
   std::uint64_t positions[kGroup];
-  DecodeDequantizedBlocks(blocks, kGroup, reader, quant, positions);
-  k.inverse_group(blocks, positions);
-}
-
-// Luma: +128 in 16 bits, then 0..255 on a tagged frame; a legacy frame keeps
-// its samples unclamped for the tone stretch.
-inline void StoreLuma(const Block block, std::int16_t* out, bool tagged) {
-  if (tagged) {
-    for (int i = 0; i < 64; ++i) {
-      const auto v = static_cast<std::int16_t>(block[i] + 128);
-      out[i] = std::min<std::int16_t>(std::max<std::int16_t>(v, 0), 255);
-    }
-  } else {
-    for (int i = 0; i < 64; ++i) out[i] = static_cast<std::int16_t>(block[i] + 128);
-  }
-}
-
-// Colour differences: no shift, limited to -128..127 on both frame kinds.
-inline void StoreChroma(const Block block, std::int16_t* out) {
-  for (int i = 0; i < 64; ++i)
-    out[i] = std::min<std::int16_t>(std::max<std::int16_t>(block[i], -128), 127);
+  DecodeBlocks(blocks, kGroup, reader, positions);
+  k.reconstruct_group(blocks, positions, quant, out, store);
 }
 
 }  // namespace
@@ -76,16 +57,23 @@ DecodedColours DecodeBitstream(const std::uint8_t* bits, bool tagged, GridSlots 
   alignas(64) BlockGroup blocks;
   static_assert(kLumaBlockColumns % kGroup == 0 && kGrid320x240.slots() % 2 == 0);
 
+  // Luma: +128 in 16 bits, then 0..255 on a tagged frame; a legacy frame
+  // keeps its samples unclamped for the tone stretch.
+  const SampleStore luma = tagged ? SampleStore::kLumaClamped : SampleStore::kLuma;
   for (int row = 0; row < kGrid320x240.rows; ++row) {
     for (int first = 0; first < kLumaBlockColumns; first += kGroup) {
-      DecodeGroup(blocks, reader, state.quant, k);
+      std::int16_t* out[kGroup];
       for (int b = 0; b < kGroup; ++b) {
         const int j = first + b;
-        McuSamples mcu = grid[row * kGrid320x240.columns + j / 2];
-        StoreLuma(blocks[b], mcu[j % 2], tagged);
-        if (!tagged && row >= kToneFirstBlockRow && row <= kToneLastBlockRow &&
-            j >= kToneFirstBlockColumn && j <= kToneLastBlockColumn) {
-          CountTones(mcu[j % 2], state);
+        out[b] = grid[row * kGrid320x240.columns + j / 2][j % 2];
+      }
+      DecodeGroup(blocks, reader, state.quant, out, luma, k);
+      if (tagged) continue;
+      for (int b = 0; b < kGroup; ++b) {
+        const int j = first + b;
+        if (row >= kToneFirstBlockRow && row <= kToneLastBlockRow && j >= kToneFirstBlockColumn &&
+            j <= kToneLastBlockColumn) {
+          CountTones(out[b], state);
         }
       }
     }
@@ -101,13 +89,12 @@ DecodedColours DecodeBitstream(const std::uint8_t* bits, bool tagged, GridSlots 
   reader.position = static_cast<std::uint32_t>(format::ChromaStartBits(reader.position));
   reader.dc_pred = 0;
 
+  // Colour differences: no shift, limited to -128..127 on both frame kinds;
+  // each MCU's blue difference comes first.
   for (int i = 0; i < kGrid320x240.slots(); i += 2) {
-    DecodeGroup(blocks, reader, state.quant, k);
-    for (int m = 0; m < 2; ++m) {
-      McuSamples mcu = grid[i + m];
-      StoreChroma(blocks[2 * m], mcu[kBlueDiff]);
-      StoreChroma(blocks[2 * m + 1], mcu[kRedDiff]);
-    }
+    std::int16_t* const out[kGroup] = {grid[i][kBlueDiff], grid[i][kRedDiff],
+                                       grid[i + 1][kBlueDiff], grid[i + 1][kRedDiff]};
+    DecodeGroup(blocks, reader, state.quant, out, SampleStore::kChroma, k);
   }
   return colours;
 }

@@ -23,6 +23,8 @@
 // copying each frame into a padded buffer would.
 #include "decode/huffman_decoder.h"
 
+#include <array>
+#include <bit>
 #include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -92,10 +94,14 @@ constexpr std::uint32_t Take(std::uint64_t w, int skip, int n) {
 }
 
 // Value of s bits b: b when its top bit is set, else b + 1 - 2^s.
+// Without a branch: the top bit is a value's sign, which no predictor can
+// guess, so 2^s - 1 is taken off under a mask of the bit's absence.
 constexpr std::int32_t Extend(std::uint32_t b, int s) {
-  return (b >> (s - 1)) != 0 ? static_cast<std::int32_t>(b)
-                             : static_cast<std::int32_t>(b) + 1 - (1 << s);
+  const auto top_clear = static_cast<std::int32_t>((b >> (s - 1)) ^ 1u);  // 1 or 0
+  return static_cast<std::int32_t>(b) - (-top_clear & ((1 << s) - 1));
 }
+static_assert(Extend(0b011, 3) == -4 && Extend(0b100, 3) == 4 && Extend(0, 1) == -1 &&
+              Extend(1, 1) == 1 && Extend(0x3FF, 10) == 1023 && Extend(0, 10) == -1023);
 
 // The fast table: the first kFastBits bits at the reader's position give,
 // in one 64-bit entry, the AC coefficient whose code and value bits lie
@@ -393,8 +399,12 @@ std::int16_t DecodeDC(BitReader& reader) {
   return dc;
 }
 
-void DecodeDequantizedBlocks(std::int16_t (*blocks)[64], int count, BitReader& reader,
-                             const format::QuantTable& quant, std::uint64_t* positions) {
+namespace {
+
+// Blocks into natural order, each coefficient as scale(natural, value) gives it.
+template <typename Scale>
+inline void DecodeBlocksWith(std::int16_t (*blocks)[64], int count, BitReader& reader,
+                             std::uint64_t* positions, Scale scale) {
   Cursor cursor(reader);
   NoEvents none;
   for (int b = 0; b < count; ++b) {
@@ -404,12 +414,27 @@ void DecodeDequantizedBlocks(std::int16_t (*blocks)[64], int count, BitReader& r
         cursor,
         [&](int k, std::int32_t v) {
           const int natural = format::kZigzagToNatural[k];
-          block[natural] = static_cast<std::int16_t>(v * quant[natural]);
+          block[natural] = scale(natural, v);
         },
         none);
     positions[b] = ~std::uint64_t{0} >> (64 - end);
   }
   cursor.Store(reader);
+}
+
+}  // namespace
+
+void DecodeDequantizedBlocks(std::int16_t (*blocks)[64], int count, BitReader& reader,
+                             const format::QuantTable& quant, std::uint64_t* positions) {
+  DecodeBlocksWith(blocks, count, reader, positions, [&](int natural, std::int32_t v) {
+    return static_cast<std::int16_t>(v * quant[static_cast<std::size_t>(natural)]);
+  });
+}
+
+void DecodeBlocks(std::int16_t (*blocks)[64], int count, BitReader& reader,
+                  std::uint64_t* positions) {
+  DecodeBlocksWith(blocks, count, reader, positions,
+                   [](int, std::int32_t v) { return static_cast<std::int16_t>(v); });
 }
 
 std::uint64_t DecodeDequantizedBlock(std::int16_t block[64], BitReader& reader,
@@ -437,13 +462,32 @@ void CheckBlock(BitReader& reader, BlockCounts& counts) {
   CheckBlocks(reader, 1, counts);
 }
 
-std::uint8_t RowsOfZigzag(std::uint64_t positions) {
+namespace {
+
+constexpr std::uint8_t RowsOfAny(std::uint64_t positions) {
   std::uint8_t rows = 0;
   for (int r = 0; r < 8; ++r) {
     if ((positions & format::kZigzagOfRow[r]) != 0)
       rows = static_cast<std::uint8_t>(rows | 1u << r);
   }
   return rows;
+}
+
+// The rows of positions 0..n-1, by n.
+constexpr std::array<std::uint8_t, 65> kRowsOfFirst = [] {
+  std::array<std::uint8_t, 65> rows{};
+  for (int n = 1; n <= 64; ++n) rows[n] = RowsOfAny(~std::uint64_t{0} >> (64 - n));
+  return rows;
+}();
+static_assert(kRowsOfFirst[3] == 0b11 && kRowsOfFirst[10] == 0b1111 && kRowsOfFirst[64] == 0xFF);
+
+}  // namespace
+
+std::uint8_t RowsOfZigzag(std::uint64_t positions) {
+  // The decoder's positions run from 0 to the last one reached: a look-up.
+  if ((positions & (positions + 1)) == 0)
+    return kRowsOfFirst[static_cast<std::size_t>(64 - std::countl_zero(positions))];
+  return RowsOfAny(positions);
 }
 
 }  // namespace quill::decode

@@ -39,6 +39,10 @@ std::uint64_t DecodeDequantizedBlock(std::int16_t block[64], BitReader& reader,
 // reader kept in registers from one to the next; positions[b] for blocks[b].
 void DecodeDequantizedBlocks(std::int16_t (*blocks)[64], int count, BitReader& reader,
                              const format::QuantTable& quant, std::uint64_t* positions);
+// The same without the dequantizing: the quantized coefficients (as 16-bit
+// values) in natural order.
+void DecodeBlocks(std::int16_t (*blocks)[64], int count, BitReader& reader,
+                  std::uint64_t* positions);
 // What the frame check counts while it reads blocks as DecodeDequantizedBlock
 // does: codes that match nothing (the DC's, and the AC code that ends the
 // block) and blocks whose runs pass position 63.

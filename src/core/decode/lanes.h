@@ -16,6 +16,8 @@
     using V = Vec;                                                          \
     static V Add16(V a, V b) { return prefix##_add_epi16(a, b); }           \
     static V Sub16(V a, V b) { return prefix##_sub_epi16(a, b); }           \
+    static V Min16(V a, V b) { return prefix##_min_epi16(a, b); }           \
+    static V Max16(V a, V b) { return prefix##_max_epi16(a, b); }           \
     static V Add32(V a, V b) { return prefix##_add_epi32(a, b); }           \
     static V Sub32(V a, V b) { return prefix##_sub_epi32(a, b); }           \
     static V MulAdd16(V a, V k) { return prefix##_madd_epi16(a, k); }       \
@@ -44,6 +46,10 @@
     static V Srai32(V a) {                                                  \
       return prefix##_srai_epi32(a, n);                                     \
     }                                                                       \
+    template <int n>                                                        \
+    static V Srli32(V a) {                                                  \
+      return prefix##_srli_epi32(a, n);                                     \
+    }                                                                       \
   }
 
 namespace quill::lanes {
@@ -62,6 +68,11 @@ inline Wide<S> Add(Wide<S> a, Wide<S> b) {
 template <typename S>
 inline Wide<S> Sub(Wide<S> a, Wide<S> b) {
   return {S::Sub32(a.lo, b.lo), S::Sub32(a.hi, b.hi)};
+}
+
+template <typename S>
+inline Wide<S> AddEach(Wide<S> a, typename S::V b) {
+  return {S::Add32(a.lo, b), S::Add32(a.hi, b)};
 }
 
 // (a, b) repeated: the multiply-add with it on interleaved (x, y) gives a*x + b*y.
@@ -93,27 +104,24 @@ inline typename S::V DescalePack(Wide<S> v) {
                     S::template Srai32<kShift>(S::Add32(v.hi, bias)));
 }
 
-// The same keeping the low 16 bits of every result (a 16-bit store's wrap).
-// From a shift of 17 on, the shifted 32-bit value already fits 16 bits.
+// v >> shift with the bias already added, packed keeping the low 16 bits
+// of every result (a 16-bit store's wrap). Below a shift of 16 the result's
+// bits are moved to the top 16 and brought back with the sign; from a shift
+// of 17 on, the shifted 32-bit value already fits 16 bits.
 template <typename S, int kShift>
-inline typename S::V DescaleLow16(typename S::V v) {
-  const typename S::V shifted =
-      S::template Srai32<kShift>(S::Add32(v, S::Set32(1 << (kShift - 1))));
-  return S::template Srai32<16>(S::template Slli32<16>(shifted));
-}
-
-template <typename S, int kShift>
-inline typename S::V DescaleWrapPack(Wide<S> v) {
+inline typename S::V ShiftWrapPack(Wide<S> v) {
   if constexpr (kShift >= 17) {
-    return DescalePack<S, kShift>(v);
+    return S::Packs32(S::template Srai32<kShift>(v.lo), S::template Srai32<kShift>(v.hi));
   } else {
-    return S::Packs32(DescaleLow16<S, kShift>(v.lo), DescaleLow16<S, kShift>(v.hi));
+    static_assert(kShift < 16);
+    return S::Packs32(S::template Srai32<16>(S::template Slli32<16 - kShift>(v.lo)),
+                      S::template Srai32<16>(S::template Slli32<16 - kShift>(v.hi)));
   }
 }
 
 // Rows to columns within every 128-bit part.
 template <typename S>
-inline void TransposeParts(typename S::V v[8]) {
+[[gnu::always_inline]] inline void TransposeParts(typename S::V v[8]) {
   typename S::V a[8], b[8];
   for (int i = 0; i < 8; i += 2) {
     a[i] = S::UnpackLo16(v[i], v[i + 1]);

@@ -66,6 +66,16 @@ inline void ComposeRow(const std::int16_t* left, const std::int16_t* right, cons
   std::memcpy(out, pixels, sizeof pixels);
 }
 
+// For interleaving a row's 16 blue, green and red bytes by byte shuffles:
+// byte j of output bytes 16 o .. 16 o + 15 (pixel i's blue, green and red
+// go to bytes 3 i, 3 i + 1, 3 i + 2) is byte ChannelByte(o, channel, j) of
+// that channel's 16, or none (-1, a shuffle's zero) when it is another
+// channel's.
+constexpr std::int8_t ChannelByte(int o, int channel, int j) {
+  const int byte = 16 * o + j;
+  return byte % 3 == channel ? static_cast<std::int8_t>(byte / 3) : std::int8_t{-1};
+}
+
 // The row operations of the MCU operations, as their templates take them
 // (mcu/rows_sse2.h has their SSE2 twins).
 struct PlainRows {

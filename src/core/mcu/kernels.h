@@ -1,5 +1,5 @@
-// The MCU operations' kernels, plain and on SSE2 and AVX2 (same results), as the vector
-// level's table takes them (simd/kernels.h).
+// The MCU operations' kernels, plain and on SSE2, AVX2 and AVX-512BW (same
+// results), as the vector level's table takes them (simd/kernels.h).
 #pragma once
 
 #include <cstddef>
@@ -16,6 +16,7 @@ struct RenderConversion;
 void RenderMcu(McuSamples mcu, std::uint8_t* rows[8], const RenderConversion& conversion);
 void RenderMcuSse2(McuSamples mcu, std::uint8_t* rows[8], const RenderConversion& conversion);
 void RenderMcuAvx2(McuSamples mcu, std::uint8_t* rows[8], const RenderConversion& conversion);
+void RenderMcuAvx512bw(McuSamples mcu, std::uint8_t* rows[8], const RenderConversion& conversion);
 // MCU `a` doubled in width into p and q; `right` is its right-hand
 // neighbour, null at the picture edge.
 void ExpandMcu(McuSamples a, McuSamples right, McuSamples p, McuSamples q);

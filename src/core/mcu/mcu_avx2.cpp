@@ -52,14 +52,7 @@ inline void LegacyTermsAvx2(const std::int16_t* u, const std::int16_t* v, double
 }
 
 // ComposeRowSse2 with the bytes of the three channels interleaved by byte
-// shuffles: output bytes 16 o .. 16 o + 15 take pixel i's blue, green and red
-// to bytes 3 i, 3 i + 1, 3 i + 2, each shuffle zeroing the bytes of the
-// other two channels.
-constexpr std::int8_t ChannelByte(int o, int channel, int j) {
-  const int byte = 16 * o + j;
-  return byte % 3 == channel ? static_cast<std::int8_t>(byte / 3) : std::int8_t{-1};
-}
-
+// shuffles (ChannelByte in mcu/compose_row.h).
 template <int o, int channel>
 inline __m128i Spread(__m128i bytes) {
   return _mm_shuffle_epi8(bytes,
@@ -123,10 +116,77 @@ inline __m256i LoadRowTwice(const std::int16_t* block, int r) {
       _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * r)));
 }
 
+// Spread<o, channel> on both 128-bit halves of a register.
+template <int o, int channel>
+inline __m256i SpreadTwo(__m256i bytes) {
+  const __m128i pattern = _mm_setr_epi8(
+      ChannelByte(o, channel, 0), ChannelByte(o, channel, 1), ChannelByte(o, channel, 2),
+      ChannelByte(o, channel, 3), ChannelByte(o, channel, 4), ChannelByte(o, channel, 5),
+      ChannelByte(o, channel, 6), ChannelByte(o, channel, 7), ChannelByte(o, channel, 8),
+      ChannelByte(o, channel, 9), ChannelByte(o, channel, 10), ChannelByte(o, channel, 11),
+      ChannelByte(o, channel, 12), ChannelByte(o, channel, 13), ChannelByte(o, channel, 14),
+      ChannelByte(o, channel, 15));
+  return _mm256_shuffle_epi8(bytes, _mm256_broadcastsi128_si256(pattern));
+}
+
+// Bytes 16 o .. 16 o + 15 of two pixel rows: the first row's from the low
+// halves of b, g and r, the second row's from the high halves.
+template <int o>
+inline void StoreInterleavedTwo(__m256i b, __m256i g, __m256i r, std::uint8_t* first,
+                                std::uint8_t* second) {
+  const __m256i bytes =
+      _mm256_or_si256(_mm256_or_si256(SpreadTwo<o, 0>(b), SpreadTwo<o, 1>(g)), SpreadTwo<o, 2>(r));
+  _mm256_storeu2_m128i(reinterpret_cast<__m128i*>(second + 16 * o),
+                       reinterpret_cast<__m128i*>(first + 16 * o), bytes);
+}
+
+// ComposeChannel on two rows: 16 lumas of each of the left and right
+// blocks, and the terms of 8 pairs of each row.
+inline __m256i ComposeChannelTwo(__m256i y_left, __m256i y_right, __m256i t) {
+  return _mm256_packus_epi16(_mm256_add_epi16(y_left, _mm256_unpacklo_epi16(t, t)),
+                             _mm256_add_epi16(y_right, _mm256_unpackhi_epi16(t, t)));
+}
+
+// A tagged MCU with both gains 2.0, two pixel rows at a time: row r in the
+// low 128 bits of every register, row r + 1 in the high ones, the terms as
+// TermsAtGainTwoSse2 and the pixels as ComposeRowAvx2 make them.
+inline void RenderTaggedTwoAvx2(McuSamples mcu, std::uint8_t* rows[8], bool red_first) {
+  const __m256i low_byte = _mm256_set1_epi16(0xFF);
+  const auto load = [&](int block, int r) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(mcu[block] + 8 * r));
+  };
+  for (int r = 0; r < 8; r += 2) {
+    const __m256i u = load(kBlueDiff, r), v = load(kRedDiff, r);
+    __m256i blue = _mm256_add_epi16(u, u), red = _mm256_add_epi16(v, v);
+    const __m256i sixth = _mm256_sub_epi16(_mm256_mulhi_epi16(blue, _mm256_set1_epi16(10923)),
+                                           _mm256_srai_epi16(blue, 15));
+    const __m256i half = _mm256_srai_epi16(_mm256_add_epi16(red, _mm256_srli_epi16(red, 15)), 1);
+    const __m256i green = _mm256_sub_epi16(_mm256_setzero_si256(), _mm256_add_epi16(sixth, half));
+    if (red_first) std::swap(blue, red);
+    const __m256i y_left = _mm256_and_si256(load(kLumaLeft, r), low_byte);
+    const __m256i y_right = _mm256_and_si256(load(kLumaRight, r), low_byte);
+    const __m256i b = ComposeChannelTwo(y_left, y_right, blue);
+    const __m256i g = ComposeChannelTwo(y_left, y_right, green);
+    const __m256i c = ComposeChannelTwo(y_left, y_right, red);
+    // In locals: the vector stores may alias anything, rows[] included.
+    std::uint8_t* const first = rows[r];
+    std::uint8_t* const second = rows[r + 1];
+    StoreInterleavedTwo<0>(b, g, c, first, second);
+    StoreInterleavedTwo<1>(b, g, c, first, second);
+    StoreInterleavedTwo<2>(b, g, c, first, second);
+    rows[r] = first + 48;
+    rows[r + 1] = second + 48;
+  }
+}
+
 }  // namespace
 
 void RenderMcuAvx2(McuSamples mcu, std::uint8_t* rows[8], const RenderConversion& conversion) {
-  RenderMcuWith<Avx2Rows>(mcu, rows, conversion);
+  if (conversion.legacy == nullptr && conversion.red_gain == 2.0f && conversion.blue_gain == 2.0f) {
+    RenderTaggedTwoAvx2(mcu, rows, conversion.red_first);
+  } else {
+    RenderMcuWith<Avx2Rows>(mcu, rows, conversion);
+  }
 }
 
 // CombineMcuWith (mcu/combine_mcu.h) two rows at a time: rows k and k + 1

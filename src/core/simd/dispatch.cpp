@@ -21,7 +21,7 @@ namespace {
 constexpr const char* kNames[kLevelCount] = {"plain", "sse2", "avx2", "avx512bw", "avx512vbmi"};
 
 constexpr Kernels kPlain = {
-    .inverse_group = decode::InverseGroup,
+    .reconstruct_group = decode::ReconstructGroup,
     .render_mcu = RenderMcu,
     .expand_mcu = ExpandMcu,
     .combine_mcu = CombineMcu,
@@ -40,7 +40,7 @@ constexpr Kernels kPlain = {
 #if defined(QUILL32_X86_KERNELS)
 constexpr Kernels kSse2 = [] {
   Kernels k = kPlain;
-  k.inverse_group = decode::InverseGroupSse2;
+  k.reconstruct_group = decode::ReconstructGroupSse2;
   k.render_mcu = RenderMcuSse2;
   k.expand_mcu = ExpandMcuSse2;
   k.combine_mcu = CombineMcuSse2;
@@ -54,7 +54,7 @@ constexpr Kernels kSse2 = [] {
 
 constexpr Kernels kAvx2 = [] {
   Kernels k = kSse2;
-  k.inverse_group = decode::InverseGroupAvx2;
+  k.reconstruct_group = decode::ReconstructGroupAvx2;
   k.render_mcu = RenderMcuAvx2;
   k.combine_mcu = CombineMcuAvx2;
   k.sharpen_plane = SharpenPlaneAvx2;
@@ -71,7 +71,8 @@ constexpr Kernels kAvx2 = [] {
 #if defined(QUILL32_AVX512_KERNELS)
 constexpr Kernels kAvx512bw = [] {
   Kernels k = kAvx2;
-  k.inverse_group = decode::InverseGroupAvx512bw;
+  k.reconstruct_group = decode::ReconstructGroupAvx512bw;
+  k.render_mcu = RenderMcuAvx512bw;
   k.convert_mcu = encode::ConvertMcuAvx512bw;
   k.transform_mcu = encode::TransformMcuAvx512bw;
   k.quantize = encode::QuantizeZigzagAvx512bw;

@@ -9,6 +9,7 @@
 // named beside them.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -19,15 +20,21 @@
 namespace quill {
 struct RenderConversion;  // mcu/render_mcu.h
 }  // namespace quill
+namespace quill::decode {
+enum class SampleStore : std::uint8_t;  // decode/reconstruct.h
+}  // namespace quill::decode
 
 namespace quill::simd {
 
 struct Kernels {
   // --- Decoder ---
-  // Four dequantized blocks (natural order) transformed in place; positions[b]
-  // has bit k set for each zigzag position k that block b may hold
-  // (decode::InverseGroup).
-  void (*inverse_group)(std::int16_t (*blocks)[64], const std::uint64_t positions[4]);
+  // Four blocks of quantized coefficients (natural order) dequantized,
+  // transformed and stored into out[b] as `store` says; positions[b] has bit
+  // k set for each zigzag position k that block b may hold
+  // (decode::ReconstructGroup).
+  void (*reconstruct_group)(std::int16_t (*blocks)[64], const std::uint64_t positions[4],
+                            const std::array<std::int16_t, 64>& quant, std::int16_t* const out[4],
+                            decode::SampleStore store);
 
   // --- MCU operations ---
   // One MCU's pixels into the 8 rows at rows[0..7], each advanced by 48
