@@ -73,9 +73,10 @@ inline void ForwardPass(typename S::V x[8]) {
 }
 
 // Both passes on rows loaded into v (row r of every block in v[r]); the
-// coefficients come back in v the same way.
+// coefficients come back in v the same way. Inlined, so that v stays in
+// registers rather than passing through memory.
 template <typename S>
-inline void ForwardTransform(typename S::V v[8]) {
+[[gnu::always_inline]] inline void ForwardTransform(typename S::V v[8]) {
   TransposeParts<S>(v);
   ForwardPass<S, false>(v);
   TransposeParts<S>(v);
