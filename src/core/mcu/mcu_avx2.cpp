@@ -7,6 +7,7 @@
 // samples at a time. Compiled for AVX2.
 #include <immintrin.h>
 
+#include "mcu/channel_pattern.h"
 #include "mcu/combine_mcu.h"
 #include "mcu/kernels.h"
 #include "mcu/render_mcu.h"
@@ -55,15 +56,7 @@ inline void LegacyTermsAvx2(const std::int16_t* u, const std::int16_t* v, double
 // shuffles (ChannelByte in mcu/compose_row.h).
 template <int o, int channel>
 inline __m128i Spread(__m128i bytes) {
-  return _mm_shuffle_epi8(bytes,
-                          _mm_setr_epi8(ChannelByte(o, channel, 0), ChannelByte(o, channel, 1),
-                                        ChannelByte(o, channel, 2), ChannelByte(o, channel, 3),
-                                        ChannelByte(o, channel, 4), ChannelByte(o, channel, 5),
-                                        ChannelByte(o, channel, 6), ChannelByte(o, channel, 7),
-                                        ChannelByte(o, channel, 8), ChannelByte(o, channel, 9),
-                                        ChannelByte(o, channel, 10), ChannelByte(o, channel, 11),
-                                        ChannelByte(o, channel, 12), ChannelByte(o, channel, 13),
-                                        ChannelByte(o, channel, 14), ChannelByte(o, channel, 15)));
+  return _mm_shuffle_epi8(bytes, ChannelPattern<o, channel>());
 }
 
 template <int o>
@@ -119,14 +112,7 @@ inline __m256i LoadRowTwice(const std::int16_t* block, int r) {
 // Spread<o, channel> on both 128-bit halves of a register.
 template <int o, int channel>
 inline __m256i SpreadTwo(__m256i bytes) {
-  const __m128i pattern = _mm_setr_epi8(
-      ChannelByte(o, channel, 0), ChannelByte(o, channel, 1), ChannelByte(o, channel, 2),
-      ChannelByte(o, channel, 3), ChannelByte(o, channel, 4), ChannelByte(o, channel, 5),
-      ChannelByte(o, channel, 6), ChannelByte(o, channel, 7), ChannelByte(o, channel, 8),
-      ChannelByte(o, channel, 9), ChannelByte(o, channel, 10), ChannelByte(o, channel, 11),
-      ChannelByte(o, channel, 12), ChannelByte(o, channel, 13), ChannelByte(o, channel, 14),
-      ChannelByte(o, channel, 15));
-  return _mm256_shuffle_epi8(bytes, _mm256_broadcastsi128_si256(pattern));
+  return _mm256_shuffle_epi8(bytes, _mm256_broadcastsi128_si256(ChannelPattern<o, channel>()));
 }
 
 // Bytes 16 o .. 16 o + 15 of two pixel rows: the first row's from the low

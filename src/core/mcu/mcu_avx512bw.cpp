@@ -5,6 +5,7 @@
 // Compiled for AVX-512BW.
 #include <immintrin.h>
 
+#include "mcu/channel_pattern.h"
 #include "mcu/compose_row.h"
 #include "mcu/kernels.h"
 #include "mcu/render_mcu.h"
@@ -19,14 +20,7 @@ namespace {
 // 16 o .. 16 o + 15 (ChannelByte), in every quarter.
 template <int o, int channel>
 inline __m512i Spread(__m512i bytes) {
-  const __m128i pattern = _mm_setr_epi8(
-      ChannelByte(o, channel, 0), ChannelByte(o, channel, 1), ChannelByte(o, channel, 2),
-      ChannelByte(o, channel, 3), ChannelByte(o, channel, 4), ChannelByte(o, channel, 5),
-      ChannelByte(o, channel, 6), ChannelByte(o, channel, 7), ChannelByte(o, channel, 8),
-      ChannelByte(o, channel, 9), ChannelByte(o, channel, 10), ChannelByte(o, channel, 11),
-      ChannelByte(o, channel, 12), ChannelByte(o, channel, 13), ChannelByte(o, channel, 14),
-      ChannelByte(o, channel, 15));
-  return _mm512_shuffle_epi8(bytes, _mm512_broadcast_i32x4(pattern));
+  return _mm512_shuffle_epi8(bytes, _mm512_broadcast_i32x4(ChannelPattern<o, channel>()));
 }
 
 // Bytes 16 o .. 16 o + 15 of four pixel rows, row i's from quarter i.
