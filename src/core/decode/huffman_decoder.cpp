@@ -110,14 +110,19 @@ static_assert(Extend(0b011, 3) == -4 && Extend(0b100, 3) == 4 && Extend(0, 1) ==
 //   bits 0-7    the first's code and value bits; 0: no such code here
 //   bits 8-15   its run (kEobRun: the first code is the EOB)
 //   bits 16-23  the bits of both
-//   bits 24-31  the second's run + 1, its distance from the first; kNoSecond
-//               or kEobSecond (both beyond any block) when there is none
+//   bits 24-31  the second's run + 1, its distance from the first; 0 when
+//               there is no second (it then repeats the first, value and
+//               all, so storing it again changes nothing), kEobSecond
+//               (beyond any block) when the EOB follows
 //   bits 32-47  the first's value, bits 48-63 the second's
 // Example: 00 1 | 01 10 ... is run 0 value 1 after 3 bits, then run 0
 // value 2 after 7.
+// The repeat keeps one path for one coefficient and for two: whether a
+// second fits in the bits is a coin toss to the branch predictor, and
+// missing it cost more than the extra store.
 constexpr int kFastBits = 11;
 constexpr int kEobRun = 0xFF;
-constexpr int kNoSecond = 0x80;
+constexpr int kNoSecond = 0;
 constexpr int kEobSecond = 0x81;
 
 struct FastAc {
@@ -171,6 +176,7 @@ constexpr std::array<std::uint64_t, 1 << kFastBits> MakeFastAcTable() {
     if (first.total == 0) continue;
     first.step = kNoSecond;
     first.both = first.total;
+    first.second = first.value;
     if (first.run != kEobRun) {
       const FastAc second =
           ReadyCode((p << first.total) & ((1u << kFastBits) - 1), kFastBits - first.total);
@@ -246,10 +252,16 @@ inline std::int16_t DcOfWindow(std::uint64_t w, std::int32_t& dc_pred, int& take
 // The reader while it runs through a group of blocks, in registers: the
 // bit position of the last window read, the bits taken since, and the
 // window shifted past them (its top bit is the next one). A window read
-// holds at least 57 valid bits, while a code and its value bits take at most
-// 26 (the DC 20, an unmatched code 18), so it is read anew only once more
-// than 31 of them have been taken. Shifting the window as bits are taken
-// keeps the count of bits off the path from one lookup to the next.
+// holds at least 57 valid bits. It is read anew only when the next step may
+// need more than are left: the fast table's 11 bits, the DC's 20, or a
+// slow code with its value bits, 26. Asking for each step's own need makes
+// reads rarer, and each read is a branch the predictor cannot learn.
+// Shifting the window as bits are taken keeps the count of bits off the
+// path from one lookup to the next.
+constexpr int kWindowBits = 57;  // 64 less the 7 bits a byte-aligned load can start before
+constexpr int kDcBits = 20;      // a 9-bit code and 11 value bits
+constexpr int kSlowBits = 26;    // a 16-bit code and 10 value bits (unmatched: 18)
+
 struct Cursor {
   const std::uint8_t* bits;
   std::uint32_t limit;
@@ -265,8 +277,11 @@ struct Cursor {
         window(Window(r.bits, r.limit, r.position)),
         taken(0),
         dc_pred(r.dc_pred) {}
+  // Makes sure the window holds `need` valid bits.
+  template <int need>
   void Refill() {
-    if (taken > 31) {
+    static_assert(need <= kWindowBits);
+    if (taken > kWindowBits - need) {
       position += static_cast<std::uint32_t>(taken);
       window = Window(bits, limit, position);
       taken = 0;
@@ -288,15 +303,15 @@ struct Cursor {
 // Inlined into each group loop, so that the cursor stays in registers.
 template <typename Put, typename Events>
 [[gnu::always_inline]] inline int DecodeBlockWith(Cursor& c, Put&& put, Events& events) {
-  c.Refill();
+  c.Refill<kDcBits>();
   int dc_taken = 0;
   put(0, DcOfWindow(c.window, c.dc_pred, dc_taken, events));
   c.Skip(dc_taken);
 
   int k = 1;  // the next zigzag position; at most 64
   for (;;) {
-    c.Refill();
-    const std::uint64_t w = c.window;
+    c.Refill<kFastBits>();
+    std::uint64_t w = c.window;
     const std::uint64_t fast = kFastAcTable[w >> (64 - kFastBits)];
     if (fast != 0) [[likely]] {
       const int at = k + FirstRun(fast);
@@ -313,14 +328,14 @@ template <typename Put, typename Events>
       }
       put(at, FirstValue(fast));
       const int second = at + SecondStep(fast);
-      if (second <= 63) {
+      if (second <= 63) [[likely]] {
         put(second, SecondValue(fast));
         c.Skip(BothBits(fast));
         k = second + 1;
         continue;
       }
-      // No second coefficient that stays in the block: the next lookup
-      // reads what follows, unless it is the EOB.
+      // The EOB follows, or a second coefficient that would pass the
+      // block's end: the next lookup reads it.
       c.Skip(FirstBits(fast));
       k = at + 1;
       if (SecondStep(fast) == kEobSecond) {
@@ -333,6 +348,8 @@ template <typename Put, typename Events>
       c.Skip(4);
       break;
     }
+    c.Refill<kSlowBits>();
+    w = c.window;
     Match m = kAcTable[w >> (64 - kAcLookBits)];
     if (m.length == 0) {
       m = Search(format::kAcLimits, format::kAcSymbols, format::kAcGiveUpLength, w);
