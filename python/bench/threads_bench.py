@@ -11,7 +11,7 @@ reuses its buffers does; --fresh gives every decode a new array.
 
 Usage (with the package installed, e.g. by scripts/test_python.sh):
     build/python-venv/bin/python python/bench/threads_bench.py \\
-        [--frames 400] [--reps 7] [--threads 2] [--size 320x240] [--fresh]
+        [--frames 400] [--reps 31] [--chunk 4] [--threads 2] [--size 320x240] [--fresh]
 """
 
 import argparse
@@ -49,9 +49,10 @@ def decoder(size, fresh):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--frames", type=int, default=400)
-    parser.add_argument("--reps", type=int, default=11)
+    parser.add_argument("--reps", type=int, default=31)
     parser.add_argument("--threads", type=int, default=2)
     parser.add_argument("--size", choices=("320x240", "640x480"), default="320x240")
+    parser.add_argument("--chunk", type=int, default=4, help="frames a pool task decodes")
     parser.add_argument("--fresh", action="store_true", help="a new array for every decode")
     opts = parser.parse_args()
     size = tuple(int(n) for n in opts.size.split("x"))
@@ -66,8 +67,10 @@ def main():
     pool = ThreadPoolExecutor(opts.threads)
 
     def threads():
-        # Chunks, so that the pool's per-task cost stays small beside a decode.
-        chunk = max(1, len(frames) // (8 * opts.threads))
+        # A few frames a task: the pool's per-task cost stays small beside
+        # the decodes, and the last task leaves the other threads idle for
+        # a short while only.
+        chunk = opts.chunk
         parts = [frames[i : i + chunk] for i in range(0, len(frames), chunk)]
         list(pool.map(lambda part: [decode(f) for f in part], parts))
 
