@@ -14,7 +14,8 @@
 //   quill.h to RGB (against tjDecompress2 to RGB), and by quill.h at 640x480
 //   sharpened to RGB (against four tjDecompress2 calls to RGB). Then the
 //   three photos decoded in turn to RGB (rgb320-in-turn), the honest case:
-//   one frame repeated lets the branch predictor learn its codes.
+//   one frame repeated lets the branch predictor learn its codes. Beside
+//   them, the frame check alone on the same photos (inspect-in-turn).
 // - Encoding: our CompressBmp against tjCompress2 at the quality that fits,
 //   on the first-attempt picture, on a real photo (the coffee frame decoded,
 //   which takes three attempts) and on a hard one.
@@ -209,6 +210,17 @@ void NewRgbInTurn(benchmark::State& state, const std::vector<const Job*>& jobs) 
   quill_free(q);
 }
 
+// The frame check (what `quill info` does for each frame) on the same
+// photos in turn; it has no counterpart in libturbojpeg.
+void NewInspectInTurn(benchmark::State& state, const std::vector<const Job*>& jobs) {
+  std::size_t next = 0;
+  quill_frame_info info{};
+  for (auto _ : state) {
+    const Job& job = *jobs[next++ % jobs.size()];
+    benchmark::DoNotOptimize(quill_inspect(job.frame.data(), job.frame.size(), &info));
+  }
+}
+
 void TheirRgbInTurn(benchmark::State& state, const std::vector<const Job*>& jobs) {
   tjhandle tj = tjInitDecompress();
   std::vector<unsigned char> out(320 * 240 * 3);
@@ -356,6 +368,7 @@ int main(int argc, char** argv) {
   add("new/rgb320-in-turn", [photos](benchmark::State& s) { NewRgbInTurn(s, photos); });
   add("theirs/rgb320-in-turn", [photos](benchmark::State& s) { TheirRgbInTurn(s, photos); });
   pairs.emplace_back("new/rgb320-in-turn", "theirs/rgb320-in-turn");
+  add("new/inspect-in-turn", [photos](benchmark::State& s) { NewInspectInTurn(s, photos); });
   add("ours/path640", [&](benchmark::State& s) { OursPath640(s, easy); });
   add("theirs/decode320x4", [&](benchmark::State& s) { TheirDecode(s, easy, 4); });
   add("ours/encode-first-attempt", [&](benchmark::State& s) { OursEncode(s, easy); });
