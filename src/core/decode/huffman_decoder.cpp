@@ -107,9 +107,11 @@ static_assert(Extend(0b011, 3) == -4 && Extend(0b100, 3) == 4 && Extend(0, 1) ==
 // in one 64-bit entry, the AC coefficient whose code and value bits lie
 // within them, ready, and when the bits after it hold a second whole one,
 // that one too (or the EOB after it). Fields:
-//   bits 0-7    the first's code and value bits; 0: no such code here
-//   bits 8-15   its run (kEobRun: the first code is the EOB)
-//   bits 16-23  the bits of both
+//   bits 0-7    the bits of both (the first's alone when no second): a
+//               shift takes its count from the low bits, so the window
+//               moves on with no instruction between lookup and shift
+//   bits 8-15   the first's run (kEobRun: the first code is the EOB)
+//   bits 16-23  the first's code and value bits; 0: no such code here
 //   bits 24-31  the second's run + 1, its distance from the first; 0 when
 //               there is no second (it then repeats the first, value and
 //               all, so storing it again changes nothing), kEobSecond
@@ -130,19 +132,19 @@ struct FastAc {
   std::int32_t value, second;
 };
 constexpr std::uint64_t Pack(const FastAc& f) {
-  return static_cast<std::uint64_t>(f.total) | static_cast<std::uint64_t>(f.run) << 8 |
-         static_cast<std::uint64_t>(f.both) << 16 | static_cast<std::uint64_t>(f.step) << 24 |
+  return static_cast<std::uint64_t>(f.both) | static_cast<std::uint64_t>(f.run) << 8 |
+         static_cast<std::uint64_t>(f.total) << 16 | static_cast<std::uint64_t>(f.step) << 24 |
          static_cast<std::uint64_t>(static_cast<std::uint16_t>(f.value)) << 32 |
          static_cast<std::uint64_t>(static_cast<std::uint16_t>(f.second)) << 48;
 }
 constexpr int FirstBits(std::uint64_t e) {
-  return static_cast<int>(e & 0xFF);
+  return static_cast<int>(e >> 16 & 0xFF);
 }
 constexpr int FirstRun(std::uint64_t e) {
   return static_cast<int>(e >> 8 & 0xFF);
 }
 constexpr int BothBits(std::uint64_t e) {
-  return static_cast<int>(e >> 16 & 0xFF);
+  return static_cast<int>(e & 0xFF);
 }
 constexpr int SecondStep(std::uint64_t e) {
   return static_cast<int>(e >> 24 & 0xFF);
@@ -291,6 +293,13 @@ struct Cursor {
     window <<= n;
     taken += n;
   }
+  // Skip(BothBits(entry)) of a fast-table entry: both are at most 11 bits, so
+  // the low six bits of the entry are the count, and x86's shifts read no
+  // more than those.
+  void SkipBoth(std::uint64_t entry) {
+    window <<= entry & 63;
+    taken += static_cast<int>(entry & 0xFF);
+  }
   void Store(BitReader& r) const {
     r.position = position + static_cast<std::uint32_t>(taken);
     r.dc_pred = dc_pred;
@@ -330,7 +339,7 @@ template <typename Put, typename Events>
       const int second = at + SecondStep(fast);
       if (second <= 63) [[likely]] {
         put(second, SecondValue(fast));
-        c.Skip(BothBits(fast));
+        c.SkipBoth(fast);
         k = second + 1;
         continue;
       }
