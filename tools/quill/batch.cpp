@@ -55,8 +55,10 @@ Reporter::Reporter(std::size_t total, bool progress, bool verbose, bool json)
       verbose_(verbose),
       json_(json),
       progress_(progress && total > 1 && ::isatty(2)),
+      stdout_terminal_(::isatty(1) != 0),
       start_(std::chrono::steady_clock::now()),
-      last_draw_(start_) {
+      last_draw_(start_),
+      last_flush_(start_) {
   if (json_) std::fputs("[\n", stdout);
 }
 
@@ -89,6 +91,7 @@ void Reporter::PrintLocked(const Outcome& outcome) {
   const bool notes = verbose_ && !outcome.notes.empty();
   if (!outcome.errors.empty() || !outcome.warnings.empty() || notes || !outcome.report.empty())
     ClearProgressLocked();
+  errno = 0;
   if (!outcome.report.empty()) {
     if (json_) {
       if (!first_object_) std::fputs(",\n", stdout);
@@ -97,7 +100,17 @@ void Reporter::PrintLocked(const Outcome& outcome) {
     } else {
       WriteLine(stdout, outcome.report);
     }
+  }
+  // Reports go out a line at a time to a terminal, before any line on
+  // standard error, and at least every 100 ms; else in whole buffers, since
+  // a write a frame, under the lock, held the other workers up.
+  const bool to_stderr = !outcome.errors.empty() || !outcome.warnings.empty() || notes;
+  const auto now = std::chrono::steady_clock::now();
+  if (stdout_terminal_ || to_stderr || now - last_flush_ >= std::chrono::milliseconds(100)) {
+    last_flush_ = now;
     if (std::fflush(stdout) != 0 && errno == EPIPE) return InterruptBy(SIGPIPE);
+  } else if (std::ferror(stdout) && errno == EPIPE) {  // a full buffer written and refused
+    return InterruptBy(SIGPIPE);
   }
   for (const auto& e : outcome.errors) WriteLine(stderr, "quill: " + e);
   for (const auto& w : outcome.warnings) WriteLine(stderr, w);

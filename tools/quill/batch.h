@@ -50,10 +50,10 @@ class Reporter {
 
   std::mutex mutex_;
   std::size_t total_, next_ = 0, done_ = 0;
-  bool verbose_, json_, progress_, drawn_ = false, first_object_ = true;
+  bool verbose_, json_, progress_, stdout_terminal_, drawn_ = false, first_object_ = true;
   int failed_ = 0;
   std::map<std::size_t, Outcome> waiting_;
-  std::chrono::steady_clock::time_point start_, last_draw_;
+  std::chrono::steady_clock::time_point start_, last_draw_, last_flush_;
 };
 
 // Set by SIGINT, SIGTERM or SIGHUP, or to SIGPIPE when standard output's

@@ -204,11 +204,15 @@ std::string Joined(const std::vector<std::string>& words) {
 std::vector<Input> ExpandInputs(const std::vector<std::string>& args, bool recursive,
                                 const std::vector<std::string>& extensions,
                                 std::vector<std::string>& warnings) {
+  // One stat an argument, before any worker starts: with thousands of
+  // files named, these are the run's only serial system calls.
+  std::vector<bool> folder(args.size());
   std::size_t folders = 0;
-  for (const auto& arg : args) folders += IsFolder(arg);
+  for (std::size_t a = 0; a < args.size(); ++a) folders += folder[a] = IsFolder(args[a]);
   std::vector<Input> inputs;
-  for (const auto& arg : args) {
-    if (!IsFolder(arg)) {
+  for (std::size_t a = 0; a < args.size(); ++a) {
+    const std::string& arg = args[a];
+    if (!folder[a]) {
       inputs.push_back({arg, "", "", ""});
     } else if (!recursive) {
       inputs.push_back({arg, "", "", "is a folder (give -r to walk it)"});
