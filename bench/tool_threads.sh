@@ -8,7 +8,9 @@
 #
 #   bash bench/tool_threads.sh [path/to/quill] [runs]
 #
-# The last line times the file system alone, for comparison.
+# The last lines time the file system alone and the library alone (no
+# tool, no files), for comparison: the tool's speed-ups cannot pass them by
+# much.
 # Defaults: build/gcc/tools/quill, 7 runs. Uses hyperfine when installed,
 # else the shell's clock.
 set -euo pipefail
@@ -87,8 +89,22 @@ copy_bound() {
     "the same BMPs copied" "$m1" "$lo1" "$hi1" "$m2" "$lo2" "$hi2" "$(echo "$m1 / $m2" | bc -l)"
 }
 
+# The machine's own share: the library alone on the same frames in memory,
+# one thread against two (bench/threads_bound.cpp), when the build that made
+# this quill has it.
+library_bound() {
+  local bound
+  bound=$(dirname "$quill")/../bench/quill32_threads_bound
+  if [[ -x $bound ]]; then
+    "$bound" --runs "$runs" "$work/frames"/*.yuv
+  else
+    echo "library alone: SKIPPED (no quill32_threads_bound beside this quill; build the bench targets)"
+  fi
+}
+
 echo "$frames frames, $runs runs each, $(nproc) processors; median (fastest-slowest)"
 case_ "info" info -q "$work/frames"/*.yuv
 case_ "decode --format bmp" decode -q --format bmp -d "$work/out" "$work/frames"/*.yuv
 case_ "decode to PNG" decode -q -d "$work/out" "$work/frames"/*.yuv
 copy_bound
+library_bound
