@@ -19,7 +19,7 @@
 // The reader stays in registers through a group of blocks (DC predictor,
 // position and window). The window is one unaligned big-endian load while 8
 // bytes remain before the limit; that test costs one compare per refill
-// (about one in four lookups, off the chain of dependent loads), less than
+// (one in several lookups, off the chain of dependent loads), less than
 // copying each frame into a padded buffer would.
 #include "decode/huffman_decoder.h"
 
