@@ -106,10 +106,10 @@ int main(int argc, char** argv) {
     std::printf(
         "library alone, %-8s 1 thread %.3f s (%.3f-%.3f)   2 threads %.3f s (%.3f-%.3f)   "
         "speed-up %.2f\n",
-        decode ? "decode" : "inspect", Median(one),
-        *std::min_element(one.begin(), one.end()), *std::max_element(one.begin(), one.end()),
-        Median(two), *std::min_element(two.begin(), two.end()),
-        *std::max_element(two.begin(), two.end()), Median(one) / Median(two));
+        decode ? "decode" : "inspect", Median(one), *std::min_element(one.begin(), one.end()),
+        *std::max_element(one.begin(), one.end()), Median(two),
+        *std::min_element(two.begin(), two.end()), *std::max_element(two.begin(), two.end()),
+        Median(one) / Median(two));
   }
   return 0;
 }
