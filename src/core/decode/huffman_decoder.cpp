@@ -298,7 +298,7 @@ struct Cursor {
   // more than those.
   void SkipBoth(std::uint64_t entry) {
     window <<= entry & 63;
-    taken += static_cast<int>(entry & 0xFF);
+    taken += BothBits(entry);
   }
   void Store(BitReader& r) const {
     r.position = position + static_cast<std::uint32_t>(taken);
